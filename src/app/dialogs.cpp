@@ -1,0 +1,62 @@
+#include "app/dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace vorn {
+
+QString programName()
+{
+    return QStringLiteral("VornRT8");
+}
+
+QStringList ScriptedDialogs::texts() const
+{
+    QStringList t;
+    for (const Shown &s : shown)
+        t.append(s.text);
+    return t;
+}
+
+void QtDialogs::message(QWidget *parent, const QString &text, Icon icon, const QString &detail)
+{
+    QMessageBox box(parent);
+    box.setWindowTitle(programName());
+    box.setText(text);
+    switch (icon) {
+    case Icon::None: box.setIcon(QMessageBox::NoIcon); break;
+    case Icon::Information: box.setIcon(QMessageBox::Information); break;
+    case Icon::Warning: box.setIcon(QMessageBox::Warning); break;
+    case Icon::Critical: box.setIcon(QMessageBox::Critical); break;
+    }
+    if (!detail.isEmpty())
+        box.setInformativeText(detail);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
+bool QtDialogs::confirm(QWidget *parent, const QString &text, const QString &detail)
+{
+    QMessageBox box(parent);
+    box.setWindowTitle(programName());
+    box.setIcon(QMessageBox::Warning);
+    box.setText(text);
+    if (!detail.isEmpty())
+        box.setInformativeText(detail);
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+QString QtDialogs::openFileName(QWidget *parent, const QString &dir, const QString &filter)
+{
+    return QFileDialog::getOpenFileName(parent, QString(), dir, filter);
+}
+
+QString QtDialogs::saveFileName(QWidget *parent, const QString &dir, const QString &filter)
+{
+    // No default suffix: a name typed without .RTX is used as typed.
+    return QFileDialog::getSaveFileName(parent, QString(), dir, filter);
+}
+
+}  // namespace vorn

@@ -1,0 +1,94 @@
+#pragma once
+// The window's own small controls: the activity lamp, the channel labels and
+// the feedback column that line up with the table rows, and the filtered
+// numeric text boxes.
+
+#include <QColor>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTextEdit>
+#include <QValidator>
+#include <QWidget>
+
+namespace vorn {
+
+// A filled circle whose colour shows the state of the link.
+class Lamp : public QWidget
+{
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+    void setFillColor(const QColor &c) { m_color = c; update(); }
+    QColor fillColor() const { return m_color; }
+
+protected:
+    void paintEvent(QPaintEvent *) override;
+
+private:
+    QColor m_color = Qt::red;
+};
+
+// Row tops of the channel table, in pixels relative to the table frame.
+int rowTopPx(int row);
+int rowPitchPx();
+
+// "0# 1# ... 9#": one channel label level with each row.
+class RowLabel : public QLabel
+{
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent *) override;
+};
+
+// The feedback column: one value per line, line n level with row n. text()
+// is exactly what was set (lines ending CR LF where the writer put them).
+class FeedbackBox : public QTextEdit
+{
+    Q_OBJECT
+public:
+    explicit FeedbackBox(QWidget *parent = nullptr);
+    void setText(const QString &text);
+    QString text() const { return m_text; }
+
+private:
+    QString m_text;
+};
+
+// Keeps only the characters a numeric column accepts, from typing and from
+// pasting alike, and limits what the operator types to maxChars characters.
+// Texts the program places (read-back, file load) are not cut.
+class KeyFilter : public QValidator
+{
+    Q_OBJECT
+public:
+    KeyFilter(QLineEdit *edit, QString allowed, int maxChars);
+    State validate(QString &input, int &pos) const override;
+    static bool accepts(const QString &allowed, QChar c) { return allowed.contains(c); }
+
+private:
+    QLineEdit *m_edit;
+    QString m_allowed;
+    int m_max;
+    QString m_last;   // the text before the edit being validated
+};
+
+// A numeric column's text box. setText() places a text as it is (the device
+// or a file may hold what could not be typed); typing and pasting go through
+// the KeyFilter.
+class FilteredEdit : public QLineEdit
+{
+    Q_OBJECT
+public:
+    FilteredEdit(const QString &allowed, int maxChars, QWidget *parent = nullptr);
+    void setText(const QString &text);
+    int maxChars() const { return m_max; }
+
+private:
+    KeyFilter *m_filter;
+    int m_max;
+};
+
+}  // namespace vorn

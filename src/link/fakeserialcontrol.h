@@ -1,0 +1,45 @@
+#pragma once
+// In-memory serial control for tests: ports that exist, are in use or fail,
+// frames the window wrote, and bytes "from the device" pushed in by the test.
+
+#include "link/serialcontrol.h"
+
+#include <QList>
+#include <QMap>
+
+namespace vorn {
+
+class FakeSerialControl : public SerialControl
+{
+    Q_OBJECT
+public:
+    using SerialControl::SerialControl;
+
+    // What opening port p yields; ports not listed do not exist (8002).
+    void setPortResult(int port, int result) { m_results[port] = result; }
+    void clearPorts() { m_results.clear(); }
+
+    int open() override;
+    void close() override;
+    bool isOpen() const override { return m_open; }
+    QString devicePath(int port) const override;
+    bool output(const QByteArray &frame) override;
+
+    // Bytes from the device; the receive event follows as on a real line.
+    void inject(const QByteArray &bytes) { received(bytes); }
+    // The line dies under an open port.
+    void unplug(const QString &reason = QStringLiteral("device disconnected"));
+    void setFailWrites(bool fail) { m_failWrites = fail; }
+
+    QList<QByteArray> written;     // every frame output() accepted, in order
+    QList<int> openAttempts;       // every port open() was asked for
+    int openCount = 0;             // successful openings
+    int closeCount = 0;            // closings of an open port
+
+private:
+    QMap<int, int> m_results;
+    bool m_open = false;
+    bool m_failWrites = false;
+};
+
+}  // namespace vorn

@@ -1,0 +1,65 @@
+#include "link/frame.h"
+
+namespace vorn {
+
+quint8 xorOf(const QByteArray &data, int from, int to)
+{
+    quint8 x = 0;
+    for (int i = from; i <= to; ++i)
+        x ^= static_cast<quint8>(data[i]);
+    return x;
+}
+
+static QByteArray envelope(quint8 byte3, quint8 byte4, quint8 code, const QByteArray &payload)
+{
+    const int n = int(payload.size()) + kFrameOverhead;
+    QByteArray f(n, '\0');
+    f[0] = char(kStartByte);
+    f[1] = char((n >> 8) & 0xFF);
+    f[2] = char(n & 0xFF);
+    f[3] = char(byte3);
+    f[4] = char(byte4);
+    f[5] = char(code);
+    for (int i = 0; i < payload.size(); ++i)
+        f[6 + i] = payload[i];
+    f[n - 2] = char(xorOf(f, 1, n - 3));
+    f[n - 1] = char(kEndByte);
+    return f;
+}
+
+QByteArray buildFrame(quint8 address, quint8 code, const QByteArray &payload)
+{
+    return envelope(address, kMarker, code, payload);
+}
+
+QByteArray buildReply(quint8 code, const QByteArray &payload, quint8 tag)
+{
+    return envelope(kMarker, tag, code, payload);
+}
+
+bool isValidReply(const QByteArray &buf, int n)
+{
+    if (n <= kFrameOverhead || n > buf.size())
+        return false;
+    const auto at = [&](int i) { return static_cast<quint8>(buf[i]); };
+    if (at(0) != kStartByte || at(n - 1) != kEndByte || at(3) != kMarker)
+        return false;
+    if (at(1) * 256 + at(2) != n)
+        return false;
+    return xorOf(buf, 1, n - 3) == at(n - 2);
+}
+
+bool isValidCommand(const QByteArray &f)
+{
+    const int n = int(f.size());
+    if (n <= kFrameOverhead)
+        return false;
+    const auto at = [&](int i) { return static_cast<quint8>(f[i]); };
+    if (at(0) != kStartByte || at(n - 1) != kEndByte || at(4) != kMarker)
+        return false;
+    if (at(1) * 256 + at(2) != n)
+        return false;
+    return xorOf(f, 1, n - 3) == at(n - 2);
+}
+
+}  // namespace vorn

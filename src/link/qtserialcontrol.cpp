@@ -1,0 +1,169 @@
+#include "link/qtserialcontrol.h"
+
+#include <QFileInfo>
+#include <QMetaObject>
+
+namespace vorn {
+
+QtSerialControl::QtSerialControl(PortMap ports, QObject *parent)
+    : SerialControl(parent), m_ports(std::move(ports))
+{
+}
+
+QtSerialControl::~QtSerialControl()
+{
+    close();
+}
+
+bool applySettings(QSerialPort &port, const QString &settings)
+{
+    const QStringList parts = settings.split(QLatin1Char(','));
+    if (parts.size() != 4)
+        return false;
+    bool ok = false;
+    const int baud = parts[0].trimmed().toInt(&ok);
+    if (!ok || baud <= 0)
+        return false;
+    const QString parity = parts[1].trimmed().toLower();
+    QSerialPort::Parity p;
+    if (parity == QLatin1String("n")) p = QSerialPort::NoParity;
+    else if (parity == QLatin1String("e")) p = QSerialPort::EvenParity;
+    else if (parity == QLatin1String("o")) p = QSerialPort::OddParity;
+    else if (parity == QLatin1String("m")) p = QSerialPort::MarkParity;
+    else if (parity == QLatin1String("s")) p = QSerialPort::SpaceParity;
+    else return false;
+    const int bits = parts[2].trimmed().toInt(&ok);
+    if (!ok || bits < 5 || bits > 8)
+        return false;
+    const QString stop = parts[3].trimmed();
+    QSerialPort::StopBits s;
+    if (stop == QLatin1String("1")) s = QSerialPort::OneStop;
+    else if (stop == QLatin1String("1.5")) s = QSerialPort::OneAndHalfStop;
+    else if (stop == QLatin1String("2")) s = QSerialPort::TwoStop;
+    else return false;
+    port.setBaudRate(baud);
+    port.setParity(p);
+    port.setDataBits(static_cast<QSerialPort::DataBits>(bits));
+    port.setStopBits(s);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    return true;
+}
+
+int QtSerialControl::open()
+{
+    if (isOpen()) {
+        m_errorText = QStringLiteral("port already open");
+        return kErrPortInUse;
+    }
+    const QString path = m_ports.path(commPort());
+    if (path.isEmpty()) {
+        m_errorText = QStringLiteral("no serial device for port %1").arg(commPort());
+        return kErrNoSuchPort;
+    }
+    delete m_port;
+    m_port = new QSerialPort(this);
+    m_port->setPortName(path);
+    if (!applySettings(*m_port, settings())) {
+        m_errorText = QStringLiteral("invalid line settings \"%1\"").arg(settings());
+        delete m_port;
+        m_port = nullptr;
+        return kErrOpenFailed;
+    }
+    m_port->setReadBufferSize(0);
+    if (!m_port->open(QIODevice::ReadWrite)) {
+        const auto err = m_port->error();
+        m_errorText = path + QStringLiteral(": ") + m_port->errorString();
+        delete m_port;
+        m_port = nullptr;
+        switch (err) {
+        case QSerialPort::DeviceNotFoundError:
+            return kErrNoSuchPort;
+        case QSerialPort::PermissionError:
+            return kErrPortInUse;
+        default:
+            return kErrOpenFailed;
+        }
+    }
+    m_errorText.clear();
+    m_losing = false;
+    connect(m_port, &QSerialPort::readyRead, this, &QtSerialControl::onReadyRead);
+    connect(m_port, &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
+    return kOpened;
+}
+
+void QtSerialControl::close()
+{
+    if (!m_port)
+        return;
+    m_port->disconnect(this);
+    if (m_port->isOpen())
+        m_port->close();
+    m_port->deleteLater();
+    m_port = nullptr;
+}
+
+bool QtSerialControl::output(const QByteArray &frame)
+{
+    if (!isOpen() || m_losing) {
+        m_errorText = QStringLiteral("port not open");
+        return false;
+    }
+    const qint64 n = m_port->write(frame);
+    if (n != frame.size()) {
+        m_errorText = m_port->errorString();
+        lose(m_errorText);
+        return false;
+    }
+    // Hand the bytes to the driver now: a hung-up line shows here, and the
+    // frame leaves whole before any later event is handled.
+    m_port->flush();
+    if (m_port->error() == QSerialPort::WriteError || m_port->error() == QSerialPort::ResourceError) {
+        m_errorText = m_port->errorString();
+        lose(m_errorText);
+        return false;
+    }
+    return true;
+}
+
+void QtSerialControl::onReadyRead()
+{
+    if (!m_port || m_losing)
+        return;
+    const QByteArray bytes = m_port->readAll();
+    if (!bytes.isEmpty())
+        received(bytes);
+}
+
+void QtSerialControl::onError(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+    case QSerialPort::ResourceError:
+        lose(m_port ? m_port->errorString() : QString());
+        break;
+    default:
+        // NoError on every opening, NotOpenError on closing a closed port,
+        // timeouts: none of them means the line is gone.
+        break;
+    }
+}
+
+void QtSerialControl::lose(const QString &reason)
+{
+    // A hung-up line makes Qt 6.4 report read errors in a storm; close once,
+    // from the event loop, not from inside the error signal.
+    if (m_losing)
+        return;
+    m_losing = true;
+    QMetaObject::invokeMethod(this, [this, reason] {
+        if (!m_port)
+            return;
+        m_errorText = reason;
+        close();
+        clearInput();
+        emit portLost(reason);
+    }, Qt::QueuedConnection);
+}
+
+}  // namespace vorn

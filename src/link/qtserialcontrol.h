@@ -1,0 +1,37 @@
+#pragma once
+// The serial control over QSerialPort.
+
+#include "link/portmap.h"
+#include "link/serialcontrol.h"
+
+#include <QSerialPort>
+
+namespace vorn {
+
+class QtSerialControl : public SerialControl
+{
+    Q_OBJECT
+public:
+    explicit QtSerialControl(PortMap ports, QObject *parent = nullptr);
+    ~QtSerialControl() override;
+
+    int open() override;
+    void close() override;
+    bool isOpen() const override { return m_port && m_port->isOpen(); }
+    QString devicePath(int port) const override { return m_ports.path(port); }
+    bool output(const QByteArray &frame) override;
+
+private:
+    void onReadyRead();
+    void onError(QSerialPort::SerialPortError error);
+    void lose(const QString &reason);
+
+    PortMap m_ports;
+    QSerialPort *m_port = nullptr;
+    bool m_losing = false;
+};
+
+// "38400,n,8,1" to its parts; false when the text is not a settings text.
+bool applySettings(QSerialPort &port, const QString &settings);
+
+}  // namespace vorn

@@ -1,0 +1,90 @@
+#pragma once
+// The serial control: every byte to and from the device goes through here.
+//
+// The window relies on these operations only. The real implementation sits on
+// QSerialPort; tests use the in-memory FakeSerialControl.
+//
+// Input is kept in the control's own buffer (at most kInputBufferSize bytes,
+// as the device's adapters of old had); inBufferCount() and input() see that
+// buffer, clearInput() empties it. When at least rThreshold() bytes wait (and
+// the threshold is above 0) the receive event onComm() is raised, with
+// commEvent() == kEvReceive, from the event loop, never from inside a call the
+// window made.
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+namespace vorn {
+
+class SerialControl : public QObject
+{
+    Q_OBJECT
+public:
+    // Results of open(): 0, or the error numbers the window tells apart.
+    static constexpr int kOpened = 0;
+    static constexpr int kErrNoSuchPort = 8002;   // invalid port number / no such device
+    static constexpr int kErrPortInUse = 8005;    // port already open / locked by another program
+    static constexpr int kErrOpenFailed = 8010;   // any other reason the device could not be opened
+
+    static constexpr int kEvReceive = 2;
+    static constexpr int kInputBufferSize = 1024;
+
+    using QObject::QObject;
+    ~SerialControl() override = default;
+
+    void setCommPort(int port) { m_port = port; }
+    int commPort() const { return m_port; }
+    void setSettings(const QString &settings) { m_settings = settings; }
+    QString settings() const { return m_settings; }
+    void setOutBufferSize(int size) { m_outBufferSize = size; }
+    int outBufferSize() const { return m_outBufferSize; }
+
+    // Opens the selected port with the current settings. Returns kOpened or an
+    // error number; errorText() then holds the system's own words.
+    virtual int open() = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    QString errorText() const { return m_errorText; }
+    // The device path behind a port number ("" when there is none).
+    virtual QString devicePath(int port) const = 0;
+
+    // Writes the whole frame. False when the port is closed or the write
+    // failed; then nothing (or not all) went out and errorText() says why.
+    virtual bool output(const QByteArray &frame) = 0;
+
+    int inBufferCount() const { return int(m_input.size()); }
+    // All waiting bytes; they stay waiting until clearInput().
+    QByteArray input() const { return m_input; }
+    void clearInput() { m_input.clear(); }
+
+    void setRThreshold(int count);
+    int rThreshold() const { return m_threshold; }
+    int commEvent() const { return m_event; }
+
+signals:
+    // The receive event.
+    void onComm();
+    // The open port failed underneath us (adapter pulled, line hung up).
+    // Raised once; the port is already closed when it arrives.
+    void portLost(const QString &reason);
+
+protected:
+    // Implementations hand every received chunk to this.
+    void received(const QByteArray &bytes);
+    // Raise onComm() if enough bytes wait; safe against re-entry.
+    void checkThreshold();
+    QString m_errorText;
+
+private:
+    int m_port = 1;
+    QString m_settings = QStringLiteral("9600,n,8,1");
+    int m_outBufferSize = 512;
+    int m_threshold = 0;
+    int m_event = 0;
+    bool m_inEvent = false;
+    bool m_checkQueued = false;
+    QByteArray m_input;
+};
+
+}  // namespace vorn
