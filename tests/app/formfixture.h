@@ -1,0 +1,49 @@
+#pragma once
+// A loaded main window on the fake serial control, with scripted dialogs.
+
+#include "app/dialogs.h"
+#include "app/mainform.h"
+#include "link/fakeserialcontrol.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+struct FormFixture
+{
+    vorn::FakeSerialControl port;
+    vorn::ScriptedDialogs dialogs;
+    std::unique_ptr<vorn::MainForm> form;
+
+    // ports: port number -> open result; the window is loaded at once.
+    explicit FormFixture(const QMap<int, int> &ports = {{1, 0}})
+    {
+        for (auto it = ports.begin(); it != ports.end(); ++it)
+            port.setPortResult(it.key(), it.value());
+        form = std::make_unique<vorn::MainForm>(&port, &dialogs);
+        form->load();
+    }
+
+    template <typename T = QWidget> T *get(const QString &name) const
+    {
+        T *w = form->findChild<T *>(name);
+        if (!w)
+            qFatal("no control named %s", qPrintable(name));
+        return w;
+    }
+    QLineEdit *edit(const QString &name) const { return get<QLineEdit>(name); }
+    QPushButton *button(const QString &name) const { return get<QPushButton>(name); }
+    QComboBox *combo(const QString &name) const { return get<QComboBox>(name); }
+    QTimer *timer(const QString &name) const { return get<QTimer>(name); }
+    static QString at(const char *name, int i) { return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(i); }
+
+    QByteArray lastWritten() const { return port.written.isEmpty() ? QByteArray() : port.written.last(); }
+};
+
+inline QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+}

@@ -1,0 +1,316 @@
+// The window's start state, the port search, the number box and the filters.
+
+#include "formfixture.h"
+
+#include "app/widgets.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QSignalSpy>
+
+using namespace vorn;
+
+class StartupTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void startState();
+    void portSearch_data();
+    void portSearch();
+    void reopenPort_data();
+    void reopenPort();
+    void closingClosesPort();
+    void numberBox_data();
+    void numberBox();
+    void numberTakesEffectForNextFrame();
+    void keyFilter_data();
+    void keyFilter();
+    void pasteIsFiltered();
+    void programTextsAreNotCut();
+    void portLostIsToldOnce();
+};
+
+void StartupTest::startState()
+{
+    FormFixture f;
+    QCOMPARE(f.dialogs.shown.size(), 0);
+    QVERIFY(f.form->windowTitle().startsWith(QStringLiteral("VornRT8V1.0")));
+    QComboBox *rs = f.combo(QStringLiteral("RsCombo"));
+    QCOMPARE(rs->count(), 16);
+    for (int p = 1; p <= 16; ++p)
+        QCOMPARE(rs->itemText(p - 1), QString::number(p));
+    QCOMPARE(rs->currentText(), QStringLiteral("1"));
+    QCOMPARE(f.edit(QStringLiteral("LedIDText"))->text(), QStringLiteral("255"));
+    QCOMPARE(f.form->ledId(), quint8(255));
+    QCOMPARE(f.edit(QStringLiteral("SanLongText"))->text(), QStringLiteral("40"));
+    QCOMPARE(f.form->findChild<FeedbackBox *>(QStringLiteral("RsValText"))->text(), QString());
+    for (int i = 0; i < 10; ++i) {
+        QCOMPARE(f.edit(f.at("LText", i))->text(), QStringLiteral("0"));
+        QCOMPARE(f.edit(f.at("HText", i))->text(), QStringLiteral("1000"));
+        QCOMPARE(f.edit(f.at("DotText", i))->text(), QStringLiteral("1"));
+        QCOMPARE(f.edit(f.at("KGstText", i))->text(), QStringLiteral("0"));
+        QCOMPARE(f.edit(f.at("KGedText", i))->text(), QStringLiteral("1000"));
+        QComboBox *c = f.combo(f.at("KGFormulaCombo", i));
+        QCOMPARE(c->currentText(), QStringLiteral("固定关"));
+        QCOMPARE(c->count(), 7);
+        QCOMPARE(c->itemText(1), QStringLiteral("固定开"));
+        QCOMPARE(c->itemText(6), QStringLiteral("范围外"));
+    }
+    // The thirty smart-setting buttons are off, every other button on.
+    int disabled = 0;
+    for (QPushButton *b : f.form->findChildren<QPushButton *>()) {
+        const bool smart = b->objectName().startsWith(QLatin1String("LCommand"))
+                        || b->objectName().startsWith(QLatin1String("HCommand"))
+                        || b->objectName().startsWith(QLatin1String("OkCommand"));
+        QCOMPARE(b->isEnabled(), !smart);
+        disabled += smart;
+    }
+    QCOMPARE(disabled, 30);
+    QVERIFY(!f.timer(QStringLiteral("GetRsTimer"))->isActive());
+    QCOMPARE(f.timer(QStringLiteral("GetRsTimer"))->interval(), 200);
+    QVERIFY(!f.timer(QStringLiteral("GetValShapeTimer"))->isActive());
+    QCOMPARE(f.port.rThreshold(), 0);
+    QCOMPARE(f.port.settings(), QStringLiteral("38400,n,8,1"));
+    QCOMPARE(f.port.outBufferSize(), 2048);
+    // Controls stand at their design places (15 twips to a pixel).
+    QCOMPARE(f.button(QStringLiteral("ExitCommand"))->geometry(), QRect(152, 112, 65, 25));
+    QCOMPARE(f.edit(f.at("HText", 3))->geometry(), QRect(216, 114, 68, 28));
+    QCOMPARE(f.form->size(), QSize(730, 481));
+    QCOMPARE(f.combo(QStringLiteral("RsCombo"))->toolTip(), QStringLiteral("/dev/fake1"));
+}
+
+void StartupTest::portSearch_data()
+{
+    QTest::addColumn<QList<int>>("results");   // open result of ports 1, 2, ...; missing: absent
+    QTest::addColumn<int>("openedPort");
+    QTest::addColumn<QString>("combo");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QColor>("lamp");
+
+    const QColor yellow(255, 255, 0), red(255, 0, 0);
+    QTest::newRow("1 and 2 absent, 3 free") << QList<int>{8002, 8002, 0} << 3 << "3" << QStringList() << yellow;
+    QTest::newRow("1 in use, 2 free") << QList<int>{8005, 0} << 2 << "2" << QStringList() << yellow;
+    QTest::newRow("16 the only one") << (QList<int>(15, 8002) << 0) << 16 << "16" << QStringList() << yellow;
+    QTest::newRow("none at all") << QList<int>{} << 0 << "3" << QStringList{QStringLiteral("没有可以使用的通讯端口")} << red;
+    QTest::newRow("all in use") << QList<int>(16, 8005) << 0 << "3" << QStringList{QStringLiteral("没有可以使用的通讯端口")} << red;
+    QTest::newRow("other failure stops the search") << QList<int>{8010, 0} << 0 << "1"
+        << QStringList{QStringLiteral("端口打开错误~!")} << red;
+}
+
+void StartupTest::portSearch()
+{
+    QFETCH(QList<int>, results);
+    QFETCH(int, openedPort);
+    QFETCH(QString, combo);
+    QFETCH(QStringList, messages);
+    QFETCH(QColor, lamp);
+    QMap<int, int> ports;
+    for (int i = 0; i < results.size(); ++i)
+        if (results[i] != 8002)
+            ports[i + 1] = results[i];
+    FormFixture f(ports);
+    QCOMPARE(f.dialogs.texts(), messages);
+    QCOMPARE(f.port.isOpen(), openedPort != 0);
+    if (openedPort)
+        QCOMPARE(f.port.commPort(), openedPort);
+    QCOMPARE(f.combo(QStringLiteral("RsCombo"))->currentText(), combo);
+    QCOMPARE(f.form->findChild<Lamp *>(QStringLiteral("GetValShape"))->fillColor(), lamp);
+}
+
+void StartupTest::reopenPort_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("free port") << "2" << true;
+    QTest::newRow("the same port again") << "1" << true;
+    QTest::newRow("absent port") << "5" << false;
+    QTest::newRow("not a number") << "abc" << false;
+    QTest::newRow("out of range") << "17" << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void StartupTest::reopenPort()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, opens);
+    FormFixture f({{1, 0}, {2, 0}});
+    f.combo(QStringLiteral("RsCombo"))->setEditText(text);
+    const int closesBefore = f.port.closeCount;
+    f.button(QStringLiteral("OpenRs232Command"))->click();
+    QCOMPARE(f.port.closeCount, closesBefore + 1);   // the open port was closed first
+    QCOMPARE(f.port.isOpen(), opens);
+    QCOMPARE(f.dialogs.texts(), opens ? QStringList() : QStringList{QStringLiteral("端口打开错误~!")});
+    if (opens)
+        QCOMPARE(f.port.commPort(), text.toInt());
+}
+
+void StartupTest::closingClosesPort()
+{
+    for (const bool exitButton : {true, false}) {
+        FormFixture f;
+        f.form->show();
+        QVERIFY(f.port.isOpen());
+        if (exitButton)
+            f.button(QStringLiteral("ExitCommand"))->click();
+        else
+            f.form->close();
+        QVERIFY(!f.port.isOpen());
+        QVERIFY(!f.form->isVisible());
+        QCOMPARE(f.dialogs.shown.size(), 0);
+    }
+}
+
+void StartupTest::numberBox_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("ledId");
+    QTest::newRow("7") << "7" << "7" << 7;
+    QTest::newRow("0") << "0" << "0" << 0;
+    QTest::newRow("above 255") << "300" << "255" << 255;
+    QTest::newRow("half to even") << "6.5" << "6.5" << 6;
+    QTest::newRow("empty keeps the number") << "" << "12" << 12;
+    QTest::newRow("letters keep the number") << "abc" << "12" << 12;
+    QTest::newRow("negative keeps the number") << "-3" << "12" << 12;
+    QTest::newRow("trailing letters keep the number") << "9x" << "12" << 12;
+    QTest::newRow("huge") << "1e30" << "255" << 255;
+}
+
+void StartupTest::numberBox()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    QFETCH(int, ledId);
+    FormFixture f;
+    QLineEdit *box = f.edit(QStringLiteral("LedIDText"));
+    box->setText(QStringLiteral("12"));
+    f.form->LedIDText_LostFocus();
+    QCOMPARE(f.form->ledId(), quint8(12));
+    box->setText(typed);
+    f.form->LedIDText_LostFocus();
+    QCOMPARE(box->text(), shown);
+    QCOMPARE(int(f.form->ledId()), ledId);
+}
+
+void StartupTest::numberTakesEffectForNextFrame()
+{
+    FormFixture f;
+    f.form->show();
+    QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
+    QLineEdit *box = f.edit(QStringLiteral("LedIDText"));
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, QStringLiteral("300"));
+    // A click with the box still focused: the number is taken first.
+    f.button(QStringLiteral("OpenPowCommand"))->click();
+    QCOMPARE(box->text(), QStringLiteral("255"));
+    QCOMPARE(f.lastWritten(), hex("02 00 09 FF EE 12 01 0B 03"));
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, QStringLiteral("7"));
+    f.button(QStringLiteral("OpenPowCommand"))->setFocus();   // focus leaves the box
+    QCOMPARE(f.form->ledId(), quint8(7));
+    f.button(QStringLiteral("OpenPowCommand"))->click();
+    QCOMPARE(f.lastWritten().at(3), char(7));
+}
+
+void StartupTest::keyFilter_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("lower: minus, digits; point and letter refused") << "LText" << "-1.5a" << "-15";
+    QTest::newRow("upper: several minus signs") << "HText" << "1-2-" << "1-2-";
+    QTest::newRow("start value: at most five") << "KGstText" << "1234567" << "12345";
+    QTest::newRow("start value 2: blank refused") << "KGedText" << "1 2" << "12";
+    QTest::newRow("decimal places: minus and point refused") << "DotText" << "-.3" << "3";
+    QTest::newRow("decimal places: one digit only") << "DotText" << "34" << "3";
+}
+
+void StartupTest::keyFilter()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, keys);
+    QFETCH(QString, result);
+    FormFixture f;
+    QLineEdit *e = f.edit(f.at(box.toLatin1().constData(), 4));
+    e->setFocus();
+    e->selectAll();
+    QTest::keyClick(e, Qt::Key_Backspace);
+    QCOMPARE(e->text(), QString());
+    QTest::keyClicks(e, keys);
+    QCOMPARE(e->text(), result);
+    QTest::keyClick(e, Qt::Key_Backspace);
+    QCOMPARE(e->text(), result.left(result.size() - 1));
+}
+
+void StartupTest::pasteIsFiltered()
+{
+    FormFixture f;
+    QLineEdit *lower = f.edit(f.at("LText", 0));
+    lower->clear();
+    lower->insert(QStringLiteral("-1a2.3 "));   // what a paste does
+    QCOMPARE(lower->text(), QStringLiteral("-123"));
+    lower->insert(QStringLiteral("4567"));
+    QCOMPARE(lower->text(), QStringLiteral("-1234"));
+    lower->clear();
+    lower->insert(QStringLiteral("１2－3"));   // full-width digits and minus are not taken
+    QCOMPARE(lower->text(), QStringLiteral("23"));
+    QLineEdit *dot = f.edit(f.at("DotText", 0));
+    dot->clear();
+    dot->insert(QStringLiteral("-x2"));
+    QCOMPARE(dot->text(), QStringLiteral("2"));
+    // Boxes without a filter take what is pasted.
+    QLineEdit *number = f.edit(QStringLiteral("CMD23Text"));
+    number->clear();
+    number->insert(QStringLiteral("a-1.5"));
+    QCOMPARE(number->text(), QStringLiteral("a-1.5"));
+}
+
+void StartupTest::programTextsAreNotCut()
+{
+    // A read-back may place texts that could not be typed; they stay whole,
+    // and the operator can still shorten them.
+    FormFixture f;
+    ChannelTable t = startTable();
+    t[3].lower = QStringLiteral("-20000");
+    t[3].dot = QStringLiteral("12");
+    f.form->setTable(t);
+    QLineEdit *lower = f.edit(f.at("LText", 3));
+    QCOMPARE(lower->text(), QStringLiteral("-20000"));
+    QCOMPARE(f.edit(f.at("DotText", 3))->text(), QStringLiteral("12"));
+    lower->setFocus();
+    lower->end(false);
+    QTest::keyClicks(lower, QStringLiteral("7"));   // longer still: refused
+    QCOMPARE(lower->text(), QStringLiteral("-20000"));
+    lower->setSelection(5, 1);
+    QTest::keyClicks(lower, QStringLiteral("5"));   // same length: taken
+    QCOMPARE(lower->text(), QStringLiteral("-20005"));
+    QTest::keyClick(lower, Qt::Key_Backspace);
+    QCOMPARE(lower->text(), QStringLiteral("-2000"));
+    QTest::keyClicks(lower, QStringLiteral("1"));   // back at the limit of five
+    QCOMPARE(lower->text(), QStringLiteral("-2000"));
+}
+
+void StartupTest::portLostIsToldOnce()
+{
+    FormFixture f;
+    f.port.unplug(QStringLiteral("cable pulled"));
+    f.port.unplug();   // already closed: nothing more
+    QCOMPARE(f.dialogs.texts(), QStringList{msg::PortLost});
+    QCOMPARE(f.dialogs.shown.first().detail, QStringLiteral("cable pulled"));
+    QCOMPARE(f.form->findChild<Lamp *>(QStringLiteral("GetValShape"))->fillColor(), QColor(255, 0, 0));
+    // A request now is refused with a message, nothing written.
+    f.button(QStringLiteral("OpenPowCommand"))->click();
+    QCOMPARE(f.port.written.size(), 0);
+    QCOMPARE(f.dialogs.texts().last(), msg::NotOpen);
+    // Opening again works and a later loss is told again.
+    f.button(QStringLiteral("OpenRs232Command"))->click();
+    QVERIFY(f.port.isOpen());
+    QCOMPARE(f.form->findChild<Lamp *>(QStringLiteral("GetValShape"))->fillColor(), QColor(255, 255, 0));
+    f.port.unplug();
+    QCOMPARE(f.dialogs.texts().count(msg::PortLost), 2);
+}
+
+QTEST_MAIN(StartupTest)
+#include "tst_startup.moc"

@@ -1,0 +1,645 @@
+// Every request the window sends, and what it does with the answers, on the
+// fake serial control.
+
+#include "formfixture.h"
+
+#include "app/widgets.h"
+#include "channels/rtxfile.h"
+#include "link/frame.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+using namespace vorn;
+
+namespace {
+
+QByteArray rawReply(const std::array<int, 10> &v)
+{
+    QByteArray p;
+    for (int x : v) {
+        p += char(x >> 8);
+        p += char(x & 0xFF);
+    }
+    return buildReply(0x40, p);
+}
+
+QByteArray readBackReply(const QByteArray &blocks)
+{
+    return buildReply(0x32, blocks);
+}
+
+QColor lampOf(const FormFixture &f)
+{
+    return f.form->findChild<Lamp *>(QStringLiteral("GetValShape"))->fillColor();
+}
+
+QString feedbackOf(const FormFixture &f)
+{
+    return f.form->findChild<FeedbackBox *>(QStringLiteral("RsValText"))->text();
+}
+
+const QColor kGreen(0, 255, 0), kYellow(255, 255, 0), kBlack(0, 0, 0);
+
+}  // namespace
+
+class RequestsTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void simpleFrames_data();
+    void simpleFrames();
+    void refusedWhenPortClosed_data();
+    void refusedWhenPortClosed();
+    void failedWriteIsRefused();
+
+    void connectionTest();
+    void changeNumberRefusesBadCount_data();
+    void changeNumberRefusesBadCount();
+
+    void receiverRejects_data();
+    void receiverRejects();
+    void readBackFillsTable();
+    void rawValuesAndLamp();
+
+    void download();
+    void downloadRefused_data();
+    void downloadRefused();
+    void readBackRequest();
+    void readBackClosedPortKeepsSettings();
+
+    void feedbackModes_data();
+    void feedbackModes();
+    void poller();
+
+    void smartSetting();
+    void smartSettingRefused();
+    void firstRawReplyCapturesNothing();
+
+    void displayRefusals_data();
+    void displayRefusals();
+
+    void saveAndLoad();
+    void saveWarnsBeforeCutting();
+    void loadRefusesBadFile();
+};
+
+// ------------------------------------------------------------ plain requests
+
+void RequestsTest::simpleFrames_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("ledId");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::newRow("power on, device 1") << "OpenPowCommand" << 1 << hex("02 00 09 01 EE 12 01 F5 03");
+    QTest::newRow("power off, device 1") << "ClosePowCommand" << 1 << hex("02 00 09 01 EE 12 00 F4 03");
+    QTest::newRow("change number 5, 40 digits") << "SetIDCommand" << 5 << hex("02 00 0A FF EE 94 05 28 A2 03");
+    QTest::newRow("change number from device 1 goes to 255") << "SetIDCommand" << 1 << hex("02 00 0A FF EE 94 01 28 A6 03");
+    QTest::newRow("clock, device 1") << "SeTimeCommand" << 1 << hex("02 00 0E 01 EE 20 1A 0C 06 08 0F 1B CD 03");
+    QTest::newRow("display mode 0") << "SM2TypeCommand(0)" << 1 << hex("02 00 09 01 EE 41 00 A7 03");
+    QTest::newRow("display mode 1") << "SM2TypeCommand(1)" << 1 << hex("02 00 09 01 EE 41 01 A6 03");
+    QTest::newRow("display mode 2") << "SM2TypeCommand(2)" << 1 << hex("02 00 09 01 EE 41 02 A5 03");
+    QTest::newRow("display number") << "CMD23Command" << 255 << hex("02 00 0E FF EE 23 2E 01 01 02 03 04 17 03");
+    QTest::newRow("display code") << "CMD24Command" << 255 << hex("02 00 0C FF EE 24 2E 01 01 01 16 03");
+}
+
+void RequestsTest::simpleFrames()
+{
+    QFETCH(QString, button);
+    QFETCH(int, ledId);
+    QFETCH(QByteArray, frame);
+    FormFixture f;
+    f.form->setClock([] { return QDateTime(QDate(2026, 12, 6), QTime(8, 15, 27)); });
+    f.edit(QStringLiteral("LedIDText"))->setText(QString::number(ledId));
+    f.form->LedIDText_LostFocus();
+    f.button(button)->click();
+    f.button(button)->click();   // twice: two identical frames
+    QCOMPARE(f.port.written, (QList<QByteArray>{frame, frame}));
+    QCOMPARE(f.dialogs.shown.size(), 0);
+    QCOMPARE(f.port.rThreshold(), 0);
+    QVERIFY(!f.timer(QStringLiteral("GetRsTimer"))->isActive());
+}
+
+void RequestsTest::refusedWhenPortClosed_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("message");
+    for (const char *b : {"OpenPowCommand", "ClosePowCommand", "SeTimeCommand", "FindCommand", "SetIDCommand",
+                          "SM2TypeCommand(1)", "CMD23Command", "CMD24Command", "GetCommand(0)", "GetCommand(1)",
+                          "GetCommand(2)", "ReSetCommand"})
+        QTest::newRow(b) << b << msg::NotOpen;
+    QTest::newRow("SetCommand") << "SetCommand" << msg::DownloadError;
+}
+
+void RequestsTest::refusedWhenPortClosed()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, message);
+    FormFixture f(QMap<int, int>{});   // no port at all
+    f.dialogs.shown.clear();
+    f.button(button)->click();
+    QCOMPARE(f.port.written.size(), 0);
+    QCOMPARE(f.dialogs.texts(), QStringList{message});
+    // No setting changed.
+    QCOMPARE(f.port.rThreshold(), 0);
+    QVERIFY(!f.timer(QStringLiteral("GetRsTimer"))->isActive());
+    QVERIFY(!f.button(QStringLiteral("LCommand(0)"))->isEnabled());
+}
+
+void RequestsTest::failedWriteIsRefused()
+{
+    FormFixture f;
+    f.port.setFailWrites(true);
+    f.button(QStringLiteral("GetCommand(1)"))->click();
+    QCOMPARE(f.dialogs.texts(), QStringList{msg::WriteFailed});
+    QCOMPARE(f.dialogs.shown.first().detail, QStringLiteral("write failed"));
+    QCOMPARE(f.port.rThreshold(), 0);
+    QVERIFY(!f.button(QStringLiteral("OkCommand(9)"))->isEnabled());
+    f.button(QStringLiteral("SetCommand"))->click();
+    QCOMPARE(f.dialogs.texts().last(), msg::DownloadError);
+}
+
+// ------------------------------------------------------------ connection test
+
+void RequestsTest::connectionTest()
+{
+    FormFixture f;
+    f.port.inject("junk");
+    f.button(QStringLiteral("FindCommand"))->click();
+    QCOMPARE(f.lastWritten(), hex("02 00 09 FF EE 21 FF C6 03"));
+    QCOMPARE(f.port.rThreshold(), 10);
+    QCOMPARE(f.port.inBufferCount(), 0);
+    const QColor lampBefore = lampOf(f);
+    f.port.inject(hex("02 00 0A EE 00 21 0C 04 CD 03"));
+    QCOMPARE(f.form->ledId(), quint8(12));
+    QCOMPARE(f.edit(QStringLiteral("LedIDText"))->text(), QStringLiteral("12"));
+    QCOMPARE(f.edit(QStringLiteral("SanLongText"))->text(), QStringLiteral("4"));
+    QCOMPARE(f.dialogs.texts(), QStringList{QStringLiteral("找到  12 号设备~！")});
+    QCOMPARE(f.dialogs.shown.first().icon, Dialogs::Icon::Information);
+    QCOMPARE(lampOf(f), lampBefore);
+    QCOMPARE(f.port.inBufferCount(), 0);
+    // The next request goes to the number found.
+    f.button(QStringLiteral("OpenPowCommand"))->click();
+    QCOMPARE(f.lastWritten(), hex("02 00 09 0C EE 12 01 F8 03"));
+}
+
+void RequestsTest::changeNumberRefusesBadCount_data()
+{
+    QTest::addColumn<QString>("digits");
+    QTest::newRow("empty") << "";
+    QTest::newRow("letters") << "ab";
+    QTest::newRow("above 255") << "256";
+    QTest::newRow("negative") << "-1";
+}
+
+void RequestsTest::changeNumberRefusesBadCount()
+{
+    QFETCH(QString, digits);
+    FormFixture f;
+    f.edit(QStringLiteral("SanLongText"))->setText(digits);
+    f.button(QStringLiteral("SetIDCommand"))->click();
+    QCOMPARE(f.port.written.size(), 0);
+    QCOMPARE(f.dialogs.shown.size(), 1);
+    QVERIFY(f.dialogs.texts().first().contains(QStringLiteral("显示位数")));
+}
+
+// ------------------------------------------------------------ receiver
+
+void RequestsTest::receiverRejects_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("threshold");
+    const QByteArray good = rawReply({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+    auto changed = [&](int at, char value) { QByteArray b = good; b[at] = value; return b; };
+    QTest::newRow("start byte") << changed(0, 0x03) << 28;
+    QTest::newRow("end byte") << changed(27, 0x02) << 28;
+    QTest::newRow("marker") << changed(3, char(0xEF)) << 28;
+    QTest::newRow("length field") << changed(2, 0x1B) << 28;
+    QTest::newRow("check byte") << changed(26, char(good[26] ^ 1)) << 28;
+    QTest::newRow("payload byte") << changed(10, char(good[10] ^ 0x40)) << 28;
+    QTest::newRow("two glued replies") << good + good << 56;
+    QTest::newRow("unknown code") << buildReply(0x31, QByteArray(20, '\x01')) << 28;
+    QTest::newRow("8 bytes") << hex("02 00 08 EE 00 40 A6 03") << 8;
+    QTest::newRow("raw code, short frame") << buildReply(0x40, QByteArray(2, '\x01')) << 10;
+    QTest::newRow("discovery code, long frame") << buildReply(0x21, QByteArray(20, '\x01')) << 28;
+    QTest::newRow("read-back code, 28 bytes") << buildReply(0x32, QByteArray(20, '\x01')) << 28;
+    QTest::newRow("feedback record") << QByteArray("N1,2,3,4,5,6,7,8,9,10,11,1\r\n") << 28;
+}
+
+void RequestsTest::receiverRejects()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, threshold);
+    FormFixture f;
+    f.button(QStringLiteral("GetCommand(1)"))->click();
+    f.port.setRThreshold(threshold);
+    const ChannelTable before = f.form->table();
+    f.port.inject(bytes);
+    QCOMPARE(f.port.inBufferCount(), 0);
+    QCOMPARE(feedbackOf(f), QString());
+    QCOMPARE(f.form->table(), before);
+    QCOMPARE(f.form->ledId(), quint8(255));
+    QCOMPARE(lampOf(f), kYellow);
+    QCOMPARE(f.dialogs.shown.size(), 0);
+}
+
+void RequestsTest::readBackFillsTable()
+{
+    FormFixture f;
+    f.button(QStringLiteral("ReSetCommand"))->click();
+    QByteArray blocks;
+    for (int i = 0; i < 10; ++i) {
+        // lower -(100 + i), span 200 + i, dp i % 4, formula cycling, start values
+        const int lower = 100 + i;
+        blocks += char(0x80 | (lower >> 8));
+        blocks += char(lower & 0xFF);
+        blocks += char(0);
+        blocks += char(200 + i);
+        blocks += char(i % 4);
+        const char codes[] = {0x00, char(0x99), 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, char(0xFF), 0x00};
+        blocks += codes[i];
+        blocks += hex("80 01 7F FF");
+    }
+    // Row 8: span that cannot be shown keeps the old upper limit.
+    blocks[8 * 10 + 2] = char(0x80);
+    f.edit(f.at("HText", 8))->setText(QStringLiteral("777"));
+    f.port.inject(readBackReply(blocks));
+    const QStringList formulas = {QStringLiteral("固定关"), QStringLiteral("固定开"), QStringLiteral("大于"),
+                                  QStringLiteral("小于"), QStringLiteral("等于"), QStringLiteral("范围内"),
+                                  QStringLiteral("范围外"), QStringLiteral("固定关"), QStringLiteral("固定关"),
+                                  QStringLiteral("固定关")};
+    for (int i = 0; i < 10; ++i) {
+        QCOMPARE(f.edit(f.at("LText", i))->text(), QString::number(-(100 + i)));
+        QCOMPARE(f.edit(f.at("HText", i))->text(), i == 8 ? QStringLiteral("777") : QString::number(100));
+        QCOMPARE(f.edit(f.at("DotText", i))->text(), QString::number(i % 4));
+        QCOMPARE(f.combo(f.at("KGFormulaCombo", i))->currentText(), formulas[i]);
+        QCOMPARE(f.edit(f.at("KGstText", i))->text(), QStringLiteral("-1"));
+        QCOMPARE(f.edit(f.at("KGedText", i))->text(), QStringLiteral("32767"));
+    }
+    QCOMPARE(lampOf(f), kGreen);
+    QVERIFY(f.timer(QStringLiteral("GetValShapeTimer"))->isActive());
+    QCOMPARE(f.port.inBufferCount(), 0);
+}
+
+void RequestsTest::rawValuesAndLamp()
+{
+    FormFixture f;
+    f.button(QStringLiteral("GetCommand(1)"))->click();
+    QByteArray all100 = hex("02 00 1C EE 00 40");
+    for (int i = 0; i < 10; ++i)
+        all100 += hex("00 64");
+    all100 += hex("B2 03");
+    f.port.inject(all100);
+    QCOMPARE(feedbackOf(f), QStringLiteral("100\r\n").repeated(10));
+    QCOMPARE(lampOf(f), kGreen);
+    f.port.inject(rawReply({65535, 0, 1, 2, 3, 4, 5, 6, 7, 8}));
+    QCOMPARE(feedbackOf(f), QStringLiteral("65535\r\n0\r\n1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(lampOf(f), kBlack, 1000);
+    QVERIFY(!f.timer(QStringLiteral("GetValShapeTimer"))->isActive());
+}
+
+// ------------------------------------------------------------ configuration
+
+void RequestsTest::download()
+{
+    FormFixture f;
+    f.button(QStringLiteral("SetCommand"))->click();
+    QByteArray expected = hex("02 00 6C FF EE 31");
+    for (int i = 0; i < 10; ++i)
+        expected += hex("00 00 03 E8 01 00 00 00 03 E8");
+    expected += hex("4C 03");
+    QCOMPARE(f.port.written, QList<QByteArray>{expected});
+    QCOMPARE(f.dialogs.shown.size(), 0);
+    QCOMPARE(f.port.rThreshold(), 0);
+}
+
+void RequestsTest::downloadRefused_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("upper below lower") << "HText(9)" << "-1";
+    QTest::newRow("lower does not fit") << "LText(0)" << "-32768";
+    QTest::newRow("span above 32767") << "HText(4)" << "40000";
+    QTest::newRow("negative decimal places") << "DotText(2)" << "-1";
+    QTest::newRow("start value 1 too large") << "KGstText(5)" << "99999";
+    QTest::newRow("start value 2 overflows") << "KGedText(7)" << "1e309";
+    QTest::newRow("decimal places beyond 32 bits") << "DotText(1)" << "9e12";
+}
+
+void RequestsTest::downloadRefused()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, text);
+    FormFixture f;
+    static_cast<FilteredEdit *>(f.edit(box))->setText(text);
+    const ChannelTable before = f.form->table();
+    f.button(QStringLiteral("SetCommand"))->click();
+    QCOMPARE(f.port.written.size(), 0);
+    QCOMPARE(f.dialogs.texts(), QStringList{msg::DownloadError});
+    QCOMPARE(f.form->table(), before);
+}
+
+void RequestsTest::readBackRequest()
+{
+    FormFixture f;
+    f.button(QStringLiteral("GetCommand(0)"))->click();
+    QVERIFY(f.timer(QStringLiteral("GetRsTimer"))->isActive());
+    f.port.inject("N1,2\r\n");
+    f.button(QStringLiteral("ReSetCommand"))->click();
+    QCOMPARE(f.lastWritten(), hex("02 00 09 FF EE 32 00 2A 03"));
+    QVERIFY(!f.timer(QStringLiteral("GetRsTimer"))->isActive());
+    QCOMPARE(f.port.rThreshold(), 108);
+    QCOMPARE(f.port.inBufferCount(), 0);
+}
+
+void RequestsTest::readBackClosedPortKeepsSettings()
+{
+    FormFixture f;
+    f.button(QStringLiteral("GetCommand(0)"))->click();
+    f.port.close();
+    f.port.inject("N5\r\n");
+    f.button(QStringLiteral("ReSetCommand"))->click();
+    QCOMPARE(f.port.written.size(), 1);
+    QCOMPARE(f.dialogs.texts(), QStringList{msg::NotOpen});
+    QVERIFY(f.timer(QStringLiteral("GetRsTimer"))->isActive());
+    QCOMPARE(f.port.rThreshold(), 0);
+    QCOMPARE(f.port.inBufferCount(), 4);
+}
+
+// ------------------------------------------------------------ live feedback
+
+void RequestsTest::feedbackModes_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<int>("threshold");
+    QTest::addColumn<bool>("poller");
+    QTest::addColumn<bool>("smart");
+    QTest::newRow("target values") << 0 << hex("02 00 09 01 EE 40 00 A6 03") << 0 << true << false;
+    QTest::newRow("raw values") << 1 << hex("02 00 09 01 EE 40 01 A7 03") << 28 << false << true;
+    QTest::newRow("off") << 2 << hex("02 00 09 01 EE 40 02 A4 03") << 0 << false << false;
+}
+
+void RequestsTest::feedbackModes()
+{
+    QFETCH(int, mode);
+    QFETCH(QByteArray, frame);
+    QFETCH(int, threshold);
+    QFETCH(bool, poller);
+    QFETCH(bool, smart);
+    FormFixture f;
+    f.edit(QStringLiteral("LedIDText"))->setText(QStringLiteral("1"));
+    f.form->LedIDText_LostFocus();
+    // From each other state, the same settings result.
+    for (int from : {0, 1, 2}) {
+        f.button(FormFixture::at("GetCommand", from))->click();
+        f.port.setRThreshold(0);
+        f.port.inject(QByteArray(5, 'x'));
+        f.port.written.clear();
+        f.button(FormFixture::at("GetCommand", mode))->click();
+        QCOMPARE(f.port.written, QList<QByteArray>{frame});
+        QCOMPARE(f.port.inBufferCount(), 0);
+        QCOMPARE(f.port.rThreshold(), threshold);
+        QCOMPARE(f.timer(QStringLiteral("GetRsTimer"))->isActive(), poller);
+        for (int i = 0; i < 10; ++i) {
+            QCOMPARE(f.button(FormFixture::at("LCommand", i))->isEnabled(), smart);
+            QCOMPARE(f.button(FormFixture::at("HCommand", i))->isEnabled(), smart);
+            QCOMPARE(f.button(FormFixture::at("OkCommand", i))->isEnabled(), smart);
+        }
+    }
+    // A connection test during streaming sets its own threshold and leaves
+    // the poller running.
+    f.button(QStringLiteral("FindCommand"))->click();
+    QCOMPARE(f.port.rThreshold(), 10);
+    QCOMPARE(f.timer(QStringLiteral("GetRsTimer"))->isActive(), poller);
+}
+
+void RequestsTest::poller()
+{
+    FormFixture f;
+    f.button(QStringLiteral("GetCommand(0)"))->click();
+    QTimer *t = f.timer(QStringLiteral("GetRsTimer"));
+    t->stop();   // ticks by hand
+    f.form->GetRsTimer_Timer();
+    QCOMPARE(f.form->lastInCount(), 0);   // empty buffer: nothing noted
+    f.port.inject("N12,-3,");
+    f.form->GetRsTimer_Timer();
+    QCOMPARE(f.form->lastInCount(), 7);
+    f.port.inject("450\r\n");
+    f.form->GetRsTimer_Timer();   // grew: noted again, nothing taken
+    QCOMPARE(f.form->lastInCount(), 12);
+    QCOMPARE(feedbackOf(f), QString());
+    QCOMPARE(f.port.inBufferCount(), 12);
+    f.form->GetRsTimer_Timer();   // settled: taken
+    QCOMPARE(feedbackOf(f), QStringLiteral("12\r\n-3\r\n450"));
+    QCOMPARE(f.port.inBufferCount(), 0);
+    QCOMPARE(f.form->lastInCount(), 0);
+    QCOMPARE(lampOf(f), kGreen);
+
+    // Two records: the first shown, both gone.
+    f.port.inject("N1,2\r\nN3,4\r\n");
+    f.form->GetRsTimer_Timer();
+    f.form->GetRsTimer_Timer();
+    QCOMPARE(feedbackOf(f), QStringLiteral("1\r\n2"));
+    QCOMPARE(f.port.inBufferCount(), 0);
+    // No CR LF at the end, or stray bytes: discarded, the text stays.
+    for (const QByteArray &junk : {QByteArray("N7,8\r"), QByteArray("x"), QByteArray("\r\n"),
+                                   rawReply({1, 2, 3, 4, 5, 6, 7, 8, 9, 10})}) {
+        f.port.inject(junk);
+        f.form->GetRsTimer_Timer();
+        f.form->GetRsTimer_Timer();
+        QCOMPARE(f.port.inBufferCount(), 0);
+        QCOMPARE(feedbackOf(f), QStringLiteral("1\r\n2"));
+    }
+}
+
+// ------------------------------------------------------------ smart setting
+
+void RequestsTest::smartSetting()
+{
+    FormFixture f;
+    f.button(QStringLiteral("GetCommand(1)"))->click();
+    std::array<int, 10> v{};
+    v.fill(3000);
+    f.button(QStringLiteral("LCommand(2)"))->click();
+    v[2] = 1000;
+    f.port.inject(rawReply(v));
+    QCOMPARE(f.form->capture().lowRaw[2], 1000);
+    QCOMPARE(f.form->capture().capturePoint, 2);
+    QCOMPARE(f.form->capture().captureChannel, 10);
+    v[2] = 7777;
+    f.port.inject(rawReply(v));   // not armed: nothing taken
+    QCOMPARE(f.form->capture().lowRaw[2], 1000);
+    f.button(QStringLiteral("HCommand(2)"))->click();
+    v[2] = 5000;
+    f.port.inject(rawReply(v));
+    QCOMPARE(f.form->capture().highRaw[2], 5000);
+    f.port.written.clear();
+    f.button(QStringLiteral("OkCommand(2)"))->click();
+    QCOMPARE(f.dialogs.shown.size(), 0);
+    QCOMPARE(f.port.written,
+             QList<QByteArray>{hex("02 00 13 FF EE 30 02 80 FA 27 10 01 00 00 00 03 E8")
+                               + QByteArray(1, char(xorOf(hex("00 13 FF EE 30 02 80 FA 27 10 01 00 00 00 03 E8"), 0, 15)))
+                               + hex("03")});
+    // OK again sends the same; nothing in the window changed.
+    f.button(QStringLiteral("OkCommand(2)"))->click();
+    QCOMPARE(f.port.written.size(), 2);
+    QCOMPARE(f.port.written[0], f.port.written[1]);
+
+    // Low on row 2, then high on row 5 before a reply: only row 5 is taken.
+    f.button(QStringLiteral("LCommand(2)"))->click();
+    f.button(QStringLiteral("HCommand(5)"))->click();
+    v[2] = 1;
+    v[5] = 4242;
+    f.port.inject(rawReply(v));
+    QCOMPARE(f.form->capture().lowRaw[2], 1000);
+    QCOMPARE(f.form->capture().highRaw[5], 4242);
+}
+
+void RequestsTest::smartSettingRefused()
+{
+    FormFixture f;
+    f.button(QStringLiteral("GetCommand(1)"))->click();
+    f.port.written.clear();
+    f.button(QStringLiteral("OkCommand(4)"))->click();   // no readings: both 0
+    QCOMPARE(f.port.written.size(), 0);
+    QCOMPARE(f.dialogs.texts(), QStringList{msg::SmartError});
+    // Valid readings but a row that does not fit.
+    std::array<int, 10> v{};
+    f.button(QStringLiteral("LCommand(4)"))->click();
+    v[4] = 100;
+    f.port.inject(rawReply(v));
+    f.button(QStringLiteral("HCommand(4)"))->click();
+    v[4] = 9000;
+    f.port.inject(rawReply(v));
+    static_cast<FilteredEdit *>(f.edit(QStringLiteral("KGstText(4)")))->setText(QStringLiteral("-32768"));
+    f.button(QStringLiteral("OkCommand(4)"))->click();
+    QCOMPARE(f.port.written.size(), 0);
+    QCOMPARE(f.dialogs.texts().size(), 2);
+    // Port gone: the smart-setting message too.
+    static_cast<FilteredEdit *>(f.edit(QStringLiteral("KGstText(4)")))->setText(QStringLiteral("0"));
+    f.port.close();
+    f.button(QStringLiteral("OkCommand(4)"))->click();
+    QCOMPARE(f.dialogs.texts().last(), msg::SmartError);
+    QCOMPARE(f.port.written.size(), 0);
+}
+
+void RequestsTest::firstRawReplyCapturesNothing()
+{
+    FormFixture f;
+    f.button(QStringLiteral("GetCommand(1)"))->click();
+    f.port.inject(rawReply({111, 222, 0, 0, 0, 0, 0, 0, 0, 0}));
+    QCOMPARE(f.form->capture().lowRaw[0], 0);
+    QCOMPARE(f.form->capture().highRaw[0], 0);
+}
+
+// ------------------------------------------------------------ display
+
+void RequestsTest::displayRefusals_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("field");
+    QTest::newRow("start position 256") << "RsAddText(0)" << "256" << "CMD23Command" << "位置起点";
+    QTest::newRow("port not a number") << "RsAddText(1)" << "a" << "CMD24Command" << "显示端口";
+    QTest::newRow("digit count above text + 10") << "RsAddText(2)" << "16" << "CMD23Command" << "数据位数";
+    QTest::newRow("letter among the digits") << "CMD23Text" << "12a45" << "CMD23Command" << "显示数字";
+    QTest::newRow("code byte empty") << "CMD24Text(1)" << "" << "CMD24Command" << "显示编码";
+    QTest::newRow("code byte negative") << "CMD24Text(0)" << "-1" << "CMD24Command" << "显示编码";
+}
+
+void RequestsTest::displayRefusals()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, text);
+    QFETCH(QString, button);
+    QFETCH(QString, field);
+    FormFixture f;
+    f.edit(box)->setText(text);
+    f.button(button)->click();
+    QCOMPARE(f.port.written.size(), 0);
+    QCOMPARE(f.dialogs.shown.size(), 1);
+    QVERIFY2(f.dialogs.texts().first().contains(field), qPrintable(f.dialogs.texts().first()));
+}
+
+// ------------------------------------------------------------ files
+
+void RequestsTest::saveAndLoad()
+{
+    QTemporaryDir dir;
+    FormFixture f;
+    ChannelTable t = startTable();
+    t[0] = {QStringLiteral("-9999"), QStringLiteral("12-3"), QStringLiteral("3"), QStringLiteral("范围外"),
+            QStringLiteral("-1"), QStringLiteral("")};
+    t[9].formula = QStringLiteral("固定开");
+    f.form->setTable(t);
+    f.dialogs.nextSave = dir.filePath(QStringLiteral("a.RTX"));
+    f.button(QStringLiteral("SaveSetCommand"))->click();
+    QCOMPARE(f.dialogs.shown.size(), 0);
+    QCOMPARE(f.dialogs.lastFilter, QStringLiteral("配置文件(*.RTX)"));
+    QCOMPARE(f.dialogs.lastSaveDir, QCoreApplication::applicationDirPath());
+    QFile file(f.dialogs.nextSave);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), *encodeRtx(t));
+
+    f.form->setTable(startTable());
+    f.dialogs.nextOpen = f.dialogs.nextSave;
+    f.button(QStringLiteral("OpenSetCommand"))->click();
+    QCOMPARE(f.dialogs.lastOpenDir, QStringLiteral("."));
+    QCOMPARE(f.form->table(), t);
+
+    // Cancelled dialogs do nothing.
+    f.dialogs.nextOpen.clear();
+    f.dialogs.nextSave.clear();
+    f.form->setTable(startTable());
+    f.button(QStringLiteral("OpenSetCommand"))->click();
+    f.button(QStringLiteral("SaveSetCommand"))->click();
+    QCOMPARE(f.form->table(), startTable());
+    QCOMPARE(f.dialogs.shown.size(), 0);
+}
+
+void RequestsTest::saveWarnsBeforeCutting()
+{
+    QTemporaryDir dir;
+    FormFixture f;
+    ChannelTable t = startTable();
+    t[3].lower = QStringLiteral("-20000");
+    f.form->setTable(t);
+    f.dialogs.nextSave = dir.filePath(QStringLiteral("cut.RTX"));
+    f.dialogs.confirmAnswer = false;
+    f.button(QStringLiteral("SaveSetCommand"))->click();
+    QCOMPARE(f.dialogs.texts(), QStringList{msg::CutWarning});
+    QVERIFY(f.dialogs.shown.first().detail.contains(QStringLiteral("-20000")));
+    QVERIFY(!QFile::exists(f.dialogs.nextSave));
+    f.dialogs.confirmAnswer = true;
+    f.button(QStringLiteral("SaveSetCommand"))->click();
+    ChannelTable loaded;
+    QCOMPARE(loadRtxFile(f.dialogs.nextSave, &loaded), RtxLoad::Ok);
+    QCOMPARE(loaded[3].lower, QStringLiteral("-2000"));
+}
+
+void RequestsTest::loadRefusesBadFile()
+{
+    QTemporaryDir dir;
+    FormFixture f;
+    const QString path = dir.filePath(QStringLiteral("bad.RTX"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("\"too short\"\r\n");
+    file.close();
+    ChannelTable t = startTable();
+    t[1].upper = QStringLiteral("5");
+    f.form->setTable(t);
+    f.dialogs.nextOpen = path;
+    f.button(QStringLiteral("OpenSetCommand"))->click();
+    QCOMPARE(f.form->table(), t);
+    QCOMPARE(f.dialogs.texts(), QStringList{msg::LoadFailed});
+    f.dialogs.nextOpen = dir.filePath(QStringLiteral("missing.RTX"));
+    f.button(QStringLiteral("OpenSetCommand"))->click();
+    QCOMPARE(f.form->table(), t);
+    QCOMPARE(f.dialogs.texts().size(), 2);
+}
+
+QTEST_MAIN(RequestsTest)
+#include "tst_window.moc"
