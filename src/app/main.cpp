@@ -7,6 +7,7 @@
 #include "link/qtserialcontrol.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <QDir>
 #include <QLockFile>
 #include <QStandardPaths>
@@ -23,6 +24,27 @@ QString lockPath()
         user = qEnvironmentVariable("USERNAME");
     return QDir::temp().filePath(QStringLiteral("vornrt8-%1.lock").arg(user));
 }
+
+// Ends the program once the window has been painted (exit code 0 with the
+// port open, 3 without).
+class FirstPaint : public QObject
+{
+public:
+    explicit FirstPaint(const vorn::SerialControl *port) : m_port(port) {}
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && !m_done) {
+            m_done = true;
+            const int code = m_port->isOpen() ? 0 : 3;
+            QTimer::singleShot(0, qApp, [code] { QCoreApplication::exit(code); });
+        }
+        return false;
+    }
+
+private:
+    const vorn::SerialControl *m_port;
+    bool m_done = false;
+};
 
 }  // namespace
 
@@ -44,5 +66,10 @@ int main(int argc, char **argv)
     form.load();
     form.show();
     form.centre();
+    // For start-up measurements: end as soon as the shown window has been
+    // painted once.
+    FirstPaint firstPaint(&port);
+    if (qEnvironmentVariableIsSet("VORNRT8_EXIT_WHEN_SHOWN"))
+        form.installEventFilter(&firstPaint);
     return app.exec();
 }

@@ -1,6 +1,7 @@
 #include "app/widgets.h"
 
 #include <QPainter>
+#include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextCursor>
 
@@ -66,6 +67,8 @@ void FeedbackBox::setText(const QString &text)
     if (shown.endsWith(QLatin1Char('\n')))
         shown.chop(1);
     setPlainText(shown);
+    // The line spacing is looks only: one textChanged per text, not two.
+    const QSignalBlocker quiet(this);
     QTextCursor c(document());
     c.select(QTextCursor::Document);
     QTextBlockFormat f;

@@ -1,8 +1,12 @@
 #include "channels/channeltable.h"
 
+#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#if defined(__APPLE__)
+#include <xlocale.h>
+#endif
 
 namespace vorn {
 
@@ -42,6 +46,19 @@ QString formulaName(quint8 code)
         if (kFormulaCodes[i] == code)
             return formulaNames().at(i);
     return formulaNames().at(0);
+}
+
+// strtod reads the decimal point of LC_NUMERIC, which QApplication takes from
+// the user's environment (a comma in German, say); numbers here always have '.'.
+static double strtodC(const std::string &s)
+{
+#ifdef _WIN32
+    static const _locale_t c = _create_locale(LC_NUMERIC, "C");
+    return _strtod_l(s.c_str(), nullptr, c);
+#else
+    static const locale_t c = newlocale(LC_NUMERIC_MASK, "C", locale_t(0));
+    return strtod_l(s.c_str(), nullptr, c);
+#endif
 }
 
 std::optional<double> numericValue(const QString &text)
@@ -97,7 +114,7 @@ std::optional<double> numericValue(const QString &text)
             num += exp;
         }
     }
-    const double v = std::strtod(num.c_str(), nullptr);
+    const double v = strtodC(num);
     if (!std::isfinite(v))
         return std::nullopt;
     return v;

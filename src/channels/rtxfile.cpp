@@ -135,8 +135,10 @@ bool saveRtxFile(const QString &path, const QByteArray &bytes, QString *why)
         if (why) *why = f.errorString();
         return false;
     }
-    if (f.write(bytes) != bytes.size()) {
-        if (why) *why = f.errorString();
+    // QSaveFile::commit() drops errors of its final flush (a short write on a
+    // full disk) and would then replace the old file with the cut one.
+    if (f.write(bytes) != bytes.size() || !f.flush()) {
+        if (why) *why = QStringLiteral("写入失败（磁盘已满或没有写入权限？）") + QLatin1Char(' ') + f.errorString();
         f.cancelWriting();
         return false;
     }

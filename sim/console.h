@@ -1,0 +1,22 @@
+#pragma once
+// Commands typed on the simulator's standard input:
+//   hold <channel> <raw>   keep channel 0..9 at raw value 0..65535
+//   release <channel>      let it follow its signal again ("release all")
+//   quit                   end the simulator
+
+#include <QString>
+
+namespace rt8sim {
+
+struct ConsoleCommand
+{
+    enum Kind { Empty, Hold, Release, ReleaseAll, Quit, Invalid };
+    Kind kind = Empty;
+    int channel = -1;
+    int value = 0;
+    QString error;   // for Invalid: what was wrong
+};
+
+ConsoleCommand parseConsoleLine(const QString &line);
+
+}  // namespace rt8sim

@@ -1,0 +1,204 @@
+// Configuration files: the bytes on disk, loading back, and what is refused.
+
+#include "channels/rtxfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace vorn;
+Q_DECLARE_METATYPE(vorn::RtxLoad)
+
+namespace {
+
+QByteArray quoted(const QByteArray &record) { return '"' + record + "\"\r\n"; }
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+}  // namespace
+
+class TstRtxFile : public QObject
+{
+    Q_OBJECT
+private slots:
+    void bytesOnDisk();
+    void savesAndLoadsBack();
+    void cutsLongTexts();
+    void readsFirstField_data();
+    void readsFirstField();
+    void refusesFiles_data();
+    void refusesFiles();
+    void failedSaveKeepsOldFile();
+};
+
+void TstRtxFile::bytesOnDisk()
+{
+    // Channel k of the start texts with formula k (0: 固定关, the start text).
+    const QByteArray formulaBytes[7] = {
+        "B9 CC B6 A8 B9 D8 20 20", "B9 CC B6 A8 BF AA 20 20", "B4 F3 D3 DA 20 20 20", "D0 A1 D3 DA 20 20 20",
+        "B5 C8 D3 DA 20 20 20",    "B7 B6 CE A7 C4 DA 20 20", "B7 B6 CE A7 CD E2 20 20"};
+    const auto channel = [](const QByteArray &formula) {
+        return QByteArray::fromHex("30 20 20 20 20 31 30 30 30 20 31" + formula + "30 20 20 20 20 31 30 30 30 20");
+    };
+    const auto start = encodeRtx(startTable());
+    QVERIFY(start);
+    QCOMPARE(start->size(), 294);
+    QCOMPARE(start->toHex(' '), quoted(channel(formulaBytes[0]).repeated(10)).toHex(' '));
+
+    ChannelTable t = startTable();
+    QByteArray record;
+    for (int k = 0; k < 7; ++k) {
+        t[k].formula = formulaNames().at(k);
+        record += channel(formulaBytes[k]);
+    }
+    record += channel(formulaBytes[0]).repeated(3);
+    QCOMPARE(encodeRtx(t).value_or(QByteArray()).toHex(' '), quoted(record).toHex(' '));
+
+    t[9].start2 = QStringLiteral("1\"2");
+    QString why;
+    QVERIFY(!encodeRtx(t, &why));
+    QVERIFY(!why.isEmpty());
+}
+
+void TstRtxFile::savesAndLoadsBack()
+{
+    ChannelTable t = startTable();
+    t[0] = {"-9999", "32767", "3", QStringLiteral("固定关"), "-1", " 12"};
+    t[1] = {"0", "1000", "0", QStringLiteral("固定开"), "-3276", "5"};
+    t[2] = {"-5", "5", "2", QStringLiteral("大于"), "&H7F", "1e3"};
+    t[3] = {"12-3", "x", "1", QStringLiteral("小于"), "", "0"};
+    t[4] = {"", "", "", QStringLiteral("等于"), "abc", "-1000"};
+    t[5] = {"1.5", "2.5", "9", QStringLiteral("范围内"), "+3", " -7"};
+    t[6] = {"100", "99", "4", QStringLiteral("范围外"), "32768", "-0"};
+    t[7] = {"a b", " 1", "5", "xy", "1 2 3", QStringLiteral("上")};
+    QVERIFY(rtxCutTexts(t).isEmpty());
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.RTX");
+    QVERIFY(saveRtxFile(path, encodeRtx(t).value_or(QByteArray())));
+    ChannelTable loaded;
+    QCOMPARE(loadRtxFile(path, &loaded), RtxLoad::Ok);
+    for (int ch = 0; ch < kChannels; ++ch)
+        QVERIFY2(loaded[ch] == t[ch], qPrintable(QString::number(ch)));
+}
+
+void TstRtxFile::cutsLongTexts()
+{
+    ChannelTable t = startTable();
+    t[0].lower = QStringLiteral("-20000");
+    t[3].formula = QStringLiteral("范围内范围外");
+    const QStringList cut = rtxCutTexts(t);
+    QCOMPARE(cut.size(), 2);
+    QVERIFY(cut[0].contains(QStringLiteral("-20000")));
+    QVERIFY(cut[1].contains(QStringLiteral("范围内范围外")));
+    const QByteArray bytes = encodeRtx(t).value_or(QByteArray());
+    QVERIFY(bytes.startsWith("\"-20001000 "));
+    const auto loaded = decodeRtx(bytes);
+    QVERIFY(loaded);
+    QCOMPARE((*loaded)[0].lower, QStringLiteral("-2000"));
+    QCOMPARE((*loaded)[3].formula, QStringLiteral("范围内范围"));
+}
+
+void TstRtxFile::readsFirstField_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("accepted");
+    const QByteArray rec(260, '7');
+    QTest::newRow("260 quoted") << quoted(rec) << true;
+    QTest::newRow("259 quoted") << quoted(QByteArray(259, '7')) << false;
+    QTest::newRow("261 quoted") << quoted(QByteArray(261, '7')) << false;
+    QTest::newRow("blanks before the quote") << " \t" + quoted(rec) << true;
+    QTest::newRow("quote not closed") << '"' + rec + "\r\n" << false;
+    QTest::newRow("unquoted to the comma") << rec + ",more\r\n" << true;
+    QTest::newRow("unquoted to the line end") << rec + "\r\n" + rec << true;
+    QTest::newRow("unquoted, too long") << rec + "7\r\n" << false;
+    QTest::newRow("second record ignored") << quoted(rec) + quoted("1") << true;
+    QTest::newRow("empty") << QByteArray() << false;
+    QTest::newRow("NUL inside") << quoted(QByteArray(100, '7') + '\0' + QByteArray(159, '7')) << false;
+}
+
+void TstRtxFile::readsFirstField()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, accepted);
+    const auto t = decodeRtx(bytes);
+    QCOMPARE(t.has_value(), accepted);
+    const ChannelTexts sevens{"77777", "77777", "7", "77777", "77777", "77777"};
+    if (t)
+        QVERIFY((*t)[0] == sevens && (*t)[9] == sevens);
+}
+
+void TstRtxFile::refusesFiles_data()
+{
+    QTest::addColumn<QByteArray>("bytes");   // null: no file
+    QTest::addColumn<RtxLoad>("result");
+    QByteArray binary(4096, '\0');
+    QRandomGenerator rng(8);
+    for (int i = 0; i < binary.size(); ++i)
+        binary[i] = char(i % 7 == 0 ? 0 : rng.bounded(256));
+    QTest::newRow("huge") << encodeRtx(startTable()).value_or("") + QByteArray(70000, ' ') << RtxLoad::TooLarge;
+    QTest::newRow("binary") << binary << RtxLoad::NotARecord;
+    QTest::newRow("missing") << QByteArray() << RtxLoad::Missing;
+}
+
+void TstRtxFile::refusesFiles()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(RtxLoad, result);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("x.RTX");
+    if (!bytes.isNull())
+        QVERIFY(writeFile(path, bytes));
+    ChannelTable t = startTable();
+    t[4].lower = QStringLiteral("kept");
+    const ChannelTable before = t;
+    QString why;
+    QCOMPARE(loadRtxFile(path, &t, &why), result);
+    QVERIFY(!why.isEmpty());
+    QVERIFY(t == before);
+}
+
+void TstRtxFile::failedSaveKeepsOldFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("keep.RTX");
+    const QByteArray old = encodeRtx(startTable()).value_or(QByteArray());
+    QVERIFY(writeFile(path, old));
+    ChannelTable t = startTable();
+    t[2].formula = QStringLiteral("范围外");
+
+    // Files may grow to 100 bytes only: the write fails part-way.
+    rlimit saved{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 100;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    QString why;
+    const bool ok = saveRtxFile(path, encodeRtx(t).value_or(QByteArray()), &why);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QVERIFY(!ok);
+    QVERIFY(!why.isEmpty());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), old);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"keep.RTX"});
+
+    why.clear();
+    QVERIFY(!saveRtxFile(dir.filePath("no/such/folder/a.RTX"), old, &why));
+    QVERIFY(!why.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TstRtxFile)
+#include "tst_rtxfile.moc"

@@ -1,0 +1,311 @@
+// The window and the real serial layer against a running rt8sim over a
+// pseudo-terminal.
+
+#include "simprocess.h"
+
+#include "app/dialogs.h"
+#include "app/mainform.h"
+#include "app/widgets.h"
+#include "link/qtserialcontrol.h"
+#include "link/recordpoller.h"
+
+#include <QElapsedTimer>
+#include <QSet>
+#include <QTextEdit>
+
+#include <QComboBox>
+#include <QTemporaryDir>
+#include <sys/resource.h>
+#include <QLineEdit>
+#include <QPushButton>
+#include <memory>
+
+using namespace vorn;
+
+namespace {
+
+struct Bench
+{
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<QtSerialControl> port;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<MainForm> form;
+
+    // portPath: open the device there instead of the path rt8sim prints.
+    explicit Bench(const QStringList &simArgs = {}, const QString &portPath = {})
+    {
+        sim = std::make_unique<SimProcess>(simArgs);
+        QString path = sim->port();
+        if (!portPath.isEmpty() && !path.isEmpty())
+            path = portPath;
+        if (path.isEmpty())
+            qFatal("rt8sim did not give its port; log: %s", qPrintable(sim->log()));
+        port = std::make_unique<QtSerialControl>(PortMap({path}));
+        form = std::make_unique<MainForm>(port.get(), &dialogs);
+        form->load();
+    }
+    ~Bench() { form.reset(); }
+
+    QPushButton *button(const QString &name) const { return form->findChild<QPushButton *>(name); }
+    QLineEdit *edit(const QString &name) const { return form->findChild<QLineEdit *>(name); }
+    QString feedback() const { return form->findChild<FeedbackBox *>(QStringLiteral("RsValText"))->text(); }
+    QColor lamp() const { return form->findChild<Lamp *>(QStringLiteral("GetValShape"))->fillColor(); }
+    bool logged(const QString &what) const { return sim->log().contains(what); }
+};
+
+}  // namespace
+
+class EndToEndTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void startupAndConnectionTest();
+    void downloadReadBackRoundTrip();
+    void rawAndTargetStreaming();
+    void smartSettingChangesTargets();
+    void displayAndHousekeepingReachTheDevice();
+    void unplugAndReconnect();
+    void noiseShowsOnlyWholeValidItems();
+};
+
+namespace {
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+}  // namespace
+
+void EndToEndTest::startupAndConnectionTest()
+{
+    Bench b({QStringLiteral("--address"), QStringLiteral("7"), QStringLiteral("--digits"), QStringLiteral("12")});
+    QVERIFY(b.port->isOpen());
+    QCOMPARE(b.dialogs.shown.size(), 0);
+    QCOMPARE(b.form->findChild<QComboBox *>(QStringLiteral("RsCombo"))->currentText(), QStringLiteral("1"));
+    QCOMPARE(b.lamp(), QColor(255, 255, 0));
+
+    b.button(QStringLiteral("FindCommand"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(b.dialogs.texts(), QStringList{QStringLiteral("找到  7 号设备~！")}, 5000);
+    QCOMPARE(b.form->ledId(), quint8(7));
+    QCOMPARE(b.edit(QStringLiteral("LedIDText"))->text(), QStringLiteral("7"));
+    QCOMPARE(b.edit(QStringLiteral("SanLongText"))->text(), QStringLiteral("12"));
+    QCOMPARE(b.port->inBufferCount(), 0);
+
+    // The device acts on its own number only (and 255): power on reaches it.
+    b.button(QStringLiteral("OpenPowCommand"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(b.logged(QStringLiteral("power on")), 5000);
+
+    // A new number: the device takes it and answers to it.
+    b.edit(QStringLiteral("LedIDText"))->setText(QStringLiteral("9"));
+    b.form->LedIDText_LostFocus();
+    b.button(QStringLiteral("SetIDCommand"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(b.logged(QStringLiteral("set number -> number 9 digits 12")), 5000);
+    b.button(QStringLiteral("FindCommand"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(b.dialogs.texts().size(), 2, 5000);
+    QCOMPARE(b.dialogs.texts().last(), QStringLiteral("找到  9 号设备~！"));
+}
+
+void EndToEndTest::downloadReadBackRoundTrip()
+{
+    Bench b;
+    ChannelTable t = startTable();
+    for (int i = 0; i < kChannels; ++i) {
+        t[i].lower = QString::number(-100 * i);
+        t[i].upper = QString::number(500 + 37 * i);
+        t[i].dot = QString::number(i % 4);
+        t[i].formula = formulaNames().at(i % 7);
+        t[i].start1 = QString::number(-i);
+        t[i].start2 = QString::number(30000 + i);
+    }
+    b.form->setTable(t);
+    b.button(QStringLiteral("SetCommand"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(b.sim->logLines(QStringLiteral("download ")).size(), 1, 5000);
+    QCOMPARE(b.dialogs.shown.size(), 0);
+
+    b.form->setTable(startTable());
+    b.button(QStringLiteral("ReSetCommand"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(b.form->table(), t, 5000);
+    QCOMPARE(b.port->rThreshold(), 108);
+
+    // Downloading what was read back sends the same 100 bytes again.
+    b.button(QStringLiteral("SetCommand"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(b.sim->logLines(QStringLiteral("download ")).size(), 2, 5000);
+    const QStringList downloads = b.sim->logLines(QStringLiteral("download "));
+    QCOMPARE(downloads[0].section(QStringLiteral("download "), 1), downloads[1].section(QStringLiteral("download "), 1));
+}
+
+void EndToEndTest::rawAndTargetStreaming()
+{
+    Bench b({QStringLiteral("--period"), QStringLiteral("400")});   // records need a quiet poller interval between them
+    b.sim->type(QStringLiteral("hold 0 32767"));
+    b.sim->type(QStringLiteral("hold 9 65535"));
+    b.button(QStringLiteral("GetCommand(1)"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(b.feedback().startsWith(QLatin1String("32767\r\n")), 5000);
+    QStringList lines = b.feedback().split(QStringLiteral("\r\n"));
+    QCOMPARE(lines.size(), 11);   // ten lines, each ending CR LF
+    QCOMPARE(lines[9], QStringLiteral("65535"));
+    QCOMPARE(lines[10], QString());
+    QCOMPARE(b.port->rThreshold(), 28);
+
+    b.button(QStringLiteral("GetCommand(0)"))->click();
+    // 0 + 1000 * 32767 / 65535 = 499 with one decimal place.
+    QTRY_VERIFY_WITH_TIMEOUT(b.feedback().startsWith(QLatin1String("49.9\r\n")), 5000);
+    lines = b.feedback().split(QStringLiteral("\r\n"));
+    QCOMPARE(lines.size(), 10);   // no line break after the last
+    QCOMPARE(lines[9], QStringLiteral("100.0"));
+
+    b.button(QStringLiteral("GetCommand(2)"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(b.logged(QStringLiteral("feedback stop")), 5000);
+    QCOMPARE(b.port->rThreshold(), 0);
+    QVERIFY(!b.button(QStringLiteral("OkCommand(0)"))->isEnabled());
+}
+
+void EndToEndTest::smartSettingChangesTargets()
+{
+    Bench b({QStringLiteral("--period"), QStringLiteral("400")});   // records need a quiet poller interval between them
+    b.sim->type(QStringLiteral("hold 2 1000"));
+    b.button(QStringLiteral("GetCommand(1)"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(b.feedback().split(QStringLiteral("\r\n")).value(2) == QLatin1String("1000"), 5000);
+    b.button(QStringLiteral("LCommand(2)"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(b.form->capture().lowRaw[2], 1000, 5000);
+    b.sim->type(QStringLiteral("hold 2 5000"));
+    QTRY_VERIFY_WITH_TIMEOUT(b.feedback().split(QStringLiteral("\r\n")).value(2) == QLatin1String("5000"), 5000);
+    b.button(QStringLiteral("HCommand(2)"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(b.form->capture().highRaw[2], 5000, 5000);
+    b.button(QStringLiteral("OkCommand(2)"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(b.logged(QStringLiteral("smart ch2 offset=-250 gain=10000")), 5000);
+    QCOMPARE(b.dialogs.shown.size(), 0);
+
+    // 5000 * 10000 / 40000 - 250 = 1000, one decimal place; at 3000: 500.
+    b.button(QStringLiteral("GetCommand(0)"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(b.feedback().split(QStringLiteral("\r\n")).value(2) == QLatin1String("100.0"), 5000);
+    b.sim->type(QStringLiteral("hold 2 3000"));
+    QTRY_VERIFY_WITH_TIMEOUT(b.feedback().split(QStringLiteral("\r\n")).value(2) == QLatin1String("50.0"), 5000);
+}
+
+void EndToEndTest::displayAndHousekeepingReachTheDevice()
+{
+    Bench b;
+    b.form->setClock([] { return QDateTime(QDate(2026, 12, 6), QTime(8, 15, 27)); });
+    b.button(QStringLiteral("SeTimeCommand"))->click();
+    b.button(QStringLiteral("ClosePowCommand"))->click();
+    b.button(QStringLiteral("SM2TypeCommand(1)"))->click();
+    b.button(QStringLiteral("CMD23Command"))->click();
+    b.button(QStringLiteral("CMD24Command"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(b.logged(QStringLiteral("show code")), 5000);
+    QVERIFY(b.logged(QStringLiteral("clock 26-12-06 08:15:27")));
+    QVERIFY(b.logged(QStringLiteral("power off")));
+    QVERIFY(b.logged(QStringLiteral("display mode")));
+    QVERIFY(b.logged(QStringLiteral("show number pos=46 port=1 digits=1234")));
+    QVERIFY(!b.logged(QStringLiteral("bad frame")));
+    QCOMPARE(b.dialogs.shown.size(), 0);
+}
+
+void EndToEndTest::unplugAndReconnect()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("rt8"));
+    Bench b({QStringLiteral("--link"), link, QStringLiteral("--period"), QStringLiteral("100"),
+             QStringLiteral("--unplug-after"), QStringLiteral("1.5"), QStringLiteral("--replug-after"),
+             QStringLiteral("4")},
+            link);
+    QVERIFY(b.port->isOpen());
+    b.button(QStringLiteral("GetCommand(1)"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!b.feedback().isEmpty(), 5000);
+
+    // The adapter is pulled: the port closes, the lamp goes red, one message.
+    QTRY_COMPARE_WITH_TIMEOUT(b.dialogs.texts(), QStringList{msg::PortLost}, 5000);
+    QVERIFY(!b.port->isOpen());
+    QCOMPARE(b.lamp(), QColor(255, 0, 0));
+
+    // Nothing spins while the line is gone.
+    const double before = cpuSeconds();
+    QTest::qWait(1000);
+    QVERIFY2(cpuSeconds() - before < 0.2, qPrintable(QString::number(cpuSeconds() - before)));
+    QCOMPARE(b.dialogs.shown.size(), 1);
+
+    // A request now is refused, not sent to a dead line.
+    b.button(QStringLiteral("OpenPowCommand"))->click();
+    QCOMPARE(b.dialogs.texts().last(), msg::NotOpen);
+
+    // The device is back: "打开串口" opens it again and it answers.
+    QTRY_VERIFY_WITH_TIMEOUT(b.logged(QStringLiteral("replugged")), 8000);
+    b.dialogs.shown.clear();
+    b.button(QStringLiteral("OpenRs232Command"))->click();
+    QCOMPARE(b.dialogs.texts(), QStringList());
+    QVERIFY(b.port->isOpen());
+    QCOMPARE(b.lamp(), QColor(255, 255, 0));
+    b.button(QStringLiteral("FindCommand"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(b.dialogs.texts(), QStringList{QStringLiteral("找到  1 号设备~！")}, 5000);
+}
+
+void EndToEndTest::noiseShowsOnlyWholeValidItems()
+{
+    Bench b({QStringLiteral("--noise"), QStringLiteral("0.3"), QStringLiteral("--seed"), QStringLiteral("11"),
+             QStringLiteral("--period"), QStringLiteral("30"), QStringLiteral("--log-sent")});
+    QString expected;
+    for (int i = 0; i < kChannels; ++i) {
+        b.sim->type(QStringLiteral("hold %1 %2").arg(i).arg(1000 * i + 7));
+        expected += QString::number(1000 * i + 7) + QLatin1String("\r\n");
+    }
+    QStringList shown;
+    auto *box = b.form->findChild<FeedbackBox *>(QStringLiteral("RsValText"));
+    connect(box, &QTextEdit::textChanged, this, [&] { shown.append(box->text()); });
+    // Responsiveness: a 10 ms timer must keep running while noise streams in.
+    QElapsedTimer since;
+    qint64 worstGap = 0;
+    QTimer beat;
+    beat.setInterval(10);
+    connect(&beat, &QTimer::timeout, this, [&] { worstGap = qMax(worstGap, since.restart()); });
+    since.start();
+    beat.start();
+
+    // Raw values: every valid frame carries the held values, so anything
+    // else on screen would be a damaged frame taken for a good one.
+    b.button(QStringLiteral("GetCommand(1)"))->click();
+    QTest::qWait(4000);
+    b.button(QStringLiteral("GetCommand(2)"))->click();
+    const int sentRaw = b.sim->logLines(QStringLiteral("sent: 02 00 1c")).size();
+    qInfo("raw values under noise: %d shown of %d replies sent", int(shown.size()), sentRaw);
+    QVERIFY2(shown.size() >= 20, qPrintable(QStringLiteral("%1 shown of %2 sent").arg(shown.size()).arg(sentRaw)));
+    for (const QString &s : shown)
+        QCOMPARE(s, expected);
+    QVERIFY2(shown.size() < b.sim->logLines(QStringLiteral("sent: ")).size(), "noise let every frame through");
+    QVERIFY2(worstGap < 250, qPrintable(QStringLiteral("event loop stalled %1 ms").arg(worstGap)));
+
+    // Target records: there is no check byte, so a record damaged inside
+    // still looks whole; what is shown must be one record exactly as it was
+    // sent, never a piece of one or two run together.
+    QTest::qWait(300);
+    shown.clear();
+    const int logBefore = b.sim->logLines(QStringLiteral("sent: ")).size();
+    b.sim->process().kill();   // restart with records spaced for the poller
+    b.sim->process().waitForFinished();
+    Bench t({QStringLiteral("--noise"), QStringLiteral("0.3"), QStringLiteral("--seed"), QStringLiteral("5"),
+             QStringLiteral("--period"), QStringLiteral("450"), QStringLiteral("--log-sent")});
+    Q_UNUSED(logBefore);
+    since.restart();
+    worstGap = 0;
+    auto *box2 = t.form->findChild<FeedbackBox *>(QStringLiteral("RsValText"));
+    connect(box2, &QTextEdit::textChanged, this, [&] { shown.append(box2->text()); });
+    for (int i = 0; i < kChannels; ++i)
+        t.sim->type(QStringLiteral("hold %1 %2").arg(i).arg(6553 * i));
+    t.button(QStringLiteral("GetCommand(0)"))->click();
+    QTest::qWait(7000);
+    QSet<QString> sentRecords;
+    for (const QString &line : t.sim->logLines(QStringLiteral("sent: "))) {
+        const QByteArray bytes = QByteArray::fromHex(line.section(QStringLiteral("sent: "), 1).toLatin1());
+        if (const auto text = parseFeedbackRecord(bytes, int(bytes.size())))
+            sentRecords.insert(*text);
+    }
+    qInfo("records under noise: %d shown of %d sent", int(shown.size()),
+          int(t.sim->logLines(QStringLiteral("sent: ")).size()));
+    QVERIFY2(shown.size() >= 5, qPrintable(QString::number(shown.size())));
+    for (const QString &s : shown)
+        QVERIFY2(sentRecords.contains(s), qPrintable(s));
+    QVERIFY2(worstGap < 250, qPrintable(QStringLiteral("event loop stalled %1 ms").arg(worstGap)));
+}
+
+QTEST_MAIN(EndToEndTest)
+#include "tst_e2e.moc"

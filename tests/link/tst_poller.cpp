@@ -1,0 +1,100 @@
+// Feedback records and the two-tick rule; port numbers to device paths.
+
+#include "link/fakeserialcontrol.h"
+#include "link/portmap.h"
+#include "link/recordpoller.h"
+
+#include <QTest>
+
+using namespace vorn;
+
+class TstPoller : public QObject
+{
+    Q_OBJECT
+private slots:
+    void parsesRecord_data();
+    void parsesRecord();
+    void ticks_data();
+    void ticks();
+    void mapsPorts();
+};
+
+void TstPoller::parsesRecord_data()
+{
+    QTest::addColumn<QByteArray>("buf");
+    QTest::addColumn<QString>("text");   // null: not a record
+    QTest::newRow("three fields") << QByteArray("N12,-3,450\r\n") << "12\r\n-3\r\n450";
+    QTest::newRow("one field") << QByteArray("N7\r\n") << "7";
+    QTest::newRow("two records") << QByteArray("N1,2\r\nN3,4\r\n") << "1\r\n2";
+    QTest::newRow("CR without LF") << QByteArray("N1,2\r") << QString();
+    QTest::newRow("no N") << QByteArray("12,-3\r\n") << QString();
+    QTest::newRow("two bytes") << QByteArray("\r\n") << QString();
+}
+
+void TstPoller::parsesRecord()
+{
+    QFETCH(QByteArray, buf);
+    QFETCH(QString, text);
+    const auto r = parseFeedbackRecord(buf, int(buf.size()));
+    QCOMPARE(r.has_value(), !text.isNull());
+    if (r)
+        QCOMPARE(*r, text);
+}
+
+// chunks[i] arrives before tick i ("<clear>": something else empties the
+// input, as the receiver does); the trace lists, per tick, the outcome,
+// lastInCount() and the bytes left waiting.
+void TstPoller::ticks_data()
+{
+    QTest::addColumn<QByteArrayList>("chunks");
+    QTest::addColumn<QString>("trace");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("record") << QByteArrayList{"N12,-3,450\r\n", "", ""}
+                            << "Noted 12 12, Taken 0 0, Idle 0 0" << "12\r\n-3\r\n450";
+    QTest::newRow("record still arriving") << QByteArrayList{"N12,", "-3\r\n", ""}
+                                           << "Noted 4 4, Noted 8 8, Taken 0 0" << "12\r\n-3";
+    QTest::newRow("one stray byte") << QByteArrayList{"x", ""} << "Noted 1 1, Discarded 0 0" << "";
+    QTest::newRow("two stray bytes") << QByteArrayList{"\r\n", ""} << "Noted 2 2, Discarded 0 0" << "";
+    QTest::newRow("emptied elsewhere") << QByteArrayList{"abc", "<clear>"} << "Noted 3 3, Idle 3 0" << "";
+}
+
+void TstPoller::ticks()
+{
+    QFETCH(QByteArrayList, chunks);
+    QFETCH(QString, trace);
+    QFETCH(QString, text);
+    FakeSerialControl port;
+    port.setPortResult(1, 0);
+    port.setCommPort(1);
+    QCOMPARE(port.open(), 0);
+    FeedbackPoller poller;
+    QStringList seen;
+    QString shown;
+    for (const QByteArray &c : chunks) {
+        if (c == "<clear>")
+            port.clearInput();
+        else if (!c.isEmpty())
+            port.inject(c);
+        const char *names[] = {"Idle", "Noted", "Taken", "Discarded"};
+        seen << QStringLiteral("%1 %2 %3").arg(QLatin1String(names[int(poller.tick(port, &shown))]))
+                    .arg(poller.lastInCount()).arg(port.inBufferCount());
+    }
+    QCOMPARE(seen.join(QStringLiteral(", ")), trace);
+    QCOMPARE(shown, text);
+}
+
+void TstPoller::mapsPorts()
+{
+    QCOMPARE(PortMap::parseList("a::b"), (QStringList{"a", "", "b"}));
+    const PortMap m(PortMap::parseList(":/dev/b"));
+    QCOMPARE(m.path(1), QString());
+    QCOMPARE(m.path(2), QStringLiteral("/dev/b"));
+    QCOMPARE(m.path(0), QString());
+    QCOMPARE(m.path(3), QString());
+    const QStringList found{"ttyS10", "ttyS2", "ttyUSB1", "ttyACM0", "ttyUSB0", "tty0", "ttyS0", "ttySx1"};
+    QCOMPARE(PortMap::orderDevices(found), (QStringList{"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyACM0",
+                                                        "/dev/ttyS0", "/dev/ttyS2", "/dev/ttyS10"}));
+}
+
+QTEST_GUILESS_MAIN(TstPoller)
+#include "tst_poller.moc"

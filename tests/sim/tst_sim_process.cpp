@@ -1,0 +1,268 @@
+// The built rt8sim program on a real pseudo-terminal.
+
+#include "link/frame.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray kDiscover = QByteArray::fromHex("020009FFEE21FFC603");
+const QByteArray kReplyFrom1 = QByteArray::fromHex("02000AEE01210128ED03");
+
+// Starts rt8sim (standard input stays open) and reads its port line.
+struct Sim
+{
+    explicit Sim(const QStringList &args)
+    {
+        proc.start(QStringLiteral(RT8SIM_PATH), args);
+    }
+    ~Sim()
+    {
+        proc.kill();
+        proc.waitForFinished(3000);
+    }
+    QString port()
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!proc.canReadLine() && t.elapsed() < 5000 && proc.state() != QProcess::NotRunning)
+            proc.waitForReadyRead(100);
+        const QByteArray line = proc.readLine();
+        return line.startsWith("port: ") && line.endsWith('\n') ? QString::fromLocal8Bit(line.mid(6).trimmed()) : QString();
+    }
+    QProcess proc;
+};
+
+// Whatever arrives within ms, or sooner once `enough` bytes are there.
+QByteArray readFor(QSerialPort &port, int ms, int enough = INT_MAX)
+{
+    QByteArray got;
+    QElapsedTimer t;
+    t.start();
+    while (got.size() < enough && t.elapsed() < ms) {
+        port.waitForReadyRead(20);
+        got += port.readAll();
+    }
+    return got;
+}
+
+// A plain descriptor on the terminal, to see the hang-up as the kernel gives it.
+int openRaw(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios t{};
+    if (fd >= 0 && ::tcgetattr(fd, &t) == 0) {
+        ::cfmakeraw(&t);
+        ::tcsetattr(fd, TCSANOW, &t);
+    }
+    return fd;
+}
+
+// Sends a request and waits for n bytes; stops early on a hang-up.
+QByteArray rawExchange(int fd, const QByteArray &request, int n, bool *hungUp = nullptr)
+{
+    QByteArray got;
+    if (!request.isEmpty() && ::write(fd, request.constData(), size_t(request.size())) != request.size())
+        return got;
+    QElapsedTimer t;
+    t.start();
+    while (got.size() < n && t.elapsed() < 3000) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        char buf[256];
+        const ssize_t r = ::read(fd, buf, sizeof buf);
+        if (r > 0) {
+            got.append(buf, r);
+        } else if (r == 0 || errno == EIO) {
+            if (hungUp)
+                *hungUp = true;
+            break;
+        }
+    }
+    return got;
+}
+
+// What the process has open on pseudo-terminals, sorted.
+QStringList terminalDescriptors(qint64 pid)
+{
+    QStringList out;
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QString &name : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        const QString target = QFile::symLinkTarget(fds.filePath(name));
+        if (target == QLatin1String("/dev/ptmx") || target.startsWith(QLatin1String("/dev/pts/")))
+            out << target;
+    }
+    out.sort();
+    return out;
+}
+
+}  // namespace
+
+class TestSimProcess : public QObject
+{
+    Q_OBJECT
+private slots:
+    void discovery_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::newRow("defaults") << QStringList{} << kReplyFrom1;
+        QTest::newRow("number 12, 4 digits") << QStringList{"--address", "12", "--digits", "4"}
+                                             << QByteArray::fromHex("02000AEE0C210C04C103");
+    }
+
+    void discovery()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, reply);
+        Sim sim(args);
+        const QString path = sim.port();
+        QVERIFY2(path.startsWith("/dev/pts/"), qPrintable(path));
+        QSerialPort port(path);
+        port.setBaudRate(QSerialPort::Baud38400);
+        for (int client = 0; client < 2; ++client) {   // a client may come and go
+            QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+            port.write(kDiscover);
+            QCOMPARE(readFor(port, 3000, 10).toHex(' '), reply.toHex(' '));
+            QVERIFY(readFor(port, 200).isEmpty());   // nothing more
+            port.close();
+        }
+    }
+
+    // Each way of ending is clean, quick, and takes the link away.
+    void endings_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("SIGTERM") << "term";
+        QTest::newRow("end of input") << "eof";
+        QTest::newRow("quit typed") << "quit";
+        QTest::newRow("--exit-after 1") << "after";
+    }
+
+    void endings()
+    {
+        QFETCH(QString, how);
+        QTemporaryDir dir;
+        const QString link = dir.filePath("rt8");
+        QElapsedTimer t;
+        t.start();
+        Sim sim(how == "after" ? QStringList{"--link", link, "--exit-after", "1"} : QStringList{"--link", link});
+        const QString path = sim.port();
+        QVERIFY(!path.isEmpty());
+        QCOMPARE(QFile::symLinkTarget(link), path);
+        QTest::qWait(100);
+        QCOMPARE(sim.proc.state(), QProcess::Running);
+        if (how == "term")
+            sim.proc.terminate();
+        else if (how == "eof")
+            sim.proc.closeWriteChannel();
+        else if (how == "quit")
+            sim.proc.write("quit\n");
+        QVERIFY(sim.proc.waitForFinished(5000));
+        if (how == "after")
+            QVERIFY(t.elapsed() >= 1000);
+        else
+            QVERIFY(t.elapsed() < 3000);
+        QCOMPARE(sim.proc.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sim.proc.exitCode(), 0);
+        QVERIFY(!QFileInfo(link).isSymLink());
+        QVERIFY(sim.proc.readAllStandardOutput().isEmpty());   // only the port line
+    }
+
+    void heldValueOverTheLine()
+    {
+        Sim sim({"--period", "20"});
+        QSerialPort port(sim.port());
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        sim.proc.write("hold 3 12000\n");
+        QTest::qWait(200);
+        port.write(vorn::buildFrame(1, 0x40, QByteArray(1, '\x01')));
+        const QByteArray r = readFor(port, 3000, 28).left(28);
+        QVERIFY(vorn::isValidReply(r, 28));
+        QCOMPARE(r.mid(6 + 6, 2).toHex(), QByteArray("2ee0"));
+        port.write(vorn::buildFrame(1, 0x40, QByteArray(1, '\x02')));
+        readFor(port, 100);
+        QVERIFY(readFor(port, 200).isEmpty());   // stopped
+    }
+
+    // Unplugged: the client gets a hang-up at once and the simulator lets go
+    // of both sides; replugged: a new terminal behind the same link answers.
+    void unplugAndReplug()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("rt8");
+        Sim sim({"--link", link, "--unplug-after", "0.6", "--replug-after", "1.4"});
+        QVERIFY(!sim.port().isEmpty());
+        const int fd = openRaw(link);
+        QVERIFY(fd >= 0);
+        QCOMPARE(rawExchange(fd, kDiscover, 10), kReplyFrom1);
+        QElapsedTimer t;
+        t.start();
+        bool hungUp = false;
+        rawExchange(fd, {}, 1, &hungUp);
+        ::close(fd);
+        QVERIFY(hungUp);
+        QVERIFY(t.elapsed() < 1000);
+        const qint64 pid = sim.proc.processId();
+        QCOMPARE(terminalDescriptors(pid), QStringList{});
+        // The new terminal may get the old one's number: wait for an answer.
+        QByteArray answer;
+        for (t.restart(); answer.size() < 10 && t.elapsed() < 4000; QTest::qWait(50)) {
+            if (const int fd2 = openRaw(link); fd2 >= 0) {
+                answer = rawExchange(fd2, kDiscover, 10);
+                ::close(fd2);
+            }
+        }
+        QCOMPARE(answer, kReplyFrom1);
+        QCOMPARE(terminalDescriptors(pid), (QStringList{"/dev/ptmx", QFile::symLinkTarget(link)}));
+        sim.proc.terminate();
+        QVERIFY(sim.proc.waitForFinished(5000));
+        QVERIFY(!QFileInfo(link).isSymLink());
+        const QString log = QString::fromUtf8(sim.proc.readAllStandardError());
+        QVERIFY(log.contains("\nunplugged\n"));
+        QVERIFY(log.contains("replugged: port /dev/pts/"));
+    }
+
+    void refusedToStart_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("address 256") << QStringList{"--address", "256"} << 2;
+        QTest::newRow("noise 2") << QStringList{"--noise", "2"} << 2;
+        QTest::newRow("period -1") << QStringList{"--period", "-1"} << 2;
+        QTest::newRow("replug without unplug") << QStringList{"--replug-after", "2"} << 2;
+        QTest::newRow("link over a file") << QStringList{"--link", "FILE"} << 1;
+    }
+
+    void refusedToStart()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QTemporaryDir dir;
+        QFile f(dir.filePath("file"));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("keep me") == 7);
+        f.close();
+        args.replaceInStrings("FILE", f.fileName());
+        Sim sim(args);
+        QVERIFY(sim.proc.waitForFinished(5000));
+        QCOMPARE(sim.proc.exitCode(), exitCode);
+        QVERIFY(sim.proc.readAllStandardOutput().isEmpty());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("keep me"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSimProcess)
+#include "tst_sim_process.moc"

@@ -1,0 +1,190 @@
+// The simulator on an in-memory line: replies, stream pacing, noise,
+// unplugging and replugging.
+
+#include "line.h"
+#include "link/frame.h"
+#include "simulator.h"
+
+#include <QTest>
+#include <QTimer>
+
+using namespace rt8sim;
+
+namespace {
+
+const QByteArray kDiscover = QByteArray::fromHex("020009FFEE21FFC603");
+const QByteArray kDiscoverReply = QByteArray::fromHex("02000AEE01210128ED03");
+
+QByteArray feedback(quint8 mode) { return vorn::buildFrame(1, 0x40, QByteArray(1, char(mode))); }
+
+// Keeps what is written. While blocked, writes wait in pendingBytes() as
+// they would in a full pseudo-terminal.
+class MemoryLine : public Line
+{
+public:
+    bool open(QString *) override
+    {
+        ++opens;
+        return m_open = true;
+    }
+    void close() override
+    {
+        m_open = false;
+        m_pending.clear();
+    }
+    bool isOpen() const override { return m_open; }
+    QString portName() const override { return QStringLiteral("mem%1").arg(opens); }
+    void write(const QByteArray &b) override { (!m_open ? dropped : blocked ? m_pending : out) += b; }
+    qint64 pendingBytes() const override { return m_pending.size(); }
+    void inject(const QByteArray &b) { emit received(b); }
+    void unblock()
+    {
+        blocked = false;
+        out += m_pending;
+        m_pending.clear();
+        QTimer::singleShot(0, this, [this] { emit drained(); });
+    }
+    QByteArray out, dropped;
+    bool blocked = false;
+    int opens = 0;
+
+private:
+    bool m_open = false;
+    QByteArray m_pending;
+};
+
+// The number of raw replies in bytes, or -1 if anything else is there.
+int rawReplies(const QByteArray &bytes)
+{
+    for (int i = 0; i < bytes.size(); i += vorn::kRawReplyLength)
+        if (!vorn::isValidReply(bytes.mid(i, vorn::kRawReplyLength), vorn::kRawReplyLength) || bytes[i + 5] != 0x40)
+            return -1;
+    return int(bytes.size() / vorn::kRawReplyLength);
+}
+
+struct Rig
+{
+    explicit Rig(int periodMs, double noise = 0.0) : sim(&line, &device, Noise(noise, 99), periodMs)
+    {
+        line.open(nullptr);
+        QObject::connect(&sim, &Simulator::log, [this](const QString &l) { logs << l; });
+    }
+    MemoryLine line;
+    Device device;
+    Simulator sim;
+    QStringList logs;
+};
+
+}  // namespace
+
+class TestSimSimulator : public QObject
+{
+    Q_OBJECT
+private slots:
+    void repliesGoOut_data()
+    {
+        QTest::addColumn<double>("noise");
+        QTest::newRow("clean") << 0.0;
+        QTest::newRow("all damaged") << 1.0;
+    }
+
+    void repliesGoOut()
+    {
+        QFETCH(double, noise);
+        Rig r(500, noise);
+        r.line.inject(kDiscover.left(4));
+        QVERIFY(r.line.out.isEmpty());
+        r.line.inject(kDiscover.mid(4));
+        QCOMPARE(r.line.out == kDiscoverReply, noise == 0.0);
+        QCOMPARE(r.sim.noise().damagedCount(), noise == 0.0 ? 0 : 1);
+        QCOMPARE(r.logs, QStringList{"discover -> number 1 digits 40"});
+    }
+
+    void streamPeriod_data()
+    {
+        QTest::addColumn<int>("period");
+        QTest::addColumn<int>("lo");
+        QTest::addColumn<int>("hi");
+        // Items within 400 ms; timers may fire late, never early.
+        QTest::newRow("10 ms") << 10 << 12 << 40;
+        QTest::newRow("50 ms") << 50 << 4 << 8;
+    }
+
+    void streamPeriod()
+    {
+        QFETCH(int, period);
+        QFETCH(int, lo);
+        QFETCH(int, hi);
+        Rig r(period);
+        r.device.hold(7, 7000);
+        r.line.inject(feedback(1));
+        QTest::qWait(400);
+        r.line.inject(feedback(2));
+        const int n = rawReplies(r.line.out);
+        QVERIFY2(n >= lo && n <= hi, qPrintable(QString::number(n)));
+        QCOMPARE(r.line.out.mid(6 + 14, 2).toHex(), QByteArray("1b58"));
+        r.line.out.clear();
+        QTest::qWait(3 * period + 20);
+        QVERIFY(r.line.out.isEmpty());   // stopped
+    }
+
+    // Period 0: as fast as the line takes them, and no faster.
+    void periodZero()
+    {
+        Rig r(0);
+        r.line.inject(feedback(1));
+        QTRY_VERIFY(r.line.out.size() >= 200 * vorn::kRawReplyLength);
+        r.line.blocked = true;
+        QTest::qWait(30);
+        const qint64 made = r.sim.streamedItems();
+        QTest::qWait(50);
+        QCOMPARE(r.sim.streamedItems(), made);
+        QCOMPARE(r.line.pendingBytes(), qint64(vorn::kRawReplyLength));   // one waits, none behind it
+        r.line.unblock();
+        QTRY_VERIFY(r.sim.streamedItems() > made + 100);
+        r.line.inject(feedback(2));
+        QVERIFY(rawReplies(r.line.out) > 0);
+    }
+
+    // With a period, a busy line makes the stream skip items.
+    void busyLineSkips()
+    {
+        Rig r(5);
+        r.line.blocked = true;
+        r.line.inject(feedback(1));
+        QTest::qWait(200);
+        QCOMPARE(r.line.pendingBytes(), qint64(vorn::kRawReplyLength));
+        QCOMPARE(r.sim.streamedItems(), qint64(1));
+        r.line.unblock();
+        QTRY_VERIFY(r.sim.streamedItems() > 3);
+    }
+
+    void unplugAndReplug()
+    {
+        Rig r(0);
+        r.line.inject(feedback(1));
+        QTRY_VERIFY(!r.line.out.isEmpty());
+        r.sim.unplug();
+        QVERIFY(!r.line.isOpen());
+        const qint64 made = r.sim.streamedItems();
+        QTest::qWait(50);
+        QCOMPARE(r.sim.streamedItems(), made);   // no spinning on a closed line
+        QVERIFY(r.sim.replug(nullptr));
+        QCOMPARE(r.logs.mid(r.logs.size() - 2), (QStringList{"unplugged", "replugged: port mem2"}));
+        r.line.out.clear();
+        QTRY_VERIFY(r.line.out.size() >= 10 * vorn::kRawReplyLength);   // the stream carries on
+    }
+
+    // The clean-up timer gives up a broken header, so the frame behind it
+    // is answered without any further bytes.
+    void staleHeaderGivenUp()
+    {
+        Rig r(500);
+        r.line.inject(QByteArray::fromHex("0200F0FFEE") + kDiscover);
+        QVERIFY(r.line.out.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(r.line.out, kDiscoverReply, FrameReader::kStaleMs + 3 * Simulator::kTickMs);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSimSimulator)
+#include "tst_sim_simulator.moc"
