@@ -53,7 +53,7 @@ FeedbackBox::FeedbackBox(QWidget *parent) : QTextEdit(parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     document()->setDocumentMargin(0);
     setContentsMargins(0, 0, 0, 0);
-    setViewportMargins(2, 0, 2, 0);
+    setViewportMargins(2, 2, 2, 0);
 }
 
 void FeedbackBox::setText(const QString &text)
