@@ -18,7 +18,10 @@ Simulator::Simulator(Line *line, Device *device, const Noise &noise, int periodM
     connect(m_device, &Device::log, this, &Simulator::log);
     connect(m_device, &Device::feedbackChanged, this, &Simulator::onFeedbackChanged);
 
+    // One shot, restarted after each item: a late timer never makes up for
+    // lost time by sending two items closer together than the period.
     m_streamTimer.setTimerType(Qt::PreciseTimer);
+    m_streamTimer.setSingleShot(true);
     connect(&m_streamTimer, &QTimer::timeout, this, &Simulator::onStreamTimer);
     m_tickTimer.setInterval(kTickMs);
     connect(&m_tickTimer, &QTimer::timeout, this, [this] { m_device->tick(now()); });
@@ -52,6 +55,8 @@ void Simulator::onFeedbackChanged(Device::Feedback mode)
 
 void Simulator::onStreamTimer()
 {
+    if (m_device->feedback() != Device::Feedback::Off)
+        m_streamTimer.start();
     // An item is due. If the last one has not gone out yet the line is
     // busy and this one is skipped, as a device's busy transmitter would.
     if (m_line->pendingBytes() > 0)

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFocusEvent>
+#include <QFontDatabase>
 #include <QRegularExpression>
 #include <QScreen>
 
@@ -27,12 +28,27 @@ void place(QWidget *w, int l, int t, int width, int height)
     w->setGeometry(px(l), px(t), px(width), px(height));
 }
 
+// The window's 宋体, or the nearest font this system has. Looked up once: a
+// family the system lacks costs a fallback search for every font made with it.
+QString songtiFamily()
+{
+    static const QString family = [] {
+        for (const char *name : {"SimSun", "宋体", "NSimSun", "Noto Serif CJK SC", "Noto Sans CJK SC",
+                                 "WenQuanYi Zen Hei"}) {
+            const QString f = QString::fromUtf8(name);
+            if (QFontDatabase::hasFamily(f))
+                return f;
+        }
+        return QString();
+    }();
+    return family;
+}
+
 QFont songti(double points)
 {
     QFont f;
-    f.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"), QStringLiteral("NSimSun"),
-                   QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC"),
-                   QStringLiteral("WenQuanYi Zen Hei")});
+    if (!songtiFamily().isEmpty())
+        f.setFamily(songtiFamily());
     f.setPointSizeF(points);
     f.setBold(true);
     return f;
@@ -112,9 +128,9 @@ void MainForm::buildControls()
 
         auto *combo = new QComboBox(Frame1);
         combo->setObjectName(indexed("KGFormulaCombo", i));
+        combo->setFont(songti(14.25));   // before the edit box exists: one font change, not two
         combo->setEditable(true);
         combo->setInsertPolicy(QComboBox::NoInsert);
-        combo->setFont(songti(14.25));
         place(combo, 5400, top, 1215, 405);
         KGFormulaCombo[i] = combo;
 

@@ -1,0 +1,298 @@
+// The main window streaming raw values from a device on a real serial line
+// (in practice rt8sim's pseudo-terminal), measured from the inside.
+//
+//   bench_stream --port PATH --seconds S [--drain-ms MS] [--settle-ms MS]
+//   bench_stream --qt-version
+//
+// Builds the window as vornrt8 does (QtSerialControl with PATH as port 1,
+// load(), show()), with ScriptedDialogs so that no message box can block.
+// Once the window has been painted it starts raw-value streaming
+// (GetCommand_Click(1)), lets it run S seconds and stops it
+// (GetCommand_Click(2)). Replies the device sent before it saw the stop
+// request may still be on their way: for --drain-ms (500) the receive
+// threshold stays armed so they are taken the same way, then the program
+// prints one line of key=value figures and ends:
+//
+//   events      receive events (onComm) while streaming and draining
+//   accepted    events after which RsValText had been updated
+//   lat_p50_ms, lat_p99_ms, lat_max_ms
+//               from the receive event (the reply's last byte is in) to the
+//               end of RsValText's update, over the accepted replies
+//   paint_p50_ms, paint_p99_ms, paints
+//               from the receive event of the oldest update not yet on screen
+//               to the next paint of RsValText (informative)
+//   cpu_pct     user+system processor time / wall time over the streaming
+//               period only, in % of one core (getrusage RUSAGE_SELF)
+//   rss_peak_mb peak resident size of the process (ru_maxrss)
+//   dialogs     message boxes the window would have shown (should be 0)
+//
+// Exit code 0, 2 on bad usage, 3 when the port could not be opened.
+
+#include "app/dialogs.h"
+#include "app/mainform.h"
+#include "app/widgets.h"
+#include "link/frame.h"
+#include "link/portmap.h"
+#include "link/qtserialcontrol.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+
+namespace {
+
+struct Usage {
+    double cpuSeconds = 0;   // user + system
+    double peakMb = 0;
+};
+
+Usage usageNow()
+{
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    Usage u;
+    u.cpuSeconds = double(ru.ru_utime.tv_sec) + double(ru.ru_utime.tv_usec) / 1e6
+                 + double(ru.ru_stime.tv_sec) + double(ru.ru_stime.tv_usec) / 1e6;
+    u.peakMb = double(ru.ru_maxrss) / 1024.0;   // Linux: kilobytes
+    return u;
+}
+
+// Nearest-rank percentile of samples in nanoseconds, in milliseconds; -1
+// without samples.
+double percentileMs(std::vector<qint64> samples, double p)
+{
+    if (samples.empty())
+        return -1;
+    std::sort(samples.begin(), samples.end());
+    size_t rank = size_t(p / 100.0 * double(samples.size()) + 0.999999);
+    rank = std::clamp<size_t>(rank, 1, samples.size());
+    return double(samples[rank - 1]) / 1e6;
+}
+
+// Watches one widget for its first paint (the window) or for every paint
+// (RsValText's viewport).
+class PaintWatch : public QObject
+{
+public:
+    std::function<void()> onPaint;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && onPaint)
+            onPaint();
+        return false;
+    }
+};
+
+[[noreturn]] void usage()
+{
+    std::fprintf(stderr, "usage: bench_stream --port PATH --seconds S [--drain-ms MS] [--settle-ms MS]\n"
+                         "       bench_stream --qt-version\n");
+    std::exit(2);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    QString portPath;
+    double seconds = -1;
+    int drainMs = 500;
+    int settleMs = 300;
+    for (int i = 1; i < argc; ++i) {
+        const auto is = [&](const char *name) { return std::strcmp(argv[i], name) == 0; };
+        const auto value = [&]() -> const char * {
+            if (i + 1 >= argc)
+                usage();
+            return argv[++i];
+        };
+        if (is("--qt-version")) {
+            std::printf("%s\n", qVersion());
+            return 0;
+        } else if (is("--port")) {
+            portPath = QString::fromLocal8Bit(value());
+        } else if (is("--seconds")) {
+            seconds = std::atof(value());
+        } else if (is("--drain-ms")) {
+            drainMs = std::atoi(value());
+        } else if (is("--settle-ms")) {
+            settleMs = std::atoi(value());
+        } else {
+            usage();
+        }
+    }
+    if (portPath.isEmpty() || seconds <= 0 || seconds > 3600 || drainMs < 0 || settleMs < 0)
+        usage();
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(vorn::programName());
+
+    vorn::QtSerialControl port(vorn::PortMap({portPath}));
+    vorn::ScriptedDialogs dialogs;
+
+    QElapsedTimer clock;
+    clock.start();
+
+    // Probe state of the receive event being handled.
+    bool inEvent = false;
+    qint64 eventStart = 0;
+    qint64 lastChange = -1;
+    qint64 events = 0;
+    qint64 accepted = 0;
+    qint64 oldestUnpainted = -1;
+    bool measuring = false;
+    qint64 previousEvent = -1;
+    int pendingBytes = 0;
+    int rejectedLogged = 0;
+    constexpr int kRejectsLogged = 20;
+    qint64 startWall = 0, endWall = 0;
+    std::vector<qint64> latencies, paintLatencies;
+    latencies.reserve(1 << 16);
+    paintLatencies.reserve(1 << 16);
+
+    // Connected before the window makes its own connection, so this runs
+    // first: the reply's last byte has just been taken in.
+    QObject::connect(&port, &vorn::SerialControl::onComm, &app, [&] {
+        inEvent = true;
+        previousEvent = measuring && eventStart >= startWall ? eventStart : -1;
+        eventStart = clock.nsecsElapsed();
+        lastChange = -1;
+        pendingBytes = port.inBufferCount();
+    });
+
+    vorn::MainForm form(&port, &dialogs);
+
+    // Connected after the window's handler: the event has been handled.
+    QObject::connect(&port, &vorn::SerialControl::onComm, &app, [&] {
+        if (!inEvent)
+            return;
+        inEvent = false;
+        if (!measuring)
+            return;
+        ++events;
+        if (lastChange < 0) {
+            // Rejected: the bytes were not exactly one raw reply. The first
+            // few go to the log with what was waiting, for the diagnosis.
+            if (++rejectedLogged <= kRejectsLogged)
+                std::fprintf(stderr, "bench_stream: rejected at %.3f s: %d bytes (%.1f replies), "
+                                     "%.3f ms after the previous event\n",
+                             double(eventStart - startWall) / 1e9, pendingBytes,
+                             pendingBytes / double(vorn::kRawReplyLength),
+                             previousEvent < 0 ? 0.0 : double(eventStart - previousEvent) / 1e6);
+            return;
+        }
+        ++accepted;
+        latencies.push_back(lastChange - eventStart);
+        if (oldestUnpainted < 0)
+            oldestUnpainted = eventStart;
+    });
+
+    auto *rsVal = form.findChild<vorn::FeedbackBox *>(QStringLiteral("RsValText"));
+    if (!rsVal) {
+        std::fprintf(stderr, "bench_stream: RsValText not found\n");
+        return 1;
+    }
+    // One update may change the document more than once (text, then line
+    // format); the last change is when the update is complete.
+    QObject::connect(rsVal, &QTextEdit::textChanged, &app, [&] {
+        if (inEvent)
+            lastChange = clock.nsecsElapsed();
+    });
+    PaintWatch rsPaint;
+    rsPaint.onPaint = [&] {
+        if (oldestUnpainted >= 0) {
+            paintLatencies.push_back(clock.nsecsElapsed() - oldestUnpainted);
+            oldestUnpainted = -1;
+        }
+    };
+    rsVal->viewport()->installEventFilter(&rsPaint);
+
+    form.load();
+    form.show();
+    form.centre();
+
+    Usage startUsage, endUsage;
+    int exitCode = 0;
+
+    const auto report = [&] {
+        const double wall = double(endWall - startWall) / 1e9;
+        const double cpu = endUsage.cpuSeconds - startUsage.cpuSeconds;
+        const Usage finalUsage = usageNow();
+        std::printf("events=%lld accepted=%lld lat_p50_ms=%.3f lat_p99_ms=%.3f lat_max_ms=%.3f "
+                    "paints=%zu paint_p50_ms=%.3f paint_p99_ms=%.3f "
+                    "wall_s=%.3f cpu_s=%.3f cpu_pct=%.3f rss_peak_mb=%.1f dialogs=%lld\n",
+                    static_cast<long long>(events), static_cast<long long>(accepted),
+                    percentileMs(latencies, 50), percentileMs(latencies, 99),
+                    percentileMs(latencies, 100),
+                    paintLatencies.size(), percentileMs(paintLatencies, 50),
+                    percentileMs(paintLatencies, 99),
+                    wall, cpu, wall > 0 ? 100.0 * cpu / wall : -1.0, finalUsage.peakMb,
+                    static_cast<long long>(dialogs.shown.size()));
+        std::fflush(stdout);
+        for (const auto &s : dialogs.shown)
+            std::fprintf(stderr, "bench_stream: the window said: %s %s\n", qPrintable(s.text),
+                         qPrintable(s.detail));
+    };
+
+    const auto stop = [&] {
+        endWall = clock.nsecsElapsed();
+        endUsage = usageNow();
+        form.GetCommand_Click(2);
+        // Replies already on the line when the device got the stop request
+        // are taken the way streaming takes them.
+        port.setRThreshold(vorn::kRawReplyLength);
+        QTimer::singleShot(drainMs, &app, [&] {
+            port.setRThreshold(0);
+            measuring = false;
+            report();
+            QCoreApplication::exit(exitCode);
+        });
+    };
+
+    const auto start = [&] {
+        if (!port.isOpen()) {
+            std::fprintf(stderr, "bench_stream: port %s not open: %s\n", qPrintable(portPath),
+                         qPrintable(port.errorText()));
+            for (const auto &s : dialogs.shown)
+                std::fprintf(stderr, "bench_stream: the window said: %s %s\n", qPrintable(s.text),
+                             qPrintable(s.detail));
+            QCoreApplication::exit(3);
+            return;
+        }
+        measuring = true;
+        startWall = clock.nsecsElapsed();
+        startUsage = usageNow();
+        form.GetCommand_Click(1);
+        QTimer::singleShot(int(seconds * 1000.0 + 0.5), Qt::PreciseTimer, &app, stop);
+    };
+
+    // Start once the window is on screen and has settled.
+    PaintWatch firstPaint;
+    bool started = false;
+    firstPaint.onPaint = [&] {
+        if (started)
+            return;
+        started = true;
+        QTimer::singleShot(settleMs, &app, start);
+    };
+    form.installEventFilter(&firstPaint);
+    // Without any paint (no screen at all), start anyway after a while.
+    QTimer::singleShot(5000, &app, [&] {
+        if (!started) {
+            std::fprintf(stderr, "bench_stream: the window was not painted within 5 s\n");
+            started = true;
+            start();
+        }
+    });
+
+    return app.exec();
+}
