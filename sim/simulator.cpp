@@ -59,13 +59,19 @@ void Simulator::onStreamTimer()
         m_streamTimer.start();
     // An item is due. If the last one has not gone out yet the line is
     // busy and this one is skipped, as a device's busy transmitter would.
+    sendStreamItem();
+}
+
+bool Simulator::sendStreamItem()
+{
     if (m_line->pendingBytes() > 0)
-        return;
+        return false;
     const QByteArray item = m_device->streamItem(now());
     if (item.isEmpty())
-        return;
+        return false;
     ++m_streamed;
     transmit(item);
+    return true;
 }
 
 void Simulator::schedulePump()
@@ -83,15 +89,9 @@ void Simulator::pump()
     m_pumpScheduled = false;
     if (m_periodMs != 0 || !m_line->isOpen())
         return;
-    for (int i = 0; i < kBurst; ++i) {
-        if (m_line->pendingBytes() > 0)
+    for (int i = 0; i < kBurst; ++i)
+        if (!sendStreamItem())
             return;
-        const QByteArray item = m_device->streamItem(now());
-        if (item.isEmpty())
-            return;
-        ++m_streamed;
-        transmit(item);
-    }
     if (m_line->pendingBytes() == 0)
         schedulePump();
 }

@@ -46,6 +46,8 @@ private:
     void transmit(const QByteArray &bytes);
     void onFeedbackChanged(Device::Feedback mode);
     void onStreamTimer();
+    // The next stream item, unless the line is still busy; false when none went out.
+    bool sendStreamItem();
     void pump();
     void schedulePump();
 
