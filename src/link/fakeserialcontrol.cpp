@@ -22,6 +22,7 @@ int FakeSerialControl::open()
 
 void FakeSerialControl::close()
 {
+    clearInput();
     if (m_open)
         ++closeCount;
     m_open = false;

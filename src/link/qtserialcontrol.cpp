@@ -93,6 +93,8 @@ int QtSerialControl::open()
 
 void QtSerialControl::close()
 {
+    // Whatever waited belongs to the line that is being closed.
+    clearInput();
     if (!m_port)
         return;
     m_port->disconnect(this);

@@ -136,7 +136,9 @@ void StartupTest::reopenPort()
     FormFixture f({{1, 0}, {2, 0}});
     f.combo(QStringLiteral("RsCombo"))->setEditText(text);
     const int closesBefore = f.port.closeCount;
+    f.port.inject("stale bytes of the old line");
     f.button(QStringLiteral("OpenRs232Command"))->click();
+    QCOMPARE(f.port.inBufferCount(), 0);
     QCOMPARE(f.port.closeCount, closesBefore + 1);   // the open port was closed first
     QCOMPARE(f.port.isOpen(), opens);
     QCOMPARE(f.dialogs.texts(), opens ? QStringList() : QStringList{QStringLiteral("端口打开错误~!")});

@@ -143,6 +143,9 @@ void TstQtSerialControl::raisesReceiveEvent()
     QTRY_COMPARE(spy.count(), 1);
     QCOMPARE(eventSeen, SerialControl::kEvReceive);
     QCOMPARE(ctl.input(), reply);
+    // Closing discards what waited on the old line.
+    ctl.close();
+    QCOMPARE(ctl.inBufferCount(), 0);
 }
 
 void TstQtSerialControl::refusesPortHeldByAnother()
