@@ -483,12 +483,17 @@ void MainForm::GetRsTimer_Timer()
 
 // ---------------------------------------------------------------- channel table
 
+ChannelTexts MainForm::row(int i) const
+{
+    return {LText[i]->text(), HText[i]->text(), DotText[i]->text(),
+            KGFormulaCombo[i]->currentText(), KGstText[i]->text(), KGedText[i]->text()};
+}
+
 ChannelTable MainForm::table() const
 {
     ChannelTable t;
     for (int i = 0; i < kChannels; ++i)
-        t[i] = {LText[i]->text(), HText[i]->text(), DotText[i]->text(),
-                KGFormulaCombo[i]->currentText(), KGstText[i]->text(), KGedText[i]->text()};
+        t[i] = row(i);
     return t;
 }
 
@@ -606,7 +611,7 @@ void MainForm::HCommand_Click(int index)
 void MainForm::OkCommand_Click(int index)
 {
     const auto payload = smartSettingPayload(index, m_capture.lowRaw[index], m_capture.highRaw[index],
-                                             table()[index]);
+                                             row(index));
     if (!payload) {
         tell(msg::SmartError, Dialogs::Icon::None,
              QStringLiteral("%1# 通道：低点原始值 %2，高点原始值 %3。")

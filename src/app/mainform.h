@@ -47,6 +47,7 @@ public:
     const CaptureState &capture() const { return m_capture; }
     SerialControl *port() const { return m_port; }
 
+    ChannelTexts row(int channel) const;
     ChannelTable table() const;
     void setTable(const ChannelTable &table);
 
