@@ -262,14 +262,19 @@ int main(int argc, char **argv)
     if (unplugAfter)
         QTimer::singleShot(msOf(*unplugAfter), &sim, [&] { sim.unplug(); });
     if (replugAfter) {
+        // The link follows the new terminal before "replugged" is logged: a
+        // client that waits for that line and then opens the link must reach
+        // the new terminal, not the one that went away.
+        if (!linkPath.isEmpty())
+            QObject::connect(&sim, &Simulator::lineOpened, &sim, [&](const QString &portName) {
+                QString why;
+                if (!link.place(linkPath, portName, &why))
+                    logLine(QStringLiteral("replug: ") + why);
+            });
         QTimer::singleShot(msOf(*replugAfter), &sim, [&] {
             QString why;
-            if (!sim.replug(&why)) {
+            if (!sim.replug(&why))
                 logLine(QStringLiteral("replug failed: ") + why);
-                return;
-            }
-            if (!linkPath.isEmpty() && !link.place(linkPath, line->portName(), &why))
-                logLine(QStringLiteral("replug: ") + why);
         });
     }
     if (exitAfter)

@@ -106,6 +106,7 @@ bool Simulator::replug(QString *error)
 {
     if (!m_line->open(error))
         return false;
+    emit lineOpened(m_line->portName());
     emit log(QStringLiteral("replugged: port %1").arg(m_line->portName()));
     if (m_periodMs == 0 && m_device->feedback() != Device::Feedback::Off)
         schedulePump();

@@ -37,10 +37,13 @@ public:
     // Closes the line as a pulled adapter would; the device keeps running.
     void unplug();
     // Opens the line again (a new pseudo-terminal). False with a reason.
+    // lineOpened is emitted before "replugged" is logged, so that whoever
+    // reads the log finds the line already reachable.
     bool replug(QString *error);
 
 signals:
     void log(const QString &line);
+    void lineOpened(const QString &portName);
 
 private:
     void transmit(const QByteArray &bytes);

@@ -169,8 +169,11 @@ private slots:
         const qint64 made = r.sim.streamedItems();
         QTest::qWait(50);
         QCOMPARE(r.sim.streamedItems(), made);   // no spinning on a closed line
+        // The link is moved on lineOpened, which must come before the log line
+        // that clients wait for.
+        QObject::connect(&r.sim, &rt8sim::Simulator::lineOpened, [&](const QString &port) { r.logs.append("opened " + port); });
         QVERIFY(r.sim.replug(nullptr));
-        QCOMPARE(r.logs.mid(r.logs.size() - 2), (QStringList{"unplugged", "replugged: port mem2"}));
+        QCOMPARE(r.logs.mid(r.logs.size() - 3), (QStringList{"unplugged", "opened mem2", "replugged: port mem2"}));
         r.line.out.clear();
         QTRY_VERIFY(r.line.out.size() >= 10 * vorn::kRawReplyLength);   // the stream carries on
     }
