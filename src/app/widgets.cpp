@@ -79,36 +79,71 @@ void FeedbackBox::setText(const QString &text)
 KeyFilter::KeyFilter(QLineEdit *edit, QString allowed, int maxChars)
     : QValidator(edit), m_edit(edit), m_allowed(std::move(allowed)), m_max(maxChars)
 {
-    m_last = edit->text();
-    connect(edit, &QLineEdit::textChanged, this, [this](const QString &t) { m_last = t; });
+    // The box's text, cursor and selection as they stand between edits; the
+    // line edit validates an edit before it tells of any of them.
+    const auto note = [this] {
+        m_last = m_edit->text();
+        m_cursor = m_edit->cursorPosition();
+        m_selStart = m_edit->hasSelectedText() ? m_edit->selectionStart() : -1;
+        m_selLength = m_edit->hasSelectedText() ? int(m_edit->selectedText().size()) : 0;
+    };
+    note();
+    connect(edit, &QLineEdit::textChanged, this, note);
+    connect(edit, &QLineEdit::cursorPositionChanged, this, note);
+    connect(edit, &QLineEdit::selectionChanged, this, note);
 }
 
 QValidator::State KeyFilter::validate(QString &input, int &pos) const
 {
-    // Drop what the column does not accept, keeping the cursor in place.
+    // Judge only what the edit brought in: the characters typed or pasted,
+    // which end at the cursor. What was in the box before (a text a file or
+    // the device put there) stays as it is.
+    const QString &before = m_last;
+    int head = -1, tail = -1;
+    // Where the edit happened: the selection it replaced, or the cursor it
+    // typed at, as they stood before it.
+    const int from = m_selStart >= 0 ? m_selStart : m_cursor;
+    const int to = m_selStart >= 0 ? m_selStart + m_selLength : m_cursor;
+    if (from >= 0 && from <= to && to <= before.size()
+        && input.size() >= from + (before.size() - to)
+        && input.startsWith(QStringView(before).left(from))
+        && input.endsWith(QStringView(before).mid(to))) {
+        head = from;
+        tail = int(before.size()) - to;
+    } else {
+        // Otherwise the inserted characters end at the cursor; what is
+        // unchanged at both ends was there before.
+        const int cursor = qBound(0, pos, int(input.size()));
+        tail = int(input.size()) - cursor;
+        if (tail > before.size() || !input.endsWith(QStringView(before).right(tail)))
+            tail = 0;
+        head = 0;
+        const int headMax = qMin(cursor, int(before.size()) - tail);
+        while (head < headMax && input.at(head) == before.at(head))
+            ++head;
+        if (tail == 0) {
+            const int room = int(qMin(input.size(), before.size())) - head;
+            while (tail < room && input.at(input.size() - 1 - tail) == before.at(before.size() - 1 - tail))
+                ++tail;
+        }
+    }
+    const QString inserted = input.mid(head, input.size() - head - tail);
     QString kept;
-    kept.reserve(input.size());
-    int newPos = pos;
-    for (int i = 0; i < input.size(); ++i) {
-        if (accepts(m_allowed, input.at(i)))
-            kept += input.at(i);
-        else if (i < pos)
-            --newPos;
-    }
-    // Typing or pasting may not make the text longer than the box allows;
-    // a longer text already in place (from the device) may still be edited
-    // shorter. Cut the inserted characters, which end at the cursor.
-    const int limit = qMax(m_max, int(m_last.size()));
-    if (kept.size() > limit) {
-        const int excess = int(kept.size()) - limit;
-        const int from = qMax(0, newPos - excess);
-        kept.remove(from, newPos - from);
-        newPos = from;
-        if (kept.size() > limit)
-            return Invalid;
-    }
-    input = kept;
-    pos = qBound(0, newPos, int(kept.size()));
+    kept.reserve(inserted.size());
+    for (const QChar c : inserted)
+        if (accepts(m_allowed, c))
+            kept += c;
+    // Typing or pasting may not make the text longer than the box allows; a
+    // longer text already in place may still be edited shorter. The
+    // characters brought in are cut from their end.
+    const int limit = qMax(m_max, int(before.size()));
+    const int others = int(input.size()) - int(inserted.size());
+    if (others + kept.size() > limit)
+        kept.truncate(qMax(0, limit - others));
+    if (others + kept.size() > limit)
+        return Invalid;
+    input = input.left(head) + kept + input.right(tail);
+    pos = head + int(kept.size());
     return Acceptable;
 }
 

@@ -57,9 +57,10 @@ private:
     QString m_text;
 };
 
-// Keeps only the characters a numeric column accepts, from typing and from
-// pasting alike, and limits what the operator types to maxChars characters.
-// Texts the program places (read-back, file load) are not cut.
+// Keeps only the characters a numeric column accepts among those typed or
+// pasted, and limits what the operator types to maxChars characters. The text
+// already in the box is never judged: what the program placed there
+// (read-back, file load) stays as it is while the operator edits around it.
 class KeyFilter : public QValidator
 {
     Q_OBJECT
@@ -72,7 +73,11 @@ private:
     QLineEdit *m_edit;
     QString m_allowed;
     int m_max;
-    QString m_last;   // the text before the edit being validated
+    // The text, cursor and selection before the edit being validated.
+    QString m_last;
+    int m_cursor = 0;
+    int m_selStart = -1;
+    int m_selLength = 0;
 };
 
 // A numeric column's text box. setText() places a text as it is (the device

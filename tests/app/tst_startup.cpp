@@ -27,6 +27,8 @@ private slots:
     void keyFilter();
     void pasteIsFiltered();
     void programTextsAreNotCut();
+    void editsJudgeOnlyWhatIsTyped_data();
+    void editsJudgeOnlyWhatIsTyped();
     void portLostIsToldOnce();
 };
 
@@ -292,6 +294,58 @@ void StartupTest::programTextsAreNotCut()
     QCOMPARE(lower->text(), QStringLiteral("-2000"));
     QTest::keyClicks(lower, QStringLiteral("1"));   // back at the limit of five
     QCOMPARE(lower->text(), QStringLiteral("-2000"));
+}
+
+void StartupTest::editsJudgeOnlyWhatIsTyped_data()
+{
+    // A text placed by a file or the device, then an edit: only the typed or
+    // pasted characters are filtered; the placed ones stay.
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("placed");
+    QTest::addColumn<int>("cursor");
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("digit after a point") << "LText" << "1.5" << 3 << 0 << "0" << "" << "1.50";
+    QTest::newRow("minus in front") << "HText" << "1.5" << 0 << 0 << "-" << "" << "-1.5";
+    QTest::newRow("letter typed, digit taken") << "KGstText" << "1e3" << 1 << 0 << "x9" << "" << "19e3";
+    QTest::newRow("selected digit replaced") << "KGedText" << "2.25" << 3 << 1 << "7" << "" << "2.27";
+    QTest::newRow("selected point replaced") << "LText" << "2.25" << 1 << 1 << "." << "" << "225";
+    QTest::newRow("whole text replaced") << "LText" << "abc" << 0 << 3 << "-4" << "" << "-4";
+    QTest::newRow("paste filtered") << "HText" << "1.5" << 3 << 0 << "" << "2a.3" << "1.523";
+    QTest::newRow("paste in the middle") << "LText" << "1.5" << 1 << 0 << "" << " 9 " << "19.5";
+    QTest::newRow("backspace keeps the rest") << "LText" << "1.5" << 3 << 0 << "\b" << "" << "1.";
+    QTest::newRow("decimal places: no room") << "DotText" << "1." << 2 << 0 << "3" << "" << "1.";
+}
+
+void StartupTest::editsJudgeOnlyWhatIsTyped()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, placed);
+    QFETCH(int, cursor);
+    QFETCH(int, selected);
+    QFETCH(QString, typed);
+    QFETCH(QString, pasted);
+    QFETCH(QString, result);
+    FormFixture f;
+    auto *e = static_cast<FilteredEdit *>(f.edit(f.at(box.toLatin1().constData(), 2)));
+    ChannelTable t = startTable();
+    t[2] = {placed, placed, placed, t[2].formula, placed, placed};
+    f.form->setTable(t);
+    QCOMPARE(e->text(), placed);
+    e->setFocus();
+    if (selected > 0)
+        e->setSelection(cursor, selected);
+    else
+        e->setCursorPosition(cursor);
+    if (typed == QLatin1String("\b"))
+        QTest::keyClick(e, Qt::Key_Backspace);
+    else
+        QTest::keyClicks(e, typed);
+    if (!pasted.isEmpty())
+        e->insert(pasted);   // what a paste does
+    QCOMPARE(e->text(), result);
 }
 
 void StartupTest::portLostIsToldOnce()
