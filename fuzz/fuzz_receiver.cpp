@@ -62,11 +62,11 @@ Expectation expect(const QByteArray &b)
         return e;
     e.envelopeOk = true;
     e.code = int(u(5));
-    if (e.code == 0x21 && n == 10)
+    if (e.code == 0x21 && n >= 10)
         e.kind = Kind::Discovery;
-    else if (e.code == 0x32 && n == 108)
+    else if (e.code == 0x32 && n >= 108)
         e.kind = Kind::ReadBack;
-    else if (e.code == 0x40 && n == 28)
+    else if (e.code == 0x40 && n >= 28)
         e.kind = Kind::Raw;
     return e;
 }
@@ -84,7 +84,7 @@ ReceiveOutcome expectedOutcome(const QByteArray &b, const Expectation &e)
     case Kind::None: break;
     }
     if (e.code == 0x21 || e.code == 0x32 || e.code == 0x40)
-        return ReceiveOutcome::WrongLength;
+        return ReceiveOutcome::TooShortForCode;
     return ReceiveOutcome::UnknownCode;
 }
 

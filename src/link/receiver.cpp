@@ -11,12 +11,15 @@ ReceiveOutcome classifyReply(const QByteArray &buf, int n)
     if (!isValidReply(buf, n))
         return ReceiveOutcome::BadFrame;
     switch (static_cast<quint8>(buf[5])) {
+    // The frame length is not compared with what the code needs: a longer
+    // frame that passes every check is read for the bytes its code uses. A
+    // frame too short to hold them is dropped.
     case cmd::Discover:
-        return n == kDiscoveryReplyLength ? ReceiveOutcome::Discovery : ReceiveOutcome::WrongLength;
+        return n >= kDiscoveryReplyLength ? ReceiveOutcome::Discovery : ReceiveOutcome::TooShortForCode;
     case cmd::ReadBack:
-        return n == kReadBackReplyLength ? ReceiveOutcome::ReadBack : ReceiveOutcome::WrongLength;
+        return n >= kReadBackReplyLength ? ReceiveOutcome::ReadBack : ReceiveOutcome::TooShortForCode;
     case cmd::Feedback:
-        return n == kRawReplyLength ? ReceiveOutcome::RawValues : ReceiveOutcome::WrongLength;
+        return n >= kRawReplyLength ? ReceiveOutcome::RawValues : ReceiveOutcome::TooShortForCode;
     default:
         return ReceiveOutcome::UnknownCode;
     }

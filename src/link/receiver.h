@@ -27,7 +27,7 @@ enum class ReceiveOutcome {
     TooShort,       // 8 bytes or fewer
     BadFrame,       // start, end, marker, length field or check byte wrong
     UnknownCode,    // a valid frame with a code the window has no use for
-    WrongLength,    // a known code in a frame of the wrong length
+    TooShortForCode, // a known code in a frame too short for its payload
     Discovery,
     ReadBack,
     RawValues,

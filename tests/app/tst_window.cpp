@@ -221,7 +221,7 @@ void RequestsTest::receiverRejects_data()
     QTest::newRow("unknown code") << buildReply(0x31, QByteArray(20, '\x01')) << 28;
     QTest::newRow("8 bytes") << hex("02 00 08 EE 00 40 A6 03") << 8;
     QTest::newRow("raw code, short frame") << buildReply(0x40, QByteArray(2, '\x01')) << 10;
-    QTest::newRow("discovery code, long frame") << buildReply(0x21, QByteArray(20, '\x01')) << 28;
+    QTest::newRow("discovery code, 9 bytes") << buildReply(0x21, QByteArray(1, '\x01')) << 9;
     QTest::newRow("read-back code, 28 bytes") << buildReply(0x32, QByteArray(20, '\x01')) << 28;
     QTest::newRow("feedback record") << QByteArray("N1,2,3,4,5,6,7,8,9,10,11,1\r\n") << 28;
 }

@@ -154,11 +154,21 @@ void TstFrame::receivesReply_data()
     bad("eight bytes", hex("02 00 08 EE 00 21 C7 03"), ReceiveOutcome::TooShort);
     bad("two glued replies", raw + raw, ReceiveOutcome::BadFrame);
     bad("unknown code", hex("02 00 09 EE 00 55 00 B2 03"), ReceiveOutcome::UnknownCode);
-    bad("discovery, 9 bytes", hex("02 00 09 EE 00 21 00 C6 03"), ReceiveOutcome::WrongLength);
-    bad("raw, 10 bytes", hex("02 00 0A EE 00 40 0C 04 AC 03"), ReceiveOutcome::WrongLength);
-    bad("raw, 30 bytes", hex("02 00 1E EE 00 40" + QByteArray("0064").repeated(10) + "0000 B0 03"),
-        ReceiveOutcome::WrongLength);
-    bad("read back, 10 bytes", hex("02 00 0A EE 00 32 0C 04 DE 03"), ReceiveOutcome::WrongLength);
+    bad("discovery, 9 bytes", hex("02 00 09 EE 00 21 00 C6 03"), ReceiveOutcome::TooShortForCode);
+    bad("raw, 10 bytes", hex("02 00 0A EE 00 40 0C 04 AC 03"), ReceiveOutcome::TooShortForCode);
+    bad("raw, 27 bytes", buildReply(0x40, QByteArray(19, '\x01')), ReceiveOutcome::TooShortForCode);
+    bad("read back, 10 bytes", hex("02 00 0A EE 00 32 0C 04 DE 03"), ReceiveOutcome::TooShortForCode);
+    bad("read back, 107 bytes", buildReply(0x32, QByteArray(99, '\0')), ReceiveOutcome::TooShortForCode);
+    // A longer frame that passes every check is read for the bytes its code
+    // needs; what follows them is not looked at.
+    QTest::newRow("raw, 30 bytes")
+        << hex("02 00 1E EE 00 40" + QByteArray("0064").repeated(10) + "0000 B0 03") << ReceiveOutcome::RawValues
+        << "raw 100,100,100,100,100,100,100,100,100,100";
+    QTest::newRow("discovery, 28 bytes") << buildReply(0x21, hex("0C 04") + QByteArray(18, '\x7F'))
+                                         << ReceiveOutcome::Discovery << "discovery 12 4";
+    QByteArray blocks = hex("00 00 03 E8 01 00 00 00 03 E8").repeated(10);
+    QTest::newRow("read back, 120 bytes") << buildReply(0x32, blocks + QByteArray(12, '\x55'))
+                                          << ReceiveOutcome::ReadBack << "read back";
 }
 
 void TstFrame::receivesReply()
