@@ -110,6 +110,7 @@ bool QtSerialControl::output(const QByteArray &frame)
         m_errorText = QStringLiteral("port not open");
         return false;
     }
+    takeWaiting();
     const qint64 n = m_port->write(frame);
     if (n != frame.size()) {
         m_errorText = m_port->errorString();
@@ -124,7 +125,49 @@ bool QtSerialControl::output(const QByteArray &frame)
         lose(m_errorText);
         return false;
     }
+    // Until the event loop runs again, whatever the driver holds arrived
+    // after this request went out: emptying the input must not take it.
+    if (!m_wroteThisTurn) {
+        m_wroteThisTurn = true;
+        QMetaObject::invokeMethod(this, [this] { m_wroteThisTurn = false; }, Qt::QueuedConnection);
+    }
     return true;
+}
+
+void QtSerialControl::takeWaiting()
+{
+    // What the driver and the port object hold arrived before the request
+    // about to be written: move it into the control's buffer, so that
+    // emptying the input after the write discards it and nothing else. A
+    // receive event it may call for is raised later, from the event loop.
+    m_taking = true;
+    for (int i = 0; i < 64 && m_port && !m_losing; ++i) {
+        const bool more = m_port->waitForReadyRead(0);
+        const QByteArray bytes = m_port ? m_port->readAll() : QByteArray();
+        if (!bytes.isEmpty())
+            received(bytes, false);
+        if (!more)
+            break;
+    }
+    m_taking = false;
+    if (m_port && m_port->error() == QSerialPort::TimeoutError)
+        m_port->clearError();
+}
+
+void QtSerialControl::discardBelow()
+{
+    if (!m_port || m_losing)
+        return;
+    if (m_wroteThisTurn) {
+        // Everything that came before the request was taken in before the
+        // write; the driver may already hold the answer.
+        m_port->readAll();
+        return;
+    }
+    // Bytes that arrived while a handler was busy (a message box open, say)
+    // stay in the port object, and the driver may hold more: all of it goes.
+    m_port->clear(QSerialPort::Input);
+    m_port->readAll();
 }
 
 void QtSerialControl::onReadyRead()
@@ -133,7 +176,7 @@ void QtSerialControl::onReadyRead()
         return;
     const QByteArray bytes = m_port->readAll();
     if (!bytes.isEmpty())
-        received(bytes);
+        received(bytes, !m_taking);
 }
 
 void QtSerialControl::onError(QSerialPort::SerialPortError error)

@@ -21,7 +21,14 @@ public:
     QString devicePath(int port) const override { return m_ports.path(port); }
     bool output(const QByteArray &frame) override;
 
+    // Bytes the port object holds and the control has not taken yet (tests).
+    qint64 heldByPort() const { return m_port ? m_port->bytesAvailable() : 0; }
+
+protected:
+    void discardBelow() override;
+
 private:
+    void takeWaiting();
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
     void lose(const QString &reason);
@@ -29,6 +36,8 @@ private:
     PortMap m_ports;
     QSerialPort *m_port = nullptr;
     bool m_losing = false;
+    bool m_taking = false;
+    bool m_wroteThisTurn = false;
 };
 
 // "38400,n,8,1" to its parts; false when the text is not a settings text.

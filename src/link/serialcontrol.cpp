@@ -8,6 +8,11 @@ void SerialControl::setRThreshold(int count)
 {
     m_threshold = count < 0 ? 0 : count;
     // A threshold lowered below what already waits raises the event, later.
+    queueCheck();
+}
+
+void SerialControl::queueCheck()
+{
     if (m_threshold > 0 && m_input.size() >= m_threshold && !m_checkQueued) {
         m_checkQueued = true;
         QMetaObject::invokeMethod(this, [this] { m_checkQueued = false; checkThreshold(); },
@@ -15,13 +20,16 @@ void SerialControl::setRThreshold(int count)
     }
 }
 
-void SerialControl::received(const QByteArray &bytes)
+void SerialControl::received(const QByteArray &bytes, bool raiseNow)
 {
     // Like a hardware input buffer: what does not fit is lost.
     const qsizetype room = kInputBufferSize - m_input.size();
     if (room > 0)
         m_input.append(bytes.left(room));
-    checkThreshold();
+    if (raiseNow)
+        checkThreshold();
+    else
+        queueCheck();
 }
 
 void SerialControl::checkThreshold()

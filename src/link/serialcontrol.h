@@ -6,8 +6,11 @@
 //
 // Input is kept in the control's own buffer (at most kInputBufferSize bytes,
 // as the device's adapters of old had); inBufferCount() and input() see that
-// buffer, clearInput() empties it. When at least rThreshold() bytes wait (and
-// the threshold is above 0) the receive event onComm() is raised, with
+// buffer. clearInput() discards every byte that has arrived up to that moment:
+// the control's buffer and whatever the layers below still hold (the port
+// object, the driver), except what arrived after a request written in the same
+// handler: that can only be its answer. When at least rThreshold() bytes wait
+// (and the threshold is above 0) the receive event onComm() is raised, with
 // commEvent() == kEvReceive, from the event loop, never from inside a call the
 // window made.
 
@@ -56,7 +59,11 @@ public:
     int inBufferCount() const { return int(m_input.size()); }
     // All waiting bytes; they stay waiting until clearInput().
     QByteArray input() const { return m_input; }
-    void clearInput() { m_input.clear(); }
+    void clearInput()
+    {
+        m_input.clear();
+        discardBelow();
+    }
 
     void setRThreshold(int count);
     int rThreshold() const { return m_threshold; }
@@ -70,10 +77,16 @@ signals:
     void portLost(const QString &reason);
 
 protected:
-    // Implementations hand every received chunk to this.
-    void received(const QByteArray &bytes);
+    // Implementations hand every received chunk to this. With raiseNow false
+    // (bytes taken in from inside a call the window made) the receive event
+    // is raised later, from the event loop.
+    void received(const QByteArray &bytes, bool raiseNow = true);
+    // Discards what the layers below the control's buffer still hold.
+    virtual void discardBelow() {}
     // Raise onComm() if enough bytes wait; safe against re-entry.
     void checkThreshold();
+    // The same, later, from the event loop.
+    void queueCheck();
     QString m_errorText;
 
 private:

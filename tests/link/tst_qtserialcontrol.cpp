@@ -5,72 +5,18 @@
 #include "link/frame.h"
 #include "link/qtserialcontrol.h"
 
+#include "support/pty.h"
+
+#include <QEventLoop>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QTest>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
 #include <sys/resource.h>
-#include <termios.h>
-#include <unistd.h>
 
 using namespace vorn;
 
 namespace {
-
-// A pty pair; the slave is held open here too, so the master sees no hang-up
-// while the control is closed. Other programs running at the same time (a
-// simulator test that replugs its line) may still open the path of a pty they
-// have closed; the kernel hands out the lowest free number first, so a few
-// numbers are held unused and the pair above them is used.
-struct Pty
-{
-    int shield[8];
-    int master = -1, slave = -1;
-    QString path;
-
-    Pty()
-    {
-        for (int &fd : shield)
-            fd = posix_openpt(O_RDWR | O_NOCTTY);
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-            return;
-        path = QString::fromLocal8Bit(ptsname(master));
-        slave = ::open(ptsname(master), O_RDWR | O_NOCTTY);
-        termios t{};
-        if (slave >= 0 && tcgetattr(slave, &t) == 0) {
-            cfmakeraw(&t);
-            tcsetattr(slave, TCSANOW, &t);
-        }
-    }
-    ~Pty()
-    {
-        hangUp();
-        for (int fd : shield)
-            ::close(fd);
-    }
-    bool ok() const { return master >= 0 && slave >= 0; }
-    void hangUp()
-    {
-        ::close(master);
-        ::close(slave);
-        master = slave = -1;
-    }
-    bool send(const QByteArray &b) const { return ::write(master, b.constData(), b.size()) == b.size(); }
-    QByteArray receive(int n, int timeoutMs) const
-    {
-        QByteArray got(n, '\0');
-        int have = 0;
-        QDeadlineTimer deadline(timeoutMs);
-        pollfd p{master, POLLIN, 0};
-        while (have < n && !deadline.hasExpired())
-            if (::poll(&p, 1, 50) > 0 && (p.revents & POLLIN))
-                have += std::max(0, int(::read(master, got.data() + have, n - have)));
-        return got.left(have);
-    }
-};
 
 qint64 cpuMs()
 {
@@ -92,6 +38,9 @@ private slots:
     void openErrors_data();
     void openErrors();
     void reportsHangUpOnce();
+    void emptyingDiscardsWhatArrivedDuringAHandler();
+    void emptyingAfterARequestDiscardsWhatCameBefore();
+    void emptyingAfterARequestKeepsAQuickAnswer();
 };
 
 void TstQtSerialControl::writesFrameByteForByte()
@@ -197,13 +146,100 @@ void TstQtSerialControl::reportsHangUpOnce()
     QCOMPARE(ctl.open(), 0);
     QSignalSpy lost(&ctl, &SerialControl::portLost);
     pty.hangUp();
-    QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 10000);
     QVERIFY(!ctl.isOpen());
     const qint64 cpuBefore = cpuMs();
     QTest::qWait(500);
     QCOMPARE(lost.count(), 1);
     QVERIFY2(cpuMs() - cpuBefore < 250, "still busy after the hang-up");
     QVERIFY(!ctl.output("\x02"));
+}
+
+namespace {
+const QByteArray kDiscovery = QByteArray::fromHex("02 00 0A EE 00 21 0C 04 CD 03");
+const QByteArray kStray = QByteArray::fromHex("11 22 33 44 55");
+}  // namespace
+
+void TstQtSerialControl::emptyingDiscardsWhatArrivedDuringAHandler()
+{
+    // A handler that waits in a nested event loop (a message box): bytes that
+    // arrive meanwhile stay in the port object, since it raises no second
+    // readyRead inside the first. Emptying the input must take them too.
+    Pty pty;
+    QVERIFY(pty.ok());
+    QtSerialControl ctl(PortMap({pty.path}));
+    QCOMPARE(ctl.open(), 0);
+    ctl.setRThreshold(10);
+    QList<QByteArray> seen;
+    bool strayHeld = false;
+    connect(&ctl, &SerialControl::onComm, this, [&] {
+        seen.append(ctl.input());
+        if (seen.size() == 1) {
+            QVERIFY(pty.send(kStray));
+            QEventLoop box;
+            QTimer ticker;
+            QDeadlineTimer deadline(5000);
+            connect(&ticker, &QTimer::timeout, &box, [&] {
+                if (ctl.heldByPort() == kStray.size() || deadline.hasExpired())
+                    box.quit();
+            });
+            ticker.start(2);
+            box.exec();
+            strayHeld = ctl.heldByPort() == kStray.size();
+        }
+        ctl.clearInput();
+    });
+    QVERIFY(pty.send(kDiscovery));
+    QTRY_COMPARE(seen.size(), 1);
+    QVERIFY2(strayHeld, "the stray bytes never reached the port object while the handler waited");
+    QCOMPARE(ctl.heldByPort(), 0);
+    QVERIFY(pty.send(kDiscovery));
+    QTRY_COMPARE(seen.size(), 2);
+    QCOMPARE(seen.last(), kDiscovery);
+}
+
+void TstQtSerialControl::emptyingAfterARequestDiscardsWhatCameBefore()
+{
+    // Bytes still in the driver when a request goes out came before it: the
+    // input emptied after the write must not keep them.
+    Pty pty;
+    QVERIFY(pty.ok());
+    QtSerialControl ctl(PortMap({pty.path}));
+    QCOMPARE(ctl.open(), 0);
+    QSignalSpy events(&ctl, &SerialControl::onComm);
+    QList<QByteArray> seen;
+    connect(&ctl, &SerialControl::onComm, this, [&] { seen.append(ctl.input()); ctl.clearInput(); });
+    QVERIFY(pty.send(kStray));
+    QVERIFY(pty.waitInDriver(kStray.size()));
+    const QByteArray request = buildFrame(255, cmd::Discover, QByteArray(1, char(255)));
+    QVERIFY(ctl.output(request));
+    ctl.setRThreshold(10);
+    ctl.clearInput();
+    QCOMPARE(pty.receive(request.size(), 2000), request);
+    QVERIFY(pty.send(kDiscovery));
+    QTRY_COMPARE(seen.size(), 1);
+    QCOMPARE(seen.first(), kDiscovery);
+}
+
+void TstQtSerialControl::emptyingAfterARequestKeepsAQuickAnswer()
+{
+    // A device on a fast line (a pseudo-terminal) may answer before the
+    // handler that wrote the request has emptied the input: that answer stays.
+    Pty pty;
+    QVERIFY(pty.ok());
+    QtSerialControl ctl(PortMap({pty.path}));
+    QCOMPARE(ctl.open(), 0);
+    QList<QByteArray> seen;
+    connect(&ctl, &SerialControl::onComm, this, [&] { seen.append(ctl.input()); ctl.clearInput(); });
+    const QByteArray request = buildFrame(255, cmd::Discover, QByteArray(1, char(255)));
+    QVERIFY(ctl.output(request));
+    QCOMPARE(pty.receive(request.size(), 2000), request);
+    QVERIFY(pty.send(kDiscovery));
+    QVERIFY(pty.waitInDriver(kDiscovery.size()));
+    ctl.setRThreshold(10);
+    ctl.clearInput();
+    QTRY_COMPARE(seen.size(), 1);
+    QCOMPARE(seen.first(), kDiscovery);
 }
 
 QTEST_GUILESS_MAIN(TstQtSerialControl)

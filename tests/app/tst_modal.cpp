@@ -1,0 +1,92 @@
+// The window on the real serial layer over a pseudo-terminal, with message
+// boxes that run their own event loop as real modal boxes do: what arrives
+// while a box is open must not spoil the next reply.
+
+#include "support/nestedloopdialogs.h"
+#include "support/pty.h"
+
+#include "app/mainform.h"
+#include "channels/channeltable.h"
+#include "link/frame.h"
+#include "link/qtserialcontrol.h"
+
+#include <QPushButton>
+#include <QTest>
+
+using namespace vorn;
+
+namespace {
+
+QByteArray blocksOf(const ChannelTable &t)
+{
+    return *encodeTable(t);
+}
+
+}  // namespace
+
+class ModalTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void bytesDuringTheBoxDoNotSpoilTheNextReply_data();
+    void bytesDuringTheBoxDoNotSpoilTheNextReply();
+};
+
+void ModalTest::bytesDuringTheBoxDoNotSpoilTheNextReply_data()
+{
+    QTest::addColumn<QByteArray>("stray");
+    QTest::addColumn<QString>("next");
+    QTest::newRow("five bytes, then a read-back") << QByteArray::fromHex("11 22 33 44 55") << "read-back";
+    QTest::newRow("a whole reply, then a read-back") << QByteArray::fromHex("02 00 0A EE 00 21 07 04 C6 03")
+                                                     << "read-back";
+    QTest::newRow("five bytes, then a second connection test") << QByteArray::fromHex("11 22 33 44 55")
+                                                               << "discovery";
+}
+
+void ModalTest::bytesDuringTheBoxDoNotSpoilTheNextReply()
+{
+    QFETCH(QByteArray, stray);
+    QFETCH(QString, next);
+    Pty pty;
+    QVERIFY(pty.ok());
+    QtSerialControl port(PortMap({pty.path}));
+    NestedLoopDialogs dialogs;
+    MainForm form(&port, &dialogs);
+    form.load();
+    QVERIFY(port.isOpen());
+
+    // The connection test is answered; while the box that reports it is open
+    // more bytes arrive and reach the port object.
+    bool sent = false;
+    dialogs.releaseWhen = [&] {
+        if (!sent)
+            sent = pty.send(stray);
+        return port.heldByPort() == stray.size();
+    };
+    form.findChild<QPushButton *>(QStringLiteral("FindCommand"))->click();
+    QCOMPARE(pty.receive(9, 5000), QByteArray::fromHex("02 00 09 FF EE 21 FF C6 03"));
+    QVERIFY(pty.send(QByteArray::fromHex("02 00 0A EE 00 21 0C 04 CD 03")));
+    QTRY_COMPARE_WITH_TIMEOUT(dialogs.shown.size(), 1, 10000);
+    QVERIFY2(dialogs.released, "the bytes sent while the box was open never reached the port object");
+    QCOMPARE(form.ledId(), quint8(12));
+
+    dialogs.releaseWhen = [] { return true; };
+    if (next == QLatin1String("read-back")) {
+        ChannelTable t = startTable();
+        t[0].lower = QStringLiteral("-100");
+        t[9].start2 = QStringLiteral("777");
+        form.findChild<QPushButton *>(QStringLiteral("ReSetCommand"))->click();
+        QCOMPARE(pty.receive(9, 5000), buildFrame(12, cmd::ReadBack, QByteArray(1, '\0')));
+        QVERIFY(pty.send(buildReply(cmd::ReadBack, blocksOf(t))));
+        QTRY_COMPARE_WITH_TIMEOUT(form.table(), t, 10000);
+    } else {
+        form.findChild<QPushButton *>(QStringLiteral("FindCommand"))->click();
+        QCOMPARE(pty.receive(9, 5000), buildFrame(12, cmd::Discover, QByteArray(1, char(12))));
+        QVERIFY(pty.send(QByteArray::fromHex("02 00 0A EE 00 21 0D 04 CC 03")));
+        QTRY_COMPARE_WITH_TIMEOUT(form.ledId(), quint8(13), 10000);
+        QCOMPARE(dialogs.texts().last(), QStringLiteral("找到  13 号设备~！"));
+    }
+}
+
+QTEST_MAIN(ModalTest)
+#include "tst_modal.moc"
