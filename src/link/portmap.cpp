@@ -1,16 +1,40 @@
 #include "link/portmap.h"
 
-#include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QSerialPortInfo>
 #include <algorithm>
+#include <optional>
 
 namespace vorn {
 
+PortMap::PortMap(QStringList paths)
+{
+    for (QString &p : paths) {
+        PortInfo info;
+        info.path = std::move(p);
+        m_ports.append(info);
+    }
+}
+
 QString PortMap::path(int port) const
 {
-    if (port < 1 || port > m_paths.size())
+    return info(port).path;
+}
+
+PortInfo PortMap::info(int port) const
+{
+    if (port < 1 || port > m_ports.size())
         return {};
-    return m_paths.at(port - 1);
+    return m_ports.at(port - 1);
+}
+
+QStringList PortMap::paths() const
+{
+    QStringList out;
+    for (const PortInfo &p : m_ports)
+        out.append(p.path);
+    return out;
 }
 
 QStringList PortMap::parseList(const QString &text)
@@ -18,34 +42,39 @@ QStringList PortMap::parseList(const QString &text)
     return text.split(QLatin1Char(':'), Qt::KeepEmptyParts);
 }
 
-QStringList PortMap::orderDevices(const QStringList &names, const QString &dir)
+QList<PortInfo> PortMap::ordered(QList<PortInfo> ports, System system)
 {
-    struct Dev { int group; qlonglong number; QString name; };
-    static const QRegularExpression re(QStringLiteral("^(ttyUSB|ttyACM|ttyS|cu\\.)(.*?)(\\d*)$"));
-    QList<Dev> devs;
-    for (const QString &n : names) {
-        const auto m = re.match(n);
-        if (!m.hasMatch())
-            continue;
-        const QString kind = m.captured(1);
-        const int group = kind == QLatin1String("ttyUSB") ? 0
-                        : kind == QLatin1String("ttyACM") ? 1
-                        : kind == QLatin1String("cu.")    ? 2 : 3;
-        if (group != 2 && !m.captured(2).isEmpty())
-            continue;  // ttyS-something-else is not a serial port
-        if (group != 2 && m.captured(3).isEmpty())
-            continue;
-        const qlonglong num = m.captured(3).isEmpty() ? -1 : m.captured(3).toLongLong();
-        devs.append({group, num, n});
-    }
-    std::sort(devs.begin(), devs.end(), [](const Dev &a, const Dev &b) {
-        if (a.group != b.group) return a.group < b.group;
-        if (a.number != b.number) return a.number < b.number;
-        return a.name < b.name;
+    // Group, then the name without its number, then the number: ttyS2 before
+    // ttyS10.
+    struct Key { int group; QString stem; qlonglong number; QString name; };
+    static const QRegularExpression numbered(QStringLiteral("^(.*?)(\\d+)$"));
+    const auto keyOf = [&](const PortInfo &p) -> std::optional<Key> {
+        const QString name = QFileInfo(p.path).fileName();
+        if (name.isEmpty())
+            return std::nullopt;
+        if (system == System::MacOS && !name.startsWith(QLatin1String("cu.")))
+            return std::nullopt;
+        const int group = name.startsWith(QLatin1String("ttyUSB")) ? 0
+                        : name.startsWith(QLatin1String("ttyACM")) ? 1 : 2;
+        const auto m = numbered.match(name);
+        if (m.hasMatch())
+            return Key{group, m.captured(1), m.captured(2).toLongLong(), name};
+        return Key{group, name, -1, name};
+    };
+    QList<std::pair<Key, PortInfo>> keyed;
+    for (PortInfo &p : ports)
+        if (const auto k = keyOf(p))
+            keyed.append({*k, std::move(p)});
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto &a, const auto &b) {
+        const Key &x = a.first, &y = b.first;
+        if (x.group != y.group) return x.group < y.group;
+        if (x.stem != y.stem) return x.stem < y.stem;
+        if (x.number != y.number) return x.number < y.number;
+        return x.name < y.name;
     });
-    QStringList out;
-    for (const Dev &d : devs)
-        out.append(dir + QLatin1Char('/') + d.name);
+    QList<PortInfo> out;
+    for (auto &k : keyed)
+        out.append(std::move(k.second));
     return out;
 }
 
@@ -55,20 +84,31 @@ PortMap PortMap::fromSystem()
     QStringList paths;
     for (int p = kFirstPort; p <= kLastPort; ++p)
         paths.append(QStringLiteral("COM%1").arg(p));
-    return PortMap(paths);
+    PortMap map(paths);
+    // What the system knows of the COM ports that exist.
+    for (const QSerialPortInfo &i : QSerialPortInfo::availablePorts()) {
+        const QString name = i.portName();
+        bool ok = false;
+        const int p = name.startsWith(QLatin1String("COM")) ? name.mid(3).toInt(&ok) : 0;
+        if (ok && p >= kFirstPort && p <= kLastPort)
+            map.m_ports[p - 1] = {name, i.description(), i.manufacturer(), i.serialNumber(),
+                                  i.hasVendorIdentifier() ? int(i.vendorIdentifier()) : -1,
+                                  i.hasProductIdentifier() ? int(i.productIdentifier()) : -1};
+    }
+    return map;
 #else
-    const QByteArray env = qgetenv("VORNRT8_PORTS");
     if (qEnvironmentVariableIsSet("VORNRT8_PORTS"))
-        return PortMap(parseList(QString::fromLocal8Bit(env)));
-    QDir dev(QStringLiteral("/dev"));
+        return PortMap(parseList(qEnvironmentVariable("VORNRT8_PORTS")));
+    QList<PortInfo> found;
+    for (const QSerialPortInfo &i : QSerialPortInfo::availablePorts())
+        found.append({i.systemLocation(), i.description(), i.manufacturer(), i.serialNumber(),
+                      i.hasVendorIdentifier() ? int(i.vendorIdentifier()) : -1,
+                      i.hasProductIdentifier() ? int(i.productIdentifier()) : -1});
 #  ifdef Q_OS_MACOS
-    const QStringList names = dev.entryList({QStringLiteral("cu.*")}, QDir::System | QDir::Files);
+    return PortMap(ordered(found, System::MacOS));
 #  else
-    const QStringList names = dev.entryList({QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*"),
-                                             QStringLiteral("ttyS*")},
-                                            QDir::System | QDir::Files | QDir::AllEntries);
+    return PortMap(ordered(found, System::Linux));
 #  endif
-    return PortMap(orderDevices(names));
 #endif
 }
 

@@ -16,7 +16,6 @@ private slots:
     void parsesRecord();
     void ticks_data();
     void ticks();
-    void mapsPorts();
 };
 
 void TstPoller::parsesRecord_data()
@@ -81,19 +80,6 @@ void TstPoller::ticks()
     }
     QCOMPARE(seen.join(QStringLiteral(", ")), trace);
     QCOMPARE(shown, text);
-}
-
-void TstPoller::mapsPorts()
-{
-    QCOMPARE(PortMap::parseList("a::b"), (QStringList{"a", "", "b"}));
-    const PortMap m(PortMap::parseList(":/dev/b"));
-    QCOMPARE(m.path(1), QString());
-    QCOMPARE(m.path(2), QStringLiteral("/dev/b"));
-    QCOMPARE(m.path(0), QString());
-    QCOMPARE(m.path(3), QString());
-    const QStringList found{"ttyS10", "ttyS2", "ttyUSB1", "ttyACM0", "ttyUSB0", "tty0", "ttyS0", "ttySx1"};
-    QCOMPARE(PortMap::orderDevices(found), (QStringList{"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyACM0",
-                                                        "/dev/ttyS0", "/dev/ttyS2", "/dev/ttyS10"}));
 }
 
 QTEST_GUILESS_MAIN(TstPoller)
