@@ -64,8 +64,7 @@ int main(int argc, char **argv)
     vorn::QtDialogs dialogs;
     vorn::MainForm form(&port, &dialogs);
     form.load();
-    form.show();
-    form.centre();
+    form.showCentred();
     // For start-up measurements: end as soon as the shown window has been
     // painted once.
     FirstPaint firstPaint(&port);

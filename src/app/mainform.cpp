@@ -283,12 +283,19 @@ void MainForm::load()
 
 void MainForm::centre()
 {
+    // From the window's own size, before it is shown: it appears in its
+    // place instead of jumping there.
     const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    const QRect avail = screen->geometry();
-    const QSize frame = frameGeometry().size().isValid() ? frameGeometry().size() : size();
-    move(avail.x() + (avail.width() - frame.width()) / 2, avail.y() + (avail.height() - frame.height()) / 2);
+    const QRect area = screen->geometry();
+    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+}
+
+void MainForm::showCentred()
+{
+    centre();
+    show();
 }
 
 void MainForm::closeEvent(QCloseEvent *event)
@@ -303,11 +310,20 @@ void MainForm::closeEvent(QCloseEvent *event)
 
 void MainForm::SearchCommPort()
 {
+    // A port that does not exist, is held by another program or has no
+    // device behind it (an input/output error) is passed over; one this user
+    // may not open is passed over too, but remembered, so that a search that
+    // finds nothing can say why.
     int found = 0;
+    QStringList denied;
     for (int p = kFirstPort; p <= kLastPort; ++p) {
         m_port->setCommPort(p);
         const int r = m_port->open();
-        if (r == SerialControl::kErrNoSuchPort || r == SerialControl::kErrPortInUse) {
+        const auto why = m_port->lastFailure();
+        if (why == SerialControl::OpenFailure::PermissionDenied)
+            denied.append(permissionAdvice(m_port->devicePath(p), m_port->errorText()));
+        if (r == SerialControl::kErrNoSuchPort || r == SerialControl::kErrPortInUse
+            || why == SerialControl::OpenFailure::NoDevice) {
             m_port->close();
             continue;
         }
@@ -315,7 +331,7 @@ void MainForm::SearchCommPort()
         break;
     }
     if (found == 0) {
-        tell(msg::NoPort);
+        tell(msg::NoPort, Dialogs::Icon::None, denied.join(QLatin1String("\n\n")));
         return;
     }
     RsCombo->setEditText(QString::number(found));
@@ -336,7 +352,15 @@ void MainForm::OpenCommPort()
     m_port->setSettings(QStringLiteral("38400,n,8,1"));
     m_port->setOutBufferSize(2048);
     if (m_port->open() != SerialControl::kOpened) {
-        tell(msg::OpenError, Dialogs::Icon::None, m_port->errorText());
+        const QString path = m_port->devicePath(*port);
+        QString detail;
+        if (m_port->lastFailure() == SerialControl::OpenFailure::PermissionDenied)
+            detail = permissionAdvice(path, m_port->errorText());
+        else if (path.isEmpty())
+            detail = m_port->errorText();
+        else
+            detail = QStringLiteral("%1：%2").arg(path, m_port->errorText());
+        tell(msg::OpenError, Dialogs::Icon::None, detail);
         return;
     }
     m_portLostShown = false;

@@ -36,8 +36,10 @@ public:
     // Fills the lists, sets the start state and searches the ports. Message
     // boxes of the search appear before the window is shown.
     void load();
-    // Centres the window on its screen.
+    // Centres the window on its screen, from its own size.
     void centre();
+    // Centres the window, then shows it.
+    void showCentred();
 
     // The PC clock the time request reads; tests fix it.
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }

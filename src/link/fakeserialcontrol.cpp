@@ -2,11 +2,27 @@
 
 namespace vorn {
 
+void FakeSerialControl::setPortFailure(int port, OpenFailure failure, const QString &reason)
+{
+    int result = kErrOpenFailed;
+    switch (failure) {
+    case OpenFailure::None: result = kOpened; break;
+    case OpenFailure::NoSuchPort: result = kErrNoSuchPort; break;
+    case OpenFailure::InUse:
+    case OpenFailure::PermissionDenied: result = kErrPortInUse; break;
+    case OpenFailure::NoDevice:
+    case OpenFailure::Other: result = kErrOpenFailed; break;
+    }
+    m_results[port] = result;
+    m_failures[port] = {failure, reason};
+}
+
 int FakeSerialControl::open()
 {
     openAttempts.append(commPort());
     if (m_open) {
         m_errorText = QStringLiteral("already open");
+        m_failure = OpenFailure::InUse;
         return kErrPortInUse;
     }
     const int r = m_results.value(commPort(), kErrNoSuchPort);
@@ -14,9 +30,18 @@ int FakeSerialControl::open()
         m_open = true;
         ++openCount;
         m_errorText.clear();
-    } else {
-        m_errorText = QStringLiteral("fake error %1").arg(r);
+        m_failure = OpenFailure::None;
+        return r;
     }
+    if (m_failures.contains(commPort())) {
+        const auto &[failure, reason] = m_failures[commPort()];
+        m_failure = failure;
+        m_errorText = reason.isEmpty() ? QStringLiteral("fake error %1").arg(r) : reason;
+        return r;
+    }
+    m_failure = r == kErrNoSuchPort ? OpenFailure::NoSuchPort
+              : r == kErrPortInUse  ? OpenFailure::InUse : OpenFailure::Other;
+    m_errorText = QStringLiteral("fake error %1").arg(r);
     return r;
 }
 

@@ -16,8 +16,10 @@ public:
     using SerialControl::SerialControl;
 
     // What opening port p yields; ports not listed do not exist (8002).
-    void setPortResult(int port, int result) { m_results[port] = result; }
-    void clearPorts() { m_results.clear(); }
+    void setPortResult(int port, int result) { m_results[port] = result; m_failures.remove(port); }
+    // The same by the reason of a failure (reported with its number).
+    void setPortFailure(int port, OpenFailure failure, const QString &reason = {});
+    void clearPorts() { m_results.clear(); m_failures.clear(); }
 
     int open() override;
     void close() override;
@@ -38,6 +40,7 @@ public:
 
 private:
     QMap<int, int> m_results;
+    QMap<int, std::pair<OpenFailure, QString>> m_failures;
     bool m_open = false;
     bool m_failWrites = false;
 };

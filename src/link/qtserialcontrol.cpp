@@ -1,7 +1,13 @@
 #include "link/qtserialcontrol.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <unistd.h>
+#endif
 
 namespace vorn {
 
@@ -49,15 +55,30 @@ bool applySettings(QSerialPort &port, const QString &settings)
     return true;
 }
 
+// Whether this user's rights allow opening the device for reading and
+// writing (a lock held by another program aside).
+static bool mayOpen(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const QByteArray p = QFile::encodeName(path);
+    return ::access(p.constData(), R_OK | W_OK) == 0 || errno != EACCES;
+#else
+    Q_UNUSED(path);
+    return true;
+#endif
+}
+
 int QtSerialControl::open()
 {
     if (isOpen()) {
         m_errorText = QStringLiteral("port already open");
+        m_failure = OpenFailure::InUse;
         return kErrPortInUse;
     }
     const QString path = m_ports.path(commPort());
     if (path.isEmpty()) {
         m_errorText = QStringLiteral("no serial device for port %1").arg(commPort());
+        m_failure = OpenFailure::NoSuchPort;
         return kErrNoSuchPort;
     }
     delete m_port;
@@ -65,6 +86,7 @@ int QtSerialControl::open()
     m_port->setPortName(path);
     if (!applySettings(*m_port, settings())) {
         m_errorText = QStringLiteral("invalid line settings \"%1\"").arg(settings());
+        m_failure = OpenFailure::Other;
         delete m_port;
         m_port = nullptr;
         return kErrOpenFailed;
@@ -72,19 +94,29 @@ int QtSerialControl::open()
     m_port->setReadBufferSize(0);
     if (!m_port->open(QIODevice::ReadWrite)) {
         const auto err = m_port->error();
-        m_errorText = path + QStringLiteral(": ") + m_port->errorString();
+        m_errorText = m_port->errorString();
         delete m_port;
         m_port = nullptr;
         switch (err) {
         case QSerialPort::DeviceNotFoundError:
+            m_failure = OpenFailure::NoSuchPort;
             return kErrNoSuchPort;
         case QSerialPort::PermissionError:
+            // Both another program's lock and a device this user may not
+            // open end here; the device's own permissions tell them apart.
+            m_failure = mayOpen(path) ? OpenFailure::InUse : OpenFailure::PermissionDenied;
             return kErrPortInUse;
+        case QSerialPort::ResourceError:
+            // EIO and the like: a serial node with no hardware behind it.
+            m_failure = OpenFailure::NoDevice;
+            return kErrOpenFailed;
         default:
+            m_failure = OpenFailure::Other;
             return kErrOpenFailed;
         }
     }
     m_errorText.clear();
+    m_failure = OpenFailure::None;
     m_losing = false;
     connect(m_port, &QSerialPort::readyRead, this, &QtSerialControl::onReadyRead);
     connect(m_port, &QSerialPort::errorOccurred, this, &QtSerialControl::onError);

@@ -47,4 +47,17 @@ void SerialControl::checkThreshold()
     m_inEvent = false;
 }
 
+QString permissionAdvice(const QString &path, const QString &reason)
+{
+    QString text = QStringLiteral("%1：%2").arg(path, reason);
+#if defined(Q_OS_LINUX)
+    text += QStringLiteral("\n当前用户没有使用这个串口的权限。在 Debian/Ubuntu 上请执行\n"
+                           "    sudo usermod -aG dialout $USER\n"
+                           "然后注销并重新登录。");
+#else
+    text += QStringLiteral("\n当前用户没有使用这个串口的权限。");
+#endif
+    return text;
+}
+
 }  // namespace vorn

@@ -30,6 +30,16 @@ public:
     static constexpr int kErrPortInUse = 8005;    // port already open / locked by another program
     static constexpr int kErrOpenFailed = 8010;   // any other reason the device could not be opened
 
+    // Why the last open() failed, finer than its number.
+    enum class OpenFailure {
+        None,
+        NoSuchPort,         // no device at that path, or no such port number (8002)
+        InUse,              // another program holds the port (8005)
+        PermissionDenied,   // this user may not open the device (8005)
+        NoDevice,           // the node exists but nothing answers: an input/output error (8010)
+        Other,              // anything else (8010)
+    };
+
     static constexpr int kEvReceive = 2;
     static constexpr int kInputBufferSize = 1024;
 
@@ -49,6 +59,7 @@ public:
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     QString errorText() const { return m_errorText; }
+    OpenFailure lastFailure() const { return m_failure; }
     // The device path behind a port number ("" when there is none).
     virtual QString devicePath(int port) const = 0;
 
@@ -88,6 +99,7 @@ protected:
     // The same, later, from the event loop.
     void queueCheck();
     QString m_errorText;
+    OpenFailure m_failure = OpenFailure::None;
 
 private:
     int m_port = 1;
@@ -99,5 +111,9 @@ private:
     bool m_checkQueued = false;
     QByteArray m_input;
 };
+
+// What to tell a user who may not open a serial device: the device, the
+// system's reason and how to get the right (on Linux, the dialout group).
+QString permissionAdvice(const QString &path, const QString &reason);
 
 }  // namespace vorn

@@ -3,6 +3,7 @@
 #include "formfixture.h"
 
 #include "app/widgets.h"
+#include "link/fakeserialcontrol.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -17,6 +18,10 @@ private slots:
     void startState();
     void portSearch_data();
     void portSearch();
+    void searchPassesOverUnusablePorts_data();
+    void searchPassesOverUnusablePorts();
+    void explicitOpenTellsTheReason_data();
+    void explicitOpenTellsTheReason();
     void reopenPort_data();
     void reopenPort();
     void closingClosesPort();
@@ -30,6 +35,7 @@ private slots:
     void editsJudgeOnlyWhatIsTyped_data();
     void editsJudgeOnlyWhatIsTyped();
     void portLostIsToldOnce();
+    void showsInItsPlace();
 };
 
 void StartupTest::startState()
@@ -117,6 +123,88 @@ void StartupTest::portSearch()
         QCOMPARE(f.port.commPort(), openedPort);
     QCOMPARE(f.combo(QStringLiteral("RsCombo"))->currentText(), combo);
     QCOMPARE(f.form->findChild<Lamp *>(QStringLiteral("GetValShape"))->fillColor(), lamp);
+}
+
+using Failure = SerialControl::OpenFailure;
+Q_DECLARE_METATYPE(QList<Failure>)
+
+void StartupTest::searchPassesOverUnusablePorts_data()
+{
+    QTest::addColumn<QList<Failure>>("ports");   // ports 1, 2, ...; None opens
+    QTest::addColumn<int>("openedPort");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QStringList>("inDetail");
+    QTest::addColumn<QStringList>("notInDetail");
+    const QString noPort = QStringLiteral("没有可以使用的通讯端口");
+    QTest::newRow("input/output error, then a free port")
+        << QList<Failure>{Failure::NoDevice, Failure::None} << 2 << QStringList() << QStringList() << QStringList();
+    QTest::newRow("only nodes without a device")
+        << QList<Failure>{Failure::NoDevice, Failure::NoDevice, Failure::NoDevice} << 0 << QStringList{noPort}
+        << QStringList() << QStringList{"dialout"};
+    QTest::newRow("not allowed, then a free port")
+        << QList<Failure>{Failure::PermissionDenied, Failure::None} << 2 << QStringList() << QStringList()
+        << QStringList();
+    QTest::newRow("not allowed, nothing else")
+        << QList<Failure>{Failure::PermissionDenied} << 0 << QStringList{noPort}
+        << QStringList{"/dev/fake1", "Permission denied", "usermod -aG dialout", "重新登录"} << QStringList();
+    QTest::newRow("in use and not allowed: only the refusal is explained")
+        << QList<Failure>{Failure::InUse, Failure::NoDevice, Failure::PermissionDenied} << 0 << QStringList{noPort}
+        << QStringList{"/dev/fake3", "Permission denied"} << QStringList{"/dev/fake1", "/dev/fake2"};
+    QTest::newRow("two not allowed") << QList<Failure>{Failure::PermissionDenied, Failure::PermissionDenied} << 0
+        << QStringList{noPort} << QStringList{"/dev/fake1", "/dev/fake2"} << QStringList();
+}
+
+void StartupTest::searchPassesOverUnusablePorts()
+{
+    QFETCH(QList<Failure>, ports);
+    QFETCH(int, openedPort);
+    QFETCH(QStringList, messages);
+    QFETCH(QStringList, inDetail);
+    QFETCH(QStringList, notInDetail);
+    FakeSerialControl port;
+    for (int i = 0; i < ports.size(); ++i)
+        port.setPortFailure(i + 1, ports[i],
+                            ports[i] == Failure::PermissionDenied ? QStringLiteral("Permission denied")
+                                                                  : QStringLiteral("Input/output error"));
+    ScriptedDialogs dialogs;
+    MainForm form(&port, &dialogs);
+    form.load();
+    QCOMPARE(dialogs.texts(), messages);
+    QCOMPARE(port.isOpen(), openedPort != 0);
+    if (openedPort)
+        QCOMPARE(port.commPort(), openedPort);
+    const QString detail = dialogs.shown.isEmpty() ? QString() : dialogs.shown.first().detail;
+    for (const QString &s : inDetail)
+        QVERIFY2(detail.contains(s), qPrintable(detail));
+    for (const QString &s : notInDetail)
+        QVERIFY2(!detail.contains(s), qPrintable(detail));
+}
+
+void StartupTest::explicitOpenTellsTheReason_data()
+{
+    QTest::addColumn<Failure>("failure");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<bool>("advice");
+    QTest::newRow("input/output error") << Failure::NoDevice << "Input/output error" << false;
+    QTest::newRow("not allowed") << Failure::PermissionDenied << "Permission denied" << true;
+    QTest::newRow("in use") << Failure::InUse << "Permission error while locking the device" << false;
+}
+
+void StartupTest::explicitOpenTellsTheReason()
+{
+    // The search passes such ports over; "打开串口" on one says why it failed.
+    QFETCH(Failure, failure);
+    QFETCH(QString, reason);
+    QFETCH(bool, advice);
+    FormFixture f;
+    f.port.setPortFailure(2, failure, reason);
+    f.combo(QStringLiteral("RsCombo"))->setEditText(QStringLiteral("2"));
+    f.button(QStringLiteral("OpenRs232Command"))->click();
+    QCOMPARE(f.dialogs.texts(), QStringList{QStringLiteral("端口打开错误~!")});
+    const QString detail = f.dialogs.shown.first().detail;
+    QVERIFY2(detail.contains(QStringLiteral("/dev/fake2")) && detail.contains(reason), qPrintable(detail));
+    QCOMPARE(detail.contains(QStringLiteral("dialout")), advice);
+    QVERIFY(!f.port.isOpen());
 }
 
 void StartupTest::reopenPort_data()
@@ -366,6 +454,31 @@ void StartupTest::portLostIsToldOnce()
     QCOMPARE(f.form->findChild<Lamp *>(QStringLiteral("GetValShape"))->fillColor(), QColor(255, 255, 0));
     f.port.unplug();
     QCOMPARE(f.dialogs.texts().count(msg::PortLost), 2);
+}
+
+void StartupTest::showsInItsPlace()
+{
+    // The window is centred before it is shown: where it first appears is
+    // where it stays.
+    FormFixture f;
+    struct ShowWatch : QObject
+    {
+        QList<QPoint> shownAt;
+        bool eventFilter(QObject *o, QEvent *e) override
+        {
+            if (e->type() == QEvent::Show)
+                shownAt.append(static_cast<QWidget *>(o)->pos());
+            return false;
+        }
+    } watch;
+    f.form->installEventFilter(&watch);
+    f.form->showCentred();
+    QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
+    const QRect screen = f.form->screen()->geometry();
+    const QPoint centred(screen.x() + (screen.width() - f.form->width()) / 2,
+                         screen.y() + (screen.height() - f.form->height()) / 2);
+    QCOMPARE(watch.shownAt, QList<QPoint>{centred});
+    QCOMPARE(f.form->pos(), centred);
 }
 
 QTEST_MAIN(StartupTest)
