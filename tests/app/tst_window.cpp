@@ -294,7 +294,7 @@ void RequestsTest::rawValuesAndLamp()
     QCOMPARE(lampOf(f), kGreen);
     f.port.inject(rawReply({65535, 0, 1, 2, 3, 4, 5, 6, 7, 8}));
     QCOMPARE(feedbackOf(f), QStringLiteral("65535\r\n0\r\n1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n"));
-    QTRY_COMPARE_WITH_TIMEOUT(lampOf(f), kBlack, 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(lampOf(f), kBlack, 10000);
     QVERIFY(!f.timer(QStringLiteral("GetValShapeTimer"))->isActive());
 }
 
