@@ -46,8 +46,8 @@ void checkTable(const ChannelTable &t)
 
 // The record a file holds, read here straight from the file rules: blanks
 // before the first field skipped; a quoted field runs to the next quote (none:
-// no record), an unquoted one to the first comma or line end, without the
-// blanks at its end; GBK; exactly 260 characters, no NUL.
+// no record), an unquoted one to the first comma or line end, blanks at its
+// end included; GBK; exactly 260 characters, no NUL.
 std::optional<QString> recordOf(const QByteArray &b)
 {
     qsizetype i = 0;
@@ -63,8 +63,6 @@ std::optional<QString> recordOf(const QByteArray &b)
         qsizetype end = i;
         while (end < b.size() && b[end] != ',' && b[end] != '\r' && b[end] != '\n')
             ++end;
-        while (end > i && (b[end - 1] == ' ' || b[end - 1] == '\t'))
-            --end;
         field = b.mid(i, end - i);
     }
     if (field.contains('\0'))

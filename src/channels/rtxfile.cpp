@@ -55,7 +55,8 @@ QStringList rtxCutTexts(const ChannelTable &table)
 }
 
 // The first field of the file: blanks before it skipped; a quoted field runs
-// to the next quote, an unquoted one to the first comma or line end.
+// to the next quote, an unquoted one to the first comma or line end (blanks at
+// its end belong to it: the last field of a record may end in blanks).
 static QByteArray firstField(const QByteArray &b)
 {
     qsizetype i = 0;
@@ -68,10 +69,7 @@ static QByteArray firstField(const QByteArray &b)
     qsizetype end = i;
     while (end < b.size() && b[end] != ',' && b[end] != '\r' && b[end] != '\n')
         ++end;
-    QByteArray f = b.mid(i, end - i);
-    while (f.endsWith(' ') || f.endsWith('\t'))
-        f.chop(1);
-    return f;
+    return b.mid(i, end - i);
 }
 
 std::optional<ChannelTable> decodeRtx(const QByteArray &bytes)
