@@ -78,15 +78,19 @@ std::optional<QString> recordOf(const QByteArray &b)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size > size_t(kRtxMaxFileBytes))
+    // Loading never looks further into a file than this.
+    if (size > size_t(kRtxReadBytes))
         return 0;
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
-    const auto table = decodeRtx(bytes);
+    QString refusal;
+    const auto table = decodeRtx(bytes, &refusal);
     const auto record = recordOf(bytes);
     FUZZ_CHECK(table.has_value() == record.has_value(), "decodeRtx %s a file whose record is %s",
                table ? "accepted" : "refused", record ? "whole" : "not whole");
-    if (!table)
+    if (!table) {
+        FUZZ_CHECK(!refusal.isEmpty(), "file refused without a reason");
         return 0;
+    }
     checkTable(*table);
     // Laid out again, the table is the record it came from.
     FUZZ_CHECK(rtxRecord(*table) == *record, "table lays out as '%s', file holds '%s'",

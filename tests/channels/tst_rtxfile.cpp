@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -42,8 +43,9 @@ private slots:
     void cutsLongTexts();
     void readsFirstField_data();
     void readsFirstField();
-    void refusesFiles_data();
-    void refusesFiles();
+    void loadsFileStart_data();
+    void loadsFileStart();
+    void endlessFileReadOnce();
     void failedSaveKeepsOldFile();
 };
 
@@ -148,29 +150,55 @@ void TstRtxFile::readsFirstField()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, record);
-    const auto t = decodeRtx(bytes);
-    QCOMPARE(t.has_value(), !record.isNull());
+    QString why;
+    const auto t = decodeRtx(bytes, &why);
+    QVERIFY2(t.has_value() == !record.isNull(), qPrintable(why));
     if (t)
         QCOMPARE(rtxRecord(*t), record);
+    else
+        QVERIFY(!why.isEmpty());
 }
 
-void TstRtxFile::refusesFiles_data()
+void TstRtxFile::loadsFileStart_data()
 {
     QTest::addColumn<QByteArray>("bytes");   // null: no file
     QTest::addColumn<RtxLoad>("result");
+    QTest::addColumn<QString>("record");     // the record loaded on Ok
+    const QByteArray rec(260, '7');
+    const QString sevens(260, QLatin1Char('7'));
+    const QByteArray junk = QByteArray("9,\"x\"\r\n").repeated(100 * 1024 / 7);
+    const qsizetype readBytes = kRtxReadBytes;
+
+    QTest::newRow("100 KiB, quoted record first") << encodeRtx(startTable()).value_or("") + junk << RtxLoad::Ok
+                                                  << rtxRecord(startTable());
+    QTest::newRow("100 KiB, unquoted record first") << startRecordBytes() + ',' + junk << RtxLoad::Ok
+                                                    << rtxRecord(startTable());
+    QTest::newRow("100 KiB of blanks, then a record") << QByteArray(100 * 1024, ' ') + quoted(rec)
+                                                      << RtxLoad::NotARecord << QString();
+    QTest::newRow("quote not closed within 64 KiB") << '"' + rec + QByteArray(100 * 1024, '7') + '"'
+                                                    << RtxLoad::NotARecord << QString();
+    // An unquoted record against the end of what is read.
+    QTest::newRow("line end is the first byte past 64 KiB")
+        << QByteArray(readBytes - 260, ' ') + rec + "\r\n" + junk << RtxLoad::Ok << sevens;
+    QTest::newRow("field goes on past what is read")
+        << QByteArray(readBytes + 1 - 260, ' ') + rec + "7\r\n" + junk << RtxLoad::NotARecord << QString();
+    QTest::newRow("exactly 64 KiB, record at the end")
+        << QByteArray(readBytes - 260, ' ') + rec << RtxLoad::Ok << sevens;
+
     QByteArray binary(4096, '\0');
     QRandomGenerator rng(8);
     for (int i = 0; i < binary.size(); ++i)
         binary[i] = char(i % 7 == 0 ? 0 : rng.bounded(256));
-    QTest::newRow("huge") << encodeRtx(startTable()).value_or("") + QByteArray(70000, ' ') << RtxLoad::TooLarge;
-    QTest::newRow("binary") << binary << RtxLoad::NotARecord;
-    QTest::newRow("missing") << QByteArray() << RtxLoad::Missing;
+    QTest::newRow("binary") << binary << RtxLoad::NotARecord << QString();
+    QTest::newRow("not GBK") << quoted(QByteArray(258, '7') + "\xB9\x0A") << RtxLoad::NotARecord << QString();
+    QTest::newRow("missing") << QByteArray() << RtxLoad::Missing << QString();
 }
 
-void TstRtxFile::refusesFiles()
+void TstRtxFile::loadsFileStart()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(RtxLoad, result);
+    QFETCH(QString, record);
     QTemporaryDir dir;
     const QString path = dir.filePath("x.RTX");
     if (!bytes.isNull())
@@ -180,8 +208,25 @@ void TstRtxFile::refusesFiles()
     const ChannelTable before = t;
     QString why;
     QCOMPARE(loadRtxFile(path, &t, &why), result);
+    if (result == RtxLoad::Ok) {
+        QCOMPARE(rtxRecord(t), record);
+    } else {
+        QVERIFY(!why.isEmpty());
+        QVERIFY(t == before);
+    }
+}
+
+void TstRtxFile::endlessFileReadOnce()
+{
+    // A device that never ends: one bounded read, then refused.
+    const QString zero = QStringLiteral("/dev/zero");
+    if (!QFileInfo(zero).isReadable())
+        QSKIP("no /dev/zero here");
+    ChannelTable t = startTable();
+    QString why;
+    QCOMPARE(loadRtxFile(zero, &t, &why), RtxLoad::NotARecord);
     QVERIFY(!why.isEmpty());
-    QVERIFY(t == before);
+    QVERIFY(t == startTable());
 }
 
 void TstRtxFile::failedSaveKeepsOldFile()
