@@ -6,9 +6,9 @@
 
 #include "fuzzcheck.h"
 
+#include "channels/gbk.h"
 #include "channels/rtxfile.h"
 
-#include <QStringDecoder>
 #include <cstdint>
 #include <optional>
 
@@ -67,9 +67,8 @@ std::optional<QString> recordOf(const QByteArray &b)
     }
     if (field.contains('\0'))
         return std::nullopt;
-    QStringDecoder gbk("GBK");
-    const QString rec = gbk.decode(field);
-    if (gbk.hasError() || rec.size() != kRtxRecordChars)
+    const auto rec = fromGbk(field);
+    if (!rec || rec->size() != kRtxRecordChars)
         return std::nullopt;
     return rec;
 }

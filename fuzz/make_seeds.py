@@ -105,6 +105,7 @@ seeds = {
         "leading_blanks": rtx_file([START] * 10, lead=b" \t"),
         "no_line_end": rtx_file([START] * 10, tail=b""),
         "short_record": rtx_file([START] * 10)[:-4] + b'"\r\n',
+        "lone_lead_byte": rtx_file([START] * 10)[:-3] + b'\xb9"\r\n',
     },
 }
 

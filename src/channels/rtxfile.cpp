@@ -1,10 +1,10 @@
 #include "channels/rtxfile.h"
 
+#include "channels/gbk.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStringDecoder>
-#include <QStringEncoder>
 
 namespace vorn {
 
@@ -32,13 +32,20 @@ std::optional<QByteArray> encodeRtx(const ChannelTable &table, QString *why)
         if (why) *why = QStringLiteral("配置中含有双引号 \"，无法保存。");
         return std::nullopt;
     }
-    QStringEncoder gbk("GBK");
-    QByteArray bytes = gbk.encode(QLatin1Char('"') + rec + QLatin1Char('"'));
-    if (gbk.hasError() || bytes.contains('\0')) {
+    QString reason;
+    auto bytes = toGbk(QLatin1Char('"') + rec + QLatin1Char('"'), &reason);
+    if (!bytes) {
+        if (why)
+            *why = gbkConverter() == GbkConverter::Missing
+                       ? reason
+                       : QStringLiteral("配置中含有无法保存的字符。") + QLatin1Char('\n') + reason;
+        return std::nullopt;
+    }
+    if (bytes->contains('\0')) {
         if (why) *why = QStringLiteral("配置中含有无法保存的字符。");
         return std::nullopt;
     }
-    bytes += "\r\n";
+    *bytes += "\r\n";
     return bytes;
 }
 
@@ -90,11 +97,11 @@ static RtxLoad decode(const QByteArray &bytes, bool whole, ChannelTable *table, 
         if (why) *why = QStringLiteral("配置记录中含有空字符。");
         return RtxLoad::NotARecord;
     }
-    QStringDecoder gbk("GBK");
-    const std::optional<QString> rec = QString(gbk.decode(*field));
-    if (gbk.hasError()) {
-        if (why) *why = QStringLiteral("含有不是 GBK 编码的字节。");
-        return RtxLoad::NotARecord;
+    QString reason;
+    const auto rec = fromGbk(*field, &reason);
+    if (!rec) {
+        if (why) *why = reason;
+        return gbkConverter() == GbkConverter::Missing ? RtxLoad::NoConverter : RtxLoad::NotARecord;
     }
     if (rec->size() != kRtxRecordChars) {
         if (why)

@@ -31,19 +31,20 @@ inline constexpr int kRtxWidths[6] = {5, 5, 1, 5, 5, 5};
 // The 260-character record (without quotes).
 QString rtxRecord(const ChannelTable &table);
 // The whole file, GBK. nullopt (and *why) when a text holds a character GBK
-// cannot store or a double quote, which would not load back.
+// cannot store or a double quote, which would not load back, or when there is
+// no GBK converter.
 std::optional<QByteArray> encodeRtx(const ChannelTable &table, QString *why = nullptr);
 // Texts that saving would cut, as "channel: text" lines; empty when none.
 QStringList rtxCutTexts(const ChannelTable &table);
 
 // The table in a file's bytes, or nullopt (and *why) when its first field is
-// not a 260-character GBK record.
+// not a 260-character GBK record or there is no GBK converter.
 std::optional<ChannelTable> decodeRtx(const QByteArray &bytes, QString *why = nullptr);
 
 // Reading and writing files. Loading reads the first kRtxReadBytes of the
 // file only, once; the table is touched only on Ok. Saving replaces the old
 // file only once the new one is whole on disk.
-enum class RtxLoad { Ok, Missing, Unreadable, NotARecord };
+enum class RtxLoad { Ok, Missing, Unreadable, NotARecord, NoConverter };
 RtxLoad loadRtxFile(const QString &path, ChannelTable *table, QString *why = nullptr);
 bool saveRtxFile(const QString &path, const QByteArray &bytes, QString *why = nullptr);
 

@@ -1,6 +1,7 @@
 // Configuration files: the bytes on disk, loading back, and what is refused.
 
 #include "channels/rtxfile.h"
+#include "nogbkconverter.h"
 
 #include <QDir>
 #include <QFile>
@@ -46,6 +47,7 @@ private slots:
     void loadsFileStart_data();
     void loadsFileStart();
     void endlessFileReadOnce();
+    void noGbkConverter();
     void failedSaveKeepsOldFile();
 };
 
@@ -144,6 +146,9 @@ void TstRtxFile::readsFirstField_data()
     QTest::newRow("empty") << QByteArray() << QString();
     QTest::newRow("empty quoted") << quoted("") << QString();
     QTest::newRow("NUL inside") << quoted(QByteArray(100, '7') + '\0' + QByteArray(159, '7')) << QString();
+    // 260 characters but for the bytes that are not GBK.
+    QTest::newRow("lead byte before the quote") << quoted(rec + "\xB9") << QString();
+    QTest::newRow("lead byte before a blank") << quoted(QByteArray(258, '7') + "\xB9 ") << QString();
 }
 
 void TstRtxFile::readsFirstField()
@@ -226,6 +231,28 @@ void TstRtxFile::endlessFileReadOnce()
     QString why;
     QCOMPARE(loadRtxFile(zero, &t, &why), RtxLoad::NotARecord);
     QVERIFY(!why.isEmpty());
+    QVERIFY(t == startTable());
+}
+
+void TstRtxFile::noGbkConverter()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("start.RTX");
+    QVERIFY(writeFile(path, encodeRtx(startTable()).value_or(QByteArray())));
+    ChannelTable t = startTable();
+    t[2].formula = QStringLiteral("范围外");
+    const ChannelTable before = t;
+    {
+        NoGbkConverter none;
+        QString why;
+        QVERIFY(!encodeRtx(t, &why));
+        QVERIFY2(why.contains(QLatin1String("GBK")), qPrintable(why));
+        why.clear();
+        QCOMPARE(loadRtxFile(path, &t, &why), RtxLoad::NoConverter);
+        QVERIFY2(why.contains(QLatin1String("GBK")), qPrintable(why));
+        QVERIFY(t == before);
+    }
+    QCOMPARE(loadRtxFile(path, &t), RtxLoad::Ok);
     QVERIFY(t == startTable());
 }
 
