@@ -6,9 +6,9 @@
 
 #include "fuzzcheck.h"
 
+#include "channels/gbk.h"
 #include "channels/rtxfile.h"
 
-#include <QStringDecoder>
 #include <cstdint>
 #include <optional>
 
@@ -46,8 +46,8 @@ void checkTable(const ChannelTable &t)
 
 // The record a file holds, read here straight from the file rules: blanks
 // before the first field skipped; a quoted field runs to the next quote (none:
-// no record), an unquoted one to the first comma or line end, without the
-// blanks at its end; GBK; exactly 260 characters, no NUL.
+// no record), an unquoted one to the first comma or line end, blanks at its
+// end included; GBK; exactly 260 characters, no NUL.
 std::optional<QString> recordOf(const QByteArray &b)
 {
     qsizetype i = 0;
@@ -63,15 +63,12 @@ std::optional<QString> recordOf(const QByteArray &b)
         qsizetype end = i;
         while (end < b.size() && b[end] != ',' && b[end] != '\r' && b[end] != '\n')
             ++end;
-        while (end > i && (b[end - 1] == ' ' || b[end - 1] == '\t'))
-            --end;
         field = b.mid(i, end - i);
     }
     if (field.contains('\0'))
         return std::nullopt;
-    QStringDecoder gbk("GBK");
-    const QString rec = gbk.decode(field);
-    if (gbk.hasError() || rec.size() != kRtxRecordChars)
+    const auto rec = fromGbk(field);
+    if (!rec || rec->size() != kRtxRecordChars)
         return std::nullopt;
     return rec;
 }
@@ -80,15 +77,19 @@ std::optional<QString> recordOf(const QByteArray &b)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size > size_t(kRtxMaxFileBytes))
+    // Loading never looks further into a file than this.
+    if (size > size_t(kRtxReadBytes))
         return 0;
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
-    const auto table = decodeRtx(bytes);
+    QString refusal;
+    const auto table = decodeRtx(bytes, &refusal);
     const auto record = recordOf(bytes);
     FUZZ_CHECK(table.has_value() == record.has_value(), "decodeRtx %s a file whose record is %s",
                table ? "accepted" : "refused", record ? "whole" : "not whole");
-    if (!table)
+    if (!table) {
+        FUZZ_CHECK(!refusal.isEmpty(), "file refused without a reason");
         return 0;
+    }
     checkTable(*table);
     // Laid out again, the table is the record it came from.
     FUZZ_CHECK(rtxRecord(*table) == *record, "table lays out as '%s', file holds '%s'",

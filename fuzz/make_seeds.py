@@ -101,10 +101,11 @@ seeds = {
                             "1.5", "&H7F"] for i in range(10)]),
         "unquoted": rtx_file([START] * 9 + [START[:5] + ["12345"]], quoted=False,
                              tail=b",next\r\n"),
-        "unquoted_cut": rtx_file([START] * 10, quoted=False, tail=b"\r\n"),
+        "unquoted_trailing_blank": rtx_file([START] * 10, quoted=False, tail=b"\r\n"),
         "leading_blanks": rtx_file([START] * 10, lead=b" \t"),
         "no_line_end": rtx_file([START] * 10, tail=b""),
         "short_record": rtx_file([START] * 10)[:-4] + b'"\r\n',
+        "lone_lead_byte": rtx_file([START] * 10)[:-3] + b'\xb9"\r\n',
     },
 }
 

@@ -1,10 +1,10 @@
 #include "channels/rtxfile.h"
 
+#include "channels/gbk.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStringDecoder>
-#include <QStringEncoder>
 
 namespace vorn {
 
@@ -32,13 +32,20 @@ std::optional<QByteArray> encodeRtx(const ChannelTable &table, QString *why)
         if (why) *why = QStringLiteral("配置中含有双引号 \"，无法保存。");
         return std::nullopt;
     }
-    QStringEncoder gbk("GBK");
-    QByteArray bytes = gbk.encode(QLatin1Char('"') + rec + QLatin1Char('"'));
-    if (gbk.hasError() || bytes.contains('\0')) {
+    QString reason;
+    auto bytes = toGbk(QLatin1Char('"') + rec + QLatin1Char('"'), &reason);
+    if (!bytes) {
+        if (why)
+            *why = gbkConverter() == GbkConverter::Missing
+                       ? reason
+                       : QStringLiteral("配置中含有无法保存的字符。") + QLatin1Char('\n') + reason;
+        return std::nullopt;
+    }
+    if (bytes->contains('\0')) {
         if (why) *why = QStringLiteral("配置中含有无法保存的字符。");
         return std::nullopt;
     }
-    bytes += "\r\n";
+    *bytes += "\r\n";
     return bytes;
 }
 
@@ -54,41 +61,59 @@ QStringList rtxCutTexts(const ChannelTable &table)
     return out;
 }
 
-// The first field of the file: blanks before it skipped; a quoted field runs
-// to the next quote, an unquoted one to the first comma or line end.
-static QByteArray firstField(const QByteArray &b)
+// The first field of a file: blanks before it skipped; a quoted field runs to
+// the next quote, an unquoted one to the first comma or line end (blanks at
+// its end belong to it: the last field of a record may end in blanks).
+// nullopt when the field does not end within the bytes; when they are only
+// the start of the file (!whole), one that runs to their end may go on after
+// them.
+static std::optional<QByteArray> firstField(const QByteArray &b, bool whole)
 {
     qsizetype i = 0;
     while (i < b.size() && (b[i] == ' ' || b[i] == '\t'))
         ++i;
     if (i < b.size() && b[i] == '"') {
         const qsizetype end = b.indexOf('"', i + 1);
-        return end < 0 ? QByteArray() : b.mid(i + 1, end - i - 1);
+        if (end < 0)
+            return std::nullopt;
+        return b.mid(i + 1, end - i - 1);
     }
     qsizetype end = i;
     while (end < b.size() && b[end] != ',' && b[end] != '\r' && b[end] != '\n')
         ++end;
-    QByteArray f = b.mid(i, end - i);
-    while (f.endsWith(' ') || f.endsWith('\t'))
-        f.chop(1);
-    return f;
+    if (end == b.size() && !whole)
+        return std::nullopt;
+    return b.mid(i, end - i);
 }
 
-std::optional<ChannelTable> decodeRtx(const QByteArray &bytes)
+static RtxLoad decode(const QByteArray &bytes, bool whole, ChannelTable *table, QString *why)
 {
-    const QByteArray field = firstField(bytes);
-    if (field.isEmpty() || field.contains('\0'))
-        return std::nullopt;
-    QStringDecoder gbk("GBK");
-    const QString rec = gbk.decode(field);
-    if (gbk.hasError() || rec.size() != kRtxRecordChars)
-        return std::nullopt;
+    const auto field = firstField(bytes, whole);
+    if (!field) {
+        if (why) *why = QStringLiteral("文件开头没有完整的配置记录。");
+        return RtxLoad::NotARecord;
+    }
+    if (field->contains('\0')) {
+        if (why) *why = QStringLiteral("配置记录中含有空字符。");
+        return RtxLoad::NotARecord;
+    }
+    QString reason;
+    const auto rec = fromGbk(*field, &reason);
+    if (!rec) {
+        if (why) *why = reason;
+        return gbkConverter() == GbkConverter::Missing ? RtxLoad::NoConverter : RtxLoad::NotARecord;
+    }
+    if (rec->size() != kRtxRecordChars) {
+        if (why)
+            *why = QStringLiteral("配置记录应为 %1 个字符，文件中为 %2 个。").arg(kRtxRecordChars).arg(rec->size());
+        return RtxLoad::NotARecord;
+    }
     ChannelTable t;
     for (int ch = 0; ch < kChannels; ++ch) {
         int pos = ch * kRtxChannelChars;
         QString f[6];
         for (int k = 0; k < 6; ++k) {
-            QString s = rec.mid(pos, kRtxWidths[k]);
+            QString s = rec->mid(pos, kRtxWidths[k]);
             while (s.endsWith(QLatin1Char(' ')))
                 s.chop(1);
             f[k] = s;
@@ -96,6 +121,16 @@ std::optional<ChannelTable> decodeRtx(const QByteArray &bytes)
         }
         t[ch] = {f[0], f[1], f[2], f[3], f[4], f[5]};
     }
+    if (table)
+        *table = t;
+    return RtxLoad::Ok;
+}
+
+std::optional<ChannelTable> decodeRtx(const QByteArray &bytes, QString *why)
+{
+    ChannelTable t;
+    if (decode(bytes, true, &t, why) != RtxLoad::Ok)
+        return std::nullopt;
     return t;
 }
 
@@ -111,21 +146,23 @@ RtxLoad loadRtxFile(const QString &path, ChannelTable *table, QString *why)
         if (why) *why = f.errorString();
         return RtxLoad::Unreadable;
     }
-    // Never read more than a record could need: a huge or endless file
-    // (a device node, say) is refused after one bounded read.
-    const QByteArray bytes = f.read(kRtxMaxFileBytes + 1);
-    if (bytes.size() > kRtxMaxFileBytes) {
-        if (why) *why = QStringLiteral("文件过大，不是配置文件。");
-        return RtxLoad::TooLarge;
+    // One bounded read, whatever the file is (a huge file, a device node that
+    // never ends): the record is at its start and nothing after it counts.
+    const QByteArray bytes = f.read(kRtxReadBytes + 1);
+    if (f.error() != QFileDevice::NoError) {
+        if (why) *why = f.errorString();
+        return RtxLoad::Unreadable;
     }
-    const auto t = decodeRtx(bytes);
-    if (!t) {
-        if (why) *why = QStringLiteral("文件内容不是有效的配置记录。");
-        return RtxLoad::NotARecord;
+    const bool whole = bytes.size() <= kRtxReadBytes;
+    QString reason;
+    const RtxLoad result = decode(bytes, whole, table, &reason);
+    if (why) {
+        if (result == RtxLoad::NotARecord)
+            *why = QStringLiteral("文件内容不是有效的配置记录。") + QLatin1Char('\n') + reason;
+        else if (result != RtxLoad::Ok)
+            *why = reason;
     }
-    if (table)
-        *table = *t;
-    return RtxLoad::Ok;
+    return result;
 }
 
 bool saveRtxFile(const QString &path, const QByteArray &bytes, QString *why)

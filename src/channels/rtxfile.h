@@ -18,8 +18,10 @@ namespace vorn {
 
 inline constexpr int kRtxRecordChars = 260;
 inline constexpr int kRtxChannelChars = 26;
-// A valid file is a few hundred bytes; anything much larger is not one.
-inline constexpr qint64 kRtxMaxFileBytes = 64 * 1024;
+// Only the first field of a file counts, and a valid one is a few hundred
+// bytes: loading reads this much of a file (and one byte more, to know whether
+// a field that reaches the end of it ends there).
+inline constexpr qint64 kRtxReadBytes = 64 * 1024;
 // The dialogs' filter, description then pattern.
 inline constexpr char kRtxFilter[] = "配置文件(*.RTX)|*.RTX";
 
@@ -29,18 +31,20 @@ inline constexpr int kRtxWidths[6] = {5, 5, 1, 5, 5, 5};
 // The 260-character record (without quotes).
 QString rtxRecord(const ChannelTable &table);
 // The whole file, GBK. nullopt (and *why) when a text holds a character GBK
-// cannot store or a double quote, which would not load back.
+// cannot store or a double quote, which would not load back, or when there is
+// no GBK converter.
 std::optional<QByteArray> encodeRtx(const ChannelTable &table, QString *why = nullptr);
 // Texts that saving would cut, as "channel: text" lines; empty when none.
 QStringList rtxCutTexts(const ChannelTable &table);
 
-// The table in a file's bytes, or nullopt when its first field is not a
-// 260-character record.
-std::optional<ChannelTable> decodeRtx(const QByteArray &bytes);
+// The table in a file's bytes, or nullopt (and *why) when its first field is
+// not a 260-character GBK record or there is no GBK converter.
+std::optional<ChannelTable> decodeRtx(const QByteArray &bytes, QString *why = nullptr);
 
-// Reading and writing files. Saving replaces the old file only once the new
-// one is whole on disk.
-enum class RtxLoad { Ok, Missing, Unreadable, TooLarge, NotARecord };
+// Reading and writing files. Loading reads the first kRtxReadBytes of the
+// file only, once; the table is touched only on Ok. Saving replaces the old
+// file only once the new one is whole on disk.
+enum class RtxLoad { Ok, Missing, Unreadable, NotARecord, NoConverter };
 RtxLoad loadRtxFile(const QString &path, ChannelTable *table, QString *why = nullptr);
 bool saveRtxFile(const QString &path, const QByteArray &bytes, QString *why = nullptr);
 

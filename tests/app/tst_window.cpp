@@ -6,6 +6,7 @@
 #include "app/widgets.h"
 #include "channels/rtxfile.h"
 #include "link/frame.h"
+#include "nogbkconverter.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -82,6 +83,7 @@ private slots:
     void saveAndLoad();
     void saveWarnsBeforeCutting();
     void loadRefusesBadFile();
+    void filesWithoutGbkConverter();
 };
 
 // ------------------------------------------------------------ plain requests
@@ -639,6 +641,33 @@ void RequestsTest::loadRefusesBadFile()
     f.button(QStringLiteral("OpenSetCommand"))->click();
     QCOMPARE(f.form->table(), t);
     QCOMPARE(f.dialogs.texts().size(), 2);
+}
+
+void RequestsTest::filesWithoutGbkConverter()
+{
+    QTemporaryDir dir;
+    FormFixture f;
+    const QString good = dir.filePath(QStringLiteral("good.RTX"));
+    QFile file(good);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(encodeRtx(startTable()).value_or(QByteArray()));
+    file.close();
+    ChannelTable t = startTable();
+    t[6].formula = QStringLiteral("小于");
+    f.form->setTable(t);
+
+    NoGbkConverter none;
+    f.dialogs.nextSave = dir.filePath(QStringLiteral("new.RTX"));
+    f.button(QStringLiteral("SaveSetCommand"))->click();
+    QVERIFY(!QFile::exists(f.dialogs.nextSave));
+    QCOMPARE(f.dialogs.texts(), QStringList{msg::SaveFailed});
+    QVERIFY2(f.dialogs.shown.last().detail.contains(QLatin1String("GBK")), qPrintable(f.dialogs.shown.last().detail));
+
+    f.dialogs.nextOpen = good;
+    f.button(QStringLiteral("OpenSetCommand"))->click();
+    QCOMPARE(f.form->table(), t);
+    QCOMPARE(f.dialogs.texts(), (QStringList{msg::SaveFailed, msg::LoadFailed}));
+    QVERIFY2(f.dialogs.shown.last().detail.contains(QLatin1String("GBK")), qPrintable(f.dialogs.shown.last().detail));
 }
 
 QTEST_MAIN(RequestsTest)

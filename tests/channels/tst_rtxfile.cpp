@@ -1,9 +1,11 @@
 // Configuration files: the bytes on disk, loading back, and what is refused.
 
 #include "channels/rtxfile.h"
+#include "nogbkconverter.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,6 +19,13 @@ Q_DECLARE_METATYPE(vorn::RtxLoad)
 namespace {
 
 QByteArray quoted(const QByteArray &record) { return '"' + record + "\"\r\n"; }
+
+// The start texts' record in GBK, without quotes: its last field ends in a blank.
+QByteArray startRecordBytes()
+{
+    const QByteArray file = encodeRtx(startTable()).value_or(QByteArray());
+    return file.mid(1, file.size() - 4);
+}
 
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -35,8 +44,10 @@ private slots:
     void cutsLongTexts();
     void readsFirstField_data();
     void readsFirstField();
-    void refusesFiles_data();
-    void refusesFiles();
+    void loadsFileStart_data();
+    void loadsFileStart();
+    void endlessFileReadOnce();
+    void noGbkConverter();
     void failedSaveKeepsOldFile();
 };
 
@@ -111,49 +122,88 @@ void TstRtxFile::cutsLongTexts()
 void TstRtxFile::readsFirstField_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("record");   // the record loaded; null: refused
     const QByteArray rec(260, '7');
-    QTest::newRow("260 quoted") << quoted(rec) << true;
-    QTest::newRow("259 quoted") << quoted(QByteArray(259, '7')) << false;
-    QTest::newRow("261 quoted") << quoted(QByteArray(261, '7')) << false;
-    QTest::newRow("blanks before the quote") << " \t" + quoted(rec) << true;
-    QTest::newRow("quote not closed") << '"' + rec + "\r\n" << false;
-    QTest::newRow("unquoted to the comma") << rec + ",more\r\n" << true;
-    QTest::newRow("unquoted to the line end") << rec + "\r\n" + rec << true;
-    QTest::newRow("unquoted, too long") << rec + "7\r\n" << false;
-    QTest::newRow("second record ignored") << quoted(rec) + quoted("1") << true;
-    QTest::newRow("empty") << QByteArray() << false;
-    QTest::newRow("NUL inside") << quoted(QByteArray(100, '7') + '\0' + QByteArray(159, '7')) << false;
+    const QString sevens(260, QLatin1Char('7'));
+    const QString start = rtxRecord(startTable());
+    const QByteArray startBytes = startRecordBytes();
+    QTest::newRow("260 quoted") << quoted(rec) << sevens;
+    QTest::newRow("259 quoted") << quoted(QByteArray(259, '7')) << QString();
+    QTest::newRow("261 quoted") << quoted(QByteArray(261, '7')) << QString();
+    QTest::newRow("blanks before the quote") << " \t" + quoted(rec) << sevens;
+    QTest::newRow("quote not closed") << '"' + rec + "\r\n" << QString();
+    QTest::newRow("unquoted to the comma") << rec + ",more\r\n" << sevens;
+    QTest::newRow("unquoted to the line end") << rec + "\r\n" + rec << sevens;
+    QTest::newRow("unquoted, too long") << rec + "7\r\n" << QString();
+    QTest::newRow("unquoted, ends in blanks") << startBytes + "\r\n" << start;
+    QTest::newRow("unquoted, ends in blanks, comma") << startBytes + ",x\r\n" << start;
+    QTest::newRow("unquoted, blanks both sides") << " \t" + startBytes << start;
+    QTest::newRow("unquoted, 259 and a blank") << QByteArray(259, '7') + " \r\n"
+                                               << QString(259, QLatin1Char('7')) + QLatin1Char(' ');
+    QTest::newRow("unquoted, 259 and a tab") << QByteArray(259, '7') + "\t\r\n"
+                                             << QString(259, QLatin1Char('7')) + QLatin1Char('\t');
+    QTest::newRow("second record ignored") << quoted(rec) + quoted("1") << sevens;
+    QTest::newRow("empty") << QByteArray() << QString();
+    QTest::newRow("empty quoted") << quoted("") << QString();
+    QTest::newRow("NUL inside") << quoted(QByteArray(100, '7') + '\0' + QByteArray(159, '7')) << QString();
+    // 260 characters but for the bytes that are not GBK.
+    QTest::newRow("lead byte before the quote") << quoted(rec + "\xB9") << QString();
+    QTest::newRow("lead byte before a blank") << quoted(QByteArray(258, '7') + "\xB9 ") << QString();
 }
 
 void TstRtxFile::readsFirstField()
 {
     QFETCH(QByteArray, bytes);
-    QFETCH(bool, accepted);
-    const auto t = decodeRtx(bytes);
-    QCOMPARE(t.has_value(), accepted);
-    const ChannelTexts sevens{"77777", "77777", "7", "77777", "77777", "77777"};
+    QFETCH(QString, record);
+    QString why;
+    const auto t = decodeRtx(bytes, &why);
+    QVERIFY2(t.has_value() == !record.isNull(), qPrintable(why));
     if (t)
-        QVERIFY((*t)[0] == sevens && (*t)[9] == sevens);
+        QCOMPARE(rtxRecord(*t), record);
+    else
+        QVERIFY(!why.isEmpty());
 }
 
-void TstRtxFile::refusesFiles_data()
+void TstRtxFile::loadsFileStart_data()
 {
     QTest::addColumn<QByteArray>("bytes");   // null: no file
     QTest::addColumn<RtxLoad>("result");
+    QTest::addColumn<QString>("record");     // the record loaded on Ok
+    const QByteArray rec(260, '7');
+    const QString sevens(260, QLatin1Char('7'));
+    const QByteArray junk = QByteArray("9,\"x\"\r\n").repeated(100 * 1024 / 7);
+    const qsizetype readBytes = kRtxReadBytes;
+
+    QTest::newRow("100 KiB, quoted record first") << encodeRtx(startTable()).value_or("") + junk << RtxLoad::Ok
+                                                  << rtxRecord(startTable());
+    QTest::newRow("100 KiB, unquoted record first") << startRecordBytes() + ',' + junk << RtxLoad::Ok
+                                                    << rtxRecord(startTable());
+    QTest::newRow("100 KiB of blanks, then a record") << QByteArray(100 * 1024, ' ') + quoted(rec)
+                                                      << RtxLoad::NotARecord << QString();
+    QTest::newRow("quote not closed within 64 KiB") << '"' + rec + QByteArray(100 * 1024, '7') + '"'
+                                                    << RtxLoad::NotARecord << QString();
+    // An unquoted record against the end of what is read.
+    QTest::newRow("line end is the first byte past 64 KiB")
+        << QByteArray(readBytes - 260, ' ') + rec + "\r\n" + junk << RtxLoad::Ok << sevens;
+    QTest::newRow("field goes on past what is read")
+        << QByteArray(readBytes + 1 - 260, ' ') + rec + "7\r\n" + junk << RtxLoad::NotARecord << QString();
+    QTest::newRow("exactly 64 KiB, record at the end")
+        << QByteArray(readBytes - 260, ' ') + rec << RtxLoad::Ok << sevens;
+
     QByteArray binary(4096, '\0');
     QRandomGenerator rng(8);
     for (int i = 0; i < binary.size(); ++i)
         binary[i] = char(i % 7 == 0 ? 0 : rng.bounded(256));
-    QTest::newRow("huge") << encodeRtx(startTable()).value_or("") + QByteArray(70000, ' ') << RtxLoad::TooLarge;
-    QTest::newRow("binary") << binary << RtxLoad::NotARecord;
-    QTest::newRow("missing") << QByteArray() << RtxLoad::Missing;
+    QTest::newRow("binary") << binary << RtxLoad::NotARecord << QString();
+    QTest::newRow("not GBK") << quoted(QByteArray(258, '7') + "\xB9\x0A") << RtxLoad::NotARecord << QString();
+    QTest::newRow("missing") << QByteArray() << RtxLoad::Missing << QString();
 }
 
-void TstRtxFile::refusesFiles()
+void TstRtxFile::loadsFileStart()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(RtxLoad, result);
+    QFETCH(QString, record);
     QTemporaryDir dir;
     const QString path = dir.filePath("x.RTX");
     if (!bytes.isNull())
@@ -163,8 +213,47 @@ void TstRtxFile::refusesFiles()
     const ChannelTable before = t;
     QString why;
     QCOMPARE(loadRtxFile(path, &t, &why), result);
+    if (result == RtxLoad::Ok) {
+        QCOMPARE(rtxRecord(t), record);
+    } else {
+        QVERIFY(!why.isEmpty());
+        QVERIFY(t == before);
+    }
+}
+
+void TstRtxFile::endlessFileReadOnce()
+{
+    // A device that never ends: one bounded read, then refused.
+    const QString zero = QStringLiteral("/dev/zero");
+    if (!QFileInfo(zero).isReadable())
+        QSKIP("no /dev/zero here");
+    ChannelTable t = startTable();
+    QString why;
+    QCOMPARE(loadRtxFile(zero, &t, &why), RtxLoad::NotARecord);
     QVERIFY(!why.isEmpty());
-    QVERIFY(t == before);
+    QVERIFY(t == startTable());
+}
+
+void TstRtxFile::noGbkConverter()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("start.RTX");
+    QVERIFY(writeFile(path, encodeRtx(startTable()).value_or(QByteArray())));
+    ChannelTable t = startTable();
+    t[2].formula = QStringLiteral("范围外");
+    const ChannelTable before = t;
+    {
+        NoGbkConverter none;
+        QString why;
+        QVERIFY(!encodeRtx(t, &why));
+        QVERIFY2(why.contains(QLatin1String("GBK")), qPrintable(why));
+        why.clear();
+        QCOMPARE(loadRtxFile(path, &t, &why), RtxLoad::NoConverter);
+        QVERIFY2(why.contains(QLatin1String("GBK")), qPrintable(why));
+        QVERIFY(t == before);
+    }
+    QCOMPARE(loadRtxFile(path, &t), RtxLoad::Ok);
+    QVERIFY(t == startTable());
 }
 
 void TstRtxFile::failedSaveKeepsOldFile()
