@@ -32,6 +32,12 @@ struct Sim
         proc.kill();
         proc.waitForFinished(3000);
     }
+    // Whether the standard error so far holds this text.
+    bool logged(const QString &text)
+    {
+        log += QString::fromUtf8(proc.readAllStandardError());
+        return log.contains(text);
+    }
     QString port()
     {
         QElapsedTimer t;
@@ -42,6 +48,7 @@ struct Sim
         return line.startsWith("port: ") && line.endsWith('\n') ? QString::fromLocal8Bit(line.mid(6).trimmed()) : QString();
     }
     QProcess proc;
+    QString log;
 };
 
 // Whatever arrives within ms, or sooner once `enough` bytes are there.
@@ -187,12 +194,13 @@ private slots:
         QSerialPort port(sim.port());
         QVERIFY(port.open(QIODevice::ReadWrite));
         sim.proc.write("hold 3 12000\n");
-        QTest::qWait(200);
+        QTRY_VERIFY(sim.logged("input: ch3 held at 12000\n"));
         port.write(vorn::buildFrame(1, 0x40, QByteArray(1, '\x01')));
         const QByteArray r = readFor(port, 3000, 28).left(28);
         QVERIFY(vorn::isValidReply(r, 28));
         QCOMPARE(r.mid(6 + 6, 2).toHex(), QByteArray("2ee0"));
         port.write(vorn::buildFrame(1, 0x40, QByteArray(1, '\x02')));
+        QTRY_VERIFY(sim.logged("feedback stop\n"));
         readFor(port, 100);
         QVERIFY(readFor(port, 200).isEmpty());   // stopped
     }
@@ -217,22 +225,19 @@ private slots:
         QVERIFY(t.elapsed() < 1000);
         const qint64 pid = sim.proc.processId();
         QCOMPARE(terminalDescriptors(pid), QStringList{});
-        // The new terminal may get the old one's number: wait for an answer.
-        QByteArray answer;
-        for (t.restart(); answer.size() < 10 && t.elapsed() < 4000; QTest::qWait(50)) {
-            if (const int fd2 = openRaw(link); fd2 >= 0) {
-                answer = rawExchange(fd2, kDiscover, 10);
-                ::close(fd2);
-            }
-        }
-        QCOMPARE(answer, kReplyFrom1);
+        QTRY_VERIFY(sim.logged("\nunplugged\n"));
+        // Until the link has moved it names the old terminal, whose number
+        // another program may have been given meanwhile; it has moved when
+        // "replugged" is logged.
+        QTRY_VERIFY_WITH_TIMEOUT(sim.logged("replugged: port /dev/pts/"), 4000);
+        const int fd2 = openRaw(link);
+        QVERIFY(fd2 >= 0);
+        QCOMPARE(rawExchange(fd2, kDiscover, 10), kReplyFrom1);
+        ::close(fd2);
         QCOMPARE(terminalDescriptors(pid), (QStringList{"/dev/ptmx", QFile::symLinkTarget(link)}));
         sim.proc.terminate();
         QVERIFY(sim.proc.waitForFinished(5000));
         QVERIFY(!QFileInfo(link).isSymLink());
-        const QString log = QString::fromUtf8(sim.proc.readAllStandardError());
-        QVERIFY(log.contains("\nunplugged\n"));
-        QVERIFY(log.contains("replugged: port /dev/pts/"));
     }
 
     void refusedToStart_data()
