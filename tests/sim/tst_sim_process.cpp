@@ -205,6 +205,44 @@ private slots:
         QVERIFY(readFor(port, 200).isEmpty());   // stopped
     }
 
+    // Devices 1 and 5 on one line: each answers to its own number, both to
+    // 255, nobody to 7; the console's "@5" reaches device 5 alone.
+    void twoDevicesOnOneLine()
+    {
+        Sim sim({"--address", "1", "--address", "5", "--digits", "40", "--digits", "8", "--period", "20"});
+        QSerialPort port(sim.port());
+        port.setBaudRate(QSerialPort::Baud38400);
+        QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+        const QByteArray from1 = vorn::buildReply(0x21, QByteArray::fromHex("0128"), 1);
+        const QByteArray from5 = vorn::buildReply(0x21, QByteArray::fromHex("0508"), 5);
+
+        port.write(vorn::buildFrame(5, 0x21, QByteArray(1, '\x05')));
+        QCOMPARE(readFor(port, 3000, 10).toHex(' '), from5.toHex(' '));
+        QVERIFY(readFor(port, 200).isEmpty());   // and nobody else
+        QTRY_VERIFY(sim.logged("[5] discover -> number 5 digits 8\n"));
+        QVERIFY(!sim.logged("[1] discover"));
+
+        port.write(vorn::buildFrame(7, 0x21, QByteArray(1, '\x07')));
+        QTRY_VERIFY_WITH_TIMEOUT(sim.logged("for address 7, no such device: "), 3000);
+        QVERIFY(readFor(port, 200).isEmpty());
+
+        // Both answer a connection test to 255, one after the other.
+        port.write(kDiscover);
+        QCOMPARE(readFor(port, 3000, 20).toHex(' '), (from1 + from5).toHex(' '));
+
+        sim.proc.write("@5 hold 3 12000\n");
+        QTRY_VERIFY(sim.logged("[5] input: ch3 held at 12000\n"));
+        port.write(vorn::buildFrame(5, 0x40, QByteArray(1, '\x01')));
+        const QByteArray r = readFor(port, 3000, 28).left(28);
+        QVERIFY(vorn::isValidReply(r, 28));
+        QCOMPARE(quint8(r[4]), quint8(5));
+        QCOMPARE(r.mid(6 + 6, 2).toHex(), QByteArray("2ee0"));
+        port.write(vorn::buildFrame(5, 0x40, QByteArray(1, '\x02')));
+        QTRY_VERIFY(sim.logged("[5] feedback stop\n"));
+        QVERIFY(!sim.logged("[1] input"));
+        QVERIFY(!sim.logged("[1] feedback"));
+    }
+
     // Unplugged: the client gets a hang-up at once and the simulator lets go
     // of both sides; replugged: a new terminal behind the same link answers.
     void unplugAndReplug()
@@ -248,6 +286,10 @@ private slots:
         QTest::newRow("noise 2") << QStringList{"--noise", "2"} << 2;
         QTest::newRow("period -1") << QStringList{"--period", "-1"} << 2;
         QTest::newRow("replug without unplug") << QStringList{"--replug-after", "2"} << 2;
+        QTest::newRow("same address twice") << QStringList{"--address", "5", "--address", "3", "--address", "5"} << 2;
+        QTest::newRow("two digits for three") << QStringList{"--address", "1", "--address", "2", "--address", "3",
+                                                             "--digits", "8", "--digits", "8"} << 2;
+        QTest::newRow("two digits for one") << QStringList{"--digits", "8", "--digits", "8"} << 2;
         QTest::newRow("link over a file") << QStringList{"--link", "FILE"} << 1;
     }
 
