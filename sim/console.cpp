@@ -30,10 +30,20 @@ ConsoleCommand invalid(const QString &why)
 
 ConsoleCommand parseConsoleLine(const QString &line)
 {
-    const QStringList words = line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QStringList words = line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
     ConsoleCommand c;
     if (words.isEmpty())
         return c;
+    if (words[0].startsWith(QLatin1Char('@'))) {
+        int number = -1;
+        if (!toInt(words[0].mid(1), 0, 255, &number))
+            return invalid(QStringLiteral("no device number %1 (@0-@255)").arg(words[0]));
+        words.removeFirst();
+        const QString verb = words.value(0).toLower();
+        if (verb != QLatin1String("hold") && verb != QLatin1String("release"))
+            return invalid(QStringLiteral("usage: @<number> hold|release ..."));
+        c.device = number;
+    }
     const QString verb = words[0].toLower();
     if (verb == QLatin1String("quit") || verb == QLatin1String("exit")) {
         if (words.size() != 1)

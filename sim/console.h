@@ -3,8 +3,11 @@
 //   hold <channel> <raw>   keep channel 0..9 at raw value 0..65535
 //   release <channel>      let it follow its signal again ("release all")
 //   quit                   end the simulator
+// hold and release act on the first device given; "@N " in front of them,
+// e.g. "@5 hold 3 12000", makes them act on the device(s) numbered N instead.
 
 #include <QString>
+#include <optional>
 
 namespace rt8sim {
 
@@ -14,6 +17,7 @@ struct ConsoleCommand
     Kind kind = Empty;
     int channel = -1;
     int value = 0;
+    std::optional<int> device;   // hold/release: the number after "@", if given
     QString error;   // for Invalid: what was wrong
 };
 

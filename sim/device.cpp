@@ -80,31 +80,9 @@ Device::Device(quint8 number, quint8 digitCount, QObject *parent)
         m_blocks += startBlock();
 }
 
-void Device::receive(const QByteArray &bytes, qint64 nowMs)
+bool Device::answersTo(quint8 address) const
 {
-    handleItems(m_reader.feed(bytes, nowMs), nowMs);
-}
-
-void Device::tick(qint64 nowMs)
-{
-    handleItems(m_reader.expire(nowMs), nowMs);
-}
-
-void Device::handleItems(const QList<FrameReader::Item> &items, qint64 nowMs)
-{
-    for (const auto &item : items) {
-        switch (item.kind) {
-        case FrameReader::Item::Frame:
-            handleFrame(item.bytes, nowMs);
-            break;
-        case FrameReader::Item::BadFrame:
-            emit log(QStringLiteral("bad frame: ") + hex(item.bytes));
-            break;
-        case FrameReader::Item::Garbage:
-            emit log(QStringLiteral("garbage: ") + hex(item.bytes));
-            break;
-        }
-    }
+    return address == m_number || address == vorn::kBroadcast;
 }
 
 std::optional<Device::Smart> Device::smart(int channel) const
@@ -230,12 +208,7 @@ bool Device::payloadSizeIs(const char *what, const QByteArray &frame, int expect
 
 void Device::handleFrame(const QByteArray &frame, qint64 nowMs)
 {
-    const quint8 address = at(frame, 3);
     const quint8 code = at(frame, 5);
-    if (address != m_number && address != vorn::kBroadcast) {
-        emit log(QStringLiteral("for address %1, not me: %2").arg(address).arg(hex(frame)));
-        return;
-    }
     const QByteArray payload = payloadOf(frame);
     switch (code) {
     case vorn::cmd::Discover:
@@ -291,12 +264,14 @@ void Device::discover(const QByteArray &)
 
 void Device::setNumber(const QByteArray &payload)
 {
+    // Logged before it takes effect: on a shared line the line is filed
+    // under the number the request reached.
+    emit log(QStringLiteral("set number -> number %1 digits %2").arg(at(payload, 0)).arg(at(payload, 1)));
     m_number = at(payload, 0);
     m_digits = at(payload, 1);
     // Display rows follow the new digit count.
     for (auto &p : m_display)
         p.digits = p.digits.leftJustified(m_digits, ' ', true);
-    emit log(QStringLiteral("set number -> number %1 digits %2").arg(m_number).arg(m_digits));
 }
 
 void Device::download(const QByteArray &payload)

@@ -3,12 +3,11 @@
 // settings, the raw inputs and the display, clock and power state, and what
 // it answers to each request.
 //
-// The class does no input or output of its own: bytes from the line go into
-// receive(), replies come out of send(), and a decoded line per request comes
-// out of log(). Time is passed in (milliseconds since the simulator started)
-// so the raw signals and the frame reassembly can be driven exactly.
-
-#include "framereader.h"
+// The class does no input or output of its own: whole frames addressed to
+// it come into handleFrame() (the Bus cuts them out of the line's bytes),
+// replies come out of send(), and a decoded line per request comes out of
+// log(). Time is passed in (milliseconds since the simulator started) so the
+// raw signals can be driven exactly.
 
 #include <QByteArray>
 #include <QMap>
@@ -57,10 +56,11 @@ public:
 
     explicit Device(quint8 number = 1, quint8 digitCount = 40, QObject *parent = nullptr);
 
-    // Bytes from the line.
-    void receive(const QByteArray &bytes, qint64 nowMs);
-    // Called now and then: gives up half-received frames that went stale.
-    void tick(qint64 nowMs);
+    // Whether a frame with this address byte is for this device: its own
+    // number, or 255, which every device on the line hears.
+    bool answersTo(quint8 address) const;
+    // A whole, checked command frame whose address answersTo() accepted.
+    void handleFrame(const QByteArray &frame, qint64 nowMs);
 
     quint8 number() const { return m_number; }
     quint8 digitCount() const { return m_digits; }
@@ -95,8 +95,6 @@ signals:
     void feedbackChanged(rt8sim::Device::Feedback mode);
 
 private:
-    void handleItems(const QList<FrameReader::Item> &items, qint64 nowMs);
-    void handleFrame(const QByteArray &frame, qint64 nowMs);
     bool payloadSizeIs(const char *what, const QByteArray &frame, int expected);
     QByteArray reply(quint8 code, const QByteArray &payload) const;
     void setFeedback(Feedback mode);
@@ -127,7 +125,6 @@ private:
     qint64 m_clockSetAtMs = 0;   // when it was set
     qint64 m_startEpochMs = 0;   // host time at start, the clock before it is set
     Feedback m_feedback = Feedback::Off;
-    FrameReader m_reader;
 };
 
 }  // namespace rt8sim

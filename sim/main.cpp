@@ -3,6 +3,7 @@
 // Standard output carries one line, "port: <path>", as soon as the line is
 // open. Everything else, one decoded line per request, goes to standard error.
 
+#include "bus.h"
 #include "console.h"
 #include "device.h"
 #include "line.h"
@@ -13,6 +14,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -21,6 +23,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -57,13 +60,54 @@ std::optional<double> secondsOption(const QCommandLineParser &p, const QString &
     return v;
 }
 
-int intOption(const QCommandLineParser &p, const QString &name, int lo, int hi)
+int intValue(const QString &name, const QString &text, int lo, int hi)
 {
     bool ok = false;
-    const int v = p.value(name).toInt(&ok);
+    const int v = text.toInt(&ok);
     if (!ok || v < lo || v > hi)
-        usageError(QStringLiteral("--%1 wants a whole number %2..%3, not \"%4\"").arg(name).arg(lo).arg(hi).arg(p.value(name)));
+        usageError(QStringLiteral("--%1 wants a whole number %2..%3, not \"%4\"").arg(name).arg(lo).arg(hi).arg(text));
     return v;
+}
+
+int intOption(const QCommandLineParser &p, const QString &name, int lo, int hi)
+{
+    return intValue(name, p.value(name), lo, hi);
+}
+
+// Every value of an option that may be given more than once (its default
+// when it is not given).
+QList<int> intOptions(const QCommandLineParser &p, const QString &name, int lo, int hi)
+{
+    QList<int> out;
+    for (const QString &text : p.values(name))
+        out << intValue(name, text, lo, hi);
+    return out;
+}
+
+struct DeviceSetting
+{
+    int number;
+    int digits;
+};
+
+// One device per --address, each with its --digits: one --digits applies
+// to all, otherwise there must be one per --address, paired in order.
+QList<DeviceSetting> deviceSettings(const QCommandLineParser &p)
+{
+    const QList<int> numbers = intOptions(p, QStringLiteral("address"), 0, 255);
+    const QList<int> digits = intOptions(p, QStringLiteral("digits"), 0, 255);
+    if (digits.size() != 1 && digits.size() != numbers.size())
+        usageError(QStringLiteral("--digits given %1 times for %2 devices: give it once for all or once per --address")
+                       .arg(digits.size()).arg(numbers.size()));
+    QList<DeviceSetting> out;
+    QSet<int> seen;
+    for (int i = 0; i < numbers.size(); ++i) {
+        if (seen.contains(numbers[i]))
+            usageError(QStringLiteral("--address %1 given twice: each device needs its own number").arg(numbers[i]));
+        seen.insert(numbers[i]);
+        out.append({numbers[i], digits.size() == 1 ? digits[0] : digits[i]});
+    }
+    return out;
 }
 
 int msOf(double seconds) { return int(seconds * 1000.0 + 0.5); }
@@ -82,7 +126,7 @@ void onSignal(int)
 class ConsoleReader : public QObject
 {
 public:
-    ConsoleReader(Device *device, QObject *parent) : QObject(parent), m_device(device)
+    ConsoleReader(const Bus *bus, QObject *parent) : QObject(parent), m_bus(bus)
     {
 #ifdef Q_OS_UNIX
         m_notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
@@ -116,23 +160,40 @@ private:
     }
 #endif
 
+    // hold and release: the first device, or those numbered as selected.
+    QList<Device *> chosen(const ConsoleCommand &c) const
+    {
+        if (!c.device)
+            return {m_bus->devices().first()};
+        const QList<Device *> ds = m_bus->numbered(*c.device);
+        if (ds.isEmpty())
+            logLine(QStringLiteral("input: no device numbered %1").arg(*c.device));
+        return ds;
+    }
+
     void run(const ConsoleCommand &c)
     {
         switch (c.kind) {
         case ConsoleCommand::Empty:
             break;
         case ConsoleCommand::Hold:
-            m_device->hold(c.channel, c.value);
-            logLine(QStringLiteral("input: ch%1 held at %2").arg(c.channel).arg(c.value));
+            for (Device *d : chosen(c)) {
+                d->hold(c.channel, c.value);
+                logLine(m_bus->tag(d) + QStringLiteral("input: ch%1 held at %2").arg(c.channel).arg(c.value));
+            }
             break;
         case ConsoleCommand::Release:
-            m_device->release(c.channel);
-            logLine(QStringLiteral("input: ch%1 released").arg(c.channel));
+            for (Device *d : chosen(c)) {
+                d->release(c.channel);
+                logLine(m_bus->tag(d) + QStringLiteral("input: ch%1 released").arg(c.channel));
+            }
             break;
         case ConsoleCommand::ReleaseAll:
-            for (int ch = 0; ch < kChannels; ++ch)
-                m_device->release(ch);
-            logLine(QStringLiteral("input: all channels released"));
+            for (Device *d : chosen(c)) {
+                for (int ch = 0; ch < kChannels; ++ch)
+                    d->release(ch);
+                logLine(m_bus->tag(d) + QStringLiteral("input: all channels released"));
+            }
             break;
         case ConsoleCommand::Quit:
             logLine(QStringLiteral("quit"));
@@ -144,7 +205,7 @@ private:
         }
     }
 
-    Device *m_device;
+    const Bus *m_bus;
     QSocketNotifier *m_notifier = nullptr;
     QByteArray m_pending;
 };
@@ -160,11 +221,15 @@ int main(int argc, char **argv)
     p.setApplicationDescription(QStringLiteral(
         "A simulated RT8 measuring device on a pseudo-terminal (or a serial port).\n"
         "Prints \"port: <path>\" on standard output, logs each request on standard error.\n"
-        "Standard input: hold <channel> <raw>, release <channel|all>, quit."));
+        "Standard input: hold <channel> <raw>, release <channel|all>, quit.\n"
+        "Several devices on one line: give --address once per device (and --digits\n"
+        "once for all or once per --address). Frames to 255 reach every device; the\n"
+        "log lines of each start with \"[N] \". hold and release act on the first\n"
+        "device; \"@N hold 3 12000\" acts on the device numbered N."));
     p.addHelpOption();
     p.addOptions({
-        {QStringLiteral("address"), QStringLiteral("Device number 0-255 (default 1)."), QStringLiteral("n"), QStringLiteral("1")},
-        {QStringLiteral("digits"), QStringLiteral("Display-digit count 0-255 (default 40)."), QStringLiteral("n"), QStringLiteral("40")},
+        {QStringLiteral("address"), QStringLiteral("Device number 0-255 (default 1); once per device on the line."), QStringLiteral("n"), QStringLiteral("1")},
+        {QStringLiteral("digits"), QStringLiteral("Display-digit count 0-255 (default 40); once for all devices or once per --address."), QStringLiteral("n"), QStringLiteral("40")},
         {QStringLiteral("port"), QStringLiteral("Use this existing serial port instead of a pseudo-terminal."), QStringLiteral("name")},
         {QStringLiteral("link"), QStringLiteral("Also make a symbolic link to the port at this path (removed on exit)."), QStringLiteral("path")},
         {QStringLiteral("period"), QStringLiteral("Milliseconds between streamed feedback items, 0 = as fast as the line takes them (default 500)."), QStringLiteral("ms"), QStringLiteral("500")},
@@ -180,8 +245,7 @@ int main(int argc, char **argv)
     if (!p.positionalArguments().isEmpty())
         usageError(QStringLiteral("unexpected argument \"%1\"").arg(p.positionalArguments().first()));
 
-    const int address = intOption(p, QStringLiteral("address"), 0, 255);
-    const int digits = intOption(p, QStringLiteral("digits"), 0, 255);
+    const QList<DeviceSetting> settings = deviceSettings(p);
     const int period = intOption(p, QStringLiteral("period"), 0, 3600 * 1000);
     bool ok = false;
     const double rate = p.value(QStringLiteral("noise")).toDouble(&ok);
@@ -246,18 +310,27 @@ int main(int argc, char **argv)
     std::printf("port: %s\n", line->portName().toLocal8Bit().constData());
     std::fflush(stdout);
 
-    Device device{quint8(address), quint8(digits)};
-    Simulator sim(line.get(), &device, Noise(rate, seed), period);
+    std::vector<std::unique_ptr<Device>> devices;
+    QList<Device *> onLine;
+    QStringList described;
+    for (const DeviceSetting &s : settings) {
+        devices.push_back(std::make_unique<Device>(quint8(s.number), quint8(s.digits)));
+        onLine << devices.back().get();
+        described << QStringLiteral("number %1, %2 digits").arg(s.number).arg(s.digits);
+    }
+    Simulator sim(line.get(), onLine, Noise(rate, seed), period);
     sim.setLogSent(p.isSet(QStringLiteral("log-sent")));
     QObject::connect(&sim, &Simulator::log, &logLine);
-    logLine(QStringLiteral("rt8sim: number %1, %2 digits, port %3%4, period %5 ms%6")
-                .arg(address).arg(digits).arg(line->portName())
+    logLine(QStringLiteral("rt8sim: %1, port %2%3, period %4 ms%5")
+                .arg(settings.size() == 1 ? described[0]
+                                          : QStringLiteral("%1 devices (%2)").arg(settings.size()).arg(described.join(QLatin1String("; "))))
+                .arg(line->portName())
                 .arg(linkPath.isEmpty() ? QString() : QStringLiteral(" (link %1)").arg(linkPath))
                 .arg(period)
                 .arg(rate > 0 ? QStringLiteral(", noise %1 seed %2").arg(rate).arg(seed) : QString()));
 
     if (!p.isSet(QStringLiteral("no-stdin")))
-        new ConsoleReader(&device, &app);
+        new ConsoleReader(&sim.bus(), &app);
 
     if (unplugAfter)
         QTimer::singleShot(msOf(*unplugAfter), &sim, [&] { sim.unplug(); });

@@ -97,10 +97,12 @@ void PtyLine::close()
     delete m_writeNotifier;
     m_writeNotifier = nullptr;
     // Both sides go: a client that has the terminal open gets a hang-up.
-    if (m_master >= 0)
-        ::close(m_master);
+    // The terminal side first: the hang-up comes with the controlling side,
+    // and by the time the client sees it the simulator holds neither.
     if (m_slave >= 0)
         ::close(m_slave);
+    if (m_master >= 0)
+        ::close(m_master);
     m_master = -1;
     m_slave = -1;
     m_out.clear();

@@ -1,12 +1,15 @@
-// What the simulated device answers, stores and logs for each request, and
-// how it cuts requests out of the byte stream.
+// What the simulated device answers, stores and logs for each request, how
+// requests are cut out of the byte stream, and which of several devices on
+// one line each request reaches.
 
+#include "bus.h"
 #include "channels/channeltable.h"
 #include "device.h"
 #include "link/frame.h"
 
 #include <QTest>
 
+using rt8sim::Bus;
 using rt8sim::Device;
 
 Q_DECLARE_METATYPE(QList<QByteArray>)
@@ -41,15 +44,35 @@ QByteArray smartPayload(int ch, int offset, int gain, int dp, quint8 formula = 0
 
 int rawOf(const QByteArray &reply, int ch) { return quint8(reply[6 + 2 * ch]) * 256 + quint8(reply[7 + 2 * ch]); }
 
+// One device alone on its line.
 struct Bench
 {
-    explicit Bench(quint8 number = 1, quint8 digits = 40) : device(number, digits)
+    explicit Bench(quint8 number = 1, quint8 digits = 40) : device(number, digits), bus({&device})
     {
         QObject::connect(&device, &Device::send, [this](const QByteArray &b) { sent << b; });
-        QObject::connect(&device, &Device::log, [this](const QString &l) { logs << l; });
+        QObject::connect(&bus, &Bus::log, [this](const QString &l) { logs << l; });
     }
-    void in(const QByteArray &bytes, qint64 t = 0) { device.receive(bytes, t); }
+    void in(const QByteArray &bytes, qint64 t = 0) { bus.receive(bytes, t); }
     Device device;
+    Bus bus;
+    QList<QByteArray> sent;
+    QStringList logs;
+};
+
+// Devices 1, 5 and 9 with 40, 8 and 12 digits on one line; `sent` holds
+// what all of them sent, in order.
+struct SharedLine
+{
+    SharedLine()
+    {
+        for (Device *d : devices)
+            QObject::connect(d, &Device::send, [this](const QByteArray &b) { sent << b; });
+        QObject::connect(&bus, &Bus::log, [this](const QString &l) { logs << l; });
+    }
+    void in(const QByteArray &bytes) { bus.receive(bytes, 0); }
+    Device one{1, 40}, five{5, 8}, nine{9, 12};
+    QList<Device *> devices{&one, &five, &nine};
+    Bus bus{devices};
     QList<QByteArray> sent;
     QStringList logs;
 };
@@ -210,9 +233,9 @@ private slots:
         qint64 t = 0;
         for (const auto &c : chunks)
             b.in(c, t += 10);
-        b.device.tick(t + rt8sim::FrameReader::kStaleMs - 1);   // not yet
+        b.bus.tick(t + rt8sim::FrameReader::kStaleMs - 1);   // not yet
         const int early = int(b.sent.size());
-        b.device.tick(t + rt8sim::FrameReader::kStaleMs);
+        b.bus.tick(t + rt8sim::FrameReader::kStaleMs);
         QCOMPARE(b.sent.size(), replies);
         QCOMPARE(early, QTest::currentDataTag() == QByteArray("stale header") ? 0 : replies);
         for (const auto &s : b.sent)
@@ -468,6 +491,76 @@ private slots:
         b.in(request);
         QCOMPARE(b.logs, QStringList{line});
         QCOMPARE(b.sent.size(), quint8(request[5]) == 0x32 ? 1 : 0);   // only the read-back answers
+    }
+
+    // Devices 1, 5 and 9 on one line: a request reaches the devices with its
+    // number, or all of them for 255, and changes only their state. Their
+    // answers go out in the order the devices were given, each logged under
+    // its number; a request nobody takes is logged once, for the line.
+    void sharedLineAddressing_data()
+    {
+        QTest::addColumn<int>("address");
+        QTest::addColumn<QList<int>>("reached");
+        QTest::newRow("to 1") << 1 << QList<int>{1};
+        QTest::newRow("to 5") << 5 << QList<int>{5};
+        QTest::newRow("to 7, nobody") << 7 << QList<int>{};
+        QTest::newRow("to 255, everybody") << 255 << QList<int>{1, 5, 9};
+    }
+
+    void sharedLineAddressing()
+    {
+        QFETCH(int, address);
+        QFETCH(QList<int>, reached);
+        SharedLine l;
+        l.in(frame(quint8(address), 0x31, times(block(-5, 300, 2), 10)));
+        l.in(frame(quint8(address), 0x40, hex("01")));
+        l.in(frame(quint8(address), 0x21, QByteArray(1, char(address))));
+        QByteArray answers;
+        for (const Device *d : l.devices)
+            if (reached.contains(d->number()))
+                answers += vorn::buildReply(0x21, QByteArray(1, char(d->number())) + char(d->digitCount()), d->number());
+        QCOMPARE(l.sent.join().toHex(' '), answers.toHex(' '));
+        for (const Device *d : l.devices) {
+            const bool hit = reached.contains(d->number());
+            QCOMPARE(d->blocks() != times(kStartBlock, 10), hit);
+            QCOMPARE(d->feedback(), hit ? Device::Feedback::Raw : Device::Feedback::Off);
+            QCOMPARE(l.logs.filter(QStringLiteral("[%1] ").arg(d->number())).size(), hit ? 3 : 0);
+        }
+        QCOMPARE(l.logs.filter(QStringLiteral("for address %1, no such device: 02 ").arg(address)).size(), reached.isEmpty() ? 3 : 0);
+        QCOMPARE(l.logs.size(), 3 * std::max<qsizetype>(1, reached.size()));
+    }
+
+    // The numbering request (always sent to 255 by the window) renumbers
+    // every device it reaches. A number that becomes shared is logged once,
+    // and a frame to it is then answered by all who have it, in turn.
+    void sharedLineRenumbering_data()
+    {
+        QTest::addColumn<int>("address");   // of the numbering request
+        QTest::addColumn<int>("newNumber");
+        QTest::addColumn<QList<int>>("answerDigits");   // of those that answer to newNumber now
+        QTest::addColumn<QStringList>("logged");
+        QTest::newRow("to 255: all become 7") << 255 << 7 << QList<int>{16, 16, 16}
+            << QStringList{"[1] set number -> number 7 digits 16", "[5] set number -> number 7 digits 16",
+                           "[9] set number -> number 7 digits 16", "3 devices now have number 7 and answer together"};
+        QTest::newRow("to 5: onto number 1") << 5 << 1 << QList<int>{40, 16}
+            << QStringList{"[5] set number -> number 1 digits 16", "2 devices now have number 1 and answer together"};
+        QTest::newRow("to 5: a free number") << 5 << 3 << QList<int>{16} << QStringList{"[5] set number -> number 3 digits 16"};
+    }
+
+    void sharedLineRenumbering()
+    {
+        QFETCH(int, address);
+        QFETCH(int, newNumber);
+        QFETCH(QList<int>, answerDigits);
+        QFETCH(QStringList, logged);
+        SharedLine l;
+        l.in(frame(quint8(address), 0x94, QByteArray(1, char(newNumber)) + char(16)));
+        QCOMPARE(l.logs, logged);
+        QByteArray answers;
+        for (int digits : answerDigits)
+            answers += vorn::buildReply(0x21, QByteArray(1, char(newNumber)) + char(digits), quint8(newNumber));
+        l.in(frame(quint8(newNumber), 0x21, QByteArray(1, char(newNumber))));
+        QCOMPARE(l.sent.join().toHex(' '), answers.toHex(' '));
     }
 };
 

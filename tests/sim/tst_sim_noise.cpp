@@ -93,16 +93,23 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("channel");
         QTest::addColumn<int>("value");
-        QTest::newRow("hold") << "hold 3 12000" << int(ConsoleCommand::Hold) << 3 << 12000;
-        QTest::newRow("hold, blanks") << "  HOLD\t9   65535 \r" << int(ConsoleCommand::Hold) << 9 << 65535;
-        QTest::newRow("release") << "release 3" << int(ConsoleCommand::Release) << 3 << 0;
-        QTest::newRow("release all") << "release all" << int(ConsoleCommand::ReleaseAll) << -1 << 0;
-        QTest::newRow("quit") << "quit" << int(ConsoleCommand::Quit) << -1 << 0;
-        QTest::newRow("empty") << "   " << int(ConsoleCommand::Empty) << -1 << 0;
-        QTest::newRow("channel 10") << "hold 10 5" << int(ConsoleCommand::Invalid) << -1 << 0;
-        QTest::newRow("value 65536") << "hold 1 65536" << int(ConsoleCommand::Invalid) << -1 << 0;
-        QTest::newRow("value not a number") << "hold 1 12k" << int(ConsoleCommand::Invalid) << -1 << 0;
-        QTest::newRow("unknown") << "jump 3" << int(ConsoleCommand::Invalid) << -1 << 0;
+        QTest::addColumn<int>("device");   // -1: none chosen
+        QTest::newRow("hold") << "hold 3 12000" << int(ConsoleCommand::Hold) << 3 << 12000 << -1;
+        QTest::newRow("hold, blanks") << "  HOLD\t9   65535 \r" << int(ConsoleCommand::Hold) << 9 << 65535 << -1;
+        QTest::newRow("release") << "release 3" << int(ConsoleCommand::Release) << 3 << 0 << -1;
+        QTest::newRow("release all") << "release all" << int(ConsoleCommand::ReleaseAll) << -1 << 0 << -1;
+        QTest::newRow("quit") << "quit" << int(ConsoleCommand::Quit) << -1 << 0 << -1;
+        QTest::newRow("empty") << "   " << int(ConsoleCommand::Empty) << -1 << 0 << -1;
+        QTest::newRow("channel 10") << "hold 10 5" << int(ConsoleCommand::Invalid) << -1 << 0 << -1;
+        QTest::newRow("value 65536") << "hold 1 65536" << int(ConsoleCommand::Invalid) << -1 << 0 << -1;
+        QTest::newRow("value not a number") << "hold 1 12k" << int(ConsoleCommand::Invalid) << -1 << 0 << -1;
+        QTest::newRow("unknown") << "jump 3" << int(ConsoleCommand::Invalid) << -1 << 0 << -1;
+        QTest::newRow("@5 hold") << "@5 hold 3 12000" << int(ConsoleCommand::Hold) << 3 << 12000 << 5;
+        QTest::newRow("@0 release") << " @0  release 9" << int(ConsoleCommand::Release) << 9 << 0 << 0;
+        QTest::newRow("@255 release all") << "@255 RELEASE all" << int(ConsoleCommand::ReleaseAll) << -1 << 0 << 255;
+        QTest::newRow("@256") << "@256 hold 3 1" << int(ConsoleCommand::Invalid) << -1 << 0 << -1;
+        QTest::newRow("@5 alone") << "@5" << int(ConsoleCommand::Invalid) << -1 << 0 << -1;
+        QTest::newRow("@5 quit") << "@5 quit" << int(ConsoleCommand::Invalid) << -1 << 0 << -1;
     }
 
     void console()
@@ -111,6 +118,7 @@ private slots:
         QFETCH(int, kind);
         QFETCH(int, channel);
         QFETCH(int, value);
+        QFETCH(int, device);
         const ConsoleCommand c = rt8sim::parseConsoleLine(line);
         QCOMPARE(int(c.kind), kind);
         QCOMPARE(c.error.isEmpty(), kind != int(ConsoleCommand::Invalid));
@@ -118,6 +126,8 @@ private slots:
             QCOMPARE(c.channel, channel);
             QCOMPARE(c.value, value);
         }
+        if (kind != int(ConsoleCommand::Invalid))
+            QCOMPARE(c.device.value_or(-1), device);
     }
 };
 

@@ -1,5 +1,5 @@
 // The simulator on an in-memory line: replies, stream pacing, noise,
-// unplugging and replugging.
+// unplugging and replugging, and several devices sharing the line.
 
 #include "line.h"
 #include "link/frame.h"
@@ -75,6 +75,31 @@ struct Rig
     Simulator sim;
     QStringList logs;
 };
+
+// Devices 1 and 5 on one line.
+struct TwoDevices
+{
+    explicit TwoDevices(int periodMs) : sim(&line, QList<Device *>{&one, &five}, Noise(0.0, 1), periodMs)
+    {
+        line.open(nullptr);
+    }
+    MemoryLine line;
+    Device one{1};
+    Device five{5};
+    Simulator sim;
+};
+
+// Raw replies in bytes counted by the number of the device that sent them
+// (reply byte 4); false if anything else is there.
+bool rawRepliesBySender(const QByteArray &bytes, QMap<int, int> *by)
+{
+    by->clear();
+    if (rawReplies(bytes) < 0)
+        return false;
+    for (int i = 0; i < bytes.size(); i += vorn::kRawReplyLength)
+        ++(*by)[quint8(bytes[i + 4])];
+    return true;
+}
 
 }  // namespace
 
@@ -188,6 +213,42 @@ private slots:
         r.line.inject(QByteArray::fromHex("0200F0FFEE") + kDiscover);
         QVERIFY(r.line.out.isEmpty());
         QTRY_COMPARE_WITH_TIMEOUT(r.line.out, kDiscoverReply, FrameReader::kStaleMs + 3 * Simulator::kTickMs);
+    }
+
+    // A feedback request starts the stream of the devices it reaches, and a
+    // stop request stops only theirs.
+    void streamsPerDevice_data()
+    {
+        QTest::addColumn<int>("period");
+        QTest::addColumn<int>("startAddress");
+        QTest::addColumn<QList<int>>("streaming");
+        QTest::newRow("5 alone, 10 ms") << 10 << 5 << QList<int>{5};
+        QTest::newRow("5 alone, as fast as the line") << 0 << 5 << QList<int>{5};
+        QTest::newRow("both, 10 ms") << 10 << 255 << QList<int>{1, 5};
+        QTest::newRow("both, as fast as the line") << 0 << 255 << QList<int>{1, 5};
+    }
+
+    void streamsPerDevice()
+    {
+        QFETCH(int, period);
+        QFETCH(int, startAddress);
+        QFETCH(QList<int>, streaming);
+        TwoDevices r(period);
+        r.line.inject(vorn::buildFrame(quint8(startAddress), 0x40, QByteArray(1, '\x01')));
+        QMap<int, int> by;
+        QTRY_VERIFY(rawRepliesBySender(r.line.out, &by) && by.value(streaming.first()) >= 5
+                    && by.value(streaming.last()) >= 5);
+        QCOMPARE(by.keys(), streaming);
+        if (period == 0 && streaming.size() == 2)
+            QVERIFY2(qAbs(by[1] - by[5]) <= 1, "the two streams do not take turns");
+
+        r.line.inject(vorn::buildFrame(5, 0x40, QByteArray(1, '\x02')));
+        QCOMPARE(r.five.feedback(), Device::Feedback::Off);
+        r.line.out.clear();
+        if (streaming.contains(1)) {
+            QTRY_VERIFY(rawRepliesBySender(r.line.out, &by) && by.value(1) >= 5);
+            QCOMPARE(by.keys(), QList<int>{1});
+        }
     }
 };
 
