@@ -28,7 +28,7 @@
 //
 // Exit code 0, 2 on bad usage, 3 when the port could not be opened.
 
-#include "app/dialogs.h"
+#include "support/scripteddialogs.h"
 #include "app/mainform.h"
 #include "app/widgets.h"
 #include "link/frame.h"

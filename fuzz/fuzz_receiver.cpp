@@ -13,9 +13,9 @@
 #include "fuzzcheck.h"
 
 #include "channels/channeltable.h"
-#include "link/fakeserialcontrol.h"
+#include "support/fakeserialcontrol.h"
 #include "link/frame.h"
-#include "link/receiver.h"
+#include "session/receiver.h"
 
 #include <QCoreApplication>
 #include <fuzzer/FuzzedDataProvider.h>
@@ -155,7 +155,7 @@ struct Sink : ReceiverSink
     {
         ++calls; last = Kind::Discovery; number = n; digits = d;
     }
-    void readBackReply(const std::array<DecodedChannel, kChannels> &r) override
+    void readBackReply(const std::array<DecodedChannel, kChannels> &r, const QByteArray &) override
     {
         ++calls; last = Kind::ReadBack; rows = r;
     }

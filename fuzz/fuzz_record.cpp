@@ -11,8 +11,8 @@
 
 #include "fuzzcheck.h"
 
-#include "link/fakeserialcontrol.h"
-#include "link/recordpoller.h"
+#include "support/fakeserialcontrol.h"
+#include "session/recordpoller.h"
 
 #include <algorithm>
 #include <cstdint>

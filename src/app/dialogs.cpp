@@ -10,14 +10,6 @@ QString programName()
     return QStringLiteral("VornRT8");
 }
 
-QStringList ScriptedDialogs::texts() const
-{
-    QStringList t;
-    for (const Shown &s : shown)
-        t.append(s.text);
-    return t;
-}
-
 void QtDialogs::message(QWidget *parent, const QString &text, Icon icon, const QString &detail)
 {
     QMessageBox box(parent);

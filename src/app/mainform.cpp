@@ -471,7 +471,7 @@ void MainForm::discoveryReply(quint8 number, quint8 digits)
     tell(QStringLiteral("找到  %1 号设备~！").arg(number), Dialogs::Icon::Information);
 }
 
-void MainForm::readBackReply(const std::array<DecodedChannel, kChannels> &rows)
+void MainForm::readBackReply(const std::array<DecodedChannel, kChannels> &rows, const QByteArray &)
 {
     for (int i = 0; i < kChannels; ++i) {
         const ChannelTexts &t = rows[i].texts;

@@ -8,8 +8,9 @@
 #include "app/dialogs.h"
 #include "app/widgets.h"
 #include "channels/smartsetting.h"
-#include "link/receiver.h"
-#include "link/recordpoller.h"
+#include "session/messages.h"
+#include "session/receiver.h"
+#include "session/recordpoller.h"
 #include "link/serialcontrol.h"
 
 #include <QComboBox>
@@ -84,7 +85,7 @@ protected:
 private:
     // ReceiverSink
     void discoveryReply(quint8 number, quint8 digits) override;
-    void readBackReply(const std::array<DecodedChannel, kChannels> &rows) override;
+    void readBackReply(const std::array<DecodedChannel, kChannels> &rows, const QByteArray &blocks) override;
     void rawValueReply(const std::array<int, kChannels> &raw) override;
 
     void buildControls();
@@ -134,12 +135,6 @@ private:
 
 // Texts of the window's own messages.
 namespace msg {
-inline const QString NoPort = QStringLiteral("没有可以使用的通讯端口");
-inline const QString OpenError = QStringLiteral("端口打开错误~!");
-inline const QString DownloadError = QStringLiteral("设置错误，请检查 设置数据是否正确？");
-inline const QString SmartError = QStringLiteral("设置错误，请检查是否有 有效原始值？设置数据是否正确？");
-inline const QString NotOpen = QStringLiteral("通讯端口没有打开，命令没有发送。");
-inline const QString WriteFailed = QStringLiteral("命令发送失败，通讯端口可能已断开。");
 inline const QString PortLost = QStringLiteral("通讯端口已断开。请检查连接线，然后点击“打开串口”重新连接。");
 inline const QString SaveFailed = QStringLiteral("配置文件保存失败，原文件未改动。");
 inline const QString LoadFailed = QStringLiteral("无法打开配置文件，参数表未改动。");

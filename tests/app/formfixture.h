@@ -1,9 +1,9 @@
 #pragma once
 // A loaded main window on the fake serial control, with scripted dialogs.
 
-#include "app/dialogs.h"
+#include "support/scripteddialogs.h"
 #include "app/mainform.h"
-#include "link/fakeserialcontrol.h"
+#include "support/fakeserialcontrol.h"
 
 #include <QComboBox>
 #include <QLineEdit>

@@ -5,7 +5,7 @@
 
 #include "support/pty.h"
 
-#include "app/dialogs.h"
+#include "support/scripteddialogs.h"
 #include "app/mainform.h"
 #include "link/qtserialcontrol.h"
 

@@ -3,7 +3,7 @@
 #include "formfixture.h"
 
 #include "app/widgets.h"
-#include "link/fakeserialcontrol.h"
+#include "support/fakeserialcontrol.h"
 
 #include <QApplication>
 #include <QClipboard>

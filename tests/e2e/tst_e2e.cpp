@@ -3,11 +3,11 @@
 
 #include "simprocess.h"
 
-#include "app/dialogs.h"
+#include "support/scripteddialogs.h"
 #include "app/mainform.h"
 #include "app/widgets.h"
 #include "link/qtserialcontrol.h"
-#include "link/recordpoller.h"
+#include "session/recordpoller.h"
 
 #include <QElapsedTimer>
 #include <QSet>

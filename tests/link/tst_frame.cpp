@@ -1,8 +1,8 @@
 // Command frames as they go out; replies as the receiver checks and hands them on.
 
-#include "link/fakeserialcontrol.h"
+#include "support/fakeserialcontrol.h"
 #include "link/frame.h"
-#include "link/receiver.h"
+#include "session/receiver.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -22,9 +22,11 @@ struct RecordingSink : ReceiverSink
     {
         calls << QStringLiteral("discovery %1 %2").arg(number).arg(digits);
     }
-    void readBackReply(const std::array<DecodedChannel, kChannels> &r) override
+    QByteArray blocks;
+    void readBackReply(const std::array<DecodedChannel, kChannels> &r, const QByteArray &b) override
     {
         rows = r;
+        blocks = b;
         calls << QStringLiteral("read back");
     }
     void rawValueReply(const std::array<int, kChannels> &raw) override

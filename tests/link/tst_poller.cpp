@@ -1,8 +1,8 @@
 // Feedback records and the two-tick rule; port numbers to device paths.
 
-#include "link/fakeserialcontrol.h"
+#include "support/fakeserialcontrol.h"
 #include "link/portmap.h"
-#include "link/recordpoller.h"
+#include "session/recordpoller.h"
 
 #include <QTest>
 

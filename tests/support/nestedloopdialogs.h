@@ -4,7 +4,7 @@
 // they do under a real box. The box closes once releaseWhen() holds (checked
 // every few milliseconds, at most 10 s).
 
-#include "app/dialogs.h"
+#include "support/scripteddialogs.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>

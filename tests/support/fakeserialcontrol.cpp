@@ -1,4 +1,4 @@
-#include "link/fakeserialcontrol.h"
+#include "support/fakeserialcontrol.h"
 
 namespace vorn {
 

@@ -1,4 +1,4 @@
-#include "link/recordpoller.h"
+#include "link/record.h"
 
 namespace vorn {
 
@@ -25,23 +25,16 @@ std::optional<QString> parseFeedbackRecord(const QByteArray &buf, int n)
     return s;
 }
 
-FeedbackPoller::Tick FeedbackPoller::tick(SerialControl &port, QString *text)
+QString recordFlaw(const QByteArray &buf, int n)
 {
-    const int n = port.inBufferCount();
-    if (n <= 0)
-        return Tick::Idle;
-    if (n != m_lastInCount) {
-        m_lastInCount = n;
-        return Tick::Noted;
-    }
-    const auto record = parseFeedbackRecord(port.input(), n);
-    port.clearInput();
-    m_lastInCount = 0;
-    if (!record)
-        return Tick::Discarded;
-    if (text)
-        *text = *record;
-    return Tick::Taken;
+    n = qMin(n, int(buf.size()));
+    if (n < 3)
+        return QStringLiteral("too short: %1 bytes").arg(n);
+    if (buf[0] != 'N')
+        return QStringLiteral("does not start with \"N\"");
+    if (buf[n - 2] != '\r' || buf[n - 1] != '\n')
+        return QStringLiteral("does not end with CR LF");
+    return {};
 }
 
 }  // namespace vorn

@@ -1,0 +1,57 @@
+#pragma once
+// Replies from the device: the checks a reply frame must pass, and what its
+// payload carries. Plain functions on bytes.
+//
+//   02 | len hi | len lo | EE | (any) | code | payload... | xor | 03
+//
+// The frame's length field must equal the number of bytes looked at. A frame
+// longer than its code needs is read for the bytes the code uses; one too
+// short for them is dropped.
+
+#include "channels/channeltable.h"
+
+#include <QByteArray>
+#include <QString>
+#include <array>
+
+namespace vorn {
+
+enum class ReceiveOutcome {
+    OtherEvent,       // not a receive event
+    TooShort,         // 8 bytes or fewer
+    BadFrame,         // start, end, marker, length field or check byte wrong
+    UnknownCode,      // a valid frame with a code the program has no use for
+    TooShortForCode,  // a known code in a frame too short for its payload
+    Discovery,
+    ReadBack,
+    RawValues,
+};
+
+// What became of a reply, and why when it was dropped.
+struct ReplyVerdict
+{
+    ReceiveOutcome outcome = ReceiveOutcome::OtherEvent;
+    // Empty when the reply is taken; otherwise, e.g. "check byte expected
+    // 0xCD got 0x21", "length field 28 but 56 bytes waiting".
+    QString reason;
+    bool taken() const
+    {
+        return outcome == ReceiveOutcome::Discovery || outcome == ReceiveOutcome::ReadBack
+            || outcome == ReceiveOutcome::RawValues;
+    }
+};
+
+// Judges the first n bytes of buf as one reply; bytes beyond n are not looked
+// at.
+ReplyVerdict judgeReply(const QByteArray &buf, int n);
+inline ReceiveOutcome classifyReply(const QByteArray &buf, int n) { return judgeReply(buf, n).outcome; }
+
+// Payloads of replies that judgeReply() took (buf holds the whole frame).
+struct Discovery { quint8 number; quint8 digits; };
+Discovery decodeDiscovery(const QByteArray &buf);
+// The ten channel blocks as they came (100 bytes) and decoded.
+QByteArray readBackBlocks(const QByteArray &buf);
+std::array<DecodedChannel, kChannels> decodeReadBack(const QByteArray &buf);
+std::array<int, kChannels> decodeRawValues(const QByteArray &buf);
+
+}  // namespace vorn

@@ -1,0 +1,297 @@
+#include "session/devicesession.h"
+
+#include "control/requests.h"
+#include "link/frame.h"
+#include "link/portmap.h"
+#include "session/messages.h"
+
+namespace vorn {
+
+Q_LOGGING_CATEGORY(lcLine, "vornrt8.line", QtInfoMsg)
+
+DeviceSession::DeviceSession(SerialControl *port, QObject *parent)
+    : QObject(parent), m_port(port), m_pollTimer(new QTimer(this))
+{
+    m_pollTimer->setObjectName(QStringLiteral("GetRsTimer"));
+    m_pollTimer->setInterval(kPollIntervalMs);
+    connect(m_pollTimer, &QTimer::timeout, this, &DeviceSession::onPollTick);
+    connect(m_port, &SerialControl::onComm, this, &DeviceSession::onComm);
+    connect(m_port, &SerialControl::portLost, this, &DeviceSession::onPortLost);
+}
+
+DeviceSession::~DeviceSession()
+{
+    if (m_port->isOpen())
+        m_port->close();
+}
+
+// ---------------------------------------------------------------- the line
+
+int DeviceSession::searchPorts()
+{
+    // A port that does not exist, is held by another program or has no
+    // device behind it (an input/output error) is passed over; one this user
+    // may not open is passed over too, but remembered, so that a search that
+    // finds nothing can say why.
+    QStringList denied;
+    for (int p = kFirstPort; p <= kLastPort; ++p) {
+        m_port->setCommPort(p);
+        const int r = m_port->open();
+        const auto why = m_port->lastFailure();
+        if (why == SerialControl::OpenFailure::PermissionDenied)
+            denied.append(permissionAdvice(m_port->devicePath(p), m_port->errorText()));
+        if (r == SerialControl::kErrNoSuchPort || r == SerialControl::kErrPortInUse
+            || why == SerialControl::OpenFailure::NoDevice) {
+            m_port->close();
+            continue;
+        }
+        return p;
+    }
+    refuse(msg::NoPort, denied.join(QLatin1String("\n\n")));
+    return 0;
+}
+
+bool DeviceSession::openPort(const QString &text)
+{
+    if (m_port->isOpen()) {
+        m_port->close();
+        emit portClosed();
+    }
+    const auto number = readStrictByte(text);
+    if (!number || *number < kFirstPort || *number > kLastPort) {
+        refuse(msg::OpenError, QStringLiteral("“%1”不是 1 到 16 之间的端口号。").arg(text));
+        return false;
+    }
+    m_port->setCommPort(*number);
+    m_port->setSettings(QStringLiteral("38400,n,8,1"));
+    m_port->setOutBufferSize(2048);
+    if (m_port->open() != SerialControl::kOpened) {
+        const QString path = m_port->devicePath(*number);
+        QString detail;
+        if (m_port->lastFailure() == SerialControl::OpenFailure::PermissionDenied)
+            detail = permissionAdvice(path, m_port->errorText());
+        else if (path.isEmpty())
+            detail = m_port->errorText();
+        else
+            detail = QStringLiteral("%1：%2").arg(path, m_port->errorText());
+        refuse(msg::OpenError, detail);
+        return false;
+    }
+    m_lostTold = false;
+    emit portOpened(*number, m_port->devicePath(*number));
+    return true;
+}
+
+void DeviceSession::close()
+{
+    m_pollTimer->stop();
+    if (m_port->isOpen()) {
+        m_port->close();
+        emit portClosed();
+    }
+}
+
+void DeviceSession::onPortLost(const QString &reason)
+{
+    if (m_lostTold)
+        return;
+    m_lostTold = true;
+    qCWarning(lcLine, "line lost: %s", qUtf8Printable(reason));
+    emit portLost(reason);
+}
+
+// ---------------------------------------------------------------- sending
+
+void DeviceSession::refuse(const QString &text, const QString &detail, bool badField)
+{
+    emit refused(Refusal{text, detail, badField});
+}
+
+QByteArray DeviceSession::frame(quint8 code, const QByteArray &payload) const
+{
+    return buildFrame(m_ledId, code, payload);
+}
+
+bool DeviceSession::send(const QByteArray &f, const QString &failText)
+{
+    // Requests with a message of their own (download, smart setting) give it
+    // with the reason as detail; the others say what went wrong.
+    if (!m_port->isOpen()) {
+        refuse(failText.isEmpty() ? msg::NotOpen : failText, failText.isEmpty() ? QString() : msg::NotOpen);
+        return false;
+    }
+    if (!m_port->output(f)) {
+        refuse(failText.isEmpty() ? msg::WriteFailed : failText, m_port->errorText());
+        return false;
+    }
+    emit frameSent(f);
+    return true;
+}
+
+bool DeviceSession::connectionTest()
+{
+    if (!send(frame(cmd::Discover, QByteArray(1, char(m_ledId)))))
+        return false;
+    m_port->setRThreshold(kDiscoveryReplyLength);
+    m_port->clearInput();
+    return true;
+}
+
+bool DeviceSession::renumber(const QString &digitCount)
+{
+    const Payload p = changeNumberPayload(m_ledId, digitCount);
+    if (!p.ok()) {
+        refuse(p.error, {}, true);
+        return false;
+    }
+    return send(buildFrame(kBroadcast, cmd::SetNumber, p.bytes));
+}
+
+bool DeviceSession::download(const ChannelTable &table)
+{
+    int bad = -1;
+    const auto payload = encodeTable(table, &bad);
+    if (!payload) {
+        refuse(msg::DownloadError, QStringLiteral("%1# 通道的参数无效，没有发送任何数据。").arg(bad));
+        return false;
+    }
+    return send(frame(cmd::Download, *payload), msg::DownloadError);
+}
+
+bool DeviceSession::readBack()
+{
+    if (!send(frame(cmd::ReadBack, QByteArray(1, '\0'))))
+        return false;
+    m_pollTimer->stop();
+    m_port->setRThreshold(kReadBackReplyLength);
+    m_port->clearInput();
+    return true;
+}
+
+bool DeviceSession::setFeedback(FeedbackMode mode)
+{
+    if (!send(frame(cmd::Feedback, QByteArray(1, char(int(mode))))))
+        return false;
+    m_port->clearInput();
+    m_mode = mode;
+    switch (mode) {
+    case FeedbackMode::Target:
+        m_port->setRThreshold(0);
+        m_pollTimer->start();
+        break;
+    case FeedbackMode::Raw:
+        m_pollTimer->stop();
+        m_port->setRThreshold(kRawReplyLength);
+        break;
+    case FeedbackMode::Off:
+        m_port->setRThreshold(0);
+        m_pollTimer->stop();
+        break;
+    }
+    return true;
+}
+
+void DeviceSession::armCapture(int point, int channel)
+{
+    m_capture.arm(point, channel);
+}
+
+bool DeviceSession::smartSetting(int channel, const ChannelTexts &row)
+{
+    const qint32 low = m_capture.lowRaw[channel], high = m_capture.highRaw[channel];
+    const auto payload = smartSettingPayload(channel, low, high, row);
+    if (!payload) {
+        refuse(msg::SmartError,
+               QStringLiteral("%1# 通道：低点原始值 %2，高点原始值 %3。").arg(channel).arg(low).arg(high));
+        return false;
+    }
+    return send(frame(cmd::SmartSet, *payload), msg::SmartError);
+}
+
+bool DeviceSession::setDisplayMode(int mode)
+{
+    return send(frame(cmd::DisplayMode, QByteArray(1, char(mode))));
+}
+
+bool DeviceSession::showNumber(const QString &start, const QString &displayPort, const QString &count,
+                               const QString &number)
+{
+    const Payload p = showNumberPayload(start, displayPort, count, number);
+    if (!p.ok()) {
+        refuse(p.error, {}, true);
+        return false;
+    }
+    return send(frame(cmd::ShowNumber, p.bytes));
+}
+
+bool DeviceSession::showCode(const QString &start, const QString &displayPort, const QString &code0,
+                             const QString &code1)
+{
+    const Payload p = showCodePayload(start, displayPort, code0, code1);
+    if (!p.ok()) {
+        refuse(p.error, {}, true);
+        return false;
+    }
+    return send(frame(cmd::ShowCode, p.bytes));
+}
+
+bool DeviceSession::setPower(bool on)
+{
+    return send(frame(cmd::Power, QByteArray(1, on ? '\x01' : '\x00')));
+}
+
+bool DeviceSession::setClock(const QDateTime &localTime)
+{
+    return send(frame(cmd::Clock, clockPayload(localTime)));
+}
+
+// ---------------------------------------------------------------- receiving
+
+void DeviceSession::onComm()
+{
+    handleReceiveEvent(*m_port, *this, [this](const QByteArray &bytes, const ReplyVerdict &verdict) {
+        if (!verdict.taken())
+            qCInfo(lcLine, "reply dropped (%s): %s", qUtf8Printable(verdict.reason),
+                   bytes.toHex(' ').constData());
+        emit replyReceived(bytes, verdict);
+    });
+}
+
+void DeviceSession::discoveryReply(quint8 number, quint8 digits)
+{
+    m_ledId = number;
+    emit discovered(number, digits);
+}
+
+void DeviceSession::readBackReply(const std::array<DecodedChannel, kChannels> &rows, const QByteArray &blocks)
+{
+    emit tableRead(rows, blocks);
+}
+
+void DeviceSession::rawValueReply(const std::array<int, kChannels> &raw)
+{
+    m_capture.apply(raw);
+    emit rawValues(raw);
+}
+
+void DeviceSession::onPollTick()
+{
+    QString text;
+    QByteArray bytes;
+    switch (m_poller.tick(*m_port, &text, &bytes)) {
+    case FeedbackPoller::Tick::Taken:
+        emit recordReceived(bytes, true, {});
+        emit targetRecord(text);
+        break;
+    case FeedbackPoller::Tick::Discarded: {
+        const QString why = recordFlaw(bytes, int(bytes.size()));
+        qCInfo(lcLine, "record discarded (%s): %s", qUtf8Printable(why), bytes.toHex(' ').constData());
+        emit recordReceived(bytes, false, why);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+}  // namespace vorn

@@ -1,0 +1,138 @@
+#pragma once
+// The device session: one serial line to one device number, and every rule of
+// talking to the device over it. It searches and opens the port, holds the
+// device number, builds and sends each request, sets the receive threshold and
+// empties the input in the order each request needs, receives replies, polls
+// feedback records, keeps the feedback mode and the smart-setting capture, and
+// notices a lost line. Front ends (the window, rt8ctl) call its operations and
+// show what it reports; every frame in and out passes through here.
+
+#include "channels/channeltable.h"
+#include "channels/smartsetting.h"
+#include "link/reply.h"
+#include "link/serialcontrol.h"
+#include "session/receiver.h"
+#include "session/recordpoller.h"
+
+#include <QDateTime>
+#include <QLoggingCategory>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <array>
+
+namespace vorn {
+
+Q_DECLARE_LOGGING_CATEGORY(lcLine)
+
+// What the device streams; the number is the request's payload byte.
+enum class FeedbackMode { Target = 0, Raw = 1, Off = 2 };
+
+// A request that was not sent, or a port that did not open: the message and
+// its detail, as the operator is to read them.
+struct Refusal
+{
+    QString text;
+    QString detail;
+    // A field the operator can correct (shown with a warning sign).
+    bool badField = false;
+};
+
+class DeviceSession : public QObject, private ReceiverSink
+{
+    Q_OBJECT
+public:
+    // The session does not own the port.
+    explicit DeviceSession(SerialControl *port, QObject *parent = nullptr);
+    ~DeviceSession() override;
+
+    SerialControl *port() const { return m_port; }
+
+    // ---- the line
+    // Tries ports 1 to 16 in turn; the first that opens (or fails for a
+    // reason other than not existing, being in use, being refused to this
+    // user, or having no device behind it) is the one. Returns its number,
+    // left open, or 0 after refusing with "没有可以使用的通讯端口" (with the
+    // reason for any port refused to this user).
+    int searchPorts();
+    // Closes the port if open, then opens the port named by text ("1" to
+    // "16") at 38400,n,8,1. False (and a refusal) when it does not open.
+    bool openPort(const QString &text);
+    bool openPort(int number) { return openPort(QString::number(number)); }
+    // Closes the port and stops polling.
+    void close();
+    bool isOpen() const { return m_port->isOpen(); }
+    int portNumber() const { return m_port->commPort(); }
+    QString devicePath(int number) const { return m_port->devicePath(number); }
+
+    // ---- state
+    quint8 ledId() const { return m_ledId; }
+    void setLedId(quint8 number) { m_ledId = number; }
+    FeedbackMode feedbackMode() const { return m_mode; }
+    const CaptureState &capture() const { return m_capture; }
+    int lastInCount() const { return m_poller.lastInCount(); }
+    QTimer *pollTimer() const { return m_pollTimer; }
+
+    // ---- requests: each sends one frame to the device number (the
+    // renumbering to 255) and returns true, or refuses, sending nothing.
+    bool connectionTest();
+    // The current device number becomes the device's number.
+    bool renumber(const QString &digitCount);
+    bool download(const ChannelTable &table);
+    bool readBack();
+    bool setFeedback(FeedbackMode mode);
+    // Arms the capture of the low (CaptureState::kLow) or high point of a
+    // channel from the next raw-value reply. Sends nothing.
+    void armCapture(int point, int channel);
+    bool smartSetting(int channel, const ChannelTexts &row);
+    bool setDisplayMode(int mode);
+    bool showNumber(const QString &start, const QString &displayPort, const QString &count, const QString &number);
+    bool showCode(const QString &start, const QString &displayPort, const QString &code0, const QString &code1);
+    bool setPower(bool on);
+    bool setClock(const QDateTime &localTime);
+
+signals:
+    // Replies and records taken.
+    void discovered(quint8 number, quint8 digits);
+    void tableRead(const std::array<vorn::DecodedChannel, vorn::kChannels> &rows, const QByteArray &blocks);
+    void rawValues(const std::array<int, vorn::kChannels> &raw);
+    void targetRecord(const QString &text);
+    // Every frame written, every receive event's bytes with what became of
+    // them, every record looked at (taken, or discarded with why).
+    void frameSent(const QByteArray &frame);
+    void replyReceived(const QByteArray &bytes, const vorn::ReplyVerdict &verdict);
+    void recordReceived(const QByteArray &bytes, bool taken, const QString &why);
+    // The line.
+    void portOpened(int number, const QString &path);
+    void portClosed();
+    // The open line failed underneath (adapter pulled); told once per opening.
+    void portLost(const QString &reason);
+    // A request not sent, a port not opened.
+    void refused(const vorn::Refusal &why);
+
+private:
+    // ReceiverSink
+    void discoveryReply(quint8 number, quint8 digits) override;
+    void readBackReply(const std::array<DecodedChannel, kChannels> &rows, const QByteArray &blocks) override;
+    void rawValueReply(const std::array<int, kChannels> &raw) override;
+
+    void onComm();
+    void onPollTick();
+    void onPortLost(const QString &reason);
+    bool send(const QByteArray &frame, const QString &failText = {});
+    QByteArray frame(quint8 code, const QByteArray &payload) const;
+    void refuse(const QString &text, const QString &detail = {}, bool badField = false);
+
+    SerialControl *m_port;
+    QTimer *m_pollTimer;
+    quint8 m_ledId = 255;
+    FeedbackMode m_mode = FeedbackMode::Off;
+    FeedbackPoller m_poller;
+    CaptureState m_capture;
+    bool m_lostTold = false;
+};
+
+}  // namespace vorn
+
+Q_DECLARE_METATYPE(vorn::Refusal)
+Q_DECLARE_METATYPE(vorn::ReplyVerdict)

@@ -1,0 +1,28 @@
+#pragma once
+// The feedback record poller: while the device streams target values it sends
+// text records. Every 200 ms the session calls tick(); a record is taken once
+// two ticks in a row see the same number of waiting bytes, and the input is
+// emptied.
+
+#include "link/record.h"
+#include "link/serialcontrol.h"
+
+#include <QString>
+
+namespace vorn {
+
+class FeedbackPoller
+{
+public:
+    enum class Tick { Idle, Noted, Taken, Discarded };
+    // One timer tick. On Taken, *text holds what to show; on Taken and
+    // Discarded, *bytes what was taken from the input.
+    Tick tick(SerialControl &port, QString *text, QByteArray *bytes = nullptr);
+    int lastInCount() const { return m_lastInCount; }
+    void reset() { m_lastInCount = 0; }
+
+private:
+    int m_lastInCount = 0;
+};
+
+}  // namespace vorn

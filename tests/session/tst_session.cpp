@@ -1,0 +1,339 @@
+// The device session on the fake serial control: each request's frame and the
+// receive settings it leaves, refusals, replies and records with what became
+// of them, and the line.
+
+#include "support/fakeserialcontrol.h"
+
+#include "link/frame.h"
+#include "session/devicesession.h"
+#include "session/messages.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <functional>
+
+using namespace vorn;
+
+namespace {
+
+QByteArray hex(const char *text) { return QByteArray::fromHex(QByteArray(text)); }
+
+using Request = std::function<bool(DeviceSession &)>;
+
+struct Rig
+{
+    FakeSerialControl port;
+    DeviceSession session{&port};
+    QList<Refusal> refusals;
+    QList<QByteArray> sent;
+    explicit Rig(bool open = true)
+    {
+        port.setPortResult(1, open ? 0 : 8002);
+        QObject::connect(&session, &DeviceSession::refused, [this](const Refusal &r) { refusals.append(r); });
+        QObject::connect(&session, &DeviceSession::frameSent, [this](const QByteArray &f) { sent.append(f); });
+        if (open)
+            session.openPort(1);
+    }
+};
+
+QMap<QString, Request> requests()
+{
+    const QDateTime clock(QDate(2026, 12, 6), QTime(8, 15, 27));
+    return {
+        {"connection test", [](DeviceSession &s) { return s.connectionTest(); }},
+        {"renumber", [](DeviceSession &s) { return s.renumber(QStringLiteral("40")); }},
+        {"download", [](DeviceSession &s) { return s.download(startTable()); }},
+        {"read back", [](DeviceSession &s) { return s.readBack(); }},
+        {"target values", [](DeviceSession &s) { return s.setFeedback(FeedbackMode::Target); }},
+        {"raw values", [](DeviceSession &s) { return s.setFeedback(FeedbackMode::Raw); }},
+        {"feedback off", [](DeviceSession &s) { return s.setFeedback(FeedbackMode::Off); }},
+        {"smart setting", [](DeviceSession &s) {
+             s.armCapture(CaptureState::kLow, 0);
+             return s.smartSetting(0, startTexts());
+         }},
+        {"display mode 1", [](DeviceSession &s) { return s.setDisplayMode(1); }},
+        {"show number", [](DeviceSession &s) { return s.showNumber("46", "1", "4", "12345"); }},
+        {"show code", [](DeviceSession &s) { return s.showCode("46", "1", "1", "1"); }},
+        {"power on", [](DeviceSession &s) { return s.setPower(true); }},
+        {"power off", [](DeviceSession &s) { return s.setPower(false); }},
+        {"clock", [clock](DeviceSession &s) { return s.setClock(clock); }},
+    };
+}
+
+const QByteArray kDiscoveryReply = hex("02000AEE00210C04CD03");
+
+}  // namespace
+
+class SessionTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void requestFrameAndSettings_data();
+    void requestFrameAndSettings();
+    void refusedWhenClosedOrFailing_data();
+    void refusedWhenClosedOrFailing();
+    void badFieldsSendNothing_data();
+    void badFieldsSendNothing();
+    void repliesAndWhatBecameOfThem_data();
+    void repliesAndWhatBecameOfThem();
+    void recordsTakenAndDiscarded();
+    void captureFromTheNextRawReply();
+    void lineOpenedAndLostOncePerOpening();
+};
+
+void SessionTest::requestFrameAndSettings_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<int>("ledId");
+    QTest::addColumn<bool>("streamingTargets");   // the poller runs before the request
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<int>("threshold");           // after; -1 unchanged (0)
+    QTest::addColumn<bool>("pollerAfter");
+    QTest::addColumn<bool>("inputEmptied");
+    QTest::addColumn<int>("mode");                // FeedbackMode after
+    const int off = int(FeedbackMode::Off), target = int(FeedbackMode::Target), raw = int(FeedbackMode::Raw);
+    QTest::newRow("connection test") << "connection test" << 255 << false << hex("020009FFEE21FFC603") << 10
+                                     << false << true << off;
+    QTest::newRow("connection test while targets stream")
+        << "connection test" << 255 << true << hex("020009FFEE21FFC603") << 10 << true << true << target;
+    QTest::newRow("renumber goes to 255") << "renumber" << 5 << false << hex("02000AFFEE940528A203") << -1 << false
+                                          << false << off;
+    QTest::newRow("download") << "download" << 255 << false
+                              << hex("02006CFFEE31" + QByteArray("000003E80100000003E8").repeated(10) + "4C03")
+                              << -1 << false << false << off;
+    QTest::newRow("read back stops the poller") << "read back" << 255 << true << hex("020009FFEE32002A03") << 108
+                                                << false << true << target;
+    QTest::newRow("target values") << "target values" << 1 << false << hex("02000901EE4000A603") << 0 << true
+                                   << true << target;
+    QTest::newRow("raw values") << "raw values" << 1 << true << hex("02000901EE4001A703") << 28 << false << true
+                                << raw;
+    QTest::newRow("feedback off") << "feedback off" << 1 << true << hex("02000901EE4002A403") << 0 << false << true
+                                  << off;
+    QTest::newRow("display mode") << "display mode 1" << 1 << false << hex("02000901EE4101A603") << -1 << false
+                                  << false << off;
+    QTest::newRow("show number") << "show number" << 255 << false << hex("02000EFFEE232E010102030417 03")
+                                 << -1 << false << false << off;
+    QTest::newRow("show code") << "show code" << 255 << false << hex("02000CFFEE242E01010116 03") << -1 << false
+                               << false << off;
+    QTest::newRow("power on") << "power on" << 1 << false << hex("02000901EE1201F503") << -1 << false << false
+                              << off;
+    QTest::newRow("power off") << "power off" << 1 << false << hex("02000901EE1200F403") << -1 << false << false
+                               << off;
+    QTest::newRow("clock") << "clock" << 1 << false << hex("02000E01EE201A0C06080F1BCD03") << -1 << false
+                           << false << off;
+}
+
+void SessionTest::requestFrameAndSettings()
+{
+    QFETCH(QString, request);
+    QFETCH(int, ledId);
+    QFETCH(bool, streamingTargets);
+    QFETCH(QByteArray, frame);
+    QFETCH(int, threshold);
+    QFETCH(bool, pollerAfter);
+    QFETCH(bool, inputEmptied);
+    QFETCH(int, mode);
+    Rig r;
+    r.session.setLedId(quint8(ledId));
+    if (streamingTargets)
+        QVERIFY(r.session.setFeedback(FeedbackMode::Target));
+    r.port.written.clear();
+    r.sent.clear();
+    r.port.inject("waiting");
+    QVERIFY(requests()[request](r.session));
+    QCOMPARE(r.port.written, QList<QByteArray>{frame});
+    QCOMPARE(r.sent, QList<QByteArray>{frame});
+    QCOMPARE(r.port.rThreshold(), threshold < 0 ? 0 : threshold);
+    QCOMPARE(r.session.pollTimer()->isActive(), pollerAfter);
+    QCOMPARE(r.port.inBufferCount(), inputEmptied ? 0 : 7);
+    QCOMPARE(int(r.session.feedbackMode()), mode);
+    QVERIFY(r.refusals.isEmpty());
+}
+
+void SessionTest::refusedWhenClosedOrFailing_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<bool>("open");   // false: closed; true: open but writes fail
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("detail");
+    for (const QString &name : requests().keys()) {
+        const bool own = name == QLatin1String("download") || name == QLatin1String("smart setting");
+        const QString ownText = name == QLatin1String("download") ? msg::DownloadError : msg::SmartError;
+        QTest::addRow("%s, closed", qPrintable(name))
+            << name << false << (own ? ownText : msg::NotOpen) << (own ? msg::NotOpen : QString());
+        QTest::addRow("%s, write fails", qPrintable(name))
+            << name << true << (own ? ownText : msg::WriteFailed) << QStringLiteral("write failed");
+    }
+}
+
+void SessionTest::refusedWhenClosedOrFailing()
+{
+    QFETCH(QString, request);
+    QFETCH(bool, open);
+    QFETCH(QString, text);
+    QFETCH(QString, detail);
+    Rig r(open);
+    r.port.setFailWrites(true);
+    // A valid pair of readings, so that smart setting fails on the line only.
+    r.session.armCapture(CaptureState::kLow, 0);
+    r.port.setRThreshold(28);
+    QByteArray payload;
+    for (int v : {1000, 0, 0, 0, 0, 0, 0, 0, 0, 0})
+        payload += char(v >> 8), payload += char(v & 0xFF);
+    r.port.inject(buildReply(0x40, payload));
+    r.session.armCapture(CaptureState::kHigh, 0);
+    payload[0] = char(5000 >> 8), payload[1] = char(5000 & 0xFF);
+    r.port.inject(buildReply(0x40, payload));
+    r.port.setRThreshold(0);
+    QVERIFY(!requests()[request](r.session));
+    QCOMPARE(r.port.written.size(), 0);
+    QVERIFY(r.sent.isEmpty());
+    QCOMPARE(r.refusals.size(), 1);
+    QCOMPARE(r.refusals.first().text, text);
+    QCOMPARE(r.refusals.first().detail, detail);
+    QCOMPARE(r.port.rThreshold(), 0);
+    QVERIFY(!r.session.pollTimer()->isActive());
+    QCOMPARE(r.session.feedbackMode(), FeedbackMode::Off);
+}
+
+void SessionTest::badFieldsSendNothing_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("inText");
+    QTest::newRow("digit count") << "renumber" << QStringLiteral("显示位数");
+    QTest::newRow("start position") << "number" << QStringLiteral("位置起点");
+    QTest::newRow("code byte") << "code" << QStringLiteral("第2个编码");
+    QTest::newRow("table field") << "download" << QStringLiteral("3#");
+    QTest::newRow("no readings") << "smart" << QStringLiteral("低点原始值 0，高点原始值 0");
+}
+
+void SessionTest::badFieldsSendNothing()
+{
+    QFETCH(QString, what);
+    QFETCH(QString, inText);
+    Rig r;
+    ChannelTable t = startTable();
+    t[3].upper = QStringLiteral("-1");
+    if (what == QLatin1String("renumber"))
+        QVERIFY(!r.session.renumber(QStringLiteral("256")));
+    else if (what == QLatin1String("number"))
+        QVERIFY(!r.session.showNumber(QStringLiteral("x"), "1", "4", "12345"));
+    else if (what == QLatin1String("code"))
+        QVERIFY(!r.session.showCode("46", "1", "1", QStringLiteral("300")));
+    else if (what == QLatin1String("download"))
+        QVERIFY(!r.session.download(t));
+    else
+        QVERIFY(!r.session.smartSetting(4, startTexts()));
+    QVERIFY(r.port.written.isEmpty());
+    QCOMPARE(r.refusals.size(), 1);
+    const Refusal why = r.refusals.first();
+    QVERIFY2((why.text + why.detail).contains(inText), qPrintable(why.text + " / " + why.detail));
+}
+
+void SessionTest::repliesAndWhatBecameOfThem_data()
+{
+    QTest::addColumn<int>("threshold");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("taken");
+    QTest::addColumn<QString>("reason");
+    const QByteArray raw = buildReply(0x40, QByteArray(20, '\x01'));
+    QByteArray badCheck = kDiscoveryReply;
+    badCheck[8] = 0x21;
+    QTest::newRow("discovery") << 10 << kDiscoveryReply << true << QString();
+    QTest::newRow("check byte") << 10 << badCheck << false << "check byte expected 0xCD got 0x21";
+    QTest::newRow("two glued") << 56 << raw + raw << false << "length field 28 but 56 bytes waiting";
+    QTest::newRow("unknown code") << 9 << buildReply(0x55, QByteArray(1, '\0')) << false << "unknown code 0x55";
+    QTest::newRow("too short for its code") << 10 << buildReply(0x40, QByteArray(2, '\0')) << false
+                                            << "code 0x40 needs 28 bytes, the frame has 10";
+    QTest::newRow("start byte") << 10 << QByteArray(1, '\x05') + kDiscoveryReply.mid(1) << false
+                                << "start byte 0x05, not 0x02";
+}
+
+void SessionTest::repliesAndWhatBecameOfThem()
+{
+    QFETCH(int, threshold);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, taken);
+    QFETCH(QString, reason);
+    Rig r;
+    QSignalSpy seen(&r.session, &DeviceSession::replyReceived);
+    QSignalSpy found(&r.session, &DeviceSession::discovered);
+    r.port.setRThreshold(threshold);
+    r.port.inject(bytes);
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(seen.first().at(0).toByteArray(), bytes);
+    const auto verdict = seen.first().at(1).value<ReplyVerdict>();
+    QCOMPARE(verdict.taken(), taken);
+    QCOMPARE(verdict.reason, reason);
+    QCOMPARE(r.port.inBufferCount(), 0);
+    QCOMPARE(found.size(), bytes == kDiscoveryReply ? 1 : 0);
+    QCOMPARE(r.session.ledId(), quint8(bytes == kDiscoveryReply ? 12 : 255));
+}
+
+void SessionTest::recordsTakenAndDiscarded()
+{
+    Rig r;
+    QVERIFY(r.session.setFeedback(FeedbackMode::Target));
+    QSignalSpy records(&r.session, &DeviceSession::recordReceived);
+    QSignalSpy shown(&r.session, &DeviceSession::targetRecord);
+    r.port.inject("N12,-3,450\r\n");
+    QTRY_COMPARE(records.size(), 1);
+    QCOMPARE(records.first().at(1).toBool(), true);
+    QCOMPARE(shown.first().first().toString(), QStringLiteral("12\r\n-3\r\n450"));
+    r.port.inject("X1,2\r\n");
+    QTRY_COMPARE(records.size(), 2);
+    QCOMPARE(records.last().at(0).toByteArray(), QByteArray("X1,2\r\n"));
+    QCOMPARE(records.last().at(1).toBool(), false);
+    QCOMPARE(records.last().at(2).toString(), QStringLiteral("does not start with \"N\""));
+    QCOMPARE(shown.size(), 1);
+}
+
+void SessionTest::captureFromTheNextRawReply()
+{
+    Rig r;
+    QVERIFY(r.session.setFeedback(FeedbackMode::Raw));
+    const auto reply = [](int ch2) {
+        QByteArray p(20, '\0');
+        p[4] = char(ch2 >> 8);
+        p[5] = char(ch2 & 0xFF);
+        return buildReply(0x40, p);
+    };
+    r.port.inject(reply(111));   // nothing armed at start
+    QCOMPARE(r.session.capture().lowRaw[0], 0);
+    r.session.armCapture(CaptureState::kLow, 2);
+    r.port.inject(reply(1000));
+    r.port.inject(reply(3000));  // disarmed: not taken
+    r.session.armCapture(CaptureState::kHigh, 2);
+    r.port.inject(reply(5000));
+    QCOMPARE(r.session.capture().lowRaw[2], 1000);
+    QCOMPARE(r.session.capture().highRaw[2], 5000);
+    QVERIFY(r.session.smartSetting(2, startTexts()));
+    QCOMPARE(r.port.written.last(), buildFrame(255, 0x30, hex("0280FA27100100000003E8")));
+}
+
+void SessionTest::lineOpenedAndLostOncePerOpening()
+{
+    FakeSerialControl port;
+    port.setPortResult(1, 8005);
+    port.setPortResult(2, 0);
+    DeviceSession session(&port);
+    QSignalSpy opened(&session, &DeviceSession::portOpened);
+    QSignalSpy lost(&session, &DeviceSession::portLost);
+    QCOMPARE(session.searchPorts(), 2);
+    QVERIFY(session.openPort(QStringLiteral("2")));
+    QCOMPARE(opened.size(), 1);
+    QCOMPARE(opened.first().at(1).toString(), QStringLiteral("/dev/fake2"));
+    port.unplug(QStringLiteral("cable pulled"));
+    QCOMPARE(lost.size(), 1);
+    QCOMPARE(lost.first().first().toString(), QStringLiteral("cable pulled"));
+    QVERIFY(session.openPort(2));
+    port.unplug();
+    QCOMPARE(lost.size(), 2);
+    QSignalSpy refused(&session, &DeviceSession::refused);
+    QVERIFY(!session.openPort(QStringLiteral("17")));
+    QCOMPARE(refused.size(), 1);
+    QCOMPARE(refused.first().first().value<Refusal>().text, msg::OpenError);
+}
+
+QTEST_GUILESS_MAIN(SessionTest)
+#include "tst_session.moc"
