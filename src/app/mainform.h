@@ -1,36 +1,26 @@
 #pragma once
-// The main window: the channel table, the feedback column, the display,
-// configuration and control frames, the lamp and the two timers. Handlers
-// read their fields, build a frame with the protocol functions and send it
-// through the serial control; replies come back through the receiver and the
-// record poller.
+// The main window: the controls (MainFormUi) and what they do. Handlers read
+// their fields and ask the device session; the window shows what the session
+// reports: replies, records, the line, refusals.
 
 #include "app/dialogs.h"
-#include "app/widgets.h"
+#include "app/mainformui.h"
 #include "channels/smartsetting.h"
+#include "session/devicesession.h"
 #include "session/messages.h"
-#include "session/receiver.h"
-#include "session/recordpoller.h"
-#include "link/serialcontrol.h"
 
-#include <QComboBox>
 #include <QDateTime>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
-#include <array>
 #include <functional>
 
 namespace vorn {
 
-class MainForm : public QWidget, private ReceiverSink
+class MainForm : public QWidget
 {
     Q_OBJECT
 public:
-    // The window does not own port or dialogs.
+    // The window does not own port or dialogs; its session works the port.
     MainForm(SerialControl *port, Dialogs *dialogs, QWidget *parent = nullptr);
     ~MainForm() override;
 
@@ -45,10 +35,11 @@ public:
     // The PC clock the time request reads; tests fix it.
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
 
-    quint8 ledId() const { return m_ledId; }
-    int lastInCount() const { return m_poller.lastInCount(); }
-    const CaptureState &capture() const { return m_capture; }
-    SerialControl *port() const { return m_port; }
+    DeviceSession *session() const { return m_session; }
+    SerialControl *port() const { return m_session->port(); }
+    quint8 ledId() const { return m_session->ledId(); }
+    int lastInCount() const { return m_session->lastInCount(); }
+    const CaptureState &capture() const { return m_session->capture(); }
 
     ChannelTexts row(int channel) const;
     ChannelTable table() const;
@@ -58,7 +49,6 @@ public:
     void SearchCommPort();
     void OpenCommPort();
     void LedIDText_LostFocus();
-    void VornMsComm_OnComm();
     void GetRsTimer_Timer();
     void GetValShapeTimer_Timer();
     void SetCommand_Click();
@@ -83,54 +73,29 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // ReceiverSink
-    void discoveryReply(quint8 number, quint8 digits) override;
-    void readBackReply(const std::array<DecodedChannel, kChannels> &rows, const QByteArray &blocks) override;
-    void rawValueReply(const std::array<int, kChannels> &raw) override;
+    void wire();
+    // What the session reports.
+    void showDiscovery(quint8 number, quint8 digits);
+    void showTable(const std::array<DecodedChannel, kChannels> &rows);
+    void showRawValues(const std::array<int, kChannels> &raw);
+    void showRecord(const QString &text);
+    void portOpened();
+    void portLost(const QString &reason);
+    void refused(const Refusal &why);
 
-    void buildControls();
+    // A click may come without the number box losing focus (a shortcut, a
+    // click from code); the number typed must still be the one used.
+    void commitNumber();
     void lightLamp();
     void setSmartButtons(bool enabled);
-    void onPortLost(const QString &reason);
     void updatePortTip();
-    // Writes one frame; on a closed port or a failed write tells the operator
-    // (with failText, or a text of its own) and returns false.
-    bool send(const QByteArray &frame, const QString &failText = {});
-    QByteArray frame(quint8 code, const QByteArray &payload);
     void tell(const QString &text, Dialogs::Icon icon = Dialogs::Icon::None, const QString &detail = {});
 
-    SerialControl *m_port;
+    MainFormUi ui;
+    DeviceSession *m_session;
     Dialogs *m_dialogs;
     std::function<QDateTime()> m_clock;
-
-    quint8 m_ledId = 255;
-    FeedbackPoller m_poller;
-    CaptureState m_capture;
-    bool m_portLostShown = false;
-
-    // Controls, by their names.
-    QGroupBox *Frame1 = nullptr;     // 参数配置 (the table)
-    QLabel *Label2 = nullptr;
-    RowLabel *Label5 = nullptr;
-    FeedbackBox *RsValText = nullptr;
-    std::array<FilteredEdit *, kChannels> LText{}, HText{}, DotText{}, KGstText{}, KGedText{};
-    std::array<QComboBox *, kChannels> KGFormulaCombo{};
-    std::array<QPushButton *, kChannels> LCommand{}, HCommand{}, OkCommand{};
-    std::array<QPushButton *, 3> GetCommand{}, SM2TypeCommand{};
-    QPushButton *ReSetCommand = nullptr, *SetCommand = nullptr, *SaveSetCommand = nullptr,
-                *OpenSetCommand = nullptr;
-    std::array<QLineEdit *, 3> RsAddText{};
-    QLineEdit *CMD23Text = nullptr;
-    std::array<QLineEdit *, 2> CMD24Text{};
-    QPushButton *CMD23Command = nullptr, *CMD24Command = nullptr;
-    QComboBox *RsCombo = nullptr;
-    Lamp *GetValShape = nullptr;
-    QLineEdit *LedIDText = nullptr, *SanLongText = nullptr;
-    QPushButton *OpenRs232Command = nullptr, *SeTimeCommand = nullptr, *FindCommand = nullptr,
-                *SetIDCommand = nullptr, *OpenPowCommand = nullptr, *ClosePowCommand = nullptr,
-                *ExitCommand = nullptr;
-    QTimer *GetRsTimer = nullptr;
-    QTimer *GetValShapeTimer = nullptr;
+    QTimer *GetValShapeTimer;
 };
 
 // Texts of the window's own messages.

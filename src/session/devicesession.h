@@ -72,6 +72,8 @@ public:
     const CaptureState &capture() const { return m_capture; }
     int lastInCount() const { return m_poller.lastInCount(); }
     QTimer *pollTimer() const { return m_pollTimer; }
+    // One tick of the record poller, as its timer gives it.
+    void pollNow() { onPollTick(); }
 
     // ---- requests: each sends one frame to the device number (the
     // renumbering to 255) and returns true, or refuses, sending nothing.

@@ -1,0 +1,51 @@
+#pragma once
+// The main window's controls: each by its name, at its design position
+// (twips, 15 to a pixel), with its caption, initial text, font and limits.
+// Layout only, as a form designer would write it; what the controls do is
+// MainForm's.
+
+#include "app/widgets.h"
+#include "channels/channeltable.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QWidget>
+#include <array>
+
+namespace vorn {
+
+// Design twips to pixels.
+int twipsToPx(int twips);
+
+class MainFormUi
+{
+public:
+    // Creates every control on form and sizes the form.
+    void setupUi(QWidget *form);
+
+    QGroupBox *Frame1 = nullptr;     // 参数配置 (the table)
+    QLabel *Label2 = nullptr;
+    RowLabel *Label5 = nullptr;
+    FeedbackBox *RsValText = nullptr;
+    std::array<FilteredEdit *, kChannels> LText{}, HText{}, DotText{}, KGstText{}, KGedText{};
+    std::array<QComboBox *, kChannels> KGFormulaCombo{};
+    std::array<QPushButton *, kChannels> LCommand{}, HCommand{}, OkCommand{};
+    std::array<QPushButton *, 3> GetCommand{}, SM2TypeCommand{};
+    QPushButton *ReSetCommand = nullptr, *SetCommand = nullptr, *SaveSetCommand = nullptr,
+                *OpenSetCommand = nullptr;
+    std::array<QLineEdit *, 3> RsAddText{};
+    QLineEdit *CMD23Text = nullptr;
+    std::array<QLineEdit *, 2> CMD24Text{};
+    QPushButton *CMD23Command = nullptr, *CMD24Command = nullptr;
+    QComboBox *RsCombo = nullptr;
+    Lamp *GetValShape = nullptr;
+    QLineEdit *LedIDText = nullptr, *SanLongText = nullptr;
+    QPushButton *OpenRs232Command = nullptr, *SeTimeCommand = nullptr, *FindCommand = nullptr,
+                *SetIDCommand = nullptr, *OpenPowCommand = nullptr, *ClosePowCommand = nullptr,
+                *ExitCommand = nullptr;
+};
+
+}  // namespace vorn
