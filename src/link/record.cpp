@@ -29,11 +29,11 @@ QString recordFlaw(const QByteArray &buf, int n)
 {
     n = qMin(n, int(buf.size()));
     if (n < 3)
-        return QStringLiteral("too short: %1 bytes").arg(n);
+        return QStringLiteral("太短：只有 %1 个字节").arg(n);
     if (buf[0] != 'N')
-        return QStringLiteral("does not start with \"N\"");
+        return QStringLiteral("不以 “N” 开头");
     if (buf[n - 2] != '\r' || buf[n - 1] != '\n')
-        return QStringLiteral("does not end with CR LF");
+        return QStringLiteral("不以回车换行结尾");
     return {};
 }
 

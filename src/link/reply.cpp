@@ -25,35 +25,45 @@ int neededLength(quint8 code)
 
 ReplyVerdict judgeReply(const QByteArray &buf, int n)
 {
+    using Flaw = ReplyVerdict::Flaw;
+    const auto dropped = [](ReceiveOutcome o, Flaw f, int expected, int got, const QString &reason) {
+        return ReplyVerdict{o, f, expected, got, reason};
+    };
     n = qMin(n, int(buf.size()));
     if (n <= kFrameOverhead)
-        return {ReceiveOutcome::TooShort, QStringLiteral("too short: %1 bytes").arg(n)};
-    const auto at = [&](int i) { return static_cast<quint8>(buf[i]); };
+        return dropped(ReceiveOutcome::TooShort, Flaw::TooShort, kFrameOverhead + 1, n,
+                       QStringLiteral("太短：只有 %1 个字节").arg(n));
+    const auto at = [&](int i) { return int(static_cast<quint8>(buf[i])); };
     if (at(0) != kStartByte)
-        return {ReceiveOutcome::BadFrame, QStringLiteral("start byte %1, not 0x02").arg(hexByte(at(0)))};
+        return dropped(ReceiveOutcome::BadFrame, Flaw::StartByte, kStartByte, at(0),
+                       QStringLiteral("起始字节应为 0x02，收到 %1").arg(hexByte(at(0))));
     if (at(n - 1) != kEndByte)
-        return {ReceiveOutcome::BadFrame, QStringLiteral("end byte %1, not 0x03").arg(hexByte(at(n - 1)))};
+        return dropped(ReceiveOutcome::BadFrame, Flaw::EndByte, kEndByte, at(n - 1),
+                       QStringLiteral("结束字节应为 0x03，收到 %1").arg(hexByte(at(n - 1))));
     if (at(3) != kMarker)
-        return {ReceiveOutcome::BadFrame, QStringLiteral("marker %1, not 0xEE").arg(hexByte(at(3)))};
+        return dropped(ReceiveOutcome::BadFrame, Flaw::Marker, kMarker, at(3),
+                       QStringLiteral("帧标志应为 0xEE，收到 %1").arg(hexByte(at(3))));
     const int length = at(1) * 256 + at(2);
     if (length != n)
-        return {ReceiveOutcome::BadFrame, QStringLiteral("length field %1 but %2 bytes waiting").arg(length).arg(n)};
-    const quint8 check = xorOf(buf, 1, n - 3);
+        return dropped(ReceiveOutcome::BadFrame, Flaw::LengthField, n, length,
+                       QStringLiteral("长度字段为 %1，等待的字节却有 %2 个").arg(length).arg(n));
+    const int check = xorOf(buf, 1, n - 3);
     if (check != at(n - 2))
-        return {ReceiveOutcome::BadFrame,
-                QStringLiteral("check byte expected %1 got %2").arg(hexByte(check), hexByte(at(n - 2)))};
-    const quint8 code = at(5);
-    const int needed = neededLength(code);
+        return dropped(ReceiveOutcome::BadFrame, Flaw::CheckByte, check, at(n - 2),
+                       QStringLiteral("校验字节应为 %1，收到 %2").arg(hexByte(check), hexByte(at(n - 2))));
+    const int code = at(5);
+    const int needed = neededLength(quint8(code));
     if (needed == 0)
-        return {ReceiveOutcome::UnknownCode, QStringLiteral("unknown code %1").arg(hexByte(code))};
+        return dropped(ReceiveOutcome::UnknownCode, Flaw::UnknownCode, -1, code,
+                       QStringLiteral("未知的应答代码 %1").arg(hexByte(code)));
     if (n < needed)
-        return {ReceiveOutcome::TooShortForCode,
-                QStringLiteral("code %1 needs %2 bytes, the frame has %3").arg(hexByte(code)).arg(needed).arg(n)};
-    switch (code) {
-    case cmd::Discover: return {ReceiveOutcome::Discovery, {}};
-    case cmd::ReadBack: return {ReceiveOutcome::ReadBack, {}};
-    default: return {ReceiveOutcome::RawValues, {}};
-    }
+        return dropped(ReceiveOutcome::TooShortForCode, Flaw::ShortForCode, needed, n,
+                       QStringLiteral("代码 %1 的应答需要 %2 个字节，这一帧只有 %3 个")
+                           .arg(hexByte(code)).arg(needed).arg(n));
+    ReplyVerdict taken;
+    taken.outcome = code == cmd::Discover ? ReceiveOutcome::Discovery
+                  : code == cmd::ReadBack ? ReceiveOutcome::ReadBack : ReceiveOutcome::RawValues;
+    return taken;
 }
 
 Discovery decodeDiscovery(const QByteArray &buf)

@@ -30,9 +30,13 @@ enum class ReceiveOutcome {
 // What became of a reply, and why when it was dropped.
 struct ReplyVerdict
 {
+    enum class Flaw { None, TooShort, StartByte, EndByte, Marker, LengthField, CheckByte, UnknownCode, ShortForCode };
     ReceiveOutcome outcome = ReceiveOutcome::OtherEvent;
-    // Empty when the reply is taken; otherwise, e.g. "check byte expected
-    // 0xCD got 0x21", "length field 28 but 56 bytes waiting".
+    Flaw flaw = Flaw::None;
+    int expected = -1;   // the byte or length the check wanted
+    int got = -1;        // what the frame had
+    // Empty when the reply is taken; otherwise, e.g. "校验字节应为 0xCD，
+    // 收到 0x21", "长度字段为 28，等待的字节却有 56 个".
     QString reason;
     bool taken() const
     {

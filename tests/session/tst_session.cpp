@@ -240,13 +240,13 @@ void SessionTest::repliesAndWhatBecameOfThem_data()
     QByteArray badCheck = kDiscoveryReply;
     badCheck[8] = 0x21;
     QTest::newRow("discovery") << 10 << kDiscoveryReply << true << QString();
-    QTest::newRow("check byte") << 10 << badCheck << false << "check byte expected 0xCD got 0x21";
-    QTest::newRow("two glued") << 56 << raw + raw << false << "length field 28 but 56 bytes waiting";
-    QTest::newRow("unknown code") << 9 << buildReply(0x55, QByteArray(1, '\0')) << false << "unknown code 0x55";
+    QTest::newRow("check byte") << 10 << badCheck << false << QStringLiteral("校验字节应为 0xCD，收到 0x21");
+    QTest::newRow("two glued") << 56 << raw + raw << false << QStringLiteral("长度字段为 28，等待的字节却有 56 个");
+    QTest::newRow("unknown code") << 9 << buildReply(0x55, QByteArray(1, '\0')) << false << QStringLiteral("未知的应答代码 0x55");
     QTest::newRow("too short for its code") << 10 << buildReply(0x40, QByteArray(2, '\0')) << false
-                                            << "code 0x40 needs 28 bytes, the frame has 10";
+                                            << QStringLiteral("代码 0x40 的应答需要 28 个字节，这一帧只有 10 个");
     QTest::newRow("start byte") << 10 << QByteArray(1, '\x05') + kDiscoveryReply.mid(1) << false
-                                << "start byte 0x05, not 0x02";
+                                << QStringLiteral("起始字节应为 0x02，收到 0x05");
 }
 
 void SessionTest::repliesAndWhatBecameOfThem()
@@ -284,7 +284,7 @@ void SessionTest::recordsTakenAndDiscarded()
     QTRY_COMPARE(records.size(), 2);
     QCOMPARE(records.last().at(0).toByteArray(), QByteArray("X1,2\r\n"));
     QCOMPARE(records.last().at(1).toBool(), false);
-    QCOMPARE(records.last().at(2).toString(), QStringLiteral("does not start with \"N\""));
+    QCOMPARE(records.last().at(2).toString(), QStringLiteral("不以 “N” 开头"));
     QCOMPARE(shown.size(), 1);
 }
 
