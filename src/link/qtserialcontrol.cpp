@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QSerialPortInfo>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -134,6 +135,21 @@ void QtSerialControl::close()
         m_port->close();
     m_port->deleteLater();
     m_port = nullptr;
+}
+
+bool QtSerialControl::deviceExists(int port) const
+{
+    const QString path = m_ports.path(port);
+    if (path.isEmpty())
+        return false;
+#ifdef Q_OS_WIN
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        if (info.portName().compare(path, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+#else
+    return QFileInfo::exists(path);
+#endif
 }
 
 bool QtSerialControl::output(const QByteArray &frame)

@@ -19,6 +19,7 @@ public:
     void close() override;
     bool isOpen() const override { return m_port && m_port->isOpen(); }
     QString devicePath(int port) const override { return m_ports.path(port); }
+    bool deviceExists(int port) const override;
     bool output(const QByteArray &frame) override;
 
     // Bytes the port object holds and the control has not taken yet (tests).

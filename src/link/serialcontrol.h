@@ -62,6 +62,9 @@ public:
     OpenFailure lastFailure() const { return m_failure; }
     // The device path behind a port number ("" when there is none).
     virtual QString devicePath(int port) const = 0;
+    // Whether the device behind a port number is there now (an adapter that
+    // was pulled is not), without opening it.
+    virtual bool deviceExists(int port) const = 0;
 
     // Writes the whole frame. False when the port is closed or the write
     // failed; then nothing (or not all) went out and errorText() says why.

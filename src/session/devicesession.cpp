@@ -5,13 +5,16 @@
 #include "link/portmap.h"
 #include "session/messages.h"
 
+
 namespace vorn {
 
 Q_LOGGING_CATEGORY(lcLine, "vornrt8.line", QtInfoMsg)
 
 DeviceSession::DeviceSession(SerialControl *port, QObject *parent)
-    : QObject(parent), m_port(port), m_pollTimer(new QTimer(this))
+    : QObject(parent), m_port(port), m_pollTimer(new QTimer(this)), m_reconnectTimer(new QTimer(this))
 {
+    m_reconnectTimer->setInterval(500);
+    connect(m_reconnectTimer, &QTimer::timeout, this, &DeviceSession::tryReconnect);
     m_pollTimer->setObjectName(QStringLiteral("GetRsTimer"));
     m_pollTimer->setInterval(kPollIntervalMs);
     connect(m_pollTimer, &QTimer::timeout, this, &DeviceSession::onPollTick);
@@ -51,12 +54,42 @@ int DeviceSession::searchPorts()
     return 0;
 }
 
+void DeviceSession::setLedId(quint8 number)
+{
+    if (number == m_ledId)
+        return;
+    m_ledId = number;
+    emit ledIdChanged(number);
+}
+
+void DeviceSession::setState(LineState state)
+{
+    if (state == m_state)
+        return;
+    m_state = state;
+    emit lineStateChanged(state);
+}
+
+void DeviceSession::setAutoReconnect(bool on)
+{
+    m_autoReconnect = on;
+    if (!on && m_reconnectTimer->isActive()) {
+        m_reconnectTimer->stop();
+        setState(LineState::Lost);
+    } else if (on && m_state == LineState::Lost) {
+        m_reconnectTimer->start();
+        setState(LineState::Reconnecting);
+    }
+}
+
 bool DeviceSession::openPort(const QString &text)
 {
+    m_reconnectTimer->stop();
     if (m_port->isOpen()) {
         m_port->close();
         emit portClosed();
     }
+    setState(LineState::Closed);
     const auto number = readStrictByte(text);
     if (!number || *number < kFirstPort || *number > kLastPort) {
         refuse(msg::OpenError, QStringLiteral("“%1”不是 1 到 16 之间的端口号。").arg(text));
@@ -78,6 +111,7 @@ bool DeviceSession::openPort(const QString &text)
         return false;
     }
     m_lostTold = false;
+    setState(LineState::Open);
     emit portOpened(*number, m_port->devicePath(*number));
     return true;
 }
@@ -85,10 +119,12 @@ bool DeviceSession::openPort(const QString &text)
 void DeviceSession::close()
 {
     m_pollTimer->stop();
+    m_reconnectTimer->stop();
     if (m_port->isOpen()) {
         m_port->close();
         emit portClosed();
     }
+    setState(LineState::Closed);
 }
 
 void DeviceSession::onPortLost(const QString &reason)
@@ -97,7 +133,34 @@ void DeviceSession::onPortLost(const QString &reason)
         return;
     m_lostTold = true;
     qCWarning(lcLine, "line lost: %s", qUtf8Printable(reason));
+    setState(LineState::Lost);
     emit portLost(reason);
+    if (m_autoReconnect && m_state == LineState::Lost) {
+        m_reconnectTimer->start();
+        setState(LineState::Reconnecting);
+    }
+}
+
+void DeviceSession::tryReconnect()
+{
+    // Nothing is opened until the device path is there again: no attempt
+    // spins on a missing adapter.
+    const int number = m_port->commPort();
+    if (!m_port->deviceExists(number))
+        return;
+    const QString path = m_port->devicePath(number);
+    if (m_port->open() != SerialControl::kOpened)
+        return;
+    m_reconnectTimer->stop();
+    m_lostTold = false;
+    qCInfo(lcLine, "line back: port %d, %s", number, qUtf8Printable(path));
+    setState(LineState::Open);
+    emit portOpened(number, path);
+    emit reconnected(number, path);
+    // The device may have lost power with the adapter: ask again for what
+    // it was streaming.
+    if (m_mode != FeedbackMode::Off)
+        setFeedback(m_mode);
 }
 
 // ---------------------------------------------------------------- sending
@@ -173,6 +236,7 @@ bool DeviceSession::setFeedback(FeedbackMode mode)
     if (!send(frame(cmd::Feedback, QByteArray(1, char(int(mode))))))
         return false;
     m_port->clearInput();
+    const bool changed = mode != m_mode;
     m_mode = mode;
     switch (mode) {
     case FeedbackMode::Target:
@@ -188,6 +252,8 @@ bool DeviceSession::setFeedback(FeedbackMode mode)
         m_pollTimer->stop();
         break;
     }
+    if (changed)
+        emit feedbackModeChanged(mode);
     return true;
 }
 
@@ -259,7 +325,7 @@ void DeviceSession::onComm()
 
 void DeviceSession::discoveryReply(quint8 number, quint8 digits)
 {
-    m_ledId = number;
+    setLedId(number);
     emit discovered(number, digits);
 }
 

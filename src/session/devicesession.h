@@ -28,6 +28,10 @@ Q_DECLARE_LOGGING_CATEGORY(lcLine)
 // What the device streams; the number is the request's payload byte.
 enum class FeedbackMode { Target = 0, Raw = 1, Off = 2 };
 
+// The state of the line: closed, open, lost underneath (adapter pulled), or
+// lost and watched for the same device to come back.
+enum class LineState { Closed, Open, Lost, Reconnecting };
+
 // A request that was not sent, or a port that did not open: the message and
 // its detail, as the operator is to read them.
 struct Refusal
@@ -62,12 +66,18 @@ public:
     // Closes the port and stops polling.
     void close();
     bool isOpen() const { return m_port->isOpen(); }
+    LineState lineState() const { return m_state; }
+    // After a lost line, watch (twice a second) for the same device path to
+    // come back, reopen it with the same settings and ask again for the
+    // feedback that was on. On by default.
+    void setAutoReconnect(bool on);
+    bool autoReconnect() const { return m_autoReconnect; }
     int portNumber() const { return m_port->commPort(); }
     QString devicePath(int number) const { return m_port->devicePath(number); }
 
     // ---- state
     quint8 ledId() const { return m_ledId; }
-    void setLedId(quint8 number) { m_ledId = number; }
+    void setLedId(quint8 number);
     FeedbackMode feedbackMode() const { return m_mode; }
     const CaptureState &capture() const { return m_capture; }
     int lastInCount() const { return m_poller.lastInCount(); }
@@ -109,6 +119,12 @@ signals:
     void portClosed();
     // The open line failed underneath (adapter pulled); told once per opening.
     void portLost(const QString &reason);
+    // The lost line came back and was opened again (portOpened comes first).
+    void reconnected(int number, const QString &path);
+    void lineStateChanged(vorn::LineState state);
+    // The device number and the feedback mode, when they change.
+    void ledIdChanged(quint8 number);
+    void feedbackModeChanged(vorn::FeedbackMode mode);
     // A request not sent, a port not opened.
     void refused(const vorn::Refusal &why);
 
@@ -121,12 +137,17 @@ private:
     void onComm();
     void onPollTick();
     void onPortLost(const QString &reason);
+    void tryReconnect();
+    void setState(LineState state);
     bool send(const QByteArray &frame, const QString &failText = {});
     QByteArray frame(quint8 code, const QByteArray &payload) const;
     void refuse(const QString &text, const QString &detail = {}, bool badField = false);
 
     SerialControl *m_port;
     QTimer *m_pollTimer;
+    QTimer *m_reconnectTimer;
+    LineState m_state = LineState::Closed;
+    bool m_autoReconnect = true;
     quint8 m_ledId = 255;
     FeedbackMode m_mode = FeedbackMode::Off;
     FeedbackPoller m_poller;
@@ -137,4 +158,6 @@ private:
 }  // namespace vorn
 
 Q_DECLARE_METATYPE(vorn::Refusal)
+Q_DECLARE_METATYPE(vorn::LineState)
+Q_DECLARE_METATYPE(vorn::FeedbackMode)
 Q_DECLARE_METATYPE(vorn::ReplyVerdict)

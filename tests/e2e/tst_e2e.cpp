@@ -65,6 +65,7 @@ private slots:
     void smartSettingChangesTargets();
     void displayAndHousekeepingReachTheDevice();
     void unplugAndReconnect();
+    void reconnectsByItself();
     void noiseShowsOnlyWholeValidItems();
 };
 
@@ -210,6 +211,8 @@ void EndToEndTest::unplugAndReconnect()
              QStringLiteral("--unplug-after"), QStringLiteral("3"), QStringLiteral("--replug-after"),
              QStringLiteral("6")},
             link);
+    // The operator reconnects by hand here.
+    b.form->session()->setAutoReconnect(false);
     QVERIFY(b.port->isOpen());
     b.button(QStringLiteral("GetCommand(1)"))->click();
     QTRY_VERIFY_WITH_TIMEOUT(!b.feedback().isEmpty(), 15000);
@@ -243,6 +246,30 @@ void EndToEndTest::unplugAndReconnect()
     QTRY_VERIFY_WITH_TIMEOUT(b.logged(QStringLiteral("feedback stop")), 15000);
     b.button(QStringLiteral("FindCommand"))->click();
     QTRY_COMPARE_WITH_TIMEOUT(b.dialogs.texts(), QStringList{QStringLiteral("找到  1 号设备~！")}, 15000);
+}
+
+void EndToEndTest::reconnectsByItself()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("rt8"));
+    Bench b({QStringLiteral("--link"), link, QStringLiteral("--period"), QStringLiteral("100"),
+             QStringLiteral("--unplug-after"), QStringLiteral("3"), QStringLiteral("--replug-after"),
+             QStringLiteral("6")},
+            link);
+    QVERIFY(b.port->isOpen());
+    b.button(QStringLiteral("GetCommand(1)"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!b.feedback().isEmpty(), 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.dialogs.texts(), QStringList{msg::PortLost}, 15000);
+    QVERIFY(!b.port->isOpen());
+    QCOMPARE(b.form->session()->lineState(), LineState::Reconnecting);
+    // Back without a click: the same device path is opened again and the raw
+    // values asked for again, told once.
+    b.form->findChild<FeedbackBox *>(QStringLiteral("RsValText"))->setText(QString());
+    QTRY_VERIFY_WITH_TIMEOUT(b.port->isOpen(), 30000);
+    QCOMPARE(b.form->session()->lineState(), LineState::Open);
+    QTRY_VERIFY_WITH_TIMEOUT(!b.feedback().isEmpty(), 15000);
+    QCOMPARE(b.sim->logLines(QStringLiteral("feedback raw")).size(), 2);
+    QCOMPARE(b.dialogs.texts(), QStringList{msg::PortLost});
 }
 
 void EndToEndTest::noiseShowsOnlyWholeValidItems()

@@ -28,6 +28,7 @@ int FakeSerialControl::open()
     const int r = m_results.value(commPort(), kErrNoSuchPort);
     if (r == kOpened) {
         m_open = true;
+        m_gone = false;
         ++openCount;
         m_errorText.clear();
         m_failure = OpenFailure::None;
@@ -77,6 +78,7 @@ void FakeSerialControl::unplug(const QString &reason)
     if (!m_open)
         return;
     m_open = false;
+    m_gone = true;
     ++closeCount;
     emit portLost(reason);
 }

@@ -25,12 +25,14 @@ public:
     void close() override;
     bool isOpen() const override { return m_open; }
     QString devicePath(int port) const override;
+    bool deviceExists(int port) const override { return m_results.contains(port) && !m_gone; }
     bool output(const QByteArray &frame) override;
 
     // Bytes from the device; the receive event follows as on a real line.
     void inject(const QByteArray &bytes) { received(bytes); }
-    // The line dies under an open port.
+    // The line dies under an open port; the device is gone until replug().
     void unplug(const QString &reason = QStringLiteral("device disconnected"));
+    void replug() { m_gone = false; }
     void setFailWrites(bool fail) { m_failWrites = fail; }
 
     QList<QByteArray> written;     // every frame output() accepted, in order
@@ -43,6 +45,7 @@ private:
     QMap<int, std::pair<OpenFailure, QString>> m_failures;
     bool m_open = false;
     bool m_failWrites = false;
+    bool m_gone = false;
 };
 
 }  // namespace vorn

@@ -1,0 +1,67 @@
+#pragma once
+// The program's window: the designed form, unchanged, with a status bar
+// beneath it (port, line state, device number, feedback mode, frame counts,
+// automatic reconnection) and the entry to the line monitor (F12).
+
+#include "app/dialogs.h"
+#include "app/mainform.h"
+#include "session/linelog.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+class QCheckBox;
+class QLabel;
+class QSettings;
+class QToolButton;
+
+namespace vorn {
+
+class LineModel;
+class LineMonitor;
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    // settings keeps the operator's choices between runs (not owned).
+    MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *settings, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    MainForm *form() const { return m_form; }
+    DeviceSession *session() const { return m_form->session(); }
+    LineLog *lineLog() const { return m_log; }
+    LineModel *lineModel() const { return m_lines; }
+
+    // Loads the form (the port search and its messages) and shows the window
+    // centred on its screen.
+    void load() { m_form->load(); }
+    void showCentred();
+
+    // The line monitor, made on first use.
+    LineMonitor *monitor();
+    void showMonitor();
+
+    // Appends every line entry to a file; false (and *why) when it cannot be
+    // opened.
+    bool startTrace(const QString &path, QString *why = nullptr);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void updateStatus();
+
+    MainForm *m_form;
+    Dialogs *m_dialogs;
+    QSettings *m_settings;
+    LineLog *m_log;
+    LineModel *m_lines;
+    LineTrace *m_trace = nullptr;
+    QPointer<LineMonitor> m_monitor;
+    QLabel *m_portLabel, *m_lineLabel, *m_deviceLabel, *m_feedbackLabel, *m_countLabel;
+    QCheckBox *m_reconnect;
+    QToolButton *m_monitorButton;
+};
+
+}  // namespace vorn

@@ -1,0 +1,19 @@
+#pragma once
+// What a frame on the line means, in a few words, for the line monitor and
+// the trace: "连接测试 → 255", "找到设备 12，显示位数 4", "原始值 100 100 ...".
+
+#include "link/reply.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace vorn {
+
+// A command frame as the program writes it.
+QString describeCommand(const QByteArray &frame);
+// The bytes of a receive event and what became of them.
+QString describeReply(const QByteArray &bytes, const ReplyVerdict &verdict);
+// A feedback record looked at by the poller: taken, or discarded and why.
+QString describeRecord(const QByteArray &bytes, bool taken, const QString &why);
+
+}  // namespace vorn

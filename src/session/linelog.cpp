@@ -1,0 +1,101 @@
+#include "session/linelog.h"
+
+#include "link/describe.h"
+
+namespace vorn {
+
+QString LineEntry::direction() const
+{
+    switch (kind) {
+    case Kind::Sent: return QStringLiteral("→");
+    case Kind::Received: return QStringLiteral("←");
+    case Kind::Event: break;
+    }
+    return QStringLiteral("•");
+}
+
+QString LineEntry::toLine() const
+{
+    QString line = time.toString(Qt::ISODateWithMs) + QLatin1Char(' ') + direction();
+    if (!bytes.isEmpty())
+        line += QLatin1Char(' ') + QString::fromLatin1(bytes.toHex(' ').toUpper());
+    return line + QStringLiteral("  ") + meaning;
+}
+
+LineLog::LineLog(DeviceSession *session, QObject *parent) : QObject(parent)
+{
+    m_clock.start();
+    connect(session, &DeviceSession::frameSent, this, [this](const QByteArray &f) {
+        ++m_sent;
+        add(LineEntry::Kind::Sent, f, describeCommand(f), false);
+    });
+    connect(session, &DeviceSession::replyReceived, this, [this](const QByteArray &b, const ReplyVerdict &v) {
+        ++(v.taken() ? m_taken : m_dropped);
+        add(LineEntry::Kind::Received, b, describeReply(b, v), !v.taken());
+    });
+    connect(session, &DeviceSession::recordReceived, this,
+            [this](const QByteArray &b, bool taken, const QString &why) {
+                ++(taken ? m_taken : m_dropped);
+                add(LineEntry::Kind::Received, b, describeRecord(b, taken, why), !taken);
+            });
+    connect(session, &DeviceSession::portOpened, this, [this](int number, const QString &path) {
+        add(LineEntry::Kind::Event, {}, QStringLiteral("端口 %1 已打开（%2）").arg(number).arg(path), false);
+    });
+    connect(session, &DeviceSession::portClosed, this,
+            [this] { add(LineEntry::Kind::Event, {}, QStringLiteral("端口已关闭"), false); });
+    connect(session, &DeviceSession::portLost, this, [this](const QString &reason) {
+        add(LineEntry::Kind::Event, {}, QStringLiteral("端口已断开：%1").arg(reason), true);
+    });
+    connect(session, &DeviceSession::lineStateChanged, this, [this](LineState s) {
+        if (s == LineState::Reconnecting)
+            add(LineEntry::Kind::Event, {}, QStringLiteral("等待设备重新接入……"), false);
+    });
+    connect(session, &DeviceSession::reconnected, this, [this](int number, const QString &) {
+        add(LineEntry::Kind::Event, {}, QStringLiteral("端口 %1 已自动重新连接").arg(number), false);
+    });
+    connect(session, &DeviceSession::refused, this, [this](const Refusal &r) {
+        add(LineEntry::Kind::Event, {},
+            QStringLiteral("未发送：%1%2").arg(r.text, r.detail.isEmpty() ? QString() : QStringLiteral("（%1）").arg(QString(r.detail).replace(QLatin1Char('\n'), QLatin1Char(' ')))),
+            true);
+    });
+}
+
+void LineLog::add(LineEntry::Kind kind, const QByteArray &bytes, const QString &meaning, bool problem)
+{
+    LineEntry e;
+    e.time = QDateTime::currentDateTime();
+    e.ms = m_clock.elapsed();
+    e.kind = kind;
+    e.problem = problem;
+    e.bytes = bytes;
+    e.meaning = meaning;
+    emit entry(e);
+    if (kind != LineEntry::Kind::Event)
+        emit countsChanged();
+}
+
+LineTrace::LineTrace(LineLog *log, QObject *parent) : QObject(parent)
+{
+    connect(log, &LineLog::entry, this, &LineTrace::write);
+}
+
+bool LineTrace::open(const QString &path, QString *why)
+{
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+        if (why)
+            *why = m_file.errorString();
+        return false;
+    }
+    return true;
+}
+
+void LineTrace::write(const LineEntry &entry)
+{
+    if (!m_file.isOpen())
+        return;
+    m_file.write(entry.toLine().toUtf8() + '\n');
+    m_file.flush();
+}
+
+}  // namespace vorn

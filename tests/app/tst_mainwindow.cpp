@@ -1,0 +1,283 @@
+// The window around the designed form: the status bar beneath it, the line
+// monitor, the trace file and reconnecting by itself, on the fake serial
+// control.
+
+#include "support/fakeserialcontrol.h"
+#include "support/scripteddialogs.h"
+
+#include "app/linemonitor.h"
+#include "app/mainwindow.h"
+#include "link/frame.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+using namespace vorn;
+
+namespace {
+
+QByteArray hex(const char *text) { return QByteArray::fromHex(QByteArray(text)); }
+const QByteArray kDiscovery = hex("02000AEE00210C04CD03");
+
+struct Shell
+{
+    QTemporaryDir dir;
+    FakeSerialControl port;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<QSettings> settings;
+    std::unique_ptr<MainWindow> window;
+
+    explicit Shell(bool reconnectSetting = true, bool writeSetting = false)
+    {
+        settings = std::make_unique<QSettings>(dir.filePath("vornrt8.conf"), QSettings::IniFormat);
+        if (writeSetting)
+            settings->setValue("line/autoReconnect", reconnectSetting);
+        port.setPortResult(1, 0);
+        window = std::make_unique<MainWindow>(&port, &dialogs, settings.get());
+        window->load();
+    }
+    QString status(const char *name) const
+    {
+        return window->findChild<QLabel *>(QLatin1String(name))->text();
+    }
+    void click(const char *name) const
+    {
+        window->form()->findChild<QPushButton *>(QLatin1String(name))->click();
+    }
+    QStringList meanings() const
+    {
+        LineMonitor *m = window->monitor();
+        m->flush();
+        QStringList out;
+        for (int r = 0; r < m->filter()->rowCount(); ++r)
+            out.append(m->filter()->index(r, LineModel::Direction).data().toString() + QLatin1Char(' ')
+                       + m->filter()->index(r, LineModel::Meaning).data().toString());
+        return out;
+    }
+};
+
+}  // namespace
+
+class MainWindowTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void statusBarBeneathTheForm();
+    void statusFollowsTheLine();
+    void monitorShowsWhatPassed_data();
+    void monitorShowsWhatPassed();
+    void monitorIsBoundedAndPauses();
+    void monitorSavesText();
+    void traceFileOneLinePerEntry();
+    void reconnectsByItself_data();
+    void reconnectsByItself();
+};
+
+void MainWindowTest::statusBarBeneathTheForm()
+{
+    Shell s;
+    s.window->showCentred();
+    QVERIFY(QTest::qWaitForWindowExposed(s.window.get()));
+    MainForm *form = s.window->form();
+    // The designed form keeps its size and every control its place; the
+    // window grows by the status bar only.
+    QCOMPARE(form->size(), QSize(730, 481));
+    QCOMPARE(form->mapTo(s.window.get(), QPoint(0, 0)), QPoint(0, 0));
+    QCOMPARE(form->findChild<QPushButton *>("ExitCommand")->geometry(), QRect(152, 112, 65, 25));
+    QStatusBar *bar = s.window->statusBar();
+    QCOMPARE(bar->geometry().top(), 481);
+    QCOMPARE(s.window->height(), 481 + bar->height());
+    QCOMPARE(s.window->width(), 730);
+    QVERIFY(s.window->windowTitle().startsWith(QStringLiteral("VornRT8V1.0")));
+    // Exit closes the whole window.
+    s.click("ExitCommand");
+    QTRY_VERIFY(!s.window->isVisible());
+    QVERIFY(!s.port.isOpen());
+}
+
+void MainWindowTest::statusFollowsTheLine()
+{
+    Shell s;
+    QCOMPARE(s.status("PortStatus"), QStringLiteral("端口 1：/dev/fake1"));
+    QCOMPARE(s.status("LineStatus"), QStringLiteral("已打开"));
+    QCOMPARE(s.status("DeviceStatus"), QStringLiteral("设备 255"));
+    QCOMPARE(s.status("FeedbackStatus"), QStringLiteral("反馈：关闭"));
+    QCOMPARE(s.status("CountStatus"), QStringLiteral("发送 0 · 接收 0 · 丢弃 0"));
+    s.click("FindCommand");
+    s.port.inject(kDiscovery);
+    QCOMPARE(s.status("DeviceStatus"), QStringLiteral("设备 12"));
+    s.click("GetCommand(1)");
+    QCOMPARE(s.status("FeedbackStatus"), QStringLiteral("反馈：原始值"));
+    s.port.inject(buildReply(0x40, QByteArray(20, '\x01')));
+    s.port.inject(buildReply(0x40, QByteArray(20, '\x01')) + "x");   // a stray byte spoils one
+    QCOMPARE(s.status("CountStatus"), QStringLiteral("发送 2 · 接收 2 · 丢弃 1"));
+    s.window->session()->setAutoReconnect(false);
+    s.port.unplug();
+    QCOMPARE(s.status("LineStatus"), QStringLiteral("已断开"));
+}
+
+void MainWindowTest::monitorShowsWhatPassed_data()
+{
+    QTest::addColumn<int>("show");   // LineFilter::Show
+    QTest::addColumn<QStringList>("rows");
+    const QString sent1 = QStringLiteral("→ 连接测试 → 255");
+    const QString found = QStringLiteral("← 找到设备 12，显示位数 4");
+    const QString sent2 = QStringLiteral("→ 反馈原始值 → 12");
+    const QString raw = QStringLiteral("← 原始值 1 2 3 4 5 6 7 8 9 10");
+    const QString bad = QStringLiteral("← 丢弃：校验字节应为 0xB2，收到 0xB3");
+    QTest::newRow("all") << int(LineFilter::Show::All) << QStringList{sent1, found, sent2, raw, bad};
+    QTest::newRow("sent") << int(LineFilter::Show::Sent) << QStringList{sent1, sent2};
+    QTest::newRow("received") << int(LineFilter::Show::Received) << QStringList{found, raw, bad};
+    QTest::newRow("problems") << int(LineFilter::Show::Problems) << QStringList{bad};
+}
+
+void MainWindowTest::monitorShowsWhatPassed()
+{
+    QFETCH(int, show);
+    QFETCH(QStringList, rows);
+    Shell s;
+    s.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(s.window.get()));
+    QTest::keyClick(s.window.get(), Qt::Key_F12);
+    LineMonitor *m = s.window->monitor();
+    QTRY_VERIFY(m->isVisible());
+    QVERIFY(!m->isModal());
+    m->clear();   // the opening of the port at start
+    s.click("FindCommand");
+    s.port.inject(kDiscovery);
+    s.click("GetCommand(1)");
+    QByteArray values;
+    for (int i = 1; i <= 10; ++i)
+        values += char(0), values += char(i);
+    s.port.inject(buildReply(0x40, values));
+    QByteArray spoiled = buildReply(0x40, QByteArray(20, '\0'));
+    spoiled[26] = char(0xB3);
+    s.port.inject(spoiled);
+    m->filter()->setShow(LineFilter::Show(show));
+    QCOMPARE(s.meanings(), rows);
+    // Bytes and time stand beside each meaning.
+    m->filter()->setShow(LineFilter::Show::All);
+    QCOMPARE(m->model()->index(0, LineModel::Bytes).data().toString(), QStringLiteral("02 00 09 FF EE 21 FF C6 03"));
+    QVERIFY(m->model()->index(4, LineModel::Time).data().toLongLong() >= m->model()->index(0, LineModel::Time).data().toLongLong());
+}
+
+void MainWindowTest::monitorIsBoundedAndPauses()
+{
+    Shell s;
+    LineMonitor *m = s.window->monitor();
+    m->clear();
+    const int total = LineModel::kMaxEntries + 50;
+    for (int i = 0; i < total; ++i)
+        s.click("OpenPowCommand");
+    m->flush();
+    QCOMPARE(m->model()->rowCount(), LineModel::kMaxEntries);
+    // The oldest went first: the table ends with the newest.
+    s.click("ClosePowCommand");
+    m->flush();
+    QCOMPARE(m->model()->rowCount(), LineModel::kMaxEntries);
+    QCOMPARE(m->model()->index(LineModel::kMaxEntries - 1, LineModel::Meaning).data().toString(),
+             QStringLiteral("关机 → 255"));
+    // Paused, the table stands still; resumed, it shows what came meanwhile.
+    m->clear();
+    m->setPaused(true);
+    s.click("OpenPowCommand");
+    m->flush();
+    QCOMPARE(m->model()->rowCount(), 0);
+    m->setPaused(false);
+    QCOMPARE(m->model()->rowCount(), 1);
+}
+
+void MainWindowTest::monitorSavesText()
+{
+    Shell s;
+    LineMonitor *m = s.window->monitor();
+    m->clear();
+    s.click("FindCommand");
+    s.port.inject(kDiscovery);
+    m->flush();
+    s.dialogs.nextSave = s.dir.filePath("line.txt");
+    m->saveAs();
+    QFile f(s.dialogs.nextSave);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].endsWith(QStringLiteral("→ 02 00 09 FF EE 21 FF C6 03  连接测试 → 255")), qPrintable(lines[0]));
+    QVERIFY2(lines[1].endsWith(QStringLiteral("← 02 00 0A EE 00 21 0C 04 CD 03  找到设备 12，显示位数 4")),
+             qPrintable(lines[1]));
+    // A file that cannot be written is told, not pretended.
+    s.dialogs.nextSave = s.dir.filePath("no/such/folder/line.txt");
+    s.dialogs.shown.clear();
+    m->saveAs();
+    QCOMPARE(s.dialogs.texts(), QStringList{QStringLiteral("通讯记录保存失败。")});
+}
+
+void MainWindowTest::traceFileOneLinePerEntry()
+{
+    Shell s;
+    const QString path = s.dir.filePath("trace.txt");
+    QVERIFY(s.window->startTrace(path));
+    s.click("FindCommand");
+    s.port.inject(kDiscovery);
+    s.port.setRThreshold(9);
+    s.port.inject(hex("02 00 09 EE 00 55 00 B2 03"));
+    // Each line is on disk as soon as it is written.
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    static const QRegularExpression iso(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
+    for (const QString &l : lines)
+        QVERIFY2(iso.match(l).hasMatch(), qPrintable(l));
+    QVERIFY(lines[0].contains(QStringLiteral(" → 02 00 09 FF EE 21 FF C6 03  连接测试 → 255")));
+    QVERIFY(lines[2].contains(QStringLiteral(" ← 02 00 09 EE 00 55 00 B2 03  丢弃：未知的应答代码 0x55")));
+    QVERIFY(!s.window->startTrace(s.dir.filePath("no/such/folder/trace.txt")));
+}
+
+void MainWindowTest::reconnectsByItself_data()
+{
+    QTest::addColumn<bool>("on");
+    QTest::newRow("on") << true;
+    QTest::newRow("turned off, kept between runs") << false;
+}
+
+void MainWindowTest::reconnectsByItself()
+{
+    QFETCH(bool, on);
+    Shell s(on, true);
+    QCOMPARE(s.window->findChild<QCheckBox *>("ReconnectBox")->isChecked(), on);
+    s.click("GetCommand(1)");
+    const int written = int(s.port.written.size());
+    s.port.unplug(QStringLiteral("cable pulled"));
+    QCOMPARE(s.dialogs.texts(), QStringList{msg::PortLost});
+    QCOMPARE(s.status("LineStatus"), on ? QStringLiteral("等待重新连接") : QStringLiteral("已断开"));
+    s.port.replug();
+    if (on) {
+        // Back by itself: open again, the lamp yellow, raw values asked for
+        // again; the loss was told once.
+        QTRY_VERIFY_WITH_TIMEOUT(s.port.isOpen(), 10000);
+        QCOMPARE(s.status("LineStatus"), QStringLiteral("已打开"));
+        QCOMPARE(s.port.written.size(), written + 1);
+        QCOMPARE(s.port.written.last(), hex("020009FFEE400159 03"));
+        QCOMPARE(s.port.rThreshold(), 28);
+        QCOMPARE(s.dialogs.texts(), QStringList{msg::PortLost});
+        QVERIFY(s.meanings().contains(QStringLiteral("• 端口 1 已自动重新连接")));
+    } else {
+        QTest::qWait(1500);   // three chances to reconnect, none taken
+        QVERIFY(!s.port.isOpen());
+        // The operator's "打开串口" still works.
+        s.click("OpenRs232Command");
+        QVERIFY(s.port.isOpen());
+    }
+    // The choice is kept.
+    s.window->findChild<QCheckBox *>("ReconnectBox")->setChecked(!on);
+    QCOMPARE(s.settings->value("line/autoReconnect").toBool(), !on);
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_mainwindow.moc"
