@@ -1,7 +1,10 @@
 #include "app/mainwindow.h"
 
 #include "app/linemonitor.h"
+#include "app/trendwindow.h"
+#include "session/recorder.h"
 
+#include <QFileInfo>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -52,7 +55,8 @@ QString feedbackText(FeedbackMode m)
 
 MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *settings, QWidget *parent)
     : QMainWindow(parent), m_form(new MainForm(port, dialogs, this)), m_dialogs(dialogs), m_settings(settings),
-      m_log(new LineLog(m_form->session(), this)), m_lines(new LineModel(m_log, this))
+      m_log(new LineLog(m_form->session(), this)), m_lines(new LineModel(m_log, this)),
+      m_recorder(new ValueRecorder(m_form->session(), this))
 {
     setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(m_form->windowTitle());
@@ -69,6 +73,7 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     m_deviceLabel = statusLabel(bar, "DeviceStatus");
     m_feedbackLabel = statusLabel(bar, "FeedbackStatus");
     m_countLabel = statusLabel(bar, "CountStatus");
+    m_recordLabel = statusLabel(bar, "RecordStatus");
     m_reconnect = new QCheckBox(QStringLiteral("自动重连"), bar);
     m_reconnect->setObjectName(QStringLiteral("ReconnectBox"));
     m_reconnect->setToolTip(QStringLiteral("端口断开后，设备重新接入时自动打开并恢复反馈"));
@@ -80,8 +85,35 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     m_monitorButton->setAutoRaise(true);
     bar->addPermanentWidget(m_monitorButton);
     connect(m_monitorButton, &QToolButton::clicked, this, &MainWindow::showMonitor);
-    auto *f12 = new QShortcut(QKeySequence(Qt::Key_F12), this);
-    connect(f12, &QShortcut::activated, this, &MainWindow::showMonitor);
+    // The shortcuts work from the monitor and trend windows too.
+    auto shortcut = [this](const QKeySequence &keys, void (MainWindow::*slot)()) {
+        auto *s = new QShortcut(keys, this);
+        s->setContext(Qt::ApplicationShortcut);
+        connect(s, &QShortcut::activated, this, slot);
+    };
+    shortcut(QKeySequence(Qt::Key_F12), &MainWindow::showMonitor);
+    auto entry = [&](const char *name, const QString &text, const QString &tip) {
+        auto *b = new QToolButton(bar);
+        b->setObjectName(QLatin1String(name));
+        b->setText(text);
+        b->setToolTip(tip);
+        b->setAutoRaise(true);
+        bar->addPermanentWidget(b);
+        return b;
+    };
+    m_trendButton = entry("TrendButton", QStringLiteral("趋势"), QStringLiteral("趋势 (Ctrl+T)"));
+    connect(m_trendButton, &QToolButton::clicked, this, &MainWindow::showTrend);
+    m_recordButton = entry("RecordButton", QStringLiteral("记录"), QStringLiteral("记录 (Ctrl+R)"));
+    m_recordButton->setCheckable(true);
+    connect(m_recordButton, &QToolButton::clicked, this, &MainWindow::toggleRecording);
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_T), &MainWindow::showTrend);
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_R), &MainWindow::toggleRecording);
+    connect(m_recorder, &ValueRecorder::linesChanged, this, &MainWindow::updateStatus);
+    connect(m_recorder, &ValueRecorder::stopped, this, &MainWindow::updateStatus);
+    connect(m_recorder, &ValueRecorder::failed, this, [this](const QString &path, const QString &why) {
+        m_dialogs->message(this, QStringLiteral("写入记录文件失败，记录已停止；已写入的内容保留在文件中。"),
+                           Dialogs::Icon::Warning, path + QLatin1Char('\n') + why);
+    });
 
     DeviceSession *s = session();
     const bool reconnect = !m_settings || m_settings->value(QLatin1String(kReconnectKey), true).toBool();
@@ -116,6 +148,42 @@ void MainWindow::updateStatus()
     m_feedbackLabel->setText(feedbackText(s->feedbackMode()));
     m_countLabel->setText(QStringLiteral("发送 %1 · 接收 %2 · 丢弃 %3")
                               .arg(m_log->sent()).arg(m_log->taken()).arg(m_log->dropped()));
+    const bool recording = m_recorder->isRecording();
+    m_recordLabel->setVisible(recording);
+    if (recording)
+        m_recordLabel->setText(QStringLiteral("记录：%1，%2 行")
+                                   .arg(QFileInfo(m_recorder->path()).fileName()).arg(m_recorder->lines()));
+    m_recordLabel->setToolTip(m_recorder->path());
+    m_recordButton->setChecked(recording);
+}
+
+TrendWindow *MainWindow::trend()
+{
+    if (!m_trend)
+        m_trend = new TrendWindow(session(), m_dialogs, this);
+    return m_trend;
+}
+
+void MainWindow::showTrend()
+{
+    TrendWindow *t = trend();
+    t->show();
+    t->raise();
+    t->activateWindow();
+}
+
+void MainWindow::toggleRecording()
+{
+    if (m_recorder->isRecording()) {
+        m_recorder->stop();
+        return;
+    }
+    const QString path = m_dialogs->saveFileName(this, QString(), QStringLiteral("CSV 文件 (*.csv)"));
+    QString why;
+    if (!path.isEmpty() && !m_recorder->start(path, &why))
+        m_dialogs->message(this, QStringLiteral("无法创建记录文件。"), Dialogs::Icon::Warning,
+                           path + QLatin1Char('\n') + why);
+    updateStatus();
 }
 
 void MainWindow::showCentred()
@@ -155,8 +223,11 @@ bool MainWindow::startTrace(const QString &path, QString *why)
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     m_form->close();
+    m_recorder->stop();
     if (m_monitor)
         m_monitor->close();
+    if (m_trend)
+        m_trend->close();
     event->accept();
 }
 

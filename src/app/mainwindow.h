@@ -19,6 +19,8 @@ namespace vorn {
 
 class LineModel;
 class LineMonitor;
+class TrendWindow;
+class ValueRecorder;
 
 class MainWindow : public QMainWindow
 {
@@ -46,6 +48,13 @@ public:
     // opened.
     bool startTrace(const QString &path, QString *why = nullptr);
 
+    // The trend, made on first use.
+    TrendWindow *trend();
+    void showTrend();
+    // Recording live values: asks for a file and starts, or stops.
+    ValueRecorder *recorder() const { return m_recorder; }
+    void toggleRecording();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -59,9 +68,11 @@ private:
     LineModel *m_lines;
     LineTrace *m_trace = nullptr;
     QPointer<LineMonitor> m_monitor;
-    QLabel *m_portLabel, *m_lineLabel, *m_deviceLabel, *m_feedbackLabel, *m_countLabel;
+    QPointer<TrendWindow> m_trend;
+    ValueRecorder *m_recorder;
+    QLabel *m_portLabel, *m_lineLabel, *m_deviceLabel, *m_feedbackLabel, *m_countLabel, *m_recordLabel;
     QCheckBox *m_reconnect;
-    QToolButton *m_monitorButton;
+    QToolButton *m_monitorButton, *m_trendButton, *m_recordButton;
 };
 
 }  // namespace vorn

@@ -1,0 +1,78 @@
+#pragma once
+// "趋势": the ten channels' live values over time, raw or target values
+// (whichever is streaming), each channel in its own colour with a box to show
+// or hide it; a span of 1 minute, 10 minutes or 1 hour; automatic vertical
+// scale; pause; the chart as PNG and its data as CSV. Keeps at most one hour
+// at 100 values a second; redraws at most ten times a second. Not modal.
+
+#include "app/dialogs.h"
+#include "session/devicesession.h"
+#include "session/livevalues.h"
+
+#include <QWidget>
+#include <array>
+
+class QCheckBox;
+class QComboBox;
+class QTimer;
+class QToolButton;
+
+class QChart;
+class QChartView;
+class QDateTimeAxis;
+class QLineSeries;
+class QValueAxis;
+
+namespace vorn {
+
+class TrendWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int kCapacity = 3600 * 100;   // one hour at 100 values a second
+    static constexpr int kRedrawMs = 100;
+
+    TrendWindow(DeviceSession *session, Dialogs *dialogs, QWidget *parent = nullptr);
+
+    // The span shown, in seconds: 60, 600 or 3600.
+    void setSpan(int seconds);
+    int span() const { return m_spanSeconds; }
+    void setChannelShown(int channel, bool shown);
+    void setPaused(bool paused);
+    // What is plotted: raw values, or target values.
+    FeedbackMode kind() const { return m_kind; }
+    const SampleRing &samples() const { return m_ring; }
+    QLineSeries *series(int channel) const { return m_series[channel]; }
+    QValueAxis *valueAxis() const { return m_y; }
+    int redraws() const { return m_redraws; }
+
+    // Draws now what has come in (the timer does it ten times a second).
+    void redraw();
+    void exportImage();
+    void exportData();
+    // The samples within the span shown, as CSV (header first).
+    QString shownData() const;
+
+private:
+    void add(FeedbackMode kind, const std::array<double, kChannels> &values);
+
+    DeviceSession *m_session;
+    Dialogs *m_dialogs;
+    SampleRing m_ring{kCapacity};
+    FeedbackMode m_kind = FeedbackMode::Raw;
+    int m_spanSeconds = 60;
+    bool m_paused = false;
+    bool m_dirty = true;
+    int m_redraws = 0;
+    QChart *m_chart;
+    QChartView *m_view;
+    QDateTimeAxis *m_x;
+    QValueAxis *m_y;
+    std::array<QLineSeries *, kChannels> m_series{};
+    std::array<QCheckBox *, kChannels> m_boxes{};
+    QComboBox *m_spanCombo;
+    QToolButton *m_pause;
+    QTimer *m_timer;
+};
+
+}  // namespace vorn

@@ -1,0 +1,61 @@
+#pragma once
+// Live values of the ten channels as the device streams them: raw values, or
+// the fields of a target-value record. What the trend keeps and what the
+// recording writes.
+
+#include "channels/channeltable.h"
+
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+namespace vorn {
+
+// The ten values as shown: raw values in decimal, or a record's fields (one
+// per channel, channel 0 first; missing fields are empty).
+QStringList shownValues(const std::array<int, kChannels> &raw);
+QStringList shownValues(const QString &recordText);
+
+// A field as a number, or NaN when it is not one ("----", "", "1.2.3").
+double fieldValue(const QString &field);
+
+// One set of ten values at one moment.
+struct Sample
+{
+    qint64 ms = 0;                          // milliseconds since the epoch
+    std::array<float, kChannels> value{};   // NaN: not a number
+};
+
+// The newest samples, at most capacity of them, oldest first; samples are
+// appended in time order.
+class SampleRing
+{
+public:
+    explicit SampleRing(int capacity);
+    void append(const Sample &s);
+    void clear();
+    int size() const { return m_size; }
+    int capacity() const { return m_capacity; }
+    const Sample &at(int i) const { return m_data[(m_first + i) % m_data.size()]; }
+    // The samples with from <= ms <= to, as [first, last).
+    std::pair<int, int> window(qint64 from, qint64 to) const;
+
+private:
+    // Grows as samples come, up to the capacity, then wraps.
+    std::vector<Sample> m_data;
+    int m_capacity;
+    int m_first = 0;
+    int m_size = 0;
+};
+
+// Points of one channel over [first, last) for a plot `buckets` wide: every
+// sample when they fit, otherwise the lowest and highest of each bucket, in
+// time order. Samples that are not numbers are left out. x is ms since the
+// epoch.
+struct PlotPoint { double x; double y; };
+std::vector<PlotPoint> plotPoints(const SampleRing &ring, int first, int last, int channel, int buckets);
+
+}  // namespace vorn

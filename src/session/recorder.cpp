@@ -1,0 +1,212 @@
+#include "session/recorder.h"
+
+#include "session/livevalues.h"
+
+#include <QFile>
+
+#include <atomic>
+#include <QMetaObject>
+#include <QPointer>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace vorn {
+
+QString csvLine(const QStringList &fields)
+{
+    QStringList out;
+    for (const QString &f : fields) {
+        if (f.contains(QLatin1Char(',')) || f.contains(QLatin1Char('"')) || f.contains(QLatin1Char('\n'))
+            || f.contains(QLatin1Char('\r')))
+            out.append(QLatin1Char('"') + QString(f).replace(QLatin1String("\""), QLatin1String("\"\""))
+                       + QLatin1Char('"'));
+        else
+            out.append(f);
+    }
+    return out.join(QLatin1Char(','));
+}
+
+QString recordingHeader()
+{
+    QStringList h{QStringLiteral("time"), QStringLiteral("mode")};
+    for (int i = 0; i < kChannels; ++i)
+        h.append(QStringLiteral("ch%1").arg(i));
+    return csvLine(h);
+}
+
+QString recordingLine(const QDateTime &localTime, FeedbackMode mode, const QStringList &values)
+{
+    QStringList fields{localTime.toString(Qt::ISODateWithMs),
+                       mode == FeedbackMode::Raw ? QStringLiteral("raw") : QStringLiteral("target")};
+    fields += values;
+    return csvLine(fields);
+}
+
+// Writes and syncs lines on a thread of its own. The window's thread only
+// queues them.
+class ValueRecorder::Writer
+{
+public:
+    Writer(ValueRecorder *owner, std::unique_ptr<QFile> file) : m_owner(owner), m_file(std::move(file))
+    {
+        m_thread = std::thread([this] { run(); });
+    }
+    ~Writer() { finish(); }
+    // Writes what waits, ends the thread and closes the file; the lines
+    // written in all.
+    int finish()
+    {
+        if (m_thread.joinable()) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_stop = true;
+            }
+            m_wake.notify_one();
+            m_thread.join();
+            m_file->close();
+        }
+        return m_written;
+    }
+    void add(QByteArray line)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_queue.push_back(std::move(line));
+        }
+        m_wake.notify_one();
+    }
+
+private:
+    void run()
+    {
+        for (;;) {
+            std::deque<QByteArray> batch;
+            bool stop = false;
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+                batch.swap(m_queue);
+                stop = m_stop;
+            }
+            if (!batch.empty()) {
+                QByteArray bytes;
+                for (const QByteArray &l : batch)
+                    bytes += l;
+                if (m_file->write(bytes) != bytes.size() || !m_file->flush() || !sync()) {
+                    report(false, m_written, m_file->errorString());
+                    return;
+                }
+                m_written += int(batch.size());
+                report(true, m_written, {});
+            }
+            if (stop)
+                return;
+        }
+    }
+    bool sync()
+    {
+#ifdef Q_OS_WIN
+        return FlushFileBuffers(HANDLE(_get_osfhandle(m_file->handle()))) != 0;
+#else
+        return ::fdatasync(m_file->handle()) == 0;
+#endif
+    }
+    void report(bool ok, int written, const QString &why)
+    {
+        QPointer<ValueRecorder> owner(m_owner);
+        QMetaObject::invokeMethod(m_owner, [owner, ok, written, why] {
+            if (!owner)
+                return;
+            if (ok)
+                owner->written(written);
+            else
+                owner->writeFailed(why);
+        }, Qt::QueuedConnection);
+    }
+
+    ValueRecorder *m_owner;
+    std::unique_ptr<QFile> m_file;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<QByteArray> m_queue;
+    bool m_stop = false;
+    std::atomic<int> m_written{0};
+};
+
+ValueRecorder::ValueRecorder(DeviceSession *session, QObject *parent) : QObject(parent)
+{
+    connect(session, &DeviceSession::rawValues, this,
+            [this](const std::array<int, kChannels> &raw) { add(FeedbackMode::Raw, shownValues(raw)); });
+    connect(session, &DeviceSession::targetRecord, this,
+            [this](const QString &text) { add(FeedbackMode::Target, shownValues(text)); });
+}
+
+ValueRecorder::~ValueRecorder()
+{
+    m_writer.reset();
+}
+
+bool ValueRecorder::start(const QString &path, QString *why)
+{
+    stop();
+    auto file = std::make_unique<QFile>(path);
+    // A spreadsheet on a Chinese Windows reads UTF-8 only after its mark.
+    const QByteArray head = QByteArray("\xEF\xBB\xBF") + recordingHeader().toUtf8() + "\r\n";
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate) || file->write(head) != head.size()
+        || !file->flush()) {
+        if (why)
+            *why = file->errorString();
+        return false;
+    }
+    m_path = path;
+    m_lines = 0;
+    m_writer = std::make_unique<Writer>(this, std::move(file));
+    emit linesChanged(0);
+    return true;
+}
+
+void ValueRecorder::stop()
+{
+    if (!m_writer)
+        return;
+    const int lines = m_writer->finish();   // writes what waits, then closes
+    m_writer.reset();
+    if (lines != m_lines) {
+        m_lines = lines;
+        emit linesChanged(lines);
+    }
+    emit stopped();
+}
+
+void ValueRecorder::add(FeedbackMode mode, const QStringList &values)
+{
+    if (m_writer)
+        m_writer->add(recordingLine(QDateTime::currentDateTime(), mode, values).toUtf8() + "\r\n");
+}
+
+void ValueRecorder::written(int lines)
+{
+    if (!m_writer || lines <= m_lines)
+        return;
+    m_lines = lines;
+    emit linesChanged(lines);
+}
+
+void ValueRecorder::writeFailed(const QString &why)
+{
+    if (!m_writer)
+        return;
+    m_lines = m_writer->finish();
+    m_writer.reset();
+    emit linesChanged(m_lines);
+    emit failed(m_path, why);
+    emit stopped();
+}
+
+}  // namespace vorn

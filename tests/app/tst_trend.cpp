@@ -1,0 +1,185 @@
+// The trend window offscreen: its series after a scripted stream, channels
+// shown and hidden, target fields that are not numbers, drawing only from its
+// timer; and the entries of the main window that open it and the recording.
+
+#include "support/fakeserialcontrol.h"
+#include "support/scripteddialogs.h"
+
+#include "app/mainwindow.h"
+#include "app/trendwindow.h"
+#include "link/frame.h"
+#include "session/recorder.h"
+
+#include <QLabel>
+#include <QLineSeries>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QValueAxis>
+
+using namespace vorn;
+
+namespace {
+
+QByteArray rawReply(const std::array<int, kChannels> &v)
+{
+    QByteArray p;
+    for (int x : v)
+        p += char(x >> 8), p += char(x & 0xFF);
+    return buildReply(0x40, p);
+}
+
+QList<double> ys(const QLineSeries *s)
+{
+    QList<double> out;
+    for (const QPointF &p : s->points())
+        out.append(p.y());
+    return out;
+}
+
+struct Rig
+{
+    FakeSerialControl port;
+    DeviceSession session{&port};
+    ScriptedDialogs dialogs;
+    TrendWindow trend{&session, &dialogs};
+    Rig()
+    {
+        port.setPortResult(1, 0);
+        session.openPort(1);
+    }
+};
+
+}  // namespace
+
+class TrendTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void seriesAfterARawStream();
+    void targetFieldsThatAreNotNumbersAreSkipped();
+    void drawsOnlyFromItsTimer();
+    void exportsWhatItShows();
+    void mainWindowEntries();
+};
+
+void TrendTest::seriesAfterARawStream()
+{
+    Rig r;
+    QVERIFY(r.session.setFeedback(FeedbackMode::Raw));
+    r.port.inject(rawReply({10, 20, 30, 40, 50, 60, 70, 80, 90, 100}));
+    r.port.inject(rawReply({11, 21, 31, 41, 51, 61, 71, 81, 91, 101}));
+    r.port.inject(rawReply({12, 22, 32, 42, 52, 62, 72, 82, 92, 65535}));
+    r.trend.redraw();
+    QCOMPARE(ys(r.trend.series(0)), (QList<double>{10, 11, 12}));
+    QCOMPARE(ys(r.trend.series(9)), (QList<double>{100, 101, 65535}));
+    QCOMPARE(r.trend.kind(), FeedbackMode::Raw);
+    // The vertical scale follows the values shown.
+    QVERIFY(r.trend.valueAxis()->min() <= 10 && r.trend.valueAxis()->max() >= 65535);
+    // A hidden channel is not drawn, and no longer sets the scale.
+    r.trend.setChannelShown(9, false);
+    r.trend.redraw();
+    QVERIFY(!r.trend.series(9)->isVisible());
+    QVERIFY(r.trend.series(9)->points().isEmpty());
+    QVERIFY(r.trend.valueAxis()->max() < 1000);
+    r.trend.setChannelShown(9, true);
+    r.trend.redraw();
+    QCOMPARE(ys(r.trend.series(9)), (QList<double>{100, 101, 65535}));
+}
+
+void TrendTest::targetFieldsThatAreNotNumbersAreSkipped()
+{
+    Rig r;
+    QVERIFY(r.session.setFeedback(FeedbackMode::Raw));
+    r.port.inject(rawReply({1, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
+    QVERIFY(r.session.setFeedback(FeedbackMode::Target));
+    r.port.inject("N1.5,----,3\r\n");
+    r.session.pollNow();
+    r.session.pollNow();
+    r.port.inject("N2.5,7,x\r\n");
+    r.session.pollNow();
+    r.session.pollNow();
+    r.trend.redraw();
+    // Target values replace the raw ones; fields that are not numbers are
+    // left out, not drawn as 0.
+    QCOMPARE(r.trend.kind(), FeedbackMode::Target);
+    QCOMPARE(ys(r.trend.series(0)), (QList<double>{1.5, 2.5}));
+    QCOMPARE(ys(r.trend.series(1)), (QList<double>{7}));
+    QCOMPARE(ys(r.trend.series(2)), (QList<double>{3}));
+    QVERIFY(r.trend.series(3)->points().isEmpty());
+}
+
+void TrendTest::drawsOnlyFromItsTimer()
+{
+    Rig r;
+    r.trend.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&r.trend));
+    QVERIFY(r.session.setFeedback(FeedbackMode::Raw));
+    const int before = r.trend.redraws();
+    for (int i = 0; i < 200; ++i)
+        r.port.inject(rawReply({i, i, i, i, i, i, i, i, i, i}));
+    // Values coming in do not draw; the timer does, with all of them.
+    QCOMPARE(r.trend.redraws(), before);
+    QTRY_VERIFY(r.trend.redraws() > before);
+    QCOMPARE(r.trend.series(5)->points().size(), 200);
+}
+
+void TrendTest::exportsWhatItShows()
+{
+    QTemporaryDir dir;
+    Rig r;
+    QVERIFY(r.session.setFeedback(FeedbackMode::Raw));
+    r.port.inject(rawReply({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    r.dialogs.nextSave = dir.filePath("trend.csv");
+    r.trend.exportData();
+    QFile f(r.dialogs.nextSave);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(f.readAll().mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines[0], QStringLiteral("time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7,ch8,ch9"));
+    QCOMPARE(lines[1].section(QLatin1Char(','), 1), QStringLiteral("1,2,3,4,5,6,7,8,9,10"));
+    r.trend.resize(600, 400);
+    r.dialogs.nextSave = dir.filePath("trend.png");
+    r.trend.exportImage();
+    QImage png(r.dialogs.nextSave);
+    QVERIFY(!png.isNull());
+    QVERIFY(r.dialogs.shown.isEmpty());
+}
+
+void TrendTest::mainWindowEntries()
+{
+    QTemporaryDir dir;
+    FakeSerialControl port;
+    port.setPortResult(1, 0);
+    ScriptedDialogs dialogs;
+    QSettings settings(dir.filePath("vornrt8.conf"), QSettings::IniFormat);
+    MainWindow w(&port, &dialogs, &settings);
+    w.load();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTest::keyClick(&w, Qt::Key_T, Qt::ControlModifier);
+    QTRY_VERIFY(w.trend()->isVisible());
+    // Ctrl+R asks for a file and records; the status bar tells the file and
+    // its lines; Ctrl+R again stops.
+    dialogs.nextSave = dir.filePath("run.csv");
+    QTest::keyClick(&w, Qt::Key_R, Qt::ControlModifier);
+    QVERIFY(w.recorder()->isRecording());
+    w.form()->findChild<QPushButton *>("GetCommand(1)")->click();
+    port.inject(rawReply({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    auto *label = w.findChild<QLabel *>("RecordStatus");
+    QTRY_COMPARE(label->text(), QStringLiteral("记录：run.csv，1 行"));
+    // Smart setting keeps working while both run.
+    w.form()->findChild<QPushButton *>("LCommand(2)")->click();
+    port.inject(rawReply({0, 0, 1000, 0, 0, 0, 0, 0, 0, 0}));
+    w.form()->findChild<QPushButton *>("HCommand(2)")->click();
+    port.inject(rawReply({0, 0, 5000, 0, 0, 0, 0, 0, 0, 0}));
+    w.form()->findChild<QPushButton *>("OkCommand(2)")->click();
+    QCOMPARE(port.written.last(), buildFrame(255, 0x30, QByteArray::fromHex("0280FA27100100000003E8")));
+    QTest::keyClick(&w, Qt::Key_R, Qt::ControlModifier);
+    QVERIFY(!w.recorder()->isRecording());
+    QCOMPARE(w.recorder()->lines(), 3);
+    QVERIFY(!label->isVisible());
+}
+
+QTEST_MAIN(TrendTest)
+#include "tst_trend.moc"
