@@ -154,6 +154,7 @@ LineMonitor::LineMonitor(LineModel *model, Dialogs *dialogs, QWidget *parent)
 
     m_filter->setSourceModel(m_model);
     m_view->setObjectName(QStringLiteral("LineView"));
+    m_view->setAccessibleName(QStringLiteral("通讯记录"));
     m_view->setModel(m_filter);
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setWordWrap(false);
@@ -173,6 +174,7 @@ LineMonitor::LineMonitor(LineModel *model, Dialogs *dialogs, QWidget *parent)
     m_pause->setChecked(m_model->isPaused());
     connect(m_pause, &QToolButton::toggled, this, &LineMonitor::setPaused);
     m_show->setObjectName(QStringLiteral("ShowCombo"));
+    m_show->setAccessibleName(QStringLiteral("显示哪些记录"));
     m_show->addItems({QStringLiteral("全部"), QStringLiteral("只看发送"), QStringLiteral("只看接收"),
                       QStringLiteral("只看问题")});
     connect(m_show, &QComboBox::currentIndexChanged, this,

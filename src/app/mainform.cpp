@@ -133,9 +133,15 @@ void MainForm::OpenCommPort()
     m_session->openPort(ui.RsCombo->currentText());
 }
 
+void MainForm::setLamp(const QColor &colour)
+{
+    ui.GetValShape->setFillColor(colour);
+    ui.GetValShape->setAccessibleName(MainFormUi::lampName(colour));
+}
+
 void MainForm::portOpened()
 {
-    ui.GetValShape->setFillColor(kYellow);
+    setLamp(kYellow);
     updatePortTip();
 }
 
@@ -148,7 +154,7 @@ void MainForm::updatePortTip()
 
 void MainForm::portLost(const QString &reason)
 {
-    ui.GetValShape->setFillColor(kRed);
+    setLamp(kRed);
     GetValShapeTimer->stop();
     tell(msg::PortLost, Dialogs::Icon::Warning, reason);
 }
@@ -160,13 +166,13 @@ void MainForm::refused(const Refusal &why)
 
 void MainForm::GetValShapeTimer_Timer()
 {
-    ui.GetValShape->setFillColor(kBlack);
+    setLamp(kBlack);
     GetValShapeTimer->stop();
 }
 
 void MainForm::lightLamp()
 {
-    ui.GetValShape->setFillColor(kGreen);
+    setLamp(kGreen);
     GetValShapeTimer->start();
 }
 

@@ -87,6 +87,7 @@ private:
     // click from code); the number typed must still be the one used.
     void commitNumber();
     void lightLamp();
+    void setLamp(const QColor &colour);
     void setSmartButtons(bool enabled);
     void updatePortTip();
     void tell(const QString &text, Dialogs::Icon icon = Dialogs::Icon::None, const QString &detail = {});

@@ -103,7 +103,7 @@ void MainFormUi::setupUi(QWidget *form)
         KGstText[i] = edit("KGstText", 6720, kDigitsAndMinus, 5, QStringLiteral("0"));
         KGedText[i] = edit("KGedText", 7800, kDigitsAndMinus, 5, QStringLiteral("1000"));
 
-        auto *combo = new QComboBox(Frame1);
+        auto *combo = new NamedComboBox(Frame1);
         combo->setObjectName(indexed("KGFormulaCombo", i));
         combo->setFont(songti(14.25));   // before the edit box exists: one font change, not two
         combo->setEditable(true);
@@ -190,7 +190,7 @@ void MainFormUi::setupUi(QWidget *form)
 
     QGroupBox *control = group("Frame7", QStringLiteral("控制信息"), 7200, 3375);
     label(control, QStringLiteral("Label1"), QStringLiteral("通讯端口"), 240, 270, 975, 255);
-    RsCombo = new QComboBox(control);
+    RsCombo = new NamedComboBox(control);
     RsCombo->setObjectName(QStringLiteral("RsCombo"));
     RsCombo->setEditable(true);
     RsCombo->setInsertPolicy(QComboBox::NoInsert);
@@ -198,6 +198,7 @@ void MainFormUi::setupUi(QWidget *form)
     GetValShape = new Lamp(control);
     GetValShape->setObjectName(QStringLiteral("GetValShape"));
     GetValShape->setFillColor(QColor(255, 0, 0));   // red: no port opened yet
+    GetValShape->setAccessibleName(lampName(GetValShape->fillColor()));
     place(GetValShape, 2520, 240, 495, 375);
     label(control, indexed("Label4", 0), QStringLiteral("设备编号"), 240, 600, 975, 255);
     LedIDText = lineEdit(control, QStringLiteral("LedIDText"), QStringLiteral("255"), 0, 1200, 592, 735, 270);
@@ -210,6 +211,76 @@ void MainFormUi::setupUi(QWidget *form)
     OpenPowCommand = pushButton(control, QStringLiteral("OpenPowCommand"), QStringLiteral("开机"), 120, 1680, 975, 375);
     ClosePowCommand = pushButton(control, QStringLiteral("ClosePowCommand"), QStringLiteral("关机"), 1200, 1680, 975, 375);
     ExitCommand = pushButton(control, QStringLiteral("ExitCommand"), QStringLiteral("退出"), 2280, 1680, 975, 375);
+
+    nameAndOrder(form);
+}
+
+QString MainFormUi::lampName(const QColor &colour)
+{
+    if (colour == QColor(255, 0, 0))
+        return QStringLiteral("端口未打开");
+    if (colour == QColor(0, 255, 0))
+        return QStringLiteral("收到数据");
+    return QStringLiteral("端口已打开");
+}
+
+void MainFormUi::nameAndOrder(QWidget *form)
+{
+    // Each box of the table by channel and column, each row button by
+    // channel and action, each box of the lower frames by its label.
+    for (int i = 0; i < kChannels; ++i) {
+        const QString row = QStringLiteral("%1# ").arg(i);
+        LText[i]->setAccessibleName(row + QStringLiteral("下限"));
+        HText[i]->setAccessibleName(row + QStringLiteral("上限"));
+        DotText[i]->setAccessibleName(row + QStringLiteral("小数位"));
+        // Focus goes to the edit box of the combo box, and on Linux a combo
+        // box's own name is its text: the edit box carries the name too.
+        KGFormulaCombo[i]->setAccessibleName(row + QStringLiteral("报警启动"));
+        KGFormulaCombo[i]->lineEdit()->setAccessibleName(row + QStringLiteral("报警启动"));
+        KGstText[i]->setAccessibleName(row + QStringLiteral("启动值1"));
+        KGedText[i]->setAccessibleName(row + QStringLiteral("启动值2"));
+        LCommand[i]->setAccessibleName(row + QStringLiteral("智能设置 低"));
+        HCommand[i]->setAccessibleName(row + QStringLiteral("智能设置 高"));
+        OkCommand[i]->setAccessibleName(row + QStringLiteral("智能设置 OK"));
+    }
+    RsValText->setAccessibleName(QStringLiteral("反馈值"));
+    RsAddText[0]->setAccessibleName(QStringLiteral("位置起点"));
+    RsAddText[1]->setAccessibleName(QStringLiteral("显示端口"));
+    RsAddText[2]->setAccessibleName(QStringLiteral("数据位数"));
+    CMD23Text->setAccessibleName(QStringLiteral("要显示的数字"));
+    CMD24Text[0]->setAccessibleName(QStringLiteral("第1个编码"));
+    CMD24Text[1]->setAccessibleName(QStringLiteral("第2个编码"));
+    RsCombo->setAccessibleName(QStringLiteral("通讯端口"));
+    RsCombo->lineEdit()->setAccessibleName(QStringLiteral("通讯端口"));
+    LedIDText->setAccessibleName(QStringLiteral("设备编号"));
+    SanLongText->setAccessibleName(QStringLiteral("显示位数"));
+    const auto buddy = [form](const QString &label, QWidget *box) {
+        if (auto *l = form->findChild<QLabel *>(label))
+            l->setBuddy(box);
+    };
+    buddy(QStringLiteral("Label3(3)"), RsAddText[0]);
+    buddy(QStringLiteral("Label3(2)"), RsAddText[1]);
+    buddy(QStringLiteral("Label3(0)"), RsAddText[2]);
+    buddy(QStringLiteral("Label1"), RsCombo);
+    buddy(QStringLiteral("Label4(0)"), LedIDText);
+    buddy(QStringLiteral("Label4(1)"), SanLongText);
+
+    // Tab walks the table row by row, left to right, then the lower frames
+    // left to right, each from top to bottom. Disabled buttons are passed
+    // over.
+    QList<QWidget *> order;
+    for (int i = 0; i < kChannels; ++i)
+        order << LText[i] << HText[i] << DotText[i] << KGFormulaCombo[i] << KGstText[i] << KGedText[i]
+              << LCommand[i] << HCommand[i] << OkCommand[i];
+    order << GetCommand[2] << GetCommand[0] << GetCommand[1];
+    order << SM2TypeCommand[2] << SM2TypeCommand[0] << SM2TypeCommand[1];
+    order << ReSetCommand << SetCommand << SaveSetCommand << OpenSetCommand;
+    order << RsAddText[0] << RsAddText[1] << RsAddText[2] << CMD23Text << CMD23Command << CMD24Text[0]
+          << CMD24Text[1] << CMD24Command;
+    order << RsCombo << LedIDText << OpenRs232Command << SanLongText << SeTimeCommand << FindCommand
+          << SetIDCommand << OpenPowCommand << ClosePowCommand << ExitCommand;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
 }  // namespace vorn

@@ -25,6 +25,9 @@ class MainFormUi
 public:
     // Creates every control on form and sizes the form.
     void setupUi(QWidget *form);
+    // The accessible name of the lamp for its colour: "端口未打开" (red),
+    // "端口已打开" (yellow, black), "收到数据" (green).
+    static QString lampName(const QColor &colour);
 
     QGroupBox *Frame1 = nullptr;     // 参数配置 (the table)
     QLabel *Label2 = nullptr;
@@ -46,6 +49,10 @@ public:
     QPushButton *OpenRs232Command = nullptr, *SeTimeCommand = nullptr, *FindCommand = nullptr,
                 *SetIDCommand = nullptr, *OpenPowCommand = nullptr, *ClosePowCommand = nullptr,
                 *ExitCommand = nullptr;
+
+private:
+    // Names for assistive technology, label buddies, and the Tab order.
+    void nameAndOrder(QWidget *form);
 };
 
 }  // namespace vorn

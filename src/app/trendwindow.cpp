@@ -58,6 +58,7 @@ TrendWindow::TrendWindow(DeviceSession *session, Dialogs *dialogs, QWidget *pare
         m_series[i] = s;
         auto *box = new QCheckBox(QStringLiteral("%1#").arg(i), this);
         box->setObjectName(QStringLiteral("ShowChannel(%1)").arg(i));
+        box->setAccessibleName(QStringLiteral("显示 %1#").arg(i));
         box->setChecked(true);
         QPalette p = box->palette();
         p.setColor(QPalette::WindowText, kColours[i]);
@@ -68,9 +69,11 @@ TrendWindow::TrendWindow(DeviceSession *session, Dialogs *dialogs, QWidget *pare
     }
     boxes->addStretch();
     m_view->setObjectName(QStringLiteral("TrendChart"));
+    m_view->setAccessibleName(QStringLiteral("趋势图"));
     m_view->setRenderHint(QPainter::Antialiasing, false);
 
     m_spanCombo->setObjectName(QStringLiteral("SpanCombo"));
+    m_spanCombo->setAccessibleName(QStringLiteral("时间跨度"));
     m_spanCombo->addItems({QStringLiteral("1 分钟"), QStringLiteral("10 分钟"), QStringLiteral("1 小时")});
     connect(m_spanCombo, &QComboBox::currentIndexChanged, this, [this](int i) { setSpan(kSpans[qBound(0, i, 2)]); });
     m_pause->setObjectName(QStringLiteral("TrendPause"));

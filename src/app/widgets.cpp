@@ -1,5 +1,6 @@
 #include "app/widgets.h"
 
+#include <QAccessibleWidget>
 #include <QPainter>
 #include <QSignalBlocker>
 #include <QTextBlock>
@@ -145,6 +146,63 @@ QValidator::State KeyFilter::validate(QString &input, int &pos) const
     input = input.left(head) + kept + input.right(tail);
     pos = head + int(kept.size());
     return Acceptable;
+}
+
+namespace {
+
+class NamedComboAccessible : public QAccessibleWidget
+{
+public:
+    explicit NamedComboAccessible(QWidget *w) : QAccessibleWidget(w, QAccessible::ComboBox) {}
+    QComboBox *combo() const { return static_cast<QComboBox *>(widget()); }
+
+    QString text(QAccessible::Text t) const override
+    {
+        switch (t) {
+        case QAccessible::Name:
+            return combo()->accessibleName();
+        case QAccessible::Value:
+            return combo()->currentText();
+        default:
+            return QAccessibleWidget::text(t);
+        }
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.expandable = true;
+        s.editable = combo()->isEditable();
+        return s;
+    }
+    QStringList actionNames() const override
+    {
+        return QStringList{showMenuAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString &name) override
+    {
+        if (name == showMenuAction())
+            combo()->showPopup();
+        else
+            QAccessibleWidget::doAction(name);
+    }
+};
+
+QAccessibleInterface *namedComboFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("vorn::NamedComboBox") && object && object->isWidgetType())
+        return new NamedComboAccessible(static_cast<QWidget *>(object));
+    return nullptr;
+}
+
+}  // namespace
+
+NamedComboBox::NamedComboBox(QWidget *parent) : QComboBox(parent)
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(namedComboFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
 }
 
 FilteredEdit::FilteredEdit(const QString &allowed, int maxChars, QWidget *parent)

@@ -4,6 +4,7 @@
 // numeric text boxes.
 
 #include <QColor>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTextEdit>
@@ -94,6 +95,16 @@ public:
 private:
     KeyFilter *m_filter;
     int m_max;
+};
+
+// An editable combo box whose accessible name is its own (on Linux a stock
+// combo box is named by its text, so ten "固定关" boxes would sound alike);
+// its value is the text.
+class NamedComboBox : public QComboBox
+{
+    Q_OBJECT
+public:
+    explicit NamedComboBox(QWidget *parent = nullptr);
 };
 
 }  // namespace vorn
