@@ -1,12 +1,16 @@
 #include "link/qtserialcontrol.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QSerialPortInfo>
+#include <QThread>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -179,6 +183,30 @@ bool QtSerialControl::output(const QByteArray &frame)
         m_wroteThisTurn = true;
         QMetaObject::invokeMethod(this, [this] { m_wroteThisTurn = false; }, Qt::QueuedConnection);
     }
+    return true;
+}
+
+bool QtSerialControl::waitForSent(int msecs)
+{
+    if (!isOpen() || m_losing)
+        return false;
+    const QDeadlineTimer deadline(msecs);
+    while (m_port->bytesToWrite() > 0) {
+        if (deadline.hasExpired() || !m_port->waitForBytesWritten(int(deadline.remainingTime())))
+            break;
+    }
+    if (!m_port || m_port->bytesToWrite() > 0)
+        return false;
+#ifdef Q_OS_UNIX
+    // Closing restores the port's former settings at once; the driver must
+    // have sent the frame by then.
+    int queued = 0;
+    while (::ioctl(int(m_port->handle()), TIOCOUTQ, &queued) == 0 && queued > 0) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(1);
+    }
+#endif
     return true;
 }
 

@@ -22,6 +22,12 @@ public:
     bool deviceExists(int port) const override;
     bool output(const QByteArray &frame) override;
 
+    // Waits until every byte written has left the program for the driver and
+    // the driver's queue is empty, at most msecs. False when some bytes still
+    // wait (or the port is not open). A front end that ends right after a
+    // request calls this before closing the port.
+    bool waitForSent(int msecs);
+
     // Bytes the port object holds and the control has not taken yet (tests).
     qint64 heldByPort() const { return m_port ? m_port->bytesAvailable() : 0; }
 

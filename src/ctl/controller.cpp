@@ -1,0 +1,726 @@
+#include "ctl/controller.h"
+
+#include "channels/rtxfile.h"
+#include "ctl/verify.h"
+#include "link/frame.h"
+#include "link/portmap.h"
+
+#include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace vorn::ctl {
+
+namespace {
+
+// ---------------------------------------------------------------- output
+
+// Standard output carries results only; false once it can no longer be
+// written (a reader that went away).
+bool printOut(const QString &text)
+{
+    const QByteArray b = text.toUtf8();
+    const size_t n = std::fwrite(b.constData(), 1, size_t(b.size()), stdout);
+    std::fflush(stdout);
+    return n == size_t(b.size()) && !std::ferror(stdout);
+}
+
+void printErr(const QString &text)
+{
+    const QByteArray b = (QStringLiteral("rt8ctl: ") + text + QLatin1Char('\n')).toUtf8();
+    std::fwrite(b.constData(), 1, size_t(b.size()), stderr);
+    std::fflush(stderr);
+}
+
+QString jsonLine(const QJsonObject &o)
+{
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
+}
+
+// Columns a terminal gives a text: two for CJK and full-width characters.
+int displayWidth(const QString &s)
+{
+    int w = 0;
+    for (const QChar c : s) {
+        const char16_t u = c.unicode();
+        w += (u >= 0x1100 && (u <= 0x115F || (u >= 0x2E80 && u <= 0xA4CF) || (u >= 0xAC00 && u <= 0xD7A3)
+                              || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFE30 && u <= 0xFE4F)
+                              || (u >= 0xFF00 && u <= 0xFF60) || (u >= 0xFFE0 && u <= 0xFFE6)))
+                 ? 2 : 1;
+    }
+    return w;
+}
+
+// Rows in columns two blanks apart, the last column not filled.
+QString aligned(const QList<QStringList> &rows)
+{
+    QList<int> widths;
+    for (const QStringList &r : rows)
+        for (int i = 0; i < r.size(); ++i) {
+            if (widths.size() <= i)
+                widths.append(0);
+            widths[i] = std::max(widths[i], displayWidth(r[i]));
+        }
+    QString out;
+    for (const QStringList &r : rows) {
+        QString line;
+        for (int i = 0; i < r.size(); ++i) {
+            line += r[i];
+            if (i + 1 < r.size())
+                line += QString(widths[i] - displayWidth(r[i]) + 2, QLatin1Char(' '));
+        }
+        while (line.endsWith(QLatin1Char(' ')))
+            line.chop(1);
+        out += line + QLatin1Char('\n');
+    }
+    return out;
+}
+
+QString csvField(const QString &s)
+{
+    if (!s.contains(QLatin1Char(',')) && !s.contains(QLatin1Char('"')) && !s.contains(QLatin1Char('\n'))
+        && !s.contains(QLatin1Char('\r')))
+        return s;
+    return QLatin1Char('"') + QString(s).replace(QLatin1String("\""), QLatin1String("\"\"")) + QLatin1Char('"');
+}
+
+// Local time with its offset, to the millisecond.
+QString timestamp()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+QString usbIds(const PortInfo &p)
+{
+    if (p.vendorId < 0 || p.productId < 0)
+        return {};
+    return QStringLiteral("%1:%2").arg(p.vendorId, 4, 16, QLatin1Char('0')).arg(p.productId, 4, 16, QLatin1Char('0'));
+}
+
+// ---------------------------------------------------------------- stopping a stream
+
+// SIGINT, SIGTERM and SIGHUP end a stream in order (the device told to stop)
+// instead of ending the program; a reader of standard output that goes away
+// shows as a failed write, not as SIGPIPE.
+class StopSignals
+{
+public:
+    explicit StopSignals(std::function<void()> onStop) : m_onStop(std::move(onStop))
+    {
+#ifdef Q_OS_UNIX
+        if (::pipe(s_pipe) != 0)
+            return;
+        for (int fd : s_pipe) {
+            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        }
+        m_notifier = std::make_unique<QSocketNotifier>(s_pipe[0], QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] {
+            char c;
+            while (::read(s_pipe[0], &c, 1) > 0) {
+            }
+            m_onStop();
+        });
+        struct sigaction sa{};
+        sa.sa_handler = &StopSignals::handler;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        for (int i = 0; i < 3; ++i)
+            ::sigaction(kSignals[i], &sa, &m_old[i]);
+        struct sigaction ignore{};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        ::sigaction(SIGPIPE, &ignore, &m_oldPipe);
+        m_installed = true;
+#else
+        s_flag = false;
+        m_old[0] = std::signal(SIGINT, &StopSignals::handler);
+        m_old[1] = std::signal(SIGTERM, &StopSignals::handler);
+        m_timer.setInterval(50);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (s_flag.exchange(false))
+                m_onStop();
+        });
+        m_timer.start();
+#endif
+    }
+    ~StopSignals()
+    {
+#ifdef Q_OS_UNIX
+        if (!m_installed)
+            return;
+        for (int i = 0; i < 3; ++i)
+            ::sigaction(kSignals[i], &m_old[i], nullptr);
+        ::sigaction(SIGPIPE, &m_oldPipe, nullptr);
+        m_notifier.reset();
+        ::close(s_pipe[0]);
+        ::close(s_pipe[1]);
+#else
+        std::signal(SIGINT, m_old[0]);
+        std::signal(SIGTERM, m_old[1]);
+#endif
+    }
+
+private:
+    std::function<void()> m_onStop;
+#ifdef Q_OS_UNIX
+    static void handler(int sig)
+    {
+        const int saved = errno;
+        const char c = char(sig);
+        [[maybe_unused]] const auto n = ::write(s_pipe[1], &c, 1);
+        errno = saved;
+    }
+    static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+    static inline int s_pipe[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    struct sigaction m_old[3] {};
+    struct sigaction m_oldPipe {};
+    bool m_installed = false;
+#else
+    static void handler(int) { s_flag = true; }
+    static inline std::atomic<bool> s_flag{false};
+    void (*m_old[2])(int) = {};
+    QTimer m_timer;
+#endif
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- the line
+
+Controller::Controller(Invocation invocation, QObject *parent) : QObject(parent), m_inv(std::move(invocation)) {}
+
+Controller::~Controller()
+{
+    // The session closes the port it drives, before the port goes.
+    m_session.reset();
+    m_control.reset();
+}
+
+void Controller::makeSession(const PortMap &ports)
+{
+    m_control = std::make_unique<QtSerialControl>(ports);
+    m_session = std::make_unique<DeviceSession>(m_control.get());
+    DeviceSession *s = m_session.get();
+    connect(s, &DeviceSession::refused, this, [this](const Refusal &r) { m_refusal = r; });
+    connect(s, &DeviceSession::portLost, this, [this](const QString &reason) {
+        m_lost = reason;
+        wake();
+    });
+    connect(s, &DeviceSession::replyReceived, this, [this](const QByteArray &, const ReplyVerdict &v) {
+        if (!v.taken())
+            m_dropped.append(v.reason.isEmpty() ? QStringLiteral("不是要等的应答") : v.reason);
+    });
+    connect(s, &DeviceSession::discovered, this, [this](quint8 number, quint8 digits) {
+        if (m_asked != kBroadcast && number != m_asked) {
+            printErr(QStringLiteral("问的是 %1 号，却收到 %2 号（显示位数 %3）的应答，不予采信。")
+                         .arg(m_asked).arg(number).arg(digits));
+            return;
+        }
+        m_found.append({number, digits});
+        wake();
+    });
+    connect(s, &DeviceSession::tableRead, this,
+            [this](const std::array<DecodedChannel, kChannels> &rows, const QByteArray &blocks) {
+                m_rows = rows;
+                m_blocks = blocks;
+                wake();
+            });
+}
+
+int Controller::openLine()
+{
+    bool isNumber = false;
+    const int number = m_inv.port.toInt(&isNumber);
+    const bool search = m_inv.port.isEmpty();
+    makeSession(search || isNumber ? PortMap::fromSystem() : PortMap(QStringList{m_inv.port}));
+    bool opened;
+    if (search) {
+        const int found = m_session->searchPorts();
+        // The search leaves the port open as it found it; opening it again
+        // sets the line up.
+        opened = found > 0 && m_session->openPort(found);
+        if (opened)
+            printErr(QStringLiteral("使用端口 %1（%2）。").arg(found).arg(m_session->devicePath(found)));
+    } else {
+        opened = m_session->openPort(isNumber ? number : 1);
+    }
+    if (!opened)
+        return refusal(false);
+    return ExitOk;
+}
+
+bool Controller::waitUntil(const std::function<bool()> &done, int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (m_lost || deadline.hasExpired())
+            return false;
+        QEventLoop loop;
+        m_loop = &loop;
+        QTimer::singleShot(std::max<qint64>(deadline.remainingTime(), 0), &loop, &QEventLoop::quit);
+        loop.exec();
+        m_loop = nullptr;
+    }
+    return true;
+}
+
+void Controller::wake()
+{
+    if (m_loop)
+        m_loop->quit();
+}
+
+int Controller::sent()
+{
+    if (!m_control->waitForSent(std::max(m_inv.timeout(), kDefaultTimeoutMs))) {
+        if (m_lost)
+            return lost();
+        printErr(QStringLiteral("命令没能全部发出，通讯端口可能已断开。"));
+        return ExitPort;
+    }
+    return ExitOk;
+}
+
+int Controller::refusal(bool field)
+{
+    if (m_refusal) {
+        QString text = m_refusal->text;
+        if (!m_refusal->detail.isEmpty())
+            text += QLatin1Char('\n') + m_refusal->detail;
+        printErr(text);
+    }
+    return field ? ExitUsage : ExitPort;
+}
+
+int Controller::lost()
+{
+    printErr(QStringLiteral("通讯端口已断开：%1").arg(m_lost.value_or(QString())));
+    return ExitPort;
+}
+
+int Controller::noReply(const QString &what)
+{
+    if (m_lost)
+        return lost();
+    QString text = QStringLiteral("%1：%2 ms 内没有收到有效应答。").arg(what).arg(m_inv.timeout());
+    if (!m_dropped.isEmpty())
+        text += QStringLiteral("\n收到 %1 个无效应答，最后一个：%2").arg(m_dropped.size()).arg(m_dropped.last());
+    printErr(text);
+    return ExitNoReply;
+}
+
+void Controller::printFound(const Found &f)
+{
+    if (m_inv.json)
+        printOut(jsonLine({{QStringLiteral("number"), f.number}, {QStringLiteral("digits"), f.digits}}));
+    else
+        printOut(QStringLiteral("number %1 digits %2\n").arg(f.number).arg(f.digits));
+}
+
+// ---------------------------------------------------------------- commands
+
+int Controller::run()
+{
+    if (m_inv.command == Command::Ports)
+        return ports();
+    if (const int rc = openLine(); rc != ExitOk)
+        return rc;
+    m_session->setLedId(m_inv.address);
+    switch (m_inv.command) {
+    case Command::Find: return find();
+    case Command::Scan: return scan();
+    case Command::Renumber: return renumber();
+    case Command::Read: return read();
+    case Command::Write: return write();
+    case Command::Stream: return stream();
+    default: return noReplyCommand();
+    }
+}
+
+int Controller::ports()
+{
+    const PortMap map = PortMap::fromSystem();
+    makeSession(map);
+    QList<QStringList> rows{{QStringLiteral("端口"), QStringLiteral("设备"), QStringLiteral("现在"),
+                             QStringLiteral("USB"), QStringLiteral("说明")}};
+    QStringList advice;
+    int listed = 0;
+    for (int p = kFirstPort; p <= kLastPort; ++p) {
+        const PortInfo info = map.info(p);
+        if (info.path.isEmpty())
+            continue;
+        ++listed;
+        m_refusal.reset();
+        const bool opens = m_session->openPort(p);
+        const QString reason = opens ? QString() : m_control->errorText();
+        if (!opens && m_control->lastFailure() == SerialControl::OpenFailure::PermissionDenied && m_refusal)
+            advice.append(m_refusal->detail);
+        m_session->close();
+        QStringList about;
+        for (const QString &s : {info.description, info.manufacturer})
+            if (!s.isEmpty() && !about.contains(s))
+                about.append(s);
+        if (!info.serialNumber.isEmpty())
+            about.append(QStringLiteral("序列号 ") + info.serialNumber);
+        if (m_inv.json) {
+            QJsonObject o{{QStringLiteral("port"), p},
+                          {QStringLiteral("path"), info.path},
+                          {QStringLiteral("opens"), opens},
+                          {QStringLiteral("reason"), reason},
+                          {QStringLiteral("description"), info.description},
+                          {QStringLiteral("manufacturer"), info.manufacturer},
+                          {QStringLiteral("serialNumber"), info.serialNumber}};
+            o.insert(QStringLiteral("vendorId"), info.vendorId >= 0 ? QJsonValue(info.vendorId) : QJsonValue());
+            o.insert(QStringLiteral("productId"), info.productId >= 0 ? QJsonValue(info.productId) : QJsonValue());
+            printOut(jsonLine(o));
+        } else {
+            rows.append({QString::number(p), info.path,
+                         opens ? QStringLiteral("可以打开") : QStringLiteral("打不开：") + reason, usbIds(info),
+                         about.join(QStringLiteral("，"))});
+        }
+    }
+    if (!m_inv.json && listed > 0)
+        printOut(aligned(rows));
+    if (listed == 0)
+        printErr(QStringLiteral("端口 1 到 16 都没有对应的串口设备。"));
+    if (!advice.isEmpty())
+        printErr(advice.join(QLatin1String("\n\n")));
+    return ExitOk;
+}
+
+int Controller::connectionTest(quint8 number, int timeoutMs, Found *found)
+{
+    m_found.clear();
+    m_dropped.clear();
+    m_asked = number;
+    m_session->setLedId(number);
+    if (!m_session->connectionTest())
+        return refusal(false);
+    if (!waitUntil([this] { return !m_found.isEmpty(); }, timeoutMs))
+        return m_lost ? lost() : ExitNoReply;
+    *found = m_found.first();
+    return ExitOk;
+}
+
+int Controller::find()
+{
+    Found f{};
+    const int rc = connectionTest(m_inv.address, m_inv.timeout(), &f);
+    if (rc == ExitNoReply) {
+        const bool several = m_inv.address == kBroadcast && !m_dropped.isEmpty();
+        noReply(QStringLiteral("测试连接"));
+        if (several)
+            printErr(QStringLiteral("线上如果有几台设备，它们会同时应答 255 号；请用 --address 指定编号，或用 scan 逐个查找。"));
+        return ExitNoReply;
+    }
+    if (rc != ExitOk)
+        return rc;
+    printFound(f);
+    return ExitOk;
+}
+
+int Controller::scan()
+{
+    // One number at a time: devices sharing a line answer one by one.
+    int listed = 0;
+    for (int n = m_inv.from; n <= m_inv.to; ++n) {
+        Found f{};
+        const int rc = connectionTest(quint8(n), m_inv.timeout(), &f);
+        if (rc == ExitNoReply)
+            continue;
+        if (rc != ExitOk)
+            return rc;
+        printFound(f);
+        ++listed;
+    }
+    if (listed == 0) {
+        printErr(QStringLiteral("%1 到 %2 号都没有应答（每个号等 %3 ms）。").arg(m_inv.from).arg(m_inv.to)
+                     .arg(m_inv.timeout()));
+        return ExitNoReply;
+    }
+    return ExitOk;
+}
+
+int Controller::renumber()
+{
+    // The numbering request carries the display-digit count too: without
+    // --digits, keep the one the device has instead of making one up.
+    QString digits;
+    if (m_inv.digits) {
+        digits = *m_inv.digits;
+    } else {
+        Found f{};
+        const int rc = connectionTest(m_inv.address, m_inv.timeout(), &f);
+        if (rc == ExitNoReply) {
+            noReply(QStringLiteral("测试连接"));
+            printErr(QStringLiteral("不知道设备的显示位数，没有改号；请用 --digits 给出显示位数。"));
+            return ExitNoReply;
+        }
+        if (rc != ExitOk)
+            return rc;
+        digits = QString::number(f.digits);
+    }
+    m_session->setLedId(m_inv.newNumber);
+    if (!m_session->renumber(digits))
+        return refusal(m_refusal && m_refusal->badField);
+
+    Found f{};
+    const int rc = connectionTest(m_inv.newNumber, m_inv.timeout(), &f);
+    if (rc == ExitNoReply)
+        return noReply(QStringLiteral("改号后测试连接 %1 号").arg(m_inv.newNumber));
+    if (rc != ExitOk)
+        return rc;
+    printFound(f);
+    return ExitOk;
+}
+
+int Controller::readBack()
+{
+    m_rows.reset();
+    m_dropped.clear();
+    m_session->setLedId(m_inv.address);
+    if (!m_session->readBack())
+        return refusal(false);
+    if (!waitUntil([this] { return m_rows.has_value(); }, m_inv.timeout()))
+        return noReply(QStringLiteral("回读配置"));
+    return ExitOk;
+}
+
+int Controller::read()
+{
+    if (const int rc = readBack(); rc != ExitOk)
+        return rc;
+    const auto &rows = *m_rows;
+    const QString path = m_inv.words.first();
+    QStringList unshown;
+    for (int ch = 0; ch < kChannels; ++ch)
+        if (!rows[ch].upperValid)
+            unshown.append(QStringLiteral("%1#").arg(ch));
+
+    if (path == QLatin1String("-")) {
+        if (m_inv.json) {
+            for (int ch = 0; ch < kChannels; ++ch) {
+                const ChannelTexts &t = rows[ch].texts;
+                QJsonObject o{{QStringLiteral("channel"), ch},
+                              {QStringLiteral("lower"), t.lower.toInt()},
+                              {QStringLiteral("decimals"), t.dot.toInt()},
+                              {QStringLiteral("formula"), t.formula},
+                              {QStringLiteral("start1"), t.start1.toInt()},
+                              {QStringLiteral("start2"), t.start2.toInt()}};
+                o.insert(QStringLiteral("upper"), rows[ch].upperValid ? QJsonValue(t.upper.toInt()) : QJsonValue());
+                printOut(jsonLine(o));
+            }
+        } else {
+            QList<QStringList> table{{QStringLiteral("通道"), QStringLiteral("下限"), QStringLiteral("上限"),
+                                      QStringLiteral("小数位"), QStringLiteral("报警启动"), QStringLiteral("启动值1"),
+                                      QStringLiteral("启动值2")}};
+            for (int ch = 0; ch < kChannels; ++ch) {
+                const ChannelTexts &t = rows[ch].texts;
+                table.append({QStringLiteral("%1#").arg(ch), t.lower, rows[ch].upperValid ? t.upper : QStringLiteral("?"),
+                              t.dot, t.formula, t.start1, t.start2});
+            }
+            printOut(aligned(table));
+        }
+        if (!unshown.isEmpty())
+            printErr(QStringLiteral("%1 通道的上限（下限加量程）超出 -32768 到 32767，无法显示。")
+                         .arg(unshown.join(QStringLiteral("、"))));
+        return ExitOk;
+    }
+
+    // The file: what the window's "保存配置" writes for the same table.
+    if (!unshown.isEmpty()) {
+        printErr(QStringLiteral("%1 通道的上限（下限加量程）超出 -32768 到 32767，无法写成文本；没有写文件。")
+                     .arg(unshown.join(QStringLiteral("、"))));
+        return ExitFile;
+    }
+    ChannelTable table;
+    for (int ch = 0; ch < kChannels; ++ch)
+        table[ch] = rows[ch].texts;
+    QString why;
+    const auto bytes = encodeRtx(table, &why);
+    if (!bytes) {
+        printErr(QStringLiteral("配置文件保存失败，没有写文件。\n") + why);
+        return ExitFile;
+    }
+    const QStringList cut = rtxCutTexts(table);
+    if (!cut.isEmpty()) {
+        if (!m_inv.allowCut) {
+            printErr(QStringLiteral("部分参数超过文件中的字段宽度，保存时将被截断；没有写文件"
+                                    "（--allow-cut 照样保存）。\n")
+                     + cut.join(QLatin1Char('\n')));
+            return ExitFile;
+        }
+        printErr(QStringLiteral("部分参数超过文件中的字段宽度，已截断保存：\n") + cut.join(QLatin1Char('\n')));
+    }
+    if (!saveRtxFile(path, *bytes, &why)) {
+        printErr(QStringLiteral("配置文件保存失败，原文件未改动。\n%1\n%2").arg(path, why));
+        return ExitFile;
+    }
+    return ExitOk;
+}
+
+int Controller::write()
+{
+    const QString path = m_inv.words.first();
+    ChannelTable table;
+    QString why;
+    if (loadRtxFile(path, &table, &why) != RtxLoad::Ok) {
+        printErr(QStringLiteral("无法读取配置文件，没有发送。\n%1\n%2").arg(path, why));
+        return ExitFile;
+    }
+    // A field that does not convert refuses the download: nothing is sent.
+    const bool convertible = encodeTable(table).has_value();
+    m_session->setLedId(m_inv.address);
+    if (!m_session->download(table))
+        return refusal(!convertible);
+    if (!m_inv.verify)
+        return sent();
+
+    if (const int rc = readBack(); rc != ExitOk)
+        return rc;
+    const QList<FieldDifference> diffs = compareWithDevice(table, m_blocks);
+    for (const FieldDifference &d : diffs)
+        printOut(describe(d) + QLatin1Char('\n'));
+    if (!diffs.isEmpty()) {
+        printErr(QStringLiteral("核对不一致：设备中有 %1 处与文件不同。").arg(diffs.size()));
+        return ExitDiffers;
+    }
+    printErr(QStringLiteral("已下载，核对一致。"));
+    return ExitOk;
+}
+
+int Controller::stream()
+{
+    const bool raw = m_inv.words.first() == QLatin1String("raw");
+    int lines = 0;
+    bool stop = false;
+    bool outputGone = false;
+    const auto line = [&](const QJsonArray &values, const QStringList &fields) {
+        if (stop || (m_inv.count > 0 && lines >= m_inv.count))
+            return;
+        const QString time = timestamp();
+        QString text;
+        if (lines == 0 && !m_inv.json) {
+            // The header comes with the first value: no value, no output.
+            QStringList header{QStringLiteral("time")};
+            for (int ch = 0; ch < kChannels; ++ch)
+                header.append(QStringLiteral("ch%1").arg(ch));
+            text = header.join(QLatin1Char(',')) + QLatin1Char('\n');
+        }
+        if (m_inv.json)
+            text += jsonLine({{QStringLiteral("time"), time}, {QStringLiteral("values"), values}});
+        else
+            text += time + QLatin1Char(',') + fields.join(QLatin1Char(',')) + QLatin1Char('\n');
+        if (!printOut(text))
+            outputGone = true;
+        ++lines;
+        wake();
+    };
+    // Raw values as numbers; target values as the device wrote them.
+    const auto rawLine = [&](const std::array<int, kChannels> &v) {
+        QJsonArray values;
+        QStringList fields;
+        for (int x : v) {
+            values.append(x);
+            fields.append(QString::number(x));
+        }
+        line(values, fields);
+    };
+    const auto targetLine = [&](const QString &text) {
+        QJsonArray values;
+        QStringList fields;
+        for (const QString &f : text.split(QStringLiteral("\r\n"))) {
+            values.append(f);
+            fields.append(csvField(f));
+        }
+        line(values, fields);
+    };
+    const auto c1 = connect(m_session.get(), &DeviceSession::rawValues, this, rawLine);
+    const auto c2 = connect(m_session.get(), &DeviceSession::targetRecord, this, targetLine);
+    StopSignals signals_([&] {
+        stop = true;
+        wake();
+    });
+
+    m_session->setLedId(m_inv.address);
+    if (!m_session->setFeedback(raw ? FeedbackMode::Raw : FeedbackMode::Target)) {
+        disconnect(c1);
+        disconnect(c2);
+        return refusal(false);
+    }
+    const QDeadlineTimer end = m_inv.seconds > 0 ? QDeadlineTimer(qint64(m_inv.seconds * 1000))
+                                                 : QDeadlineTimer(QDeadlineTimer::Forever);
+    int rc = ExitOk;
+    if (!waitUntil([&] { return lines > 0 || stop || outputGone; }, m_inv.timeout())) {
+        rc = m_lost ? ExitPort : ExitNoReply;
+    } else {
+        const auto over = [&] {
+            return stop || outputGone || (m_inv.count > 0 && lines >= m_inv.count) || end.hasExpired();
+        };
+        // In slices: a stream without an end waits longer than one wait can.
+        while (!over() && !m_lost)
+            waitUntil(over, int(end.isForever() ? 60000 : std::min<qint64>(end.remainingTime(), 60000)));
+    }
+    disconnect(c1);
+    disconnect(c2);
+    if (m_lost)
+        return lost();
+    // However it ended, the device stops streaming before the program ends.
+    if (!m_session->setFeedback(FeedbackMode::Off))
+        return refusal(false);
+    if (const int sentRc = sent(); sentRc != ExitOk)
+        return sentRc;
+    if (rc == ExitNoReply)
+        return noReply(raw ? QStringLiteral("反馈原始值") : QStringLiteral("反馈目标值"));
+    return rc;
+}
+
+int Controller::noReplyCommand()
+{
+    const QString w = m_inv.words.value(0);
+    bool ok = false;
+    bool field = false;
+    switch (m_inv.command) {
+    case Command::Power:
+        ok = m_session->setPower(w == QLatin1String("on"));
+        break;
+    case Command::Clock:
+        ok = m_session->setClock(m_inv.at.isValid() ? m_inv.at : QDateTime::currentDateTime());
+        break;
+    case Command::DisplayMode:
+        // The mode is the payload byte: 0 target values, 1 raw values, 2 off.
+        ok = m_session->setDisplayMode(w == QLatin1String("target") ? 0 : w == QLatin1String("raw") ? 1 : 2);
+        break;
+    case Command::DisplayNumber:
+        ok = m_session->showNumber(m_inv.start, m_inv.displayPort, m_inv.displayDigits, w);
+        field = true;
+        break;
+    case Command::DisplayCode:
+        ok = m_session->showCode(m_inv.start, m_inv.displayPort, w, m_inv.words.value(1));
+        field = true;
+        break;
+    default:
+        break;
+    }
+    if (!ok)
+        return refusal(field && m_refusal && m_refusal->badField);
+    return sent();
+}
+
+}  // namespace vorn::ctl

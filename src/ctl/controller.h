@@ -1,0 +1,77 @@
+#pragma once
+// rt8ctl's commands on the device session: opens the line, sends each request
+// through the session, waits for the reply it expects (never longer than the
+// timeout) and prints what came back. Results go to standard output, messages
+// to standard error.
+
+#include "ctl/options.h"
+#include "link/qtserialcontrol.h"
+#include "session/devicesession.h"
+
+#include <QEventLoop>
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace vorn::ctl {
+
+class Controller : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Controller(Invocation invocation, QObject *parent = nullptr);
+    ~Controller() override;
+
+    // Runs the command; the exit code.
+    int run();
+
+private:
+    struct Found { quint8 number; quint8 digits; };
+
+    void makeSession(const PortMap &ports);
+    int openLine();
+    int ports();
+    int find();
+    int scan();
+    int renumber();
+    int read();
+    int write();
+    int stream();
+    int noReplyCommand();
+
+    // Sends a connection test to number and waits for the answer of that
+    // number (of any, for 255). ExitOk with *found set, ExitNoReply, or the
+    // exit code of a refusal or a lost line, told already.
+    int connectionTest(quint8 number, int timeoutMs, Found *found);
+    // Reads the table back: ExitOk with m_table set, or told and the code.
+    int readBack();
+    // Runs the event loop until done() holds (true), the line is lost or ms
+    // pass (false).
+    bool waitUntil(const std::function<bool()> &done, int ms);
+    void wake();
+    // After a request that expects no answer: the frame is out of the program
+    // before the port closes.
+    int sent();
+
+    // Tells the last refusal; ExitUsage for a field, ExitPort for the line.
+    int refusal(bool field);
+    int noReply(const QString &what);
+    int lost();
+    void printFound(const Found &f);
+
+    Invocation m_inv;
+    std::unique_ptr<QtSerialControl> m_control;
+    std::unique_ptr<DeviceSession> m_session;
+    QEventLoop *m_loop = nullptr;
+
+    std::optional<Refusal> m_refusal;
+    std::optional<QString> m_lost;
+    QStringList m_dropped;            // why replies were dropped, since the last request
+    int m_asked = 255;                // the number the last connection test went to
+    QList<Found> m_found;             // its answers
+    std::optional<std::array<DecodedChannel, kChannels>> m_rows;
+    QByteArray m_blocks;
+};
+
+}  // namespace vorn::ctl

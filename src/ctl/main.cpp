@@ -1,0 +1,32 @@
+// rt8ctl: the device session from the command line, for scripts on a bench or
+// a production line. One command per run; see rt8ctl --help.
+
+#include "ctl/controller.h"
+#include "ctl/options.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("rt8ctl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VORNRT8_VERSION));
+    // The line's notes on dropped replies are for the window's log; rt8ctl
+    // says what went wrong itself (QT_LOGGING_RULES can bring them back).
+    QLoggingCategory::setFilterRules(QStringLiteral("vornrt8.line.info=false"));
+
+    const auto parsed = vorn::ctl::parseCommandLine(app.arguments(), QStringLiteral(VORNRT8_VERSION));
+    if (!parsed.run) {
+        const QByteArray out = parsed.out.toUtf8();
+        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+        if (!parsed.err.isEmpty()) {
+            const QByteArray err = (QStringLiteral("rt8ctl: ") + parsed.err + QLatin1Char('\n')).toUtf8();
+            std::fwrite(err.constData(), 1, size_t(err.size()), stderr);
+        }
+        return parsed.exitCode;
+    }
+    vorn::ctl::Controller controller(parsed.invocation);
+    return controller.run();
+}

@@ -1,0 +1,423 @@
+// rt8ctl, the built program, against rt8sim over a pseudo-terminal: what it
+// prints, what reaches the device, what it writes to files, and its exit codes.
+
+#include "e2e/simprocess.h"
+
+#include "support/pty.h"
+#include "support/scripteddialogs.h"
+#include "app/mainform.h"
+#include "channels/rtxfile.h"
+#include "link/frame.h"
+#include "link/qtserialcontrol.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace vorn;
+
+namespace {
+
+constexpr int kBound = 15000;   // for anything to show in the simulator's log
+
+struct Result
+{
+    int exitCode = -1;
+    QString out, err;
+};
+
+// Runs rt8ctl to its end; as the unprivileged user "nobody" with asNobody.
+// Replies are waited for generously unless args say how long: the machine may
+// be busy.
+Result rt8ctl(QStringList args, bool asNobody = false)
+{
+    if (!args.contains(QLatin1String("--timeout")))
+        args = QStringList{"--timeout", "20000"} + args;
+    QProcess p;
+    if (asNobody) {
+        p.setProgram(QStandardPaths::findExecutable(QStringLiteral("setpriv")));
+        p.setArguments(QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", "--", RT8CTL_EXE} + args);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), QStringLiteral("/tmp"));
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        p.setProcessEnvironment(env);
+    } else {
+        p.setProgram(QStringLiteral(RT8CTL_EXE));
+        p.setArguments(args);
+    }
+    p.start();
+    Result r;
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished(5000);
+        r.err = QStringLiteral("(did not end)");
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+QString describe(const Result &r)
+{
+    return QStringLiteral("exit %1\nstdout: %2\nstderr: %3").arg(r.exitCode).arg(r.out, r.err);
+}
+
+// Frames reach the device in the order they were written: once a power-on
+// sent afterwards is in the log, anything not logged before it never came.
+void expectNothingReached(SimProcess &sim, const QString &port, const QString &absent)
+{
+    const Result r = rt8ctl({"--port", port, "--address", "1", "power", "on"});
+    QVERIFY2(r.exitCode == 0, qPrintable(describe(r)));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QLatin1String("power on")), kBound);
+    const QString before = sim.log().section(QStringLiteral("power on"), 0, 0);
+    QVERIFY2(!before.contains(absent), qPrintable(sim.log()));
+}
+
+void saveTable(const QString &path, const ChannelTable &t)
+{
+    const auto bytes = encodeRtx(t);
+    QVERIFY(bytes);
+    QVERIFY(saveRtxFile(path, *bytes));
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+}
+
+}  // namespace
+
+class CtlEndToEndTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void find_data();
+    void find();
+    void scanListsOnlyTheDevicesThatAnswer();
+    void scanDoesNotTrustAnotherNumber();
+    void renumberKeepsTheDigitsAndConfirms();
+    void writeVerifyThenReadAsTheWindowSaves();
+    void readKeepsTheFileItCannotWriteWhole_data();
+    void readKeepsTheFileItCannotWriteWhole();
+    void streamCount_data();
+    void streamCount();
+    void streamStopsTheDeviceOnASignal_data();
+    void streamStopsTheDeviceOnASignal();
+    void exitCodes_data();
+    void exitCodes();
+};
+
+void CtlEndToEndTest::find_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("out");
+    QTest::newRow("any number") << QStringList{"find"} << "number 7 digits 12\n";
+    QTest::newRow("its number") << QStringList{"--address", "7", "find"} << "number 7 digits 12\n";
+    QTest::newRow("JSON") << QStringList{"--json", "find"} << "{\"digits\":12,\"number\":7}\n";
+}
+
+void CtlEndToEndTest::find()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, out);
+    SimProcess sim({"--address", "7", "--digits", "12"});
+    QVERIFY(!sim.port().isEmpty());
+    const Result r = rt8ctl(QStringList{"--port", sim.port()} + args);
+    QVERIFY2(r.exitCode == 0, qPrintable(describe(r)));
+    QCOMPARE(r.out, out);
+}
+
+void CtlEndToEndTest::scanListsOnlyTheDevicesThatAnswer()
+{
+    SimProcess sim({"--address", "1", "--address", "5", "--digits", "40", "--digits", "8"});
+    QVERIFY(!sim.port().isEmpty());
+    const Result r = rt8ctl({"--port", sim.port(), "--timeout", "2500", "scan", "--from", "1", "--to", "6"});
+    QVERIFY2(r.exitCode == 0, qPrintable(describe(r)));
+    QCOMPARE(r.out, QStringLiteral("number 1 digits 40\nnumber 5 digits 8\n"));
+}
+
+void CtlEndToEndTest::scanDoesNotTrustAnotherNumber()
+{
+    // The test plays the device: asked for 3, number 9 answers first.
+    Pty pty;
+    QVERIFY(pty.ok());
+    QProcess p;
+    p.start(QStringLiteral(RT8CTL_EXE), {"--port", pty.path, "--timeout", "60000", "scan", "--from", "3", "--to", "3"});
+    QVERIFY(p.waitForStarted(60000));
+    QCOMPARE(pty.receive(9, 60000), buildFrame(3, cmd::Discover, QByteArray(1, '\x03')));
+    QVERIFY(pty.send(buildReply(cmd::Discover, QByteArray("\x09\x28", 2))));
+    // Once rt8ctl has said what it made of that reply, the right one follows.
+    QString err;
+    QDeadlineTimer told(60000);
+    p.setReadChannel(QProcess::StandardError);
+    while (!err.contains(QStringLiteral("收到 9 号")) && !told.hasExpired() && p.state() != QProcess::NotRunning) {
+        p.waitForReadyRead(200);
+        err += QString::fromUtf8(p.readAllStandardError());
+    }
+    QVERIFY2(err.contains(QStringLiteral("收到 9 号")), qPrintable(err));
+    // Input that arrives while a reply is being handled is emptied with it:
+    // the device says it again until rt8ctl has heard it.
+    QDeadlineTimer heard(60000);
+    do
+        QVERIFY(pty.send(buildReply(cmd::Discover, QByteArray("\x03\x28", 2))));
+    while (!p.waitForFinished(500) && !heard.hasExpired());
+    QCOMPARE(p.state(), QProcess::NotRunning);
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()), QStringLiteral("number 3 digits 40\n"));
+}
+
+void CtlEndToEndTest::renumberKeepsTheDigitsAndConfirms()
+{
+    SimProcess sim({"--address", "3", "--digits", "12"});
+    const QString port = sim.port();
+    QVERIFY(!port.isEmpty());
+    // Without --digits the device's own count goes with the new number.
+    Result r = rt8ctl({"--port", port, "renumber", "9"});
+    QVERIFY2(r.exitCode == 0, qPrintable(describe(r)));
+    QCOMPARE(r.out, QStringLiteral("number 9 digits 12\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QLatin1String("set number -> number 9 digits 12")), kBound);
+
+    r = rt8ctl({"--port", port, "--address", "9", "renumber", "4", "--digits", "6"});
+    QVERIFY2(r.exitCode == 0, qPrintable(describe(r)));
+    QCOMPARE(r.out, QStringLiteral("number 4 digits 6\n"));
+}
+
+void CtlEndToEndTest::writeVerifyThenReadAsTheWindowSaves()
+{
+    SimProcess sim({"--address", "1"});
+    const QString port = sim.port();
+    QVERIFY(!port.isEmpty());
+    QTemporaryDir dir;
+    ChannelTable t = startTable();
+    for (int i = 0; i < kChannels; ++i) {
+        t[i].lower = QString::number(-100 * i);
+        t[i].upper = QString::number(500 + 37 * i);
+        t[i].dot = QString::number(i % 4);
+        t[i].formula = formulaNames().at(i % 7);
+        t[i].start1 = QString::number(-i);
+        t[i].start2 = QString::number(30000 + i);
+    }
+    t[0].lower = QStringLiteral("1.5");   // goes out as 2, and verifies as 2
+    saveTable(dir.filePath("in.RTX"), t);
+
+    Result r = rt8ctl({"--port", port, "--address", "1", "write", dir.filePath("in.RTX"), "--verify"});
+    QVERIFY2(r.exitCode == 0, qPrintable(describe(r)));
+    QVERIFY(r.out.isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(sim.logLines(QStringLiteral("download ")).size(), 1, kBound);
+
+    r = rt8ctl({"--port", port, "--address", "1", "read", "-"});
+    QVERIFY2(r.exitCode == 0, qPrintable(describe(r)));
+    const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 11);
+    QCOMPARE(lines[1].simplified(), QStringLiteral("0# 2 500 0 固定关 0 30000"));
+    QCOMPARE(lines[3].simplified(), QStringLiteral("2# -200 574 2 大于 -2 30002"));
+
+    r = rt8ctl({"--port", port, "--address", "1", "read", dir.filePath("ctl.RTX")});
+    QVERIFY2(r.exitCode == 0, qPrintable(describe(r)));
+
+    // The window reads the same device back and saves it.
+    QtSerialControl serial(PortMap({port}));
+    ScriptedDialogs dialogs;
+    MainForm form(&serial, &dialogs);
+    form.load();
+    QVERIFY(serial.isOpen());
+    form.findChild<QPushButton *>(QStringLiteral("ReSetCommand"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(form.table() != startTable(), kBound);
+    dialogs.nextSave = dir.filePath("window.RTX");
+    form.findChild<QPushButton *>(QStringLiteral("SaveSetCommand"))->click();
+    QVERIFY2(dialogs.shown.isEmpty(), qPrintable(dialogs.texts().join('\n')));
+    QCOMPARE(contents(dir.filePath("ctl.RTX")), contents(dir.filePath("window.RTX")));
+}
+
+void CtlEndToEndTest::readKeepsTheFileItCannotWriteWhole_data()
+{
+    QTest::addColumn<QString>("lower");
+    QTest::addColumn<QString>("upper");
+    QTest::addColumn<QString>("why");
+    QTest::addColumn<QString>("shown");   // the row in the text table
+    // -3e4 goes out as -30000, whose text is wider than the file's field.
+    QTest::newRow("text wider than its field") << "-3e4" << "0" << "截断" << "2# -30000 0 1 固定关 0 1000";
+    QTest::newRow("upper limit past 32767") << "1e4" << "4e4" << "无法写成文本" << "2# 10000 ? 1 固定关 0 1000";
+}
+
+void CtlEndToEndTest::readKeepsTheFileItCannotWriteWhole()
+{
+    QFETCH(QString, lower);
+    QFETCH(QString, upper);
+    QFETCH(QString, why);
+    QFETCH(QString, shown);
+    SimProcess sim({"--address", "1"});
+    const QString port = sim.port();
+    QVERIFY(!port.isEmpty());
+    QTemporaryDir dir;
+    ChannelTable t = startTable();
+    t[2].lower = lower;
+    t[2].upper = upper;
+    saveTable(dir.filePath("in.RTX"), t);
+    Result r = rt8ctl({"--port", port, "--address", "1", "write", dir.filePath("in.RTX"), "--verify"});
+    QVERIFY2(r.exitCode == 0, qPrintable(describe(r)));
+
+    const QString kept = dir.filePath("kept.RTX");
+    saveTable(kept, startTable());
+    const QByteArray before = contents(kept);
+    r = rt8ctl({"--port", port, "--address", "1", "read", kept});
+    QVERIFY2(r.exitCode == 4, qPrintable(describe(r)));
+    QVERIFY2(r.err.contains(why), qPrintable(r.err));
+    QCOMPARE(contents(kept), before);
+
+    r = rt8ctl({"--port", port, "--address", "1", "read", "-"});
+    QVERIFY2(r.exitCode == 0, qPrintable(describe(r)));
+    QCOMPARE(r.out.split(QLatin1Char('\n')).value(3).simplified(), shown);
+}
+
+void CtlEndToEndTest::streamCount_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("ch0");
+    QTest::newRow("raw") << "raw" << "32767";
+    // 0 + 1000 * 32767 / 65535 = 499 with one decimal place.
+    QTest::newRow("target") << "target" << "49.9";
+}
+
+void CtlEndToEndTest::streamCount()
+{
+    QFETCH(QString, mode);
+    QFETCH(QString, ch0);
+    SimProcess sim({"--address", "1", "--period", "400"});   // records need a quiet poll between them
+    const QString port = sim.port();
+    QVERIFY(!port.isEmpty());
+    sim.type(QStringLiteral("hold 0 32767"));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QLatin1String("ch0 held at 32767")), kBound);
+
+    const Result r = rt8ctl({"--port", port, "--address", "1", "stream", mode, "--count", "3"});
+    QVERIFY2(r.exitCode == 0, qPrintable(describe(r)));
+    QStringList lines = r.out.split(QLatin1Char('\n'));
+    QCOMPARE(lines.takeLast(), QString());
+    QCOMPARE(lines.takeFirst(), QStringLiteral("time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7,ch8,ch9"));
+    QCOMPARE(lines.size(), 3);
+    for (const QString &line : lines) {
+        const QStringList f = line.split(QLatin1Char(','));
+        QVERIFY2(QDateTime::fromString(f[0], Qt::ISODateWithMs).isValid(), qPrintable(line));
+        QCOMPARE(f.size(), 11);
+        QCOMPARE(f[1], ch0);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QLatin1String("feedback stop")), kBound);
+}
+
+void CtlEndToEndTest::streamStopsTheDeviceOnASignal_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("Ctrl+C") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+}
+
+void CtlEndToEndTest::streamStopsTheDeviceOnASignal()
+{
+    QFETCH(int, signal);
+    SimProcess sim({"--address", "1", "--period", "100"});
+    const QString port = sim.port();
+    QVERIFY(!port.isEmpty());
+    QProcess p;
+    p.start(QStringLiteral(RT8CTL_EXE), {"--port", port, "--address", "1", "stream", "raw"});
+    QVERIFY(p.waitForStarted(60000));
+    // The header and two values, then the signal.
+    QByteArray out;
+    QElapsedTimer waited;
+    waited.start();
+    while (out.count('\n') < 3 && waited.elapsed() < 60000 && p.state() != QProcess::NotRunning) {
+        p.waitForReadyRead(200);
+        out += p.readAllStandardOutput();
+    }
+    QVERIFY2(out.count('\n') >= 3, out.constData());
+    ::kill(pid_t(p.processId()), signal);
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QLatin1String("feedback stop")), kBound);
+}
+
+void CtlEndToEndTest::exitCodes_data()
+{
+    QTest::addColumn<QStringList>("args");   // %PORT%: the simulator's; %DIR%: a folder of files
+    QTest::addColumn<bool>("asNobody");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says");
+    QTest::addColumn<QString>("notLogged");   // a request that must not reach the device
+
+    const auto row = [](const char *name, const QStringList &args, int exit, const QString &says,
+                        const QString &notLogged = {}, bool asNobody = false) {
+        QTest::newRow(name) << args << asNobody << exit << says << notLogged;
+    };
+    const QString p = QStringLiteral("%PORT%");
+    row("unknown command", {"--port", p, "frobnicate"}, 2, "没有“frobnicate”这个命令");
+    row("address past 255", {"--port", p, "--address", "256", "find"}, 2, "--address", "discover");
+    row("digit in the number", {"--port", p, "display", "number", "12a45"}, 2, "“显示数字”无效", "show number");
+    row("code past 255", {"--port", p, "display", "code", "1", "256"}, 2, "“显示编码 第2个编码”无效", "show code");
+    row("start position", {"--port", p, "display", "code", "1", "2", "--start", "x"}, 2, "“位置起点”无效",
+        "show code");
+    row("digit count", {"--port", p, "renumber", "9", "--digits", "300"}, 2, "“显示位数”无效", "set number");
+    row("table field", {"--port", p, "write", "%DIR%/refused.RTX"}, 2, "设置错误", "download");
+    row("no answer: find", {"--port", p, "--address", "200", "--timeout", "500", "find"}, 1, "没有收到有效应答");
+    row("no answer: renumber", {"--port", p, "--address", "200", "--timeout", "500", "renumber", "9"}, 1,
+        "--digits", "set number");
+    row("no answer: read", {"--port", p, "--address", "200", "--timeout", "500", "read", "-"}, 1,
+        "没有收到有效应答");
+    row("no answer: stream", {"--port", p, "--address", "200", "--timeout", "800", "stream", "raw"}, 1,
+        "没有收到有效应答");
+    row("file missing", {"--port", p, "write", "%DIR%/missing.RTX"}, 4, "无法读取配置文件", "download");
+    row("file not a table", {"--port", p, "write", "%DIR%/garbage.RTX"}, 4, "无法读取配置文件", "download");
+    row("file not writable", {"--port", p, "--address", "1", "read", "%DIR%/no/such/folder.RTX"}, 4,
+        "配置文件保存失败");
+    row("no such device", {"--port", "/dev/does-not-exist-vorn", "find"}, 3, "端口打开错误");
+    row("port number with no device", {"--port", "5", "find"}, 3, "端口打开错误");
+    row("no port to search", {"find"}, 3, "没有可以使用的通讯端口");
+    row("port refused to the user", {"--port", p, "find"}, 3, "sudo usermod -aG dialout", {}, true);
+}
+
+void CtlEndToEndTest::exitCodes()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, asNobody);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+    QFETCH(QString, notLogged);
+    if (asNobody && (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty()))
+        QSKIP("needs root and setpriv, to run as a user who may not open the port");
+
+    SimProcess sim({"--address", "1"});
+    const QString port = sim.port();
+    QVERIFY(!port.isEmpty());
+    QTemporaryDir dir;
+    ChannelTable refused = startTable();
+    refused[4].lower = QStringLiteral("100");   // upper 1000: fine
+    refused[7].upper = QStringLiteral("-1");    // below its lower limit
+    saveTable(dir.filePath("refused.RTX"), refused);
+    QFile garbage(dir.filePath("garbage.RTX"));
+    QVERIFY(garbage.open(QIODevice::WriteOnly));
+    garbage.write("not a table\r\n");
+    garbage.close();
+    for (QString &a : args)
+        a.replace(QStringLiteral("%PORT%"), port).replace(QStringLiteral("%DIR%"), dir.path());
+    if (asNobody)
+        QVERIFY(::chmod(port.toLocal8Bit().constData(), 0600) == 0);
+
+    const Result r = rt8ctl(args, asNobody);
+    QVERIFY2(r.exitCode == exitCode, qPrintable(describe(r)));
+    QVERIFY2(r.err.contains(says), qPrintable(r.err));
+    QVERIFY(r.out.isEmpty());
+    if (!notLogged.isEmpty())
+        expectNothingReached(sim, port, notLogged);
+}
+
+QTEST_MAIN(CtlEndToEndTest)
+#include "tst_ctl_e2e.moc"

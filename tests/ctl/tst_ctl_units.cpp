@@ -1,0 +1,187 @@
+// rt8ctl without a device: which words of the command line belong to which
+// option, and the comparison of a file's table with what a read-back says the
+// device holds.
+
+#include "ctl/options.h"
+#include "ctl/verify.h"
+
+#include <QProcess>
+#include <QTest>
+
+using namespace vorn;
+using namespace vorn::ctl;
+
+Q_DECLARE_METATYPE(QList<vorn::ctl::FieldDifference>)
+
+namespace {
+
+// The fields of an invocation as key=value words, for the table to pick from.
+QStringList summary(const Invocation &i)
+{
+    return {
+        QStringLiteral("port=") + i.port,
+        QStringLiteral("address=%1").arg(i.address),
+        QStringLiteral("timeout=%1").arg(i.timeout()),
+        QStringLiteral("json=%1").arg(i.json),
+        QStringLiteral("command=%1").arg(int(i.command)),
+        QStringLiteral("words=") + i.words.join(QLatin1Char('|')),
+        QStringLiteral("from=%1").arg(i.from),
+        QStringLiteral("to=%1").arg(i.to),
+        QStringLiteral("new=%1").arg(i.newNumber),
+        QStringLiteral("digits=") + i.digits.value_or(QStringLiteral("(none)")),
+        QStringLiteral("count=%1").arg(i.count),
+        QStringLiteral("seconds=%1").arg(i.seconds),
+        QStringLiteral("at=") + i.at.toString(Qt::ISODate),
+        QStringLiteral("start=") + i.start,
+        QStringLiteral("dport=") + i.displayPort,
+        QStringLiteral("ddigits=") + i.displayDigits,
+    };
+}
+
+// The ten blocks a device holds after a download of table.
+QByteArray blocksOf(const ChannelTable &table)
+{
+    return encodeTable(table).value_or(QByteArray());
+}
+
+ChannelTable with(int channel, void (*change)(ChannelTexts &))
+{
+    ChannelTable t = startTable();
+    change(t[channel]);
+    return t;
+}
+
+}  // namespace
+
+class CtlUnitTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void commandLine_data();
+    void commandLine();
+    void comparison_data();
+    void comparison();
+};
+
+void CtlUnitTest::commandLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");   // -1: runs
+    QTest::addColumn<QStringList>("expect");
+
+    const auto row = [](const char *name, const QString &line, int exit, const QStringList &expect = {}) {
+        QTest::newRow(name) << QStringList{QStringLiteral("rt8ctl")} + QProcess::splitCommand(line) << exit << expect;
+    };
+    row("defaults", "find", -1, {"port=", "address=255", "timeout=2000", "json=0"});
+    row("global options", "--port /dev/ttyUSB0 --address 12 --timeout 500 --json find", -1,
+        {"port=/dev/ttyUSB0", "address=12", "timeout=500", "json=1"});
+    row("port number out of range", "--port 17 find", 2);
+    row("address out of range", "--address 256 find", 2);
+    row("no command", "--address 1", 2);
+    // Options after the command word are the command's own.
+    row("display port is not the serial port", "--port 2 display number 123 --port 5 --start 3 --digits 3", -1,
+        {"port=2", "dport=5", "start=3", "ddigits=3", "words=123"});
+    row("display defaults", "display code 7 8", -1, {"start=46", "dport=1", "words=7|8"});
+    row("global option after the command", "find --address 5", 2);
+    row("display code needs two codes", "display code 7", 2);
+    row("scan defaults", "scan", -1, {"from=0", "to=254", "timeout=100"});
+    row("scan range reversed", "scan --from 9 --to 3", 2);
+    row("renumber learns the digits", "renumber 7", -1, {"new=7", "digits=(none)"});
+    row("renumber with digits", "renumber 7 --digits 8", -1, {"new=7", "digits=8"});
+    row("renumber to 256", "renumber 256", 2);
+    row("stream with limits", "stream target --count 5 --seconds 1.5", -1,
+        {"words=target", "count=5", "seconds=1.5"});
+    row("stream count 0", "stream raw --count 0", 2);
+    row("clock at a time", "clock --at \"2026-12-06 08:15:27\"", -1, {"at=2026-12-06T08:15:27"});
+    row("clock at no time", "clock --at \"2026-13-06 08:15:27\"", 2);
+    row("version", "--version", 0);
+}
+
+void CtlUnitTest::commandLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, expect);
+    const ParsedCommandLine p = parseCommandLine(args, QStringLiteral("9.8"));
+    if (exitCode < 0) {
+        QVERIFY2(p.run, qPrintable(p.err));
+        const QStringList got = summary(p.invocation);
+        for (const QString &e : expect)
+            QVERIFY2(got.contains(e), qPrintable(e + QStringLiteral(" not in ") + got.join(QLatin1Char(' '))));
+        return;
+    }
+    QVERIFY(!p.run);
+    QCOMPARE(p.exitCode, exitCode);
+    if (exitCode == ExitUsage)
+        QVERIFY(!p.err.isEmpty() && p.out.isEmpty());
+    else
+        QCOMPARE(p.out, QStringLiteral("rt8ctl 9.8\n"));
+}
+
+void CtlUnitTest::comparison_data()
+{
+    QTest::addColumn<ChannelTable>("file");
+    QTest::addColumn<QByteArray>("device");
+    QTest::addColumn<QList<FieldDifference>>("expected");
+    using D = QList<FieldDifference>;
+
+    const ChannelTable start = startTable();
+    QTest::newRow("the same") << start << blocksOf(start) << D{};
+    // Texts that go out as other numbers compare by what they go out as.
+    QTest::newRow("1.5 went out as 2") << with(0, [](ChannelTexts &r) { r.lower = "1.5"; })
+                                       << blocksOf(with(0, [](ChannelTexts &r) { r.lower = "2"; })) << D{};
+    QTest::newRow("blank is 0, 5 places are 1")
+        << with(4, [](ChannelTexts &r) { r.lower = ""; r.dot = "5"; r.start1 = " 0 "; })
+        << blocksOf(with(4, [](ChannelTexts &r) { r.dot = "1"; })) << D{};
+    QTest::newRow("a formula outside the list is 固定关") << with(2, [](ChannelTexts &r) { r.formula = "开关"; })
+                                                        << blocksOf(start) << D{};
+    QByteArray negativeZero = blocksOf(start);
+    negativeZero[3 * kBlockSize] = char(0x80);   // lower limit of 3#: 80 00
+    QTest::newRow("negative zero is zero") << start << negativeZero << D{};
+    QTest::newRow("upper past 32767 alike")
+        << with(6, [](ChannelTexts &r) { r.lower = "10000"; r.upper = "40000"; })
+        << blocksOf(with(6, [](ChannelTexts &r) { r.lower = "10000"; r.upper = "40000"; })) << D{};
+
+    // Differences, named by channel and field.
+    QTest::newRow("lower only: upper is the same")
+        << start << blocksOf(with(3, [](ChannelTexts &r) { r.lower = "10"; }))
+        << D{{3, "下限", "0", "10"}};
+    QTest::newRow("upper") << start << blocksOf(with(9, [](ChannelTexts &r) { r.upper = "990"; }))
+                           << D{{9, "上限", "1000", "990"}};
+    QTest::newRow("upper past 32767 differs")
+        << with(6, [](ChannelTexts &r) { r.lower = "10000"; r.upper = "40000"; })
+        << blocksOf(with(6, [](ChannelTexts &r) { r.lower = "10000"; r.upper = "40001"; }))
+        << D{{6, "上限", "40000", "（超出 -32768 到 32767）"}};
+    QTest::newRow("decimal places and start values")
+        << start << blocksOf(with(1, [](ChannelTexts &r) { r.dot = "3"; r.start1 = "-1"; r.start2 = "999"; }))
+        << D{{1, "小数位", "1", "3"}, {1, "启动值1", "0", "-1"}, {1, "启动值2", "1000", "999"}};
+    QTest::newRow("formula") << with(5, [](ChannelTexts &r) { r.formula = "固定开"; })
+                             << blocksOf(with(5, [](ChannelTexts &r) { r.formula = "大于"; }))
+                             << D{{5, "报警启动", "固定开", "大于"}};
+    QByteArray unknownCode = blocksOf(start);
+    unknownCode[8 * kBlockSize + 5] = char(0x07);
+    QTest::newRow("a code no name stands for") << start << unknownCode
+                                               << D{{8, "报警启动", "固定关", "固定关（代码 0x07）"}};
+    QTest::newRow("table that does not convert") << with(0, [](ChannelTexts &r) { r.lower = "-32768"; })
+                                                 << blocksOf(start)
+                                                 << D{{-1, "参数表", "无法转换", ""}};
+    QTest::newRow("short read-back") << start << blocksOf(start).left(50)
+                                     << D{{-1, "回读数据", "", "50 字节"}};
+}
+
+void CtlUnitTest::comparison()
+{
+    QFETCH(ChannelTable, file);
+    QFETCH(QByteArray, device);
+    QFETCH(QList<FieldDifference>, expected);
+    const QList<FieldDifference> got = compareWithDevice(file, device);
+    QStringList gotText, expectedText;
+    for (const auto &d : got)
+        gotText.append(describe(d));
+    for (const auto &d : expected)
+        expectedText.append(describe(d));
+    QCOMPARE(gotText, expectedText);
+}
+
+QTEST_GUILESS_MAIN(CtlUnitTest)
+#include "tst_ctl_units.moc"
