@@ -207,8 +207,13 @@ Controller::Controller(Invocation invocation, QObject *parent) : QObject(parent)
 
 Controller::~Controller()
 {
-    // The session closes the port it drives, before the port goes.
+    // The session closes the port it drives, before the port goes; the trace
+    // sees the closing.
+    if (m_session)
+        m_session->close();
     m_session.reset();
+    m_trace.reset();
+    m_lineLog.reset();
     m_control.reset();
 }
 
@@ -249,6 +254,16 @@ int Controller::openLine()
     const int number = m_inv.port.toInt(&isNumber);
     const bool search = m_inv.port.isEmpty();
     makeSession(search || isNumber ? PortMap::fromSystem() : PortMap(QStringList{m_inv.port}));
+    if (!m_inv.trace.isEmpty()) {
+        // The trace is opened before anything goes out, so it holds all.
+        m_lineLog = std::make_unique<LineLog>(m_session.get());
+        m_trace = std::make_unique<LineTrace>(m_lineLog.get());
+        QString why;
+        if (!m_trace->open(m_inv.trace, &why)) {
+            printErr(QStringLiteral("无法写入跟踪文件 %1：%2").arg(m_inv.trace, why));
+            return ExitFile;
+        }
+    }
     bool opened;
     if (search) {
         const int found = m_session->searchPorts();

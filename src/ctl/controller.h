@@ -7,6 +7,7 @@
 #include "ctl/options.h"
 #include "link/qtserialcontrol.h"
 #include "session/devicesession.h"
+#include "session/linelog.h"
 
 #include <QEventLoop>
 #include <QObject>
@@ -63,6 +64,8 @@ private:
     Invocation m_inv;
     std::unique_ptr<QtSerialControl> m_control;
     std::unique_ptr<DeviceSession> m_session;
+    std::unique_ptr<LineLog> m_lineLog;
+    std::unique_ptr<LineTrace> m_trace;
     QEventLoop *m_loop = nullptr;
 
     std::optional<Refusal> m_refusal;

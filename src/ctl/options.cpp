@@ -112,7 +112,11 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
                                      QStringLiteral("MS"));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("find, scan, read -, ports, stream: one JSON object per line."));
-    global.addOptions({help, versionOpt, port, address, timeout, json});
+    const QCommandLineOption trace(QStringLiteral("trace"),
+                                   QStringLiteral("Append every frame in and out, and what became of it, to "
+                                                  "FILE, one line each."),
+                                   QStringLiteral("FILE"));
+    global.addOptions({help, versionOpt, port, address, timeout, json, trace});
     global.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do (below)."),
                                  QStringLiteral("COMMAND [ARGS]"));
 
@@ -144,6 +148,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
         return fail(badNumber(QStringLiteral("--timeout"), global.value(timeout),
                               QStringLiteral("1 到 3600000（毫秒）")));
     inv.json = global.isSet(json);
+    inv.trace = global.value(trace);
 
     QStringList rest = global.positionalArguments();
     if (rest.isEmpty())

@@ -36,6 +36,7 @@ struct Invocation
     quint8 address = 255;
     int timeoutMs = -1;      // -1: the command's default
     bool json = false;
+    QString trace;           // empty: no trace file
 
     Command command = Command::Find;
     // The command's words after its name (after "display mode" etc. for the

@@ -103,6 +103,7 @@ class CtlEndToEndTest : public QObject
 private slots:
     void find_data();
     void find();
+    void traceFileKeepsEveryFrame();
     void scanListsOnlyTheDevicesThatAnswer();
     void scanDoesNotTrustAnotherNumber();
     void renumberKeepsTheDigitsAndConfirms();
@@ -135,6 +136,36 @@ void CtlEndToEndTest::find()
     const Result r = rt8ctl(QStringList{"--port", sim.port()} + args);
     QVERIFY2(r.exitCode == 0, qPrintable(describe(r)));
     QCOMPARE(r.out, out);
+}
+
+void CtlEndToEndTest::traceFileKeepsEveryFrame()
+{
+    QTemporaryDir dir;
+    SimProcess sim({"--address", "7", "--digits", "12"});
+    QVERIFY(!sim.port().isEmpty());
+    const QString trace = dir.filePath("trace.txt");
+    QFile old(trace);
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("earlier run\n") > 0);
+    old.close();
+    const Result r = rt8ctl({"--port", sim.port(), "--trace", trace, "find"});
+    QVERIFY2(r.exitCode == 0, qPrintable(describe(r)));
+    QFile f(trace);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // Appended to what was there: the opening, the request, the answer, the
+    // closing.
+    QVERIFY2(lines.size() >= 5, qPrintable(lines.join('\n')));
+    QCOMPARE(lines[0], QStringLiteral("earlier run"));
+    QVERIFY(lines.filter(QStringLiteral(" → 02 00 09 FF EE 21 FF C6 03  连接测试 → 255")).size() == 1);
+    QVERIFY(lines.filter(QStringLiteral(" ← 02 00 0A EE 07 21 07 0C ")).size() == 1);
+    QVERIFY(lines.filter(QStringLiteral("找到设备 7，显示位数 12")).size() == 1);
+    // A trace that cannot be written stops it before anything is sent.
+    const Result bad = rt8ctl({"--port", sim.port(), "--trace", dir.filePath("no/such/dir/t.txt"), "power", "off"});
+    QCOMPARE(bad.exitCode, 4);
+    const Result later = rt8ctl({"--port", sim.port(), "power", "on"});
+    QVERIFY2(later.exitCode == 0, qPrintable(describe(later)));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QLatin1String("power on")), kBound);
+    QVERIFY(!sim.log().contains(QLatin1String("power off")));
 }
 
 void CtlEndToEndTest::scanListsOnlyTheDevicesThatAnswer()
