@@ -14,6 +14,7 @@
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolButton>
 
 namespace vorn {
@@ -129,7 +130,16 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     connect(s, &DeviceSession::lineStateChanged, this, &MainWindow::updateStatus);
     connect(s, &DeviceSession::ledIdChanged, this, &MainWindow::updateStatus);
     connect(s, &DeviceSession::feedbackModeChanged, this, &MainWindow::updateStatus);
-    connect(m_log, &LineLog::countsChanged, this, &MainWindow::updateStatus);
+    // The counts change with every frame: the bar follows them at most ten
+    // times a second.
+    auto *countTimer = new QTimer(this);
+    countTimer->setSingleShot(true);
+    countTimer->setInterval(100);
+    connect(countTimer, &QTimer::timeout, this, &MainWindow::updateStatus);
+    connect(m_log, &LineLog::countsChanged, countTimer, [countTimer] {
+        if (!countTimer->isActive())
+            countTimer->start();
+    });
     updateStatus();
 }
 

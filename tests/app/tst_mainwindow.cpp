@@ -116,7 +116,7 @@ void MainWindowTest::statusFollowsTheLine()
     QCOMPARE(s.status("FeedbackStatus"), QStringLiteral("反馈：原始值"));
     s.port.inject(buildReply(0x40, QByteArray(20, '\x01')));
     s.port.inject(buildReply(0x40, QByteArray(20, '\x01')) + "x");   // a stray byte spoils one
-    QCOMPARE(s.status("CountStatus"), QStringLiteral("发送 2 · 接收 2 · 丢弃 1"));
+    QTRY_COMPARE(s.status("CountStatus"), QStringLiteral("发送 2 · 接收 2 · 丢弃 1"));
     s.window->session()->setAutoReconnect(false);
     s.port.unplug();
     QCOMPARE(s.status("LineStatus"), QStringLiteral("已断开"));
