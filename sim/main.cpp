@@ -216,6 +216,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rt8sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VORNRT8_VERSION));
 
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral(
@@ -227,6 +228,7 @@ int main(int argc, char **argv)
         "log lines of each start with \"[N] \". hold and release act on the first\n"
         "device; \"@N hold 3 12000\" acts on the device numbered N."));
     p.addHelpOption();
+    p.addVersionOption();
     p.addOptions({
         {QStringLiteral("address"), QStringLiteral("Device number 0-255 (default 1); once per device on the line."), QStringLiteral("n"), QStringLiteral("1")},
         {QStringLiteral("digits"), QStringLiteral("Display-digit count 0-255 (default 40); once for all devices or once per --address."), QStringLiteral("n"), QStringLiteral("40")},
