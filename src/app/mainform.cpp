@@ -93,7 +93,7 @@ void MainForm::buildControls()
     Frame1->setObjectName(QStringLiteral("Frame1"));
     place(Frame1, 120, 120, 10695, 4455);
 
-    Label2 = new QLabel(QStringLiteral("通道   反馈值     下限    上限   小数位  报警启动  启动值1 启动值2    智能设置"), Frame1);
+    Label2 = new HeaderLabel(QStringLiteral("通道   反馈值     下限    上限   小数位  报警启动  启动值1 启动值2    智能设置"), Frame1);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setFont(songti(12));
     place(Label2, 120, 240, 10455, 375);
@@ -147,6 +147,14 @@ void MainForm::buildControls()
         connect(HCommand[i], &QPushButton::clicked, this, [this, i] { HCommand_Click(i); });
         connect(OkCommand[i], &QPushButton::clicked, this, [this, i] { OkCommand_Click(i); });
     }
+    // Each header word over its column; 智能设置 over the three buttons.
+    auto column = [](const QWidget *first, const QWidget *last) {
+        return std::pair{first->x(), last->x() + last->width()};
+    };
+    Label2->setColumns({column(Label5, Label5), column(RsValText, RsValText), column(LText[0], LText[0]),
+                        column(HText[0], HText[0]), column(DotText[0], DotText[0]),
+                        column(KGFormulaCombo[0], KGFormulaCombo[0]), column(KGstText[0], KGstText[0]),
+                        column(KGedText[0], KGedText[0]), column(LCommand[0], OkCommand[0])});
 
     // The lower frame and its five groups.
     auto *lower = new QGroupBox(this);

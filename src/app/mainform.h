@@ -107,7 +107,7 @@ private:
 
     // Controls, by their names.
     QGroupBox *Frame1 = nullptr;     // 参数配置 (the table)
-    QLabel *Label2 = nullptr;
+    HeaderLabel *Label2 = nullptr;
     RowLabel *Label5 = nullptr;
     FeedbackBox *RsValText = nullptr;
     std::array<FilteredEdit *, kChannels> LText{}, HText{}, DotText{}, KGstText{}, KGedText{};
