@@ -2,6 +2,7 @@
 // messages included) before it is centred and shown.
 
 #include "app/dialogs.h"
+#include "app/instancelock.h"
 #include "app/mainform.h"
 #include "link/portmap.h"
 #include "link/qtserialcontrol.h"
@@ -9,8 +10,6 @@
 #include <QApplication>
 #include <QTimer>
 #include <QDir>
-#include <QLockFile>
-#include <QStandardPaths>
 
 namespace {
 
@@ -52,9 +51,8 @@ int main(int argc, char **argv)
 {
     // Another instance running: end at once, without a word. The lock goes
     // with the process, so a crashed instance does not block the next start.
-    QLockFile instance(lockPath());
-    instance.setStaleLockTime(0);
-    if (!instance.tryLock(0))
+    vorn::InstanceLock instance(lockPath());
+    if (!instance.acquire())
         return 0;
 
     QApplication app(argc, argv);
