@@ -7,9 +7,19 @@
 #include "link/portmap.h"
 #include "link/qtserialcontrol.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QTimer>
 #include <QDir>
+
+#if defined(__GLIBC__)
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <malloc.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -22,6 +32,45 @@ QString lockPath()
     if (user.isEmpty())
         user = qEnvironmentVariable("USERNAME");
     return QDir::temp().filePath(QStringLiteral("vornrt8-%1.lock").arg(user));
+}
+
+// Has the kernel fill every page of the heap now, in one call, rather than
+// one fault at a time when each is first written: about 1 us a page against
+// 11 us on a virtual machine (0.3 against 14 us for a page a fork has
+// write-protected). Where the call is not known the pages are simply taken
+// by fault.
+void populateHeap()
+{
+#if defined(__GLIBC__) && defined(MADV_POPULATE_WRITE)
+    char *start = nullptr;
+    if (FILE *maps = std::fopen("/proc/self/maps", "r")) {
+        char line[512];
+        while (!start && std::fgets(line, sizeof line, maps))
+            if (std::strstr(line, "[heap]"))
+                start = reinterpret_cast<char *>(std::strtoull(line, nullptr, 16));
+        std::fclose(maps);
+    }
+    char *const end = static_cast<char *>(sbrk(0));
+    if (start && end > start)
+        madvise(start, std::size_t(end - start), MADV_POPULATE_WRITE);
+#endif
+}
+
+// Start-up builds the window in about 3 MB of heap, which taken by fault
+// meant about a thousand faults. So large blocks stay in the heap instead of
+// getting mappings of their own, freed memory stays for the next
+// allocation, and the heap is grown by 4 MB at once and filled.
+void growHeap()
+{
+#if defined(__GLIBC__) && defined(MADV_POPULATE_WRITE)
+    mallopt(M_MMAP_THRESHOLD, 8 << 20);
+    mallopt(M_TRIM_THRESHOLD, 16 << 20);
+    if (void *block = std::malloc(std::size_t(4) << 20)) {
+        static_cast<volatile char *>(block)[0] = 0;   // a block never used may be left out
+        std::free(block);
+    }
+    populateHeap();
+#endif
 }
 
 // Ends the program once the window has been painted (exit code 0 with the
@@ -55,7 +104,16 @@ int main(int argc, char **argv)
     if (!instance.acquire())
         return 0;
 
+    growHeap();
     QApplication app(argc, argv);
+    // The accessibility bridge, which the first control would set up, is set
+    // up now, before the window exists. It connects to the session bus, and
+    // where none runs the bus is launched by forking this process; a fork
+    // write-protects every page the process has, and the first write to each
+    // afterwards costs a fault. Now the fork finds a small process, and the
+    // heap is made writable again in one call after it.
+    QAccessible::isActive();
+    populateHeap();
     QApplication::setApplicationName(vorn::programName());
 
     vorn::QtSerialControl port(vorn::PortMap::fromSystem());
