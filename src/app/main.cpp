@@ -9,10 +9,13 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QBackingStore>
+#include <QImage>
 #include <QTimer>
 #include <QDir>
 
 #if defined(__GLIBC__)
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -73,6 +76,33 @@ void growHeap()
 #endif
 }
 
+// The first paint writes every pixel of the window's backing store (1.4 MB,
+// on X11 shared with the server), again one page fault at a time: 343
+// faults, filled in one call beforehand instead, like the heap. The store
+// is sized as the first paint would size it.
+void populateBackingStore(QWidget *window)
+{
+#if defined(__GLIBC__) && defined(MADV_POPULATE_WRITE)
+    QBackingStore *store = window->backingStore();
+    if (!store)
+        return;
+    store->resize(window->size());
+    store->beginPaint(QRegion());
+    const QPaintDevice *device = store->paintDevice();
+    if (device && device->devType() == QInternal::Image) {
+        const QImage *image = static_cast<const QImage *>(device);
+        const auto page = std::uintptr_t(sysconf(_SC_PAGESIZE));
+        const auto from = reinterpret_cast<std::uintptr_t>(image->constBits()) & ~(page - 1);
+        const auto to = reinterpret_cast<std::uintptr_t>(image->constBits()) + std::uintptr_t(image->sizeInBytes());
+        if (to > from)
+            madvise(reinterpret_cast<void *>(from), to - from, MADV_POPULATE_WRITE);
+    }
+    store->endPaint();
+#else
+    Q_UNUSED(window);
+#endif
+}
+
 // Ends the program once the window has been painted (exit code 0 with the
 // port open, 3 without).
 class FirstPaint : public QObject
@@ -122,6 +152,7 @@ int main(int argc, char **argv)
     form.load();
     form.show();
     form.centre();
+    populateBackingStore(&form);
     // For start-up measurements: end as soon as the shown window has been
     // painted once.
     FirstPaint firstPaint(&port);
