@@ -30,7 +30,7 @@ public:
     static QString lampName(const QColor &colour);
 
     QGroupBox *Frame1 = nullptr;     // 参数配置 (the table)
-    QLabel *Label2 = nullptr;
+    HeaderLabel *Label2 = nullptr;
     RowLabel *Label5 = nullptr;
     FeedbackBox *RsValText = nullptr;
     std::array<FilteredEdit *, kChannels> LText{}, HText{}, DotText{}, KGstText{}, KGedText{};

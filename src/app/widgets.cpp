@@ -1,10 +1,18 @@
 #include "app/widgets.h"
 
 #include <QAccessibleWidget>
+#include <cmath>
+
+#include <QAbstractTextDocumentLayout>
 #include <QPainter>
+#include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
+#include <QTextFrame>
+#include <QTextLayout>
 
 namespace vorn {
 
@@ -32,6 +40,56 @@ int rowPitchPx()
     return (372 + 7) / 15;
 }
 
+namespace {
+
+// The pixel row of row n's channel label's baseline (RowLabel centres the
+// label in the row's cell), relative to the table frame.
+int rowBaselinePx(int row, const QFontMetricsF &fm)
+{
+    return rowTopPx(row) + qRound((rowPitchPx() - (fm.ascent() + fm.descent())) / 2 + fm.ascent());
+}
+
+// The smallest distance between two row tops: the feedback lines are this
+// tall, and top margins make up the rest of each row.
+int smallestPitchPx()
+{
+    int pitch = rowPitchPx();
+    for (int row = 1; row < 10; ++row)
+        pitch = qMin(pitch, rowTopPx(row) - rowTopPx(row - 1));
+    return pitch;
+}
+
+}  // namespace
+
+void HeaderLabel::setColumns(const QList<std::pair<int, int>> &columns)
+{
+    m_columns = columns;
+    update();
+}
+
+void HeaderLabel::paintEvent(QPaintEvent *event)
+{
+    const QStringList words = text().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (words.size() != m_columns.size()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    QPainter p(this);
+    drawFrame(&p);
+    const QRect area = contentsRect();
+    const QFontMetrics fm = fontMetrics();
+    for (int i = 0; i < words.size(); ++i) {
+        // Centred over the column; a word wider than its column starts at
+        // the column's left edge rather than spilling over both neighbours.
+        const int left = m_columns.at(i).first - x();
+        const int width = m_columns.at(i).second - m_columns.at(i).first;
+        const int advance = fm.horizontalAdvance(words.at(i));
+        const QRect cell(left + qMax(0, (width - advance) / 2), area.top(), advance, area.height());
+        style()->drawItemText(&p, cell, Qt::AlignLeft | Qt::AlignVCenter, palette(), isEnabled(),
+                              words.at(i), foregroundRole());
+    }
+}
+
 void RowLabel::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
@@ -55,26 +113,104 @@ FeedbackBox::FeedbackBox(QWidget *parent) : QTextEdit(parent)
     document()->setDocumentMargin(0);
     setContentsMargins(0, 0, 0, 0);
     setViewportMargins(2, 2, 2, 0);
+    // The lines stand at their rows; the last one's line box reaches a few
+    // pixels past the bottom, which must not make the box scrollable (a turn
+    // of the wheel would lift every value off its row). More lines than rows
+    // may still be scrolled to.
+    QScrollBar *bar = verticalScrollBar();
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int max) {
+        if (max != 0 && document()->blockCount() <= 10)
+            bar->setMaximum(0);
+    });
 }
 
 void FeedbackBox::setText(const QString &text)
 {
     m_text = text;
-    // Show one line per row at the row pitch; CR LF and lone CR or LF all end
-    // a line.
+    // One line per row; CR LF and lone CR or LF all end a line.
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     if (shown.endsWith(QLatin1Char('\n')))
         shown.chop(1);
     setPlainText(shown);
-    // The line spacing is looks only: one textChanged per text, not two.
+    placeLines();
+}
+
+void FeedbackBox::changeEvent(QEvent *event)
+{
+    QTextEdit::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        placeLines();
+}
+
+void FeedbackBox::moveEvent(QMoveEvent *event)
+{
+    QTextEdit::moveEvent(event);
+    placeLines();
+}
+
+void FeedbackBox::resizeEvent(QResizeEvent *event)
+{
+    QTextEdit::resizeEvent(event);
+    placeLines();
+}
+
+void FeedbackBox::placeLines()
+{
+    QTextDocument *doc = document();
+    if (doc->isEmpty())
+        return;
+    // Looks only: one textChanged per text, not two.
     const QSignalBlocker quiet(this);
-    QTextCursor c(document());
-    c.select(QTextCursor::Document);
-    QTextBlockFormat f;
-    f.setLineHeight(rowPitchPx(), QTextBlockFormat::FixedHeight);
-    c.mergeBlockFormat(f);
+    const int lineHeight = smallestPitchPx();
+    const QFont font = doc->defaultFont();
+    if (m_baselineInLine < 0 || font != m_measuredFont) {
+        // Where the document draws the baseline in a line of fixed height.
+        QTextDocument probe;
+        probe.setDefaultFont(font);
+        probe.setDocumentMargin(0);
+        probe.setPlainText(QStringLiteral("0"));
+        QTextBlockFormat f;
+        f.setLineHeight(lineHeight, QTextBlockFormat::FixedHeight);
+        QTextCursor(&probe).setBlockFormat(f);
+        probe.documentLayout()->documentSize();
+        const QTextLayout *layout = probe.firstBlock().layout();
+        const QTextLine line = layout->lineAt(0);
+        m_baselineInLine = qRound(line.y() + line.ascent());
+        m_measuredFont = font;
+    }
+
+    // Line n stands on row n's baseline (in the viewport's coordinates), but
+    // no lower than the digits can go without being cut. Whole pixels
+    // throughout, so that no line is rounded off its row.
+    const QFontMetricsF fm(font);
+    const int viewportTop = y() + frameWidth() + viewportMargins().top();
+    const int viewportHeight = height() - 2 * frameWidth() - viewportMargins().top() - viewportMargins().bottom();
+    const int inkBelow = qMax(0, int(std::ceil(fm.tightBoundingRect(QStringLiteral("0123456789-.")).bottom())));
+    const int lowest = viewportHeight - inkBelow;
+    auto baseline = [&](int row) { return qMin(rowBaselinePx(row, fm) - viewportTop, lowest); };
+
+    QTextCursor c(doc);
+    c.beginEditBlock();
+    // The first line is placed by the document's top margin (a first block's
+    // own top margin is not laid out), the others by their blocks' margins.
+    QTextFrameFormat frame = doc->rootFrame()->frameFormat();
+    frame.setTopMargin(qMax(0, baseline(0) - m_baselineInLine));
+    doc->rootFrame()->setFrameFormat(frame);
+    int lineTop = int(frame.topMargin());
+    int n = 0;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next(), ++n) {
+        const int margin = n == 0 || n >= 10 ? 0 : qMax(0, baseline(n) - m_baselineInLine - lineTop);
+        QTextBlockFormat f;
+        f.setLineHeight(lineHeight, QTextBlockFormat::FixedHeight);
+        f.setTopMargin(margin);
+        f.setBottomMargin(0);
+        c.setPosition(block.position());
+        c.mergeBlockFormat(f);
+        lineTop += margin + lineHeight;
+    }
+    c.endEditBlock();
 }
 
 KeyFilter::KeyFilter(QLineEdit *edit, QString allowed, int maxChars)

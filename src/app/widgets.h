@@ -1,7 +1,7 @@
 #pragma once
-// The window's own small controls: the activity lamp, the channel labels and
-// the feedback column that line up with the table rows, and the filtered
-// numeric text boxes.
+// The window's own small controls: the activity lamp, the column header whose
+// words stand over their columns, the channel labels and the feedback column
+// that line up with the table rows, and the filtered numeric text boxes.
 
 #include <QColor>
 #include <QComboBox>
@@ -10,6 +10,8 @@
 #include <QTextEdit>
 #include <QValidator>
 #include <QWidget>
+
+#include <utility>
 
 namespace vorn {
 
@@ -33,6 +35,26 @@ private:
 int rowTopPx(int row);
 int rowPitchPx();
 
+// The column header above the table. text() is the whole caption, blanks
+// included; its blank-separated words are drawn each centred over its own
+// column, so that they stand where they belong whatever the font makes of a
+// blank. Without a column for every word the caption is drawn as it is.
+class HeaderLabel : public QLabel
+{
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+    // Left and right edge (exclusive) of the column under each word, in the
+    // coordinates of the label's parent.
+    void setColumns(const QList<std::pair<int, int>> &columns);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QList<std::pair<int, int>> m_columns;
+};
+
 // "0# 1# ... 9#": one channel label level with each row.
 class RowLabel : public QLabel
 {
@@ -44,8 +66,11 @@ protected:
     void paintEvent(QPaintEvent *) override;
 };
 
-// The feedback column: one value per line, line n level with row n. text()
-// is exactly what was set (lines ending CR LF where the writer put them).
+// The feedback column: one value per line, line n on the baseline of row n's
+// channel label, all ten inside the box. text() is exactly what was set
+// (lines ending CR LF where the writer put them). The box lies in the table
+// frame, whose row tops rowTopPx() gives; it does not scroll while it holds
+// no more lines than there are rows.
 class FeedbackBox : public QTextEdit
 {
     Q_OBJECT
@@ -54,8 +79,16 @@ public:
     void setText(const QString &text);
     QString text() const { return m_text; }
 
+protected:
+    void changeEvent(QEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    void placeLines();
     QString m_text;
+    QFont m_measuredFont;        // the font m_baselineInLine was measured with
+    int m_baselineInLine = -1;   // baseline below the top of a fixed-height line
 };
 
 // Keeps only the characters a numeric column accepts among those typed or

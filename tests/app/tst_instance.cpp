@@ -1,5 +1,9 @@
 // One instance only: a second start ends at once and leaves the first alone.
 
+#include "app/instancelock.h"
+
+#include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,7 +18,55 @@ class InstanceTest : public QObject
     Q_OBJECT
 private slots:
     void secondStartEnds();
+    void lockRules_data();
+    void lockRules();
 };
+
+void InstanceTest::lockRules_data()
+{
+    QTest::addColumn<QString>("before");   // what there is at the lock's path
+    QTest::addColumn<bool>("runs");
+    QTest::addColumn<bool>("held");
+    QTest::newRow("nothing yet") << "none" << true << true;
+    QTest::newRow("file an ended instance left") << "stale" << true << true;
+    QTest::newRow("held by a running instance") << "held" << false << false;
+    QTest::newRow("held, then let go") << "released" << true << true;
+    QTest::newRow("no such folder: runs unguarded") << "no folder" << true << false;
+}
+
+void InstanceTest::lockRules()
+{
+    QFETCH(QString, before);
+    QFETCH(bool, runs);
+    QFETCH(bool, held);
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("instance.lock"));
+    std::unique_ptr<vorn::InstanceLock> other;
+    if (before == QLatin1String("stale")) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("999999\nvornrt8\nsomewhere\n");
+    } else if (before == QLatin1String("held") || before == QLatin1String("released")) {
+        other = std::make_unique<vorn::InstanceLock>(path);
+        QVERIFY(other->acquire());
+        QVERIFY(other->held());
+        if (before == QLatin1String("released"))
+            other.reset();
+    } else if (before == QLatin1String("no folder")) {
+        path = dir.filePath(QStringLiteral("missing/instance.lock"));
+    }
+    vorn::InstanceLock lock(path);
+    QCOMPARE(lock.acquire(), runs);
+    QCOMPARE(lock.held(), held);
+    if (held) {
+        // While it is held, nobody else gets it; the file names the holder.
+        vorn::InstanceLock second(path);
+        QVERIFY(!second.acquire());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readLine().trimmed(), QByteArray::number(QCoreApplication::applicationPid()));
+    }
+}
 
 void InstanceTest::secondStartEnds()
 {
