@@ -76,6 +76,8 @@ QVariant LineModel::data(const QModelIndex &index, int role) const
         return QColor(180, 0, 0);
     if (role == Qt::ToolTipRole && index.column() == Time)
         return e.time.toString(Qt::ISODateWithMs);
+    if (role == Qt::ToolTipRole && (index.column() == Bytes || index.column() == Meaning))
+        return data(index, Qt::DisplayRole);
     if (role == Qt::TextAlignmentRole && index.column() == Time)
         return int(Qt::AlignRight | Qt::AlignVCenter);
     return {};

@@ -27,6 +27,7 @@ QLabel *statusLabel(QStatusBar *bar, const char *name)
 {
     auto *l = new QLabel(bar);
     l->setObjectName(QLatin1String(name));
+    l->setContentsMargins(2, 0, 8, 0);
     bar->addWidget(l);
     return l;
 }

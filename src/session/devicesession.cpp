@@ -85,9 +85,11 @@ void DeviceSession::setAutoReconnect(bool on)
 bool DeviceSession::openPort(const QString &text)
 {
     m_reconnectTimer->stop();
+    // A port the search left open was never announced as open.
     if (m_port->isOpen()) {
         m_port->close();
-        emit portClosed();
+        if (m_state == LineState::Open)
+            emit portClosed();
     }
     setState(LineState::Closed);
     const auto number = readStrictByte(text);
