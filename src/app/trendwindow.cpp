@@ -199,6 +199,8 @@ void TrendWindow::redraw()
         hi += margin;
     }
     m_y->setRange(lo, hi);
+    // Round figures on the scale, around the values.
+    m_y->applyNiceNumbers();
 }
 
 QString TrendWindow::shownData() const
