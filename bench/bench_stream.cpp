@@ -1,11 +1,13 @@
 // The main window streaming raw values from a device on a real serial line
 // (in practice rt8sim's pseudo-terminal), measured from the inside.
 //
-//   bench_stream --port PATH --seconds S [--drain-ms MS] [--settle-ms MS]
+//   bench_stream --port PATH --seconds S [--drain-ms MS] [--settle-ms MS] [--open monitor|trend]
 //   bench_stream --qt-version
 //
-// Builds the window as vornrt8 does (QtSerialControl with PATH as port 1,
-// load(), show()), with ScriptedDialogs so that no message box can block.
+// Builds the window as vornrt8 does (MainWindow: the form and its status bar,
+// QtSerialControl with PATH as port 1, load(), show()), with ScriptedDialogs
+// so that no message box can block; with --open, the line monitor or the
+// trend is open too.
 // Once the window has been painted it starts raw-value streaming
 // (GetCommand_Click(1)), lets it run S seconds and stops it
 // (GetCommand_Click(2)). Replies the device sent before it saw the stop
@@ -30,6 +32,7 @@
 
 #include "support/scripteddialogs.h"
 #include "app/mainform.h"
+#include "app/mainwindow.h"
 #include "app/widgets.h"
 #include "link/frame.h"
 #include "link/portmap.h"
@@ -95,7 +98,8 @@ public:
 
 [[noreturn]] void usage()
 {
-    std::fprintf(stderr, "usage: bench_stream --port PATH --seconds S [--drain-ms MS] [--settle-ms MS]\n"
+    std::fprintf(stderr, "usage: bench_stream --port PATH --seconds S [--drain-ms MS] [--settle-ms MS]"
+                         " [--open monitor|trend]\n"
                          "       bench_stream --qt-version\n");
     std::exit(2);
 }
@@ -108,6 +112,7 @@ int main(int argc, char **argv)
     double seconds = -1;
     int drainMs = 500;
     int settleMs = 300;
+    QString open;
     for (int i = 1; i < argc; ++i) {
         const auto is = [&](const char *name) { return std::strcmp(argv[i], name) == 0; };
         const auto value = [&]() -> const char * {
@@ -126,6 +131,10 @@ int main(int argc, char **argv)
             drainMs = std::atoi(value());
         } else if (is("--settle-ms")) {
             settleMs = std::atoi(value());
+        } else if (is("--open")) {
+            open = QString::fromLocal8Bit(value());
+            if (open != QLatin1String("monitor") && open != QLatin1String("trend"))
+                usage();
         } else {
             usage();
         }
@@ -169,7 +178,8 @@ int main(int argc, char **argv)
         pendingBytes = port.inBufferCount();
     });
 
-    vorn::MainForm form(&port, &dialogs);
+    vorn::MainWindow window(&port, &dialogs, nullptr);
+    vorn::MainForm &form = *window.form();
 
     // Connected after the window's handler: the event has been handled.
     QObject::connect(&port, &vorn::SerialControl::onComm, &app, [&] {
@@ -216,9 +226,12 @@ int main(int argc, char **argv)
     };
     rsVal->viewport()->installEventFilter(&rsPaint);
 
-    form.load();
-    form.show();
-    form.centre();
+    window.load();
+    window.showCentred();
+    if (open == QLatin1String("monitor"))
+        window.showMonitor();
+    else if (open == QLatin1String("trend"))
+        window.showTrend();
 
     Usage startUsage, endUsage;
     int exitCode = 0;

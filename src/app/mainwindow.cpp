@@ -131,11 +131,11 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     connect(s, &DeviceSession::lineStateChanged, this, &MainWindow::updateStatus);
     connect(s, &DeviceSession::ledIdChanged, this, &MainWindow::updateStatus);
     connect(s, &DeviceSession::feedbackModeChanged, this, &MainWindow::updateStatus);
-    // The counts change with every frame: the bar follows them at most ten
-    // times a second.
+    // The counts change with every frame: the bar follows them four times a
+    // second at most.
     auto *countTimer = new QTimer(this);
     countTimer->setSingleShot(true);
-    countTimer->setInterval(100);
+    countTimer->setInterval(250);
     connect(countTimer, &QTimer::timeout, this, &MainWindow::updateStatus);
     connect(m_log, &LineLog::countsChanged, countTimer, [countTimer] {
         if (!countTimer->isActive())

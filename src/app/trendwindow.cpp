@@ -15,11 +15,32 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 namespace vorn {
 
 namespace {
+
+// The chart view, telling when a drawing has been painted.
+class TrendView : public QChartView
+{
+public:
+    TrendView(QChart *chart, QWidget *parent, std::function<void()> painted)
+        : QChartView(chart, parent), m_painted(std::move(painted))
+    {
+    }
+
+protected:
+    void paintEvent(QPaintEvent *e) override
+    {
+        QChartView::paintEvent(e);
+        m_painted();
+    }
+
+private:
+    std::function<void()> m_painted;
+};
 
 // Ten colours told apart easily, channel 0 first.
 const QColor kColours[kChannels] = {
@@ -33,7 +54,13 @@ const int kSpans[] = {60, 600, 3600};
 
 TrendWindow::TrendWindow(DeviceSession *session, Dialogs *dialogs, QWidget *parent)
     : QWidget(parent, Qt::Window), m_session(session), m_dialogs(dialogs), m_chart(new QChart),
-      m_view(new QChartView(m_chart, this)), m_x(new QDateTimeAxis), m_y(new QValueAxis),
+      m_view(new TrendView(m_chart, this, [this] {
+          if (m_redrawStart >= 0) {
+              drawn(m_clock.nsecsElapsed() - m_redrawStart);
+              m_redrawStart = -1;
+          }
+      })),
+      m_x(new QDateTimeAxis), m_y(new QValueAxis),
       m_spanCombo(new QComboBox(this)), m_pause(new QToolButton(this)), m_timer(new QTimer(this))
 {
     setObjectName(QStringLiteral("TrendWindow"));
@@ -113,10 +140,14 @@ TrendWindow::TrendWindow(DeviceSession *session, Dialogs *dialogs, QWidget *pare
     });
     // However fast the values come, the chart is drawn at most ten times a
     // second.
+    m_clock.start();
     m_timer->setInterval(kRedrawMs);
     connect(m_timer, &QTimer::timeout, this, [this] {
-        if (m_dirty && isVisible())
-            redraw();
+        if (!m_dirty || !isVisible())
+            return;
+        if (m_lastRedraw >= 0 && (m_clock.nsecsElapsed() - m_lastRedraw) / 1000000 < redrawInterval())
+            return;
+        redraw();
     });
     m_timer->start();
 }
@@ -163,12 +194,24 @@ void TrendWindow::setPaused(bool paused)
     m_dirty = true;
 }
 
+int TrendWindow::redrawInterval() const
+{
+    return int(qBound(double(kRedrawMs), m_costMs / kDrawShare, double(kMaxRedrawMs)));
+}
+
+void TrendWindow::drawn(qint64 costNs)
+{
+    const double ms = double(costNs) / 1e6;
+    m_costMs = m_costMs <= 0 ? ms : 0.7 * m_costMs + 0.3 * ms;
+}
+
 void TrendWindow::redraw()
 {
     if (m_paused)
         return;
     m_dirty = false;
     ++m_redraws;
+    m_redrawStart = m_lastRedraw = m_clock.nsecsElapsed();
     const qint64 latest = m_ring.size() > 0 ? m_ring.at(m_ring.size() - 1).ms : QDateTime::currentMSecsSinceEpoch();
     const qint64 now = std::max(latest, QDateTime::currentMSecsSinceEpoch());
     const qint64 from = now - qint64(m_spanSeconds) * 1000;

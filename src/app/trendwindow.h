@@ -9,6 +9,7 @@
 #include "session/devicesession.h"
 #include "session/livevalues.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 #include <array>
 
@@ -30,7 +31,11 @@ class TrendWindow : public QWidget
     Q_OBJECT
 public:
     static constexpr int kCapacity = 3600 * 100;   // one hour at 100 values a second
+    // Drawing comes at most every kRedrawMs, and no more often than keeps
+    // it under kDrawShare of the time (a slow machine draws less often).
     static constexpr int kRedrawMs = 100;
+    static constexpr int kMaxRedrawMs = 2000;
+    static constexpr double kDrawShare = 0.02;
 
     TrendWindow(DeviceSession *session, Dialogs *dialogs, QWidget *parent = nullptr);
 
@@ -45,6 +50,8 @@ public:
     QLineSeries *series(int channel) const { return m_series[channel]; }
     QValueAxis *valueAxis() const { return m_y; }
     int redraws() const { return m_redraws; }
+    // The interval between drawings now, in ms.
+    int redrawInterval() const;
 
     // Draws now what has come in (the timer does it ten times a second).
     void redraw();
@@ -55,6 +62,7 @@ public:
 
 private:
     void add(FeedbackMode kind, const std::array<double, kChannels> &values);
+    void drawn(qint64 costNs);
 
     DeviceSession *m_session;
     Dialogs *m_dialogs;
@@ -64,6 +72,10 @@ private:
     bool m_paused = false;
     bool m_dirty = true;
     int m_redraws = 0;
+    qint64 m_redrawStart = -1;   // ns on m_clock, until the drawing is painted
+    qint64 m_lastRedraw = -1;
+    double m_costMs = 0;         // what a drawing costs, smoothed
+    QElapsedTimer m_clock;
     QChart *m_chart;
     QChartView *m_view;
     QDateTimeAxis *m_x;
