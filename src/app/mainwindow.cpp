@@ -34,10 +34,10 @@ QLabel *statusLabel(QStatusBar *bar, const char *name)
 QString lineStateText(LineState s)
 {
     switch (s) {
-    case LineState::Closed: return QStringLiteral("未打开");
-    case LineState::Open: return QStringLiteral("已打开");
-    case LineState::Lost: return QStringLiteral("已断开");
-    case LineState::Reconnecting: return QStringLiteral("等待重新连接");
+    case LineState::Closed: return MainWindow::tr("未打开");
+    case LineState::Open: return MainWindow::tr("已打开");
+    case LineState::Lost: return MainWindow::tr("已断开");
+    case LineState::Reconnecting: return MainWindow::tr("等待重新连接");
     }
     return {};
 }
@@ -45,11 +45,11 @@ QString lineStateText(LineState s)
 QString feedbackText(FeedbackMode m)
 {
     switch (m) {
-    case FeedbackMode::Target: return QStringLiteral("反馈：目标值");
-    case FeedbackMode::Raw: return QStringLiteral("反馈：原始值");
+    case FeedbackMode::Target: return MainWindow::tr("反馈：目标值");
+    case FeedbackMode::Raw: return MainWindow::tr("反馈：原始值");
     case FeedbackMode::Off: break;
     }
-    return QStringLiteral("反馈：关闭");
+    return MainWindow::tr("反馈：关闭");
 }
 
 }  // namespace
@@ -75,14 +75,14 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     m_feedbackLabel = statusLabel(bar, "FeedbackStatus");
     m_countLabel = statusLabel(bar, "CountStatus");
     m_recordLabel = statusLabel(bar, "RecordStatus");
-    m_reconnect = new QCheckBox(QStringLiteral("自动重连"), bar);
+    m_reconnect = new QCheckBox(tr("自动重连"), bar);
     m_reconnect->setObjectName(QStringLiteral("ReconnectBox"));
-    m_reconnect->setToolTip(QStringLiteral("端口断开后，设备重新接入时自动打开并恢复反馈"));
+    m_reconnect->setToolTip(tr("端口断开后，设备重新接入时自动打开并恢复反馈"));
     bar->addPermanentWidget(m_reconnect);
     m_monitorButton = new QToolButton(bar);
     m_monitorButton->setObjectName(QStringLiteral("MonitorButton"));
-    m_monitorButton->setText(QStringLiteral("通讯监视"));
-    m_monitorButton->setToolTip(QStringLiteral("通讯监视 (F12)"));
+    m_monitorButton->setText(tr("通讯监视"));
+    m_monitorButton->setToolTip(tr("通讯监视 (F12)"));
     m_monitorButton->setAutoRaise(true);
     bar->addPermanentWidget(m_monitorButton);
     connect(m_monitorButton, &QToolButton::clicked, this, &MainWindow::showMonitor);
@@ -102,9 +102,9 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
         bar->addPermanentWidget(b);
         return b;
     };
-    m_trendButton = entry("TrendButton", QStringLiteral("趋势"), QStringLiteral("趋势 (Ctrl+T)"));
+    m_trendButton = entry("TrendButton", tr("趋势"), tr("趋势 (Ctrl+T)"));
     connect(m_trendButton, &QToolButton::clicked, this, &MainWindow::showTrend);
-    m_recordButton = entry("RecordButton", QStringLiteral("记录"), QStringLiteral("记录 (Ctrl+R)"));
+    m_recordButton = entry("RecordButton", tr("记录"), tr("记录 (Ctrl+R)"));
     m_recordButton->setCheckable(true);
     connect(m_recordButton, &QToolButton::clicked, this, &MainWindow::toggleRecording);
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_T), &MainWindow::showTrend);
@@ -112,7 +112,7 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     connect(m_recorder, &ValueRecorder::linesChanged, this, &MainWindow::updateStatus);
     connect(m_recorder, &ValueRecorder::stopped, this, &MainWindow::updateStatus);
     connect(m_recorder, &ValueRecorder::failed, this, [this](const QString &path, const QString &why) {
-        m_dialogs->message(this, QStringLiteral("写入记录文件失败，记录已停止；已写入的内容保留在文件中。"),
+        m_dialogs->message(this, tr("写入记录文件失败，记录已停止；已写入的内容保留在文件中。"),
                            Dialogs::Icon::Warning, path + QLatin1Char('\n') + why);
     });
 
@@ -151,18 +151,18 @@ void MainWindow::updateStatus()
     const int number = s->portNumber();
     const QString path = s->devicePath(number);
     m_portLabel->setText(s->lineState() == LineState::Closed
-                             ? QStringLiteral("端口：无")
-                             : QStringLiteral("端口 %1：%2").arg(number).arg(path));
+                             ? tr("端口：无")
+                             : tr("端口 %1：%2").arg(number).arg(path));
     m_lineLabel->setText(lineStateText(s->lineState()));
-    m_deviceLabel->setText(QStringLiteral("设备 %1").arg(s->ledId()));
+    m_deviceLabel->setText(tr("设备 %1").arg(s->ledId()));
     m_feedbackLabel->setText(feedbackText(s->feedbackMode()));
-    m_countLabel->setText(QStringLiteral("发送 %1 · 接收 %2 · 丢弃 %3")
+    m_countLabel->setText(tr("发送 %1 · 接收 %2 · 丢弃 %3")
                               .arg(m_log->sent()).arg(m_log->taken()).arg(m_log->dropped()));
     const bool recording = m_recorder->isRecording();
     m_recordLabel->setVisible(recording);
     if (recording)
-        m_recordLabel->setText(QStringLiteral("记录：%1，%2 行")
-                                   .arg(QFileInfo(m_recorder->path()).fileName()).arg(m_recorder->lines()));
+        m_recordLabel->setText(tr("记录：%1，%n 行", nullptr, m_recorder->lines())
+                                   .arg(QFileInfo(m_recorder->path()).fileName()));
     m_recordLabel->setToolTip(m_recorder->path());
     m_recordButton->setChecked(recording);
 }
@@ -188,10 +188,10 @@ void MainWindow::toggleRecording()
         m_recorder->stop();
         return;
     }
-    const QString path = m_dialogs->saveFileName(this, QString(), QStringLiteral("CSV 文件 (*.csv)"));
+    const QString path = m_dialogs->saveFileName(this, QString(), tr("CSV 文件 (*.csv)"));
     QString why;
     if (!path.isEmpty() && !m_recorder->start(path, &why))
-        m_dialogs->message(this, QStringLiteral("无法创建记录文件。"), Dialogs::Icon::Warning,
+        m_dialogs->message(this, tr("无法创建记录文件。"), Dialogs::Icon::Warning,
                            path + QLatin1Char('\n') + why);
     updateStatus();
 }
