@@ -5,6 +5,7 @@
 #include "app/mainform.h"
 #include "link/portmap.h"
 #include "link/qtserialcontrol.h"
+#include "session/language.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -59,6 +60,7 @@ int main(int argc, char **argv)
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(vorn::programName());
+    vorn::installTranslations(QString());   // English when the system speaks it, else Chinese
 
     vorn::QtSerialControl port(vorn::PortMap::fromSystem());
     vorn::QtDialogs dialogs;
