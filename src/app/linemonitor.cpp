@@ -88,10 +88,10 @@ QVariant LineModel::headerData(int section, Qt::Orientation orientation, int rol
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
     switch (section) {
-    case Time: return QStringLiteral("时间 (ms)");
-    case Direction: return QStringLiteral("方向");
-    case Bytes: return QStringLiteral("字节");
-    case Meaning: return QStringLiteral("含义");
+    case Time: return tr("时间 (ms)");
+    case Direction: return tr("方向");
+    case Bytes: return tr("字节");
+    case Meaning: return tr("含义");
     default: return {};
     }
 }
@@ -151,12 +151,12 @@ LineMonitor::LineMonitor(LineModel *model, Dialogs *dialogs, QWidget *parent)
       m_view(new QTableView(this)), m_pause(new QToolButton(this)), m_show(new QComboBox(this))
 {
     setObjectName(QStringLiteral("LineMonitor"));
-    setWindowTitle(QStringLiteral("通讯监视"));
+    setWindowTitle(tr("通讯监视"));
     resize(900, 480);
 
     m_filter->setSourceModel(m_model);
     m_view->setObjectName(QStringLiteral("LineView"));
-    m_view->setAccessibleName(QStringLiteral("通讯记录"));
+    m_view->setAccessibleName(tr("通讯记录"));
     m_view->setModel(m_filter);
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setWordWrap(false);
@@ -171,14 +171,13 @@ LineMonitor::LineMonitor(LineModel *model, Dialogs *dialogs, QWidget *parent)
     m_view->setColumnWidth(LineModel::Bytes, 360);
 
     m_pause->setObjectName(QStringLiteral("PauseButton"));
-    m_pause->setText(QStringLiteral("暂停"));
+    m_pause->setText(tr("暂停"));
     m_pause->setCheckable(true);
     m_pause->setChecked(m_model->isPaused());
     connect(m_pause, &QToolButton::toggled, this, &LineMonitor::setPaused);
     m_show->setObjectName(QStringLiteral("ShowCombo"));
-    m_show->setAccessibleName(QStringLiteral("显示哪些记录"));
-    m_show->addItems({QStringLiteral("全部"), QStringLiteral("只看发送"), QStringLiteral("只看接收"),
-                      QStringLiteral("只看问题")});
+    m_show->setAccessibleName(tr("显示哪些记录"));
+    m_show->addItems({tr("全部"), tr("只看发送"), tr("只看接收"), tr("只看问题")});
     connect(m_show, &QComboBox::currentIndexChanged, this,
             [this](int i) { m_filter->setShow(LineFilter::Show(i)); });
     auto button = [this](const char *name, const QString &text, void (LineMonitor::*slot)()) {
@@ -190,11 +189,11 @@ LineMonitor::LineMonitor(LineModel *model, Dialogs *dialogs, QWidget *parent)
     };
     auto *bar = new QHBoxLayout;
     bar->addWidget(m_pause);
-    bar->addWidget(button("ClearButton", QStringLiteral("清除"), &LineMonitor::clear));
+    bar->addWidget(button("ClearButton", tr("清除"), &LineMonitor::clear));
     bar->addWidget(m_show);
     bar->addStretch();
-    bar->addWidget(button("CopyButton", QStringLiteral("复制"), &LineMonitor::copy));
-    bar->addWidget(button("SaveButton", QStringLiteral("另存为…"), &LineMonitor::saveAs));
+    bar->addWidget(button("CopyButton", tr("复制"), &LineMonitor::copy));
+    bar->addWidget(button("SaveButton", tr("另存为…"), &LineMonitor::saveAs));
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(bar);
     layout->addWidget(m_view);
@@ -244,7 +243,7 @@ void LineMonitor::copy()
 
 void LineMonitor::saveAs()
 {
-    const QString path = m_dialogs->saveFileName(this, QString(), QStringLiteral("文本文件 (*.txt)"));
+    const QString path = m_dialogs->saveFileName(this, QString(), tr("文本文件 (*.txt)"));
     if (path.isEmpty())
         return;
     QSaveFile f(path);
@@ -252,7 +251,7 @@ void LineMonitor::saveAs()
     // A short write on a full disk shows at the flush, which commit() would
     // not report.
     if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.flush() || !f.commit())
-        m_dialogs->message(this, QStringLiteral("通讯记录保存失败。"), Dialogs::Icon::Warning,
+        m_dialogs->message(this, tr("通讯记录保存失败。"), Dialogs::Icon::Warning,
                            path + QLatin1Char('\n') + f.errorString());
 }
 

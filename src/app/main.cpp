@@ -7,6 +7,7 @@
 #include "app/mainwindow.h"
 #include "link/portmap.h"
 #include "link/qtserialcontrol.h"
+#include "session/language.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -196,6 +197,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "vornrt8: --lang takes zh or en, not \"%s\"\n", qPrintable(lang));
         return 2;
     }
+    // English when asked, or when the system speaks it; Chinese otherwise.
+    vorn::installTranslations(lang);
     // The accessibility bridge, which the first control would set up, is set
     // up now, before the window exists. It connects to the session bus, and
     // where none runs the bus is launched by forking this process; a fork

@@ -149,14 +149,14 @@ void MainForm::updatePortTip()
 {
     const auto port = readStrictByte(ui.RsCombo->currentText());
     const QString path = port ? m_session->devicePath(*port) : QString();
-    ui.RsCombo->setToolTip(path.isEmpty() ? QStringLiteral("没有这个端口") : path);
+    ui.RsCombo->setToolTip(path.isEmpty() ? tr("没有这个端口") : path);
 }
 
 void MainForm::portLost(const QString &reason)
 {
     setLamp(kRed);
     GetValShapeTimer->stop();
-    tell(msg::PortLost, Dialogs::Icon::Warning, reason);
+    tell(msg::PortLost(), Dialogs::Icon::Warning, reason);
 }
 
 void MainForm::refused(const Refusal &why)
@@ -224,7 +224,7 @@ void MainForm::showDiscovery(quint8 number, quint8 digits)
     ui.SanLongText->setText(QString::number(digits));
     // The number is written with a blank for its sign, after the blank that
     // ends 找到.
-    tell(QStringLiteral("找到  %1 号设备~！").arg(number), Dialogs::Icon::Information);
+    tell(tr("找到  %1 号设备~！").arg(number), Dialogs::Icon::Information);
 }
 
 void MainForm::showTable(const std::array<DecodedChannel, kChannels> &rows)
@@ -308,17 +308,17 @@ void MainForm::SaveSetCommand_Click()
     QString why;
     const auto bytes = encodeRtx(t, &why);
     if (!bytes) {
-        tell(msg::SaveFailed, Dialogs::Icon::Warning, why);
+        tell(msg::SaveFailed(), Dialogs::Icon::Warning, why);
         return;
     }
     const QStringList cut = rtxCutTexts(t);
-    if (!cut.isEmpty() && !m_dialogs->confirm(this, msg::CutWarning, cut.join(QLatin1Char('\n'))))
+    if (!cut.isEmpty() && !m_dialogs->confirm(this, msg::CutWarning(), cut.join(QLatin1Char('\n'))))
         return;
     const QString path = m_dialogs->saveFileName(this, QCoreApplication::applicationDirPath(), rtxDialogFilter());
     if (path.isEmpty())
         return;
     if (!saveRtxFile(path, *bytes, &why))
-        tell(msg::SaveFailed, Dialogs::Icon::Warning, path + QStringLiteral("\n") + why);
+        tell(msg::SaveFailed(), Dialogs::Icon::Warning, path + QStringLiteral("\n") + why);
 }
 
 void MainForm::OpenSetCommand_Click()
@@ -329,7 +329,7 @@ void MainForm::OpenSetCommand_Click()
     ChannelTable t;
     QString why;
     if (loadRtxFile(path, &t, &why) != RtxLoad::Ok) {
-        tell(msg::LoadFailed, Dialogs::Icon::Warning, path + QStringLiteral("\n") + why);
+        tell(msg::LoadFailed(), Dialogs::Icon::Warning, path + QStringLiteral("\n") + why);
         return;
     }
     setTable(t);

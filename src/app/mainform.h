@@ -99,12 +99,18 @@ private:
     QTimer *GetValShapeTimer;
 };
 
-// Texts of the window's own messages.
+// Texts of the window's own messages, in the language in effect.
 namespace msg {
-inline const QString PortLost = QStringLiteral("通讯端口已断开。请检查连接线，然后点击“打开串口”重新连接。");
-inline const QString SaveFailed = QStringLiteral("配置文件保存失败，原文件未改动。");
-inline const QString LoadFailed = QStringLiteral("无法打开配置文件，参数表未改动。");
-inline const QString CutWarning = QStringLiteral("部分参数超过文件中的字段宽度，保存时将被截断。仍然保存吗？");
+inline QString PortLost()
+{
+    return MainForm::tr("通讯端口已断开。请检查连接线，然后点击“打开串口”重新连接。");
+}
+inline QString SaveFailed() { return MainForm::tr("配置文件保存失败，原文件未改动。"); }
+inline QString LoadFailed() { return MainForm::tr("无法打开配置文件，参数表未改动。"); }
+inline QString CutWarning()
+{
+    return MainForm::tr("部分参数超过文件中的字段宽度，保存时将被截断。仍然保存吗？");
+}
 }  // namespace msg
 
 }  // namespace vorn

@@ -64,16 +64,18 @@ int twipsToPx(int twips)
 void MainFormUi::setupUi(QWidget *form)
 {
     form->setObjectName(QStringLiteral("MainForm"));
-    form->setWindowTitle(QStringLiteral("VornRT8V1.0 — RT8 参数配置与维护"));
+    form->setWindowTitle(QStringLiteral("VornRT8V1.0 — ") + tr("RT8 参数配置与维护"));
     form->setFont(songti(9));
     form->setFixedSize(px(10950), px(7215));
 
     // The channel table.
-    Frame1 = new QGroupBox(QStringLiteral("参数配置"), form);
+    Frame1 = new QGroupBox(tr("参数配置"), form);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     place(Frame1, 120, 120, 10695, 4455);
 
-    Label2 = new HeaderLabel(QStringLiteral("通道   反馈值     下限    上限   小数位  报警启动  启动值1 启动值2    智能设置"), Frame1);
+    //: Column headings in one label, nine words separated by blanks; each word is drawn over its column.
+    //: A heading of more than one word keeps its words together with no-break spaces (U+00A0).
+    Label2 = new HeaderLabel(tr("通道   反馈值     下限    上限   小数位  报警启动  启动值1 启动值2    智能设置"), Frame1);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setFont(songti(12));
     place(Label2, 120, 240, 10455, 375);
@@ -120,9 +122,11 @@ void MainFormUi::setupUi(QWidget *form)
             place(b, left, top, 495, 375);
             return b;
         };
-        LCommand[i] = button("LCommand", QStringLiteral("低"), 8880);
-        HCommand[i] = button("HCommand", QStringLiteral("高"), 9480);
-        OkCommand[i] = button("OkCommand", QStringLiteral("OK"), 10080);
+        //: Smart setting: take the low point (a button 33 pixels wide).
+        LCommand[i] = button("LCommand", tr("低"), 8880);
+        //: Smart setting: take the high point (a button 33 pixels wide).
+        HCommand[i] = button("HCommand", tr("高"), 9480);
+        OkCommand[i] = button("OkCommand", tr("OK"), 10080);
     }
     // Each header word over its column; 智能设置 over the three buttons.
     auto column = [](const QWidget *first, const QWidget *last) {
@@ -168,39 +172,39 @@ void MainFormUi::setupUi(QWidget *form)
         return e;
     };
 
-    QGroupBox *feedback = group("Frame3", QStringLiteral("获取反馈值"), 120, 1575);
-    GetCommand[2] = pushButton(feedback, indexed("GetCommand", 2), QStringLiteral("关闭反馈"), 120, 360, 1335, 375);
-    GetCommand[0] = pushButton(feedback, indexed("GetCommand", 0), QStringLiteral("反馈目标值"), 120, 960, 1335, 375);
-    GetCommand[1] = pushButton(feedback, indexed("GetCommand", 1), QStringLiteral("反馈原始值"), 120, 1560, 1335, 375);
+    QGroupBox *feedback = group("Frame3", tr("获取反馈值"), 120, 1575);
+    GetCommand[2] = pushButton(feedback, indexed("GetCommand", 2), tr("关闭反馈"), 120, 360, 1335, 375);
+    GetCommand[0] = pushButton(feedback, indexed("GetCommand", 0), tr("反馈目标值"), 120, 960, 1335, 375);
+    GetCommand[1] = pushButton(feedback, indexed("GetCommand", 1), tr("反馈原始值"), 120, 1560, 1335, 375);
 
-    QGroupBox *display = group("Frame4", QStringLiteral("LED显示类型"), 1800, 1575);
-    SM2TypeCommand[2] = pushButton(display, indexed("SM2TypeCommand", 2), QStringLiteral("关闭显示"), 120, 360, 1335, 375);
-    SM2TypeCommand[0] = pushButton(display, indexed("SM2TypeCommand", 0), QStringLiteral("显示目标值"), 120, 960, 1335, 375);
-    SM2TypeCommand[1] = pushButton(display, indexed("SM2TypeCommand", 1), QStringLiteral("显示原始值"), 120, 1560, 1335, 375);
+    QGroupBox *display = group("Frame4", tr("LED显示类型"), 1800, 1575);
+    SM2TypeCommand[2] = pushButton(display, indexed("SM2TypeCommand", 2), tr("关闭显示"), 120, 360, 1335, 375);
+    SM2TypeCommand[0] = pushButton(display, indexed("SM2TypeCommand", 0), tr("显示目标值"), 120, 960, 1335, 375);
+    SM2TypeCommand[1] = pushButton(display, indexed("SM2TypeCommand", 1), tr("显示原始值"), 120, 1560, 1335, 375);
     for (int i = 0; i < 3; ++i) {
     }
 
-    QGroupBox *config = group("Frame5", QStringLiteral("参数配置"), 3480, 1575);
-    ReSetCommand = pushButton(config, QStringLiteral("ReSetCommand"), QStringLiteral("回读配置"), 120, 240, 1335, 375);
-    SetCommand = pushButton(config, QStringLiteral("SetCommand"), QStringLiteral("下载配置"), 120, 720, 1335, 375);
-    SaveSetCommand = pushButton(config, QStringLiteral("SaveSetCommand"), QStringLiteral("保存配置"), 120, 1200, 1335, 375);
-    OpenSetCommand = pushButton(config, QStringLiteral("OpenSetCommand"), QStringLiteral("打开配置"), 120, 1680, 1335, 375);
+    QGroupBox *config = group("Frame5", tr("参数配置"), 3480, 1575);
+    ReSetCommand = pushButton(config, QStringLiteral("ReSetCommand"), tr("回读配置"), 120, 240, 1335, 375);
+    SetCommand = pushButton(config, QStringLiteral("SetCommand"), tr("下载配置"), 120, 720, 1335, 375);
+    SaveSetCommand = pushButton(config, QStringLiteral("SaveSetCommand"), tr("保存配置"), 120, 1200, 1335, 375);
+    OpenSetCommand = pushButton(config, QStringLiteral("OpenSetCommand"), tr("打开配置"), 120, 1680, 1335, 375);
 
-    QGroupBox *external = group("Frame6", QStringLiteral("外部数据"), 5160, 1935);
-    label(external, indexed("Label3", 3), QStringLiteral("位置起点"), 120, 300, 855, 195);
+    QGroupBox *external = group("Frame6", tr("外部数据"), 5160, 1935);
+    label(external, indexed("Label3", 3), tr("位置起点"), 120, 300, 855, 195);
     RsAddText[0] = lineEdit(external, indexed("RsAddText", 0), QStringLiteral("46"), 3, 960, 240, 855, 300);
-    label(external, indexed("Label3", 2), QStringLiteral("显示端口"), 120, 570, 855, 255);
+    label(external, indexed("Label3", 2), tr("显示端口"), 120, 570, 855, 255);
     RsAddText[1] = lineEdit(external, indexed("RsAddText", 1), QStringLiteral("1"), 3, 960, 540, 855, 300);
-    label(external, indexed("Label3", 0), QStringLiteral("数据位数"), 120, 870, 855, 255);
+    label(external, indexed("Label3", 0), tr("数据位数"), 120, 870, 855, 255);
     RsAddText[2] = lineEdit(external, indexed("RsAddText", 2), QStringLiteral("4"), 3, 960, 840, 855, 300);
     CMD23Text = lineEdit(external, QStringLiteral("CMD23Text"), QStringLiteral("12345"), 10, 120, 1200, 615, 375);
-    CMD23Command = pushButton(external, QStringLiteral("CMD23Command"), QStringLiteral("显示数字"), 840, 1200, 975, 375);
+    CMD23Command = pushButton(external, QStringLiteral("CMD23Command"), tr("显示数字"), 840, 1200, 975, 375);
     CMD24Text[0] = lineEdit(external, indexed("CMD24Text", 0), QStringLiteral("1"), 3, 120, 1680, 255, 360);
     CMD24Text[1] = lineEdit(external, indexed("CMD24Text", 1), QStringLiteral("1"), 3, 480, 1680, 255, 360);
-    CMD24Command = pushButton(external, QStringLiteral("CMD24Command"), QStringLiteral("显示编码"), 840, 1680, 975, 375);
+    CMD24Command = pushButton(external, QStringLiteral("CMD24Command"), tr("显示编码"), 840, 1680, 975, 375);
 
-    QGroupBox *control = group("Frame7", QStringLiteral("控制信息"), 7200, 3375);
-    label(control, QStringLiteral("Label1"), QStringLiteral("通讯端口"), 240, 270, 975, 255);
+    QGroupBox *control = group("Frame7", tr("控制信息"), 7200, 3375);
+    label(control, QStringLiteral("Label1"), tr("通讯端口"), 240, 270, 975, 255);
     RsCombo = new NamedComboBox(control);
     RsCombo->setObjectName(QStringLiteral("RsCombo"));
     RsCombo->setEditable(true);
@@ -211,17 +215,17 @@ void MainFormUi::setupUi(QWidget *form)
     GetValShape->setFillColor(QColor(255, 0, 0));   // red: no port opened yet
     GetValShape->setAccessibleName(lampName(GetValShape->fillColor()));
     place(GetValShape, 2520, 240, 495, 375);
-    label(control, indexed("Label4", 0), QStringLiteral("设备编号"), 240, 600, 975, 255);
+    label(control, indexed("Label4", 0), tr("设备编号"), 240, 600, 975, 255);
     LedIDText = lineEdit(control, QStringLiteral("LedIDText"), QStringLiteral("255"), 0, 1200, 592, 735, 270);
-    OpenRs232Command = pushButton(control, QStringLiteral("OpenRs232Command"), QStringLiteral("打开串口"), 2280, 720, 975, 375);
-    label(control, indexed("Label4", 1), QStringLiteral("显示位数"), 240, 900, 855, 240);
+    OpenRs232Command = pushButton(control, QStringLiteral("OpenRs232Command"), tr("打开串口"), 2280, 720, 975, 375);
+    label(control, indexed("Label4", 1), tr("显示位数"), 240, 900, 855, 240);
     SanLongText = lineEdit(control, QStringLiteral("SanLongText"), QStringLiteral("40"), 3, 1200, 840, 735, 270);
-    SeTimeCommand = pushButton(control, QStringLiteral("SeTimeCommand"), QStringLiteral("同步时间"), 120, 1200, 975, 375);
-    FindCommand = pushButton(control, QStringLiteral("FindCommand"), QStringLiteral("测试连接"), 1200, 1200, 975, 375);
-    SetIDCommand = pushButton(control, QStringLiteral("SetIDCommand"), QStringLiteral("修改编号"), 2280, 1200, 975, 375);
-    OpenPowCommand = pushButton(control, QStringLiteral("OpenPowCommand"), QStringLiteral("开机"), 120, 1680, 975, 375);
-    ClosePowCommand = pushButton(control, QStringLiteral("ClosePowCommand"), QStringLiteral("关机"), 1200, 1680, 975, 375);
-    ExitCommand = pushButton(control, QStringLiteral("ExitCommand"), QStringLiteral("退出"), 2280, 1680, 975, 375);
+    SeTimeCommand = pushButton(control, QStringLiteral("SeTimeCommand"), tr("同步时间"), 120, 1200, 975, 375);
+    FindCommand = pushButton(control, QStringLiteral("FindCommand"), tr("测试连接"), 1200, 1200, 975, 375);
+    SetIDCommand = pushButton(control, QStringLiteral("SetIDCommand"), tr("修改编号"), 2280, 1200, 975, 375);
+    OpenPowCommand = pushButton(control, QStringLiteral("OpenPowCommand"), tr("开机"), 120, 1680, 975, 375);
+    ClosePowCommand = pushButton(control, QStringLiteral("ClosePowCommand"), tr("关机"), 1200, 1680, 975, 375);
+    ExitCommand = pushButton(control, QStringLiteral("ExitCommand"), tr("退出"), 2280, 1680, 975, 375);
 
     nameAndOrder(form);
 }
@@ -229,10 +233,10 @@ void MainFormUi::setupUi(QWidget *form)
 QString MainFormUi::lampName(const QColor &colour)
 {
     if (colour == QColor(255, 0, 0))
-        return QStringLiteral("端口未打开");
+        return tr("端口未打开");
     if (colour == QColor(0, 255, 0))
-        return QStringLiteral("收到数据");
-    return QStringLiteral("端口已打开");
+        return tr("收到数据");
+    return tr("端口已打开");
 }
 
 void MainFormUi::nameAndOrder(QWidget *form)
@@ -241,30 +245,30 @@ void MainFormUi::nameAndOrder(QWidget *form)
     // channel and action, each box of the lower frames by its label.
     for (int i = 0; i < kChannels; ++i) {
         const QString row = QStringLiteral("%1# ").arg(i);
-        LText[i]->setAccessibleName(row + QStringLiteral("下限"));
-        HText[i]->setAccessibleName(row + QStringLiteral("上限"));
-        DotText[i]->setAccessibleName(row + QStringLiteral("小数位"));
+        LText[i]->setAccessibleName(row + tr("下限"));
+        HText[i]->setAccessibleName(row + tr("上限"));
+        DotText[i]->setAccessibleName(row + tr("小数位"));
         // Focus goes to the edit box of the combo box, and on Linux a combo
         // box's own name is its text: the edit box carries the name too.
-        KGFormulaCombo[i]->setAccessibleName(row + QStringLiteral("报警启动"));
-        KGFormulaCombo[i]->lineEdit()->setAccessibleName(row + QStringLiteral("报警启动"));
-        KGstText[i]->setAccessibleName(row + QStringLiteral("启动值1"));
-        KGedText[i]->setAccessibleName(row + QStringLiteral("启动值2"));
-        LCommand[i]->setAccessibleName(row + QStringLiteral("智能设置 低"));
-        HCommand[i]->setAccessibleName(row + QStringLiteral("智能设置 高"));
-        OkCommand[i]->setAccessibleName(row + QStringLiteral("智能设置 OK"));
+        KGFormulaCombo[i]->setAccessibleName(row + tr("报警启动"));
+        KGFormulaCombo[i]->lineEdit()->setAccessibleName(row + tr("报警启动"));
+        KGstText[i]->setAccessibleName(row + tr("启动值1"));
+        KGedText[i]->setAccessibleName(row + tr("启动值2"));
+        LCommand[i]->setAccessibleName(row + tr("智能设置 低"));
+        HCommand[i]->setAccessibleName(row + tr("智能设置 高"));
+        OkCommand[i]->setAccessibleName(row + tr("智能设置 OK"));
     }
-    RsValText->setAccessibleName(QStringLiteral("反馈值"));
-    RsAddText[0]->setAccessibleName(QStringLiteral("位置起点"));
-    RsAddText[1]->setAccessibleName(QStringLiteral("显示端口"));
-    RsAddText[2]->setAccessibleName(QStringLiteral("数据位数"));
-    CMD23Text->setAccessibleName(QStringLiteral("要显示的数字"));
-    CMD24Text[0]->setAccessibleName(QStringLiteral("第1个编码"));
-    CMD24Text[1]->setAccessibleName(QStringLiteral("第2个编码"));
-    RsCombo->setAccessibleName(QStringLiteral("通讯端口"));
-    RsCombo->lineEdit()->setAccessibleName(QStringLiteral("通讯端口"));
-    LedIDText->setAccessibleName(QStringLiteral("设备编号"));
-    SanLongText->setAccessibleName(QStringLiteral("显示位数"));
+    RsValText->setAccessibleName(tr("反馈值"));
+    RsAddText[0]->setAccessibleName(tr("位置起点"));
+    RsAddText[1]->setAccessibleName(tr("显示端口"));
+    RsAddText[2]->setAccessibleName(tr("数据位数"));
+    CMD23Text->setAccessibleName(tr("要显示的数字"));
+    CMD24Text[0]->setAccessibleName(tr("第1个编码"));
+    CMD24Text[1]->setAccessibleName(tr("第2个编码"));
+    RsCombo->setAccessibleName(tr("通讯端口"));
+    RsCombo->lineEdit()->setAccessibleName(tr("通讯端口"));
+    LedIDText->setAccessibleName(tr("设备编号"));
+    SanLongText->setAccessibleName(tr("显示位数"));
     const auto buddy = [form](const QString &label, QWidget *box) {
         if (auto *l = form->findChild<QLabel *>(label))
             l->setBuddy(box);

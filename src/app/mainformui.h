@@ -2,12 +2,14 @@
 // The main window's controls: each by its name, at its design position
 // (twips, 15 to a pixel), with its caption, initial text, font and limits.
 // Layout only, as a form designer would write it; what the controls do is
-// MainForm's.
+// MainForm's. Captions and names are translated in MainForm's context, with
+// the window's messages.
 
 #include "app/widgets.h"
 #include "channels/channeltable.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +24,7 @@ int twipsToPx(int twips);
 
 class MainFormUi
 {
+    Q_DECLARE_TR_FUNCTIONS(vorn::MainForm)
 public:
     // Creates every control on form and sizes the form.
     void setupUi(QWidget *form);

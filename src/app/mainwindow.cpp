@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QBoxLayout>
 #include <QLayout>
 #include <QScreen>
 #include <QSettings>
@@ -23,22 +24,30 @@ namespace {
 
 const char kReconnectKey[] = "line/autoReconnect";
 
-QLabel *statusLabel(QStatusBar *bar, const char *name)
+// A device path or file name takes at most this much of a status line;
+// longer ones lose their middle (the tooltip has them whole).
+constexpr int kNameWidthPx = 150;
+
+QLabel *statusLabel(QWidget *parent, QBoxLayout *row, const char *name)
 {
-    auto *l = new QLabel(bar);
+    auto *l = new QLabel(parent);
     l->setObjectName(QLatin1String(name));
-    l->setContentsMargins(2, 0, 8, 0);
-    bar->addWidget(l);
+    row->addWidget(l);
     return l;
+}
+
+QString shortName(const QLabel *label, const QString &name)
+{
+    return label->fontMetrics().elidedText(name, Qt::ElideMiddle, kNameWidthPx);
 }
 
 QString lineStateText(LineState s)
 {
     switch (s) {
-    case LineState::Closed: return QStringLiteral("未打开");
-    case LineState::Open: return QStringLiteral("已打开");
-    case LineState::Lost: return QStringLiteral("已断开");
-    case LineState::Reconnecting: return QStringLiteral("等待重新连接");
+    case LineState::Closed: return MainWindow::tr("未打开");
+    case LineState::Open: return MainWindow::tr("已打开");
+    case LineState::Lost: return MainWindow::tr("已断开");
+    case LineState::Reconnecting: return MainWindow::tr("等待重新连接");
     }
     return {};
 }
@@ -46,11 +55,11 @@ QString lineStateText(LineState s)
 QString feedbackText(FeedbackMode m)
 {
     switch (m) {
-    case FeedbackMode::Target: return QStringLiteral("反馈：目标值");
-    case FeedbackMode::Raw: return QStringLiteral("反馈：原始值");
+    case FeedbackMode::Target: return MainWindow::tr("反馈：目标值");
+    case FeedbackMode::Raw: return MainWindow::tr("反馈：原始值");
     case FeedbackMode::Off: break;
     }
-    return QStringLiteral("反馈：关闭");
+    return MainWindow::tr("反馈：关闭");
 }
 
 }  // namespace
@@ -67,25 +76,43 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     // the status bar.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
+    // Two lines beneath the form, as wide as it: the line (port, state,
+    // device, feedback, reconnecting by itself), then the counts, the
+    // recording and the other windows. One line has no room for them all
+    // once the port is open, values stream and a recording runs.
     QStatusBar *bar = statusBar();
     bar->setObjectName(QStringLiteral("StatusBar"));
     bar->setSizeGripEnabled(false);
-    m_portLabel = statusLabel(bar, "PortStatus");
-    m_lineLabel = statusLabel(bar, "LineStatus");
-    m_deviceLabel = statusLabel(bar, "DeviceStatus");
-    m_feedbackLabel = statusLabel(bar, "FeedbackStatus");
-    m_countLabel = statusLabel(bar, "CountStatus");
-    m_recordLabel = statusLabel(bar, "RecordStatus");
-    m_reconnect = new QCheckBox(QStringLiteral("自动重连"), bar);
+    auto *lines = new QWidget(bar);
+    lines->setObjectName(QStringLiteral("StatusLines"));
+    auto *stack = new QVBoxLayout(lines);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+    auto *first = new QHBoxLayout;
+    auto *second = new QHBoxLayout;
+    first->setSpacing(12);
+    second->setSpacing(12);
+    stack->addLayout(first);
+    stack->addLayout(second);
+    bar->addWidget(lines, 1);
+    m_portLabel = statusLabel(lines, first, "PortStatus");
+    m_lineLabel = statusLabel(lines, first, "LineStatus");
+    m_deviceLabel = statusLabel(lines, first, "DeviceStatus");
+    m_feedbackLabel = statusLabel(lines, first, "FeedbackStatus");
+    first->addStretch();
+    m_reconnect = new QCheckBox(tr("自动重连"), lines);
     m_reconnect->setObjectName(QStringLiteral("ReconnectBox"));
-    m_reconnect->setToolTip(QStringLiteral("端口断开后，设备重新接入时自动打开并恢复反馈"));
-    bar->addPermanentWidget(m_reconnect);
-    m_monitorButton = new QToolButton(bar);
+    m_reconnect->setToolTip(tr("端口断开后，设备重新接入时自动打开并恢复反馈"));
+    first->addWidget(m_reconnect);
+    m_countLabel = statusLabel(lines, second, "CountStatus");
+    m_recordLabel = statusLabel(lines, second, "RecordStatus");
+    second->addStretch();
+    m_monitorButton = new QToolButton(lines);
     m_monitorButton->setObjectName(QStringLiteral("MonitorButton"));
-    m_monitorButton->setText(QStringLiteral("通讯监视"));
-    m_monitorButton->setToolTip(QStringLiteral("通讯监视 (F12)"));
+    m_monitorButton->setText(tr("通讯监视"));
+    m_monitorButton->setToolTip(tr("通讯监视 (F12)"));
     m_monitorButton->setAutoRaise(true);
-    bar->addPermanentWidget(m_monitorButton);
+    second->addWidget(m_monitorButton);
     connect(m_monitorButton, &QToolButton::clicked, this, &MainWindow::showMonitor);
     // The shortcuts work from the monitor and trend windows too.
     auto shortcut = [this](const QKeySequence &keys, void (MainWindow::*slot)()) {
@@ -95,17 +122,17 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     };
     shortcut(QKeySequence(Qt::Key_F12), &MainWindow::showMonitor);
     auto entry = [&](const char *name, const QString &text, const QString &tip) {
-        auto *b = new QToolButton(bar);
+        auto *b = new QToolButton(lines);
         b->setObjectName(QLatin1String(name));
         b->setText(text);
         b->setToolTip(tip);
         b->setAutoRaise(true);
-        bar->addPermanentWidget(b);
+        second->addWidget(b);
         return b;
     };
-    m_trendButton = entry("TrendButton", QStringLiteral("趋势"), QStringLiteral("趋势 (Ctrl+T)"));
+    m_trendButton = entry("TrendButton", tr("趋势"), tr("趋势 (Ctrl+T)"));
     connect(m_trendButton, &QToolButton::clicked, this, &MainWindow::showTrend);
-    m_recordButton = entry("RecordButton", QStringLiteral("记录"), QStringLiteral("记录 (Ctrl+R)"));
+    m_recordButton = entry("RecordButton", tr("记录"), tr("记录 (Ctrl+R)"));
     m_recordButton->setCheckable(true);
     connect(m_recordButton, &QToolButton::clicked, this, &MainWindow::toggleRecording);
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_T), &MainWindow::showTrend);
@@ -113,7 +140,7 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     connect(m_recorder, &ValueRecorder::linesChanged, this, &MainWindow::updateStatus);
     connect(m_recorder, &ValueRecorder::stopped, this, &MainWindow::updateStatus);
     connect(m_recorder, &ValueRecorder::failed, this, [this](const QString &path, const QString &why) {
-        m_dialogs->message(this, QStringLiteral("写入记录文件失败，记录已停止；已写入的内容保留在文件中。"),
+        m_dialogs->message(this, tr("写入记录文件失败，记录已停止；已写入的内容保留在文件中。"),
                            Dialogs::Icon::Warning, path + QLatin1Char('\n') + why);
     });
 
@@ -152,18 +179,19 @@ void MainWindow::updateStatus()
     const int number = s->portNumber();
     const QString path = s->devicePath(number);
     m_portLabel->setText(s->lineState() == LineState::Closed
-                             ? QStringLiteral("端口：无")
-                             : QStringLiteral("端口 %1：%2").arg(number).arg(path));
+                             ? tr("端口：无")
+                             : tr("端口 %1：%2").arg(number).arg(shortName(m_portLabel, path)));
+    m_portLabel->setToolTip(s->lineState() == LineState::Closed ? QString() : path);
     m_lineLabel->setText(lineStateText(s->lineState()));
-    m_deviceLabel->setText(QStringLiteral("设备 %1").arg(s->ledId()));
+    m_deviceLabel->setText(tr("设备 %1").arg(s->ledId()));
     m_feedbackLabel->setText(feedbackText(s->feedbackMode()));
-    m_countLabel->setText(QStringLiteral("发送 %1 · 接收 %2 · 丢弃 %3")
+    m_countLabel->setText(tr("发送 %1 · 接收 %2 · 丢弃 %3")
                               .arg(m_log->sent()).arg(m_log->taken()).arg(m_log->dropped()));
     const bool recording = m_recorder->isRecording();
     m_recordLabel->setVisible(recording);
     if (recording)
-        m_recordLabel->setText(QStringLiteral("记录：%1，%2 行")
-                                   .arg(QFileInfo(m_recorder->path()).fileName()).arg(m_recorder->lines()));
+        m_recordLabel->setText(tr("记录：%1，%n 行", nullptr, m_recorder->lines())
+                                   .arg(shortName(m_recordLabel, QFileInfo(m_recorder->path()).fileName())));
     m_recordLabel->setToolTip(m_recorder->path());
     m_recordButton->setChecked(recording);
 }
@@ -189,10 +217,10 @@ void MainWindow::toggleRecording()
         m_recorder->stop();
         return;
     }
-    const QString path = m_dialogs->saveFileName(this, QString(), QStringLiteral("CSV 文件 (*.csv)"));
+    const QString path = m_dialogs->saveFileName(this, QString(), tr("CSV 文件 (*.csv)"));
     QString why;
     if (!path.isEmpty() && !m_recorder->start(path, &why))
-        m_dialogs->message(this, QStringLiteral("无法创建记录文件。"), Dialogs::Icon::Warning,
+        m_dialogs->message(this, tr("无法创建记录文件。"), Dialogs::Icon::Warning,
                            path + QLatin1Char('\n') + why);
     updateStatus();
 }

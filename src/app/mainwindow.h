@@ -1,7 +1,8 @@
 #pragma once
-// The program's window: the designed form, unchanged, with a status bar
-// beneath it (port, line state, device number, feedback mode, frame counts,
-// automatic reconnection) and the entry to the line monitor (F12).
+// The program's window: the designed form, unchanged, with a status bar of
+// two lines beneath it (port, line state, device number, feedback mode,
+// automatic reconnection; frame counts, recording) and the entries to the
+// line monitor (F12), the trend and the recording.
 
 #include "app/dialogs.h"
 #include "app/mainform.h"

@@ -64,13 +64,13 @@ TrendWindow::TrendWindow(DeviceSession *session, Dialogs *dialogs, QWidget *pare
       m_spanCombo(new QComboBox(this)), m_pause(new QToolButton(this)), m_timer(new QTimer(this))
 {
     setObjectName(QStringLiteral("TrendWindow"));
-    setWindowTitle(QStringLiteral("趋势"));
+    setWindowTitle(tr("趋势"));
     resize(900, 520);
 
     m_chart->legend()->hide();
     m_x->setFormat(QStringLiteral("hh:mm:ss"));
-    m_x->setTitleText(QStringLiteral("时间"));
-    m_y->setTitleText(QStringLiteral("原始值"));
+    m_x->setTitleText(tr("时间"));
+    m_y->setTitleText(tr("原始值"));
     m_chart->addAxis(m_x, Qt::AlignBottom);
     m_chart->addAxis(m_y, Qt::AlignLeft);
     auto *boxes = new QHBoxLayout;
@@ -85,7 +85,7 @@ TrendWindow::TrendWindow(DeviceSession *session, Dialogs *dialogs, QWidget *pare
         m_series[i] = s;
         auto *box = new QCheckBox(QStringLiteral("%1#").arg(i), this);
         box->setObjectName(QStringLiteral("ShowChannel(%1)").arg(i));
-        box->setAccessibleName(QStringLiteral("显示 %1#").arg(i));
+        box->setAccessibleName(tr("显示 %1#").arg(i));
         box->setChecked(true);
         QPalette p = box->palette();
         p.setColor(QPalette::WindowText, kColours[i]);
@@ -96,15 +96,15 @@ TrendWindow::TrendWindow(DeviceSession *session, Dialogs *dialogs, QWidget *pare
     }
     boxes->addStretch();
     m_view->setObjectName(QStringLiteral("TrendChart"));
-    m_view->setAccessibleName(QStringLiteral("趋势图"));
+    m_view->setAccessibleName(tr("趋势图"));
     m_view->setRenderHint(QPainter::Antialiasing, false);
 
     m_spanCombo->setObjectName(QStringLiteral("SpanCombo"));
-    m_spanCombo->setAccessibleName(QStringLiteral("时间跨度"));
-    m_spanCombo->addItems({QStringLiteral("1 分钟"), QStringLiteral("10 分钟"), QStringLiteral("1 小时")});
+    m_spanCombo->setAccessibleName(tr("时间跨度"));
+    m_spanCombo->addItems({tr("1 分钟"), tr("10 分钟"), tr("1 小时")});
     connect(m_spanCombo, &QComboBox::currentIndexChanged, this, [this](int i) { setSpan(kSpans[qBound(0, i, 2)]); });
     m_pause->setObjectName(QStringLiteral("TrendPause"));
-    m_pause->setText(QStringLiteral("暂停"));
+    m_pause->setText(tr("暂停"));
     m_pause->setCheckable(true);
     connect(m_pause, &QToolButton::toggled, this, &TrendWindow::setPaused);
     auto button = [this](const char *name, const QString &text, void (TrendWindow::*slot)()) {
@@ -118,8 +118,8 @@ TrendWindow::TrendWindow(DeviceSession *session, Dialogs *dialogs, QWidget *pare
     bar->addWidget(m_spanCombo);
     bar->addWidget(m_pause);
     bar->addStretch();
-    bar->addWidget(button("ExportImage", QStringLiteral("导出图片…"), &TrendWindow::exportImage));
-    bar->addWidget(button("ExportData", QStringLiteral("导出数据…"), &TrendWindow::exportData));
+    bar->addWidget(button("ExportImage", tr("导出图片…"), &TrendWindow::exportImage));
+    bar->addWidget(button("ExportData", tr("导出数据…"), &TrendWindow::exportData));
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(bar);
     layout->addLayout(boxes);
@@ -158,7 +158,7 @@ void TrendWindow::add(FeedbackMode kind, const std::array<double, kChannels> &va
     if (kind != m_kind) {
         m_ring.clear();
         m_kind = kind;
-        m_y->setTitleText(kind == FeedbackMode::Raw ? QStringLiteral("原始值") : QStringLiteral("目标值"));
+        m_y->setTitleText(kind == FeedbackMode::Raw ? tr("原始值") : tr("目标值"));
     }
     Sample s;
     s.ms = QDateTime::currentMSecsSinceEpoch();
@@ -267,22 +267,22 @@ QString TrendWindow::shownData() const
 
 void TrendWindow::exportImage()
 {
-    const QString path = m_dialogs->saveFileName(this, QString(), QStringLiteral("PNG 图片 (*.png)"));
+    const QString path = m_dialogs->saveFileName(this, QString(), tr("PNG 图片 (*.png)"));
     if (path.isEmpty())
         return;
     if (!m_view->grab().save(path, "PNG"))
-        m_dialogs->message(this, QStringLiteral("图片保存失败。"), Dialogs::Icon::Warning, path);
+        m_dialogs->message(this, tr("图片保存失败。"), Dialogs::Icon::Warning, path);
 }
 
 void TrendWindow::exportData()
 {
-    const QString path = m_dialogs->saveFileName(this, QString(), QStringLiteral("CSV 文件 (*.csv)"));
+    const QString path = m_dialogs->saveFileName(this, QString(), tr("CSV 文件 (*.csv)"));
     if (path.isEmpty())
         return;
     QSaveFile f(path);
     const QByteArray bytes = QByteArray("\xEF\xBB\xBF") + shownData().toUtf8();
     if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.flush() || !f.commit())
-        m_dialogs->message(this, QStringLiteral("数据保存失败。"), Dialogs::Icon::Warning,
+        m_dialogs->message(this, tr("数据保存失败。"), Dialogs::Icon::Warning,
                            path + QLatin1Char('\n') + f.errorString());
 }
 

@@ -1,5 +1,6 @@
 #include "channels/gbk.h"
 
+#include <QCoreApplication>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -97,7 +98,8 @@ std::optional<QString> decodeExact(GbkConverter c, QByteArrayView bytes)
 
 QString missingConverterText()
 {
-    return QStringLiteral("缺少 GBK 编码转换器（本程序所用的 Qt 不含 ICU），无法转换 GBK 编码的文字。");
+    return QCoreApplication::translate("vorn::Gbk",
+                                       "缺少 GBK 编码转换器（本程序所用的 Qt 不含 ICU），无法转换 GBK 编码的文字。");
 }
 
 // Names the first character that has no GBK code, for the message.
@@ -110,12 +112,14 @@ QString unmappableText(GbkConverter c, QStringView text)
             const char32_t code = pair ? QChar::surrogateToUcs4(one[0], one[1]) : one[0].unicode();
             const QString hex = QStringLiteral("U+%1").arg(uint(code), 4, 16, QLatin1Char('0')).toUpper();
             if (one[0].isSurrogate() && !pair)
-                return QStringLiteral("文字中有残缺的字符（%1），无法用 GBK 编码表示。").arg(hex);
-            return QStringLiteral("字符“%1”（%2）无法用 GBK 编码表示。").arg(one.toString(), hex);
+                return QCoreApplication::translate("vorn::Gbk", "文字中有残缺的字符（%1），无法用 GBK 编码表示。")
+                    .arg(hex);
+            return QCoreApplication::translate("vorn::Gbk", "字符“%1”（%2）无法用 GBK 编码表示。")
+                .arg(one.toString(), hex);
         }
         i += one.size();
     }
-    return QStringLiteral("文字中有无法用 GBK 编码表示的字符。");
+    return QCoreApplication::translate("vorn::Gbk", "文字中有无法用 GBK 编码表示的字符。");
 }
 
 }  // namespace
@@ -155,7 +159,7 @@ std::optional<QString> fromGbk(QByteArrayView bytes, QString *why)
     }
     auto text = decodeExact(c, bytes);
     if (!text && why)
-        *why = QStringLiteral("含有不是 GBK 编码的字节。");
+        *why = QCoreApplication::translate("vorn::Gbk", "含有不是 GBK 编码的字节。");
     return text;
 }
 

@@ -2,6 +2,7 @@
 
 #include "channels/gbk.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -29,7 +30,7 @@ std::optional<QByteArray> encodeRtx(const ChannelTable &table, QString *why)
 {
     const QString rec = rtxRecord(table);
     if (rec.contains(QLatin1Char('"'))) {
-        if (why) *why = QStringLiteral("配置中含有双引号 \"，无法保存。");
+        if (why) *why = QCoreApplication::translate("vorn::RtxFile", "配置中含有双引号 \"，无法保存。");
         return std::nullopt;
     }
     QString reason;
@@ -38,11 +39,12 @@ std::optional<QByteArray> encodeRtx(const ChannelTable &table, QString *why)
         if (why)
             *why = gbkConverter() == GbkConverter::Missing
                        ? reason
-                       : QStringLiteral("配置中含有无法保存的字符。") + QLatin1Char('\n') + reason;
+                       : QCoreApplication::translate("vorn::RtxFile", "配置中含有无法保存的字符。") + QLatin1Char('\n')
+                             + reason;
         return std::nullopt;
     }
     if (bytes->contains('\0')) {
-        if (why) *why = QStringLiteral("配置中含有无法保存的字符。");
+        if (why) *why = QCoreApplication::translate("vorn::RtxFile", "配置中含有无法保存的字符。");
         return std::nullopt;
     }
     *bytes += "\r\n";
@@ -90,11 +92,11 @@ static RtxLoad decode(const QByteArray &bytes, bool whole, ChannelTable *table, 
 {
     const auto field = firstField(bytes, whole);
     if (!field) {
-        if (why) *why = QStringLiteral("文件开头没有完整的配置记录。");
+        if (why) *why = QCoreApplication::translate("vorn::RtxFile", "文件开头没有完整的配置记录。");
         return RtxLoad::NotARecord;
     }
     if (field->contains('\0')) {
-        if (why) *why = QStringLiteral("配置记录中含有空字符。");
+        if (why) *why = QCoreApplication::translate("vorn::RtxFile", "配置记录中含有空字符。");
         return RtxLoad::NotARecord;
     }
     QString reason;
@@ -105,7 +107,8 @@ static RtxLoad decode(const QByteArray &bytes, bool whole, ChannelTable *table, 
     }
     if (rec->size() != kRtxRecordChars) {
         if (why)
-            *why = QStringLiteral("配置记录应为 %1 个字符，文件中为 %2 个。").arg(kRtxRecordChars).arg(rec->size());
+            *why = QCoreApplication::translate("vorn::RtxFile", "配置记录应为 %1 个字符，文件中为 %2 个。")
+                       .arg(kRtxRecordChars).arg(rec->size());
         return RtxLoad::NotARecord;
     }
     ChannelTable t;
@@ -138,7 +141,7 @@ RtxLoad loadRtxFile(const QString &path, ChannelTable *table, QString *why)
 {
     const QFileInfo info(path);
     if (!info.exists() || info.isDir()) {
-        if (why) *why = QStringLiteral("文件不存在：") + path;
+        if (why) *why = QCoreApplication::translate("vorn::RtxFile", "文件不存在：%1").arg(path);
         return RtxLoad::Missing;
     }
     QFile f(path);
@@ -158,7 +161,8 @@ RtxLoad loadRtxFile(const QString &path, ChannelTable *table, QString *why)
     const RtxLoad result = decode(bytes, whole, table, &reason);
     if (why) {
         if (result == RtxLoad::NotARecord)
-            *why = QStringLiteral("文件内容不是有效的配置记录。") + QLatin1Char('\n') + reason;
+            *why = QCoreApplication::translate("vorn::RtxFile", "文件内容不是有效的配置记录。") + QLatin1Char('\n')
+                   + reason;
         else if (result != RtxLoad::Ok)
             *why = reason;
     }
@@ -175,7 +179,9 @@ bool saveRtxFile(const QString &path, const QByteArray &bytes, QString *why)
     // QSaveFile::commit() drops errors of its final flush (a short write on a
     // full disk) and would then replace the old file with the cut one.
     if (f.write(bytes) != bytes.size() || !f.flush()) {
-        if (why) *why = QStringLiteral("写入失败（磁盘已满或没有写入权限？）") + QLatin1Char(' ') + f.errorString();
+        if (why)
+            *why = QCoreApplication::translate("vorn::RtxFile", "写入失败（磁盘已满或没有写入权限？）") + QLatin1Char(' ')
+                   + f.errorString();
         f.cancelWriting();
         return false;
     }
@@ -188,12 +194,10 @@ bool saveRtxFile(const QString &path, const QByteArray &bytes, QString *why)
 
 QString rtxDialogFilter()
 {
-    const QString vb = QString::fromUtf8(kRtxFilter);
-    const QString desc = vb.section(QLatin1Char('|'), 0, 0);
-    const QString pattern = vb.section(QLatin1Char('|'), 1, 1);
-    if (desc.endsWith(QLatin1Char('(') + pattern + QLatin1Char(')')))
-        return desc;
-    return desc + QStringLiteral(" (") + pattern + QLatin1Char(')');
+    // kRtxFilter's description in the language in effect, with its pattern:
+    // "配置文件(*.RTX)".
+    const QString pattern = QString::fromUtf8(kRtxFilter).section(QLatin1Char('|'), 1, 1);
+    return QCoreApplication::translate("vorn::RtxFile", "配置文件(%1)", "file dialog filter").arg(pattern);
 }
 
 }  // namespace vorn

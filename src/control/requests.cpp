@@ -2,6 +2,7 @@
 
 #include "channels/channeltable.h"
 
+#include <QCoreApplication>
 #include <QRegularExpression>
 
 namespace vorn {
@@ -34,24 +35,27 @@ std::optional<int> readLeadingByte(const QString &text)
     return toByte(*v);
 }
 
-static QString rangeError(const QString &field)
+// Refusals name the field by its label in the window; the names are marked
+// for translation where they are given.
+static QString rangeError(const char *field)
 {
-    return QStringLiteral("“%1”无效：请输入 0 到 255 之间的数字。").arg(field);
+    return QCoreApplication::translate("vorn::Requests", "“%1”无效：请输入 0 到 255 之间的数字。")
+        .arg(QCoreApplication::translate("vorn::Requests", field));
 }
 
 Payload showNumberPayload(const QString &start, const QString &port, const QString &count,
                           const QString &number)
 {
     const auto s = readStrictByte(start);
-    if (!s) return {{}, rangeError(QStringLiteral("位置起点"))};
+    if (!s) return {{}, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "位置起点"))};
     const auto p = readStrictByte(port);
-    if (!p) return {{}, rangeError(QStringLiteral("显示端口"))};
+    if (!p) return {{}, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "显示端口"))};
     const auto n = readLeadingByte(count);
-    if (!n) return {{}, rangeError(QStringLiteral("数据位数"))};
+    if (!n) return {{}, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "数据位数"))};
     // The number is filled with ten zeros once; more digits than that would
     // run past the text.
     if (*n > number.size() + 10)
-        return {{}, QStringLiteral("“数据位数”过大：最多为显示数字的位数加 10（%1）。")
+        return {{}, QCoreApplication::translate("vorn::Requests", "“数据位数”过大：最多为显示数字的位数加 10（%1）。")
                         .arg(number.size() + 10)};
     QString digits = number;
     if (digits.size() < *n)
@@ -62,7 +66,8 @@ Payload showNumberPayload(const QString &start, const QString &port, const QStri
     for (int i = 0; i < *n; ++i) {
         const QChar c = digits.at(i);
         if (c < u'0' || c > u'9')
-            return {{}, QStringLiteral("“显示数字”无效：第 %1 位不是数字 0 到 9。").arg(i + 1)};
+            return {{}, QCoreApplication::translate("vorn::Requests", "“显示数字”无效：第 %1 位不是数字 0 到 9。")
+                            .arg(i + 1)};
         b += char(c.unicode() - u'0');
     }
     return {b, {}};
@@ -72,13 +77,13 @@ Payload showCodePayload(const QString &start, const QString &port, const QString
                         const QString &code1)
 {
     const auto s = readStrictByte(start);
-    if (!s) return {{}, rangeError(QStringLiteral("位置起点"))};
+    if (!s) return {{}, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "位置起点"))};
     const auto p = readStrictByte(port);
-    if (!p) return {{}, rangeError(QStringLiteral("显示端口"))};
+    if (!p) return {{}, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "显示端口"))};
     const auto c0 = readStrictByte(code0);
-    if (!c0) return {{}, rangeError(QStringLiteral("显示编码 第1个编码"))};
+    if (!c0) return {{}, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "显示编码 第1个编码"))};
     const auto c1 = readStrictByte(code1);
-    if (!c1) return {{}, rangeError(QStringLiteral("显示编码 第2个编码"))};
+    if (!c1) return {{}, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "显示编码 第2个编码"))};
     QByteArray b;
     b += char(*s);
     b += char(*p);
@@ -105,7 +110,7 @@ Payload changeNumberPayload(quint8 ledId, const QString &digitCount)
 {
     const auto n = readStrictByte(digitCount);
     if (!n)
-        return {{}, rangeError(QStringLiteral("显示位数"))};
+        return {{}, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "显示位数"))};
     QByteArray b;
     b += char(ledId);
     b += char(*n);

@@ -229,11 +229,11 @@ void Controller::makeSession(const PortMap &ports)
     });
     connect(s, &DeviceSession::replyReceived, this, [this](const QByteArray &, const ReplyVerdict &v) {
         if (!v.taken())
-            m_dropped.append(v.reason.isEmpty() ? QStringLiteral("不是要等的应答") : v.reason);
+            m_dropped.append(v.reason.isEmpty() ? tr("不是要等的应答") : v.reason);
     });
     connect(s, &DeviceSession::discovered, this, [this](quint8 number, quint8 digits) {
         if (m_asked != kBroadcast && number != m_asked) {
-            printErr(QStringLiteral("问的是 %1 号，却收到 %2 号（显示位数 %3）的应答，不予采信。")
+            printErr(tr("问的是 %1 号，却收到 %2 号（显示位数 %3）的应答，不予采信。")
                          .arg(m_asked).arg(number).arg(digits));
             return;
         }
@@ -260,7 +260,7 @@ int Controller::openLine()
         m_trace = std::make_unique<LineTrace>(m_lineLog.get());
         QString why;
         if (!m_trace->open(m_inv.trace, &why)) {
-            printErr(QStringLiteral("无法写入跟踪文件 %1：%2").arg(m_inv.trace, why));
+            printErr(tr("无法写入跟踪文件 %1：%2").arg(m_inv.trace, why));
             return ExitFile;
         }
     }
@@ -271,7 +271,7 @@ int Controller::openLine()
         // sets the line up.
         opened = found > 0 && m_session->openPort(found);
         if (opened)
-            printErr(QStringLiteral("使用端口 %1（%2）。").arg(found).arg(m_session->devicePath(found)));
+            printErr(tr("使用端口 %1（%2）。").arg(found).arg(m_session->devicePath(found)));
     } else {
         opened = m_session->openPort(isNumber ? number : 1);
     }
@@ -306,7 +306,7 @@ int Controller::sent()
     if (!m_control->waitForSent(std::max(m_inv.timeout(), kDefaultTimeoutMs))) {
         if (m_lost)
             return lost();
-        printErr(QStringLiteral("命令没能全部发出，通讯端口可能已断开。"));
+        printErr(tr("命令没能全部发出，通讯端口可能已断开。"));
         return ExitPort;
     }
     return ExitOk;
@@ -325,7 +325,7 @@ int Controller::refusal(bool field)
 
 int Controller::lost()
 {
-    printErr(QStringLiteral("通讯端口已断开：%1").arg(m_lost.value_or(QString())));
+    printErr(tr("通讯端口已断开：%1").arg(m_lost.value_or(QString())));
     return ExitPort;
 }
 
@@ -333,9 +333,10 @@ int Controller::noReply(const QString &what)
 {
     if (m_lost)
         return lost();
-    QString text = QStringLiteral("%1：%2 ms 内没有收到有效应答。").arg(what).arg(m_inv.timeout());
+    QString text = tr("%1：%2 ms 内没有收到有效应答。").arg(what).arg(m_inv.timeout());
     if (!m_dropped.isEmpty())
-        text += QStringLiteral("\n收到 %1 个无效应答，最后一个：%2").arg(m_dropped.size()).arg(m_dropped.last());
+        text += QLatin1Char('\n')
+                + tr("收到 %n 个无效应答，最后一个：%1", nullptr, int(m_dropped.size())).arg(m_dropped.last());
     printErr(text);
     return ExitNoReply;
 }
@@ -372,8 +373,7 @@ int Controller::ports()
 {
     const PortMap map = PortMap::fromSystem();
     makeSession(map);
-    QList<QStringList> rows{{QStringLiteral("端口"), QStringLiteral("设备"), QStringLiteral("现在"),
-                             QStringLiteral("USB"), QStringLiteral("说明")}};
+    QList<QStringList> rows{{tr("端口"), tr("设备"), tr("现在"), QStringLiteral("USB"), tr("说明")}};
     QStringList advice;
     int listed = 0;
     for (int p = kFirstPort; p <= kLastPort; ++p) {
@@ -392,7 +392,7 @@ int Controller::ports()
             if (!s.isEmpty() && !about.contains(s))
                 about.append(s);
         if (!info.serialNumber.isEmpty())
-            about.append(QStringLiteral("序列号 ") + info.serialNumber);
+            about.append(tr("序列号 %1").arg(info.serialNumber));
         if (m_inv.json) {
             QJsonObject o{{QStringLiteral("port"), p},
                           {QStringLiteral("path"), info.path},
@@ -406,14 +406,14 @@ int Controller::ports()
             printOut(jsonLine(o));
         } else {
             rows.append({QString::number(p), info.path,
-                         opens ? QStringLiteral("可以打开") : QStringLiteral("打不开：") + reason, usbIds(info),
-                         about.join(QStringLiteral("，"))});
+                         opens ? tr("可以打开") : tr("打不开：%1").arg(reason), usbIds(info),
+                         about.join(tr("，"))});
         }
     }
     if (!m_inv.json && listed > 0)
         printOut(aligned(rows));
     if (listed == 0)
-        printErr(QStringLiteral("端口 1 到 16 都没有对应的串口设备。"));
+        printErr(tr("端口 1 到 16 都没有对应的串口设备。"));
     if (!advice.isEmpty())
         printErr(advice.join(QLatin1String("\n\n")));
     return ExitOk;
@@ -439,9 +439,10 @@ int Controller::find()
     const int rc = connectionTest(m_inv.address, m_inv.timeout(), &f);
     if (rc == ExitNoReply) {
         const bool several = m_inv.address == kBroadcast && !m_dropped.isEmpty();
-        noReply(QStringLiteral("测试连接"));
+        noReply(tr("测试连接"));
         if (several)
-            printErr(QStringLiteral("线上如果有几台设备，它们会同时应答 255 号；请用 --address 指定编号，或用 scan 逐个查找。"));
+            printErr(tr("线上如果有几台设备，它们会同时应答 255 号；"
+                        "请用 --address 指定编号，或用 scan 逐个查找。"));
         return ExitNoReply;
     }
     if (rc != ExitOk)
@@ -465,7 +466,7 @@ int Controller::scan()
         ++listed;
     }
     if (listed == 0) {
-        printErr(QStringLiteral("%1 到 %2 号都没有应答（每个号等 %3 ms）。").arg(m_inv.from).arg(m_inv.to)
+        printErr(tr("%1 到 %2 号都没有应答（每个号等 %3 ms）。").arg(m_inv.from).arg(m_inv.to)
                      .arg(m_inv.timeout()));
         return ExitNoReply;
     }
@@ -483,8 +484,8 @@ int Controller::renumber()
         Found f{};
         const int rc = connectionTest(m_inv.address, m_inv.timeout(), &f);
         if (rc == ExitNoReply) {
-            noReply(QStringLiteral("测试连接"));
-            printErr(QStringLiteral("不知道设备的显示位数，没有改号；请用 --digits 给出显示位数。"));
+            noReply(tr("测试连接"));
+            printErr(tr("不知道设备的显示位数，没有改号；请用 --digits 给出显示位数。"));
             return ExitNoReply;
         }
         if (rc != ExitOk)
@@ -498,7 +499,7 @@ int Controller::renumber()
     Found f{};
     const int rc = connectionTest(m_inv.newNumber, m_inv.timeout(), &f);
     if (rc == ExitNoReply)
-        return noReply(QStringLiteral("改号后测试连接 %1 号").arg(m_inv.newNumber));
+        return noReply(tr("改号后测试连接 %1 号").arg(m_inv.newNumber));
     if (rc != ExitOk)
         return rc;
     printFound(f);
@@ -513,7 +514,7 @@ int Controller::readBack()
     if (!m_session->readBack())
         return refusal(false);
     if (!waitUntil([this] { return m_rows.has_value(); }, m_inv.timeout()))
-        return noReply(QStringLiteral("回读配置"));
+        return noReply(tr("回读配置"));
     return ExitOk;
 }
 
@@ -542,9 +543,8 @@ int Controller::read()
                 printOut(jsonLine(o));
             }
         } else {
-            QList<QStringList> table{{QStringLiteral("通道"), QStringLiteral("下限"), QStringLiteral("上限"),
-                                      QStringLiteral("小数位"), QStringLiteral("报警启动"), QStringLiteral("启动值1"),
-                                      QStringLiteral("启动值2")}};
+            QList<QStringList> table{{tr("通道"), tr("下限"), tr("上限"), tr("小数位"), tr("报警启动"),
+                                      tr("启动值1"), tr("启动值2")}};
             for (int ch = 0; ch < kChannels; ++ch) {
                 const ChannelTexts &t = rows[ch].texts;
                 table.append({QStringLiteral("%1#").arg(ch), t.lower, rows[ch].upperValid ? t.upper : QStringLiteral("?"),
@@ -553,15 +553,15 @@ int Controller::read()
             printOut(aligned(table));
         }
         if (!unshown.isEmpty())
-            printErr(QStringLiteral("%1 通道的上限（下限加量程）超出 -32768 到 32767，无法显示。")
-                         .arg(unshown.join(QStringLiteral("、"))));
+            printErr(tr("%1 通道的上限（下限加量程）超出 -32768 到 32767，无法显示。")
+                         .arg(unshown.join(tr("、"))));
         return ExitOk;
     }
 
     // The file: what the window's "保存配置" writes for the same table.
     if (!unshown.isEmpty()) {
-        printErr(QStringLiteral("%1 通道的上限（下限加量程）超出 -32768 到 32767，无法写成文本；没有写文件。")
-                     .arg(unshown.join(QStringLiteral("、"))));
+        printErr(tr("%1 通道的上限（下限加量程）超出 -32768 到 32767，无法写成文本；没有写文件。")
+                     .arg(unshown.join(tr("、"))));
         return ExitFile;
     }
     ChannelTable table;
@@ -570,21 +570,21 @@ int Controller::read()
     QString why;
     const auto bytes = encodeRtx(table, &why);
     if (!bytes) {
-        printErr(QStringLiteral("配置文件保存失败，没有写文件。\n") + why);
+        printErr(tr("配置文件保存失败，没有写文件。") + QLatin1Char('\n') + why);
         return ExitFile;
     }
     const QStringList cut = rtxCutTexts(table);
     if (!cut.isEmpty()) {
         if (!m_inv.allowCut) {
-            printErr(QStringLiteral("部分参数超过文件中的字段宽度，保存时将被截断；没有写文件"
-                                    "（--allow-cut 照样保存）。\n")
-                     + cut.join(QLatin1Char('\n')));
+            printErr(tr("部分参数超过文件中的字段宽度，保存时将被截断；没有写文件"
+                        "（--allow-cut 照样保存）。")
+                     + QLatin1Char('\n') + cut.join(QLatin1Char('\n')));
             return ExitFile;
         }
-        printErr(QStringLiteral("部分参数超过文件中的字段宽度，已截断保存：\n") + cut.join(QLatin1Char('\n')));
+        printErr(tr("部分参数超过文件中的字段宽度，已截断保存：") + QLatin1Char('\n') + cut.join(QLatin1Char('\n')));
     }
     if (!saveRtxFile(path, *bytes, &why)) {
-        printErr(QStringLiteral("配置文件保存失败，原文件未改动。\n%1\n%2").arg(path, why));
+        printErr(tr("配置文件保存失败，原文件未改动。\n%1\n%2").arg(path, why));
         return ExitFile;
     }
     return ExitOk;
@@ -596,7 +596,7 @@ int Controller::write()
     ChannelTable table;
     QString why;
     if (loadRtxFile(path, &table, &why) != RtxLoad::Ok) {
-        printErr(QStringLiteral("无法读取配置文件，没有发送。\n%1\n%2").arg(path, why));
+        printErr(tr("无法读取配置文件，没有发送。\n%1\n%2").arg(path, why));
         return ExitFile;
     }
     // A field that does not convert refuses the download: nothing is sent.
@@ -613,10 +613,10 @@ int Controller::write()
     for (const FieldDifference &d : diffs)
         printOut(describe(d) + QLatin1Char('\n'));
     if (!diffs.isEmpty()) {
-        printErr(QStringLiteral("核对不一致：设备中有 %1 处与文件不同。").arg(diffs.size()));
+        printErr(tr("核对不一致：设备中有 %n 处与文件不同。", nullptr, int(diffs.size())));
         return ExitDiffers;
     }
-    printErr(QStringLiteral("已下载，核对一致。"));
+    printErr(tr("已下载，核对一致。"));
     return ExitOk;
 }
 
@@ -702,7 +702,7 @@ int Controller::stream()
     if (const int sentRc = sent(); sentRc != ExitOk)
         return sentRc;
     if (rc == ExitNoReply)
-        return noReply(raw ? QStringLiteral("反馈原始值") : QStringLiteral("反馈目标值"));
+        return noReply(raw ? tr("反馈原始值") : tr("反馈目标值"));
     return rc;
 }
 

@@ -3,6 +3,7 @@
 
 #include "ctl/controller.h"
 #include "ctl/options.h"
+#include "session/language.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -16,6 +17,9 @@ int main(int argc, char **argv)
     // The line's notes on dropped replies are for the window's log; rt8ctl
     // says what went wrong itself (QT_LOGGING_RULES can bring them back).
     QLoggingCategory::setFilterRules(QStringLiteral("vornrt8.line.info=false"));
+    // The language first: every message, those about the command line
+    // included, comes in it.
+    vorn::installTranslations(vorn::ctl::languageChoice(app.arguments()));
 
     const auto parsed = vorn::ctl::parseCommandLine(app.arguments(), QStringLiteral(VORNRT8_VERSION));
     if (!parsed.run) {

@@ -4,6 +4,7 @@
 #include "link/portmap.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <cmath>
 
 namespace vorn::ctl {
@@ -36,7 +37,8 @@ ParsedCommandLine fail(const QString &why)
 {
     ParsedCommandLine p;
     p.exitCode = ExitUsage;
-    p.err = why + QStringLiteral("\n（rt8ctl --help 列出命令和选项。）");
+    p.err = why + QLatin1Char('\n')
+            + QCoreApplication::translate("vorn::ctl::Options", "（rt8ctl --help 列出命令和选项。）");
     return p;
 }
 
@@ -50,7 +52,8 @@ ParsedCommandLine done(const QString &out)
 
 QString badNumber(const QString &what, const QString &text, const QString &range)
 {
-    return QStringLiteral("“%1”的值“%2”无效：请输入 %3 之间的数字。").arg(what, text, range);
+    return QCoreApplication::translate("vorn::ctl::Options", "“%1”的值“%2”无效：请输入 %3 之间的数字。")
+        .arg(what, text, range);
 }
 
 // A count or duration of the command line itself (not a device field).
@@ -88,7 +91,57 @@ const CommandForm kForms[] = {
     {"display code", Command::DisplayCode, 2, 2, "display code A B [--start S] [--port P]"},
 };
 
+// The global options, up to the command word.
+struct GlobalOptions
+{
+    const QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help.")};
+    const QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Show the version.")};
+    const QCommandLineOption port{QStringLiteral("port"),
+                                  QStringLiteral("Serial port: number 1-16 (as in the window, VORNRT8_PORTS "
+                                                 "included) or device path. Default: the first that opens."),
+                                  QStringLiteral("N|PATH")};
+    const QCommandLineOption address{QStringLiteral("address"),
+                                     QStringLiteral("Device number 0-255 (default 255: any device)."),
+                                     QStringLiteral("N")};
+    const QCommandLineOption timeout{QStringLiteral("timeout"),
+                                     QStringLiteral("Wait this long for each reply (default 2000; scan 100)."),
+                                     QStringLiteral("MS")};
+    const QCommandLineOption json{QStringLiteral("json"),
+                                  QStringLiteral("find, scan, read -, ports, stream: one JSON object per line.")};
+    const QCommandLineOption trace{QStringLiteral("trace"),
+                                   QStringLiteral("Append every frame in and out, and what became of it, to "
+                                                  "FILE, one line each."),
+                                   QStringLiteral("FILE")};
+    const QCommandLineOption lang{QStringLiteral("lang"),
+                                  QStringLiteral("Language of the messages: en (English) or zh (Chinese). "
+                                                 "Default: English when the system's is, otherwise Chinese."),
+                                  QStringLiteral("en|zh")};
+
+    void addTo(QCommandLineParser &parser) const
+    {
+        parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+        parser.addOptions({help, version, port, address, timeout, json, trace, lang});
+    }
+};
+
+// "en" or "zh", whatever their case; empty for anything else.
+QString languageValue(const QString &text)
+{
+    const QString v = text.trimmed().toLower();
+    return v == QLatin1String("en") || v == QLatin1String("zh") ? v : QString();
+}
+
 }  // namespace
+
+QString languageChoice(const QStringList &arguments)
+{
+    QCommandLineParser global;
+    const GlobalOptions options;
+    options.addTo(global);
+    if (!global.parse(arguments))
+        return {};
+    return languageValue(global.value(options.lang));
+}
 
 ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &version)
 {
@@ -96,32 +149,16 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
     QCommandLineParser global;
     global.setApplicationDescription(QStringLiteral(
         "rt8ctl configures RT8 devices over a serial line (38400 8N1) from scripts."));
-    global.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help."));
-    const QCommandLineOption versionOpt(QStringLiteral("version"), QStringLiteral("Show the version."));
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("Serial port: number 1-16 (as in the window, VORNRT8_PORTS "
-                                                 "included) or device path. Default: the first that opens."),
-                                  QStringLiteral("N|PATH"));
-    const QCommandLineOption address(QStringLiteral("address"),
-                                     QStringLiteral("Device number 0-255 (default 255: any device)."),
-                                     QStringLiteral("N"));
-    const QCommandLineOption timeout(QStringLiteral("timeout"),
-                                     QStringLiteral("Wait this long for each reply (default 2000; scan 100)."),
-                                     QStringLiteral("MS"));
-    const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("find, scan, read -, ports, stream: one JSON object per line."));
-    const QCommandLineOption trace(QStringLiteral("trace"),
-                                   QStringLiteral("Append every frame in and out, and what became of it, to "
-                                                  "FILE, one line each."),
-                                   QStringLiteral("FILE"));
-    global.addOptions({help, versionOpt, port, address, timeout, json, trace});
+    const GlobalOptions options;
+    options.addTo(global);
+    const QCommandLineOption &help = options.help, &versionOpt = options.version, &port = options.port,
+                             &address = options.address, &timeout = options.timeout, &json = options.json,
+                             &trace = options.trace, &lang = options.lang;
     global.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do (below)."),
                                  QStringLiteral("COMMAND [ARGS]"));
 
     if (!global.parse(arguments))
-        return fail(QStringLiteral("命令行有误：") + global.errorText());
+        return fail(QCoreApplication::translate("vorn::ctl::Options", "命令行有误：%1").arg(global.errorText()));
     if (global.isSet(help))
         return done(global.helpText() + QLatin1Char('\n') + QLatin1String(kCommands));
     if (global.isSet(versionOpt))
@@ -131,34 +168,43 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
     if (global.isSet(port)) {
         inv.port = global.value(port).trimmed();
         if (inv.port.isEmpty())
-            return fail(QStringLiteral("“--port”不能为空。"));
+            return fail(QCoreApplication::translate("vorn::ctl::Options", "“--port”不能为空。"));
         // A whole number names a port number; anything else is a device path.
         bool isNumber = false;
         const int n = inv.port.toInt(&isNumber);
         if (isNumber && (n < kFirstPort || n > kLastPort))
-            return fail(QStringLiteral("“%1”不是 1 到 16 之间的端口号。").arg(inv.port));
+            return fail(QCoreApplication::translate("vorn::ctl::Options", "“%1”不是 1 到 16 之间的端口号。")
+                            .arg(inv.port));
     }
     if (global.isSet(address)) {
         const auto a = readStrictByte(global.value(address));
         if (!a)
-            return fail(badNumber(QStringLiteral("--address"), global.value(address), QStringLiteral("0 到 255")));
+            return fail(badNumber(QStringLiteral("--address"), global.value(address),
+                                  QCoreApplication::translate("vorn::ctl::Options", "0 到 255")));
         inv.address = quint8(*a);
     }
     if (global.isSet(timeout) && !positiveInt(global.value(timeout), 3600000, &inv.timeoutMs))
         return fail(badNumber(QStringLiteral("--timeout"), global.value(timeout),
-                              QStringLiteral("1 到 3600000（毫秒）")));
+                              QCoreApplication::translate("vorn::ctl::Options", "1 到 3600000（毫秒）")));
     inv.json = global.isSet(json);
     inv.trace = global.value(trace);
+    if (global.isSet(lang)) {
+        inv.language = languageValue(global.value(lang));
+        if (inv.language.isEmpty())
+            return fail(QCoreApplication::translate("vorn::ctl::Options", "“--lang”的值“%1”无效：请写 en 或 zh。")
+                            .arg(global.value(lang)));
+    }
 
     QStringList rest = global.positionalArguments();
     if (rest.isEmpty())
-        return fail(QStringLiteral("没有给出命令。"));
+        return fail(QCoreApplication::translate("vorn::ctl::Options", "没有给出命令。"));
 
     // ---- the command
     QString name = rest.takeFirst();
     if (name == QLatin1String("display")) {
         if (rest.isEmpty() || rest.first().startsWith(QLatin1Char('-')))
-            return fail(QStringLiteral("“display”后面要写 mode、number 或 code。"));
+            return fail(
+                QCoreApplication::translate("vorn::ctl::Options", "“display”后面要写 mode、number 或 code。"));
         name += QLatin1Char(' ') + rest.takeFirst();
     }
     const CommandForm *form = nullptr;
@@ -166,7 +212,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
         if (name == QLatin1String(s.name))
             form = &s;
     if (!form)
-        return fail(QStringLiteral("没有“%1”这个命令。").arg(name));
+        return fail(QCoreApplication::translate("vorn::ctl::Options", "没有“%1”这个命令。").arg(name));
     inv.command = form->command;
 
     QCommandLineParser own;
@@ -207,7 +253,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
     default: break;
     }
     if (!own.parse(QStringList{arguments.value(0)} + rest))
-        return fail(QStringLiteral("%1 的选项有误：%2").arg(name, own.errorText()));
+        return fail(QCoreApplication::translate("vorn::ctl::Options", "%1 的选项有误：%2")
+                        .arg(name, own.errorText()));
     if (own.isSet(help)) {
         const QString text = own.helpText();
         const qsizetype options = text.indexOf(QLatin1String("\n\n"));
@@ -216,7 +263,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
     }
     inv.words = own.positionalArguments();
     if (inv.words.size() < form->minWords || inv.words.size() > form->maxWords)
-        return fail(QStringLiteral("用法：rt8ctl [全局选项] %1").arg(QLatin1String(form->synopsis)));
+        return fail(QCoreApplication::translate("vorn::ctl::Options", "用法：rt8ctl [全局选项] %1")
+                        .arg(QLatin1String(form->synopsis)));
 
     const QString word = inv.words.value(0);
     const auto oneOf = [&](const QStringList &allowed) { return allowed.contains(word); };
@@ -228,17 +276,19 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
             const auto v = readStrictByte(own.value(*opt));
             if (!v)
                 return fail(badNumber(QStringLiteral("--") + opt->names().first(), own.value(*opt),
-                                      QStringLiteral("0 到 255")));
+                                      QCoreApplication::translate("vorn::ctl::Options", "0 到 255")));
             *target = *v;
         }
         if (inv.from > inv.to)
-            return fail(QStringLiteral("“--from”（%1）大于“--to”（%2）。").arg(inv.from).arg(inv.to));
+            return fail(QCoreApplication::translate("vorn::ctl::Options", "“--from”（%1）大于“--to”（%2）。")
+                            .arg(inv.from).arg(inv.to));
         break;
     }
     case Command::Renumber: {
         const auto n = readStrictByte(word);
         if (!n)
-            return fail(badNumber(QStringLiteral("NEW"), word, QStringLiteral("0 到 255")));
+            return fail(
+                badNumber(QStringLiteral("NEW"), word, QCoreApplication::translate("vorn::ctl::Options", "0 到 255")));
         inv.newNumber = quint8(*n);
         if (own.isSet(digits))
             inv.digits = own.value(digits);
@@ -250,36 +300,41 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
     case Command::Write:
         inv.verify = own.isSet(verify);
         if (word == QLatin1String("-"))
-            return fail(QStringLiteral("write 要读一个 .RTX 文件，不能读标准输入。"));
+            return fail(
+                QCoreApplication::translate("vorn::ctl::Options", "write 要读一个 .RTX 文件，不能读标准输入。"));
         break;
     case Command::Stream:
         if (!oneOf({QStringLiteral("raw"), QStringLiteral("target")}))
-            return fail(QStringLiteral("stream 后面要写 raw 或 target。"));
+            return fail(QCoreApplication::translate("vorn::ctl::Options", "stream 后面要写 raw 或 target。"));
         if (own.isSet(count) && !positiveInt(own.value(count), 1 << 30, &inv.count))
-            return fail(badNumber(QStringLiteral("--count"), own.value(count), QStringLiteral("1 到 1073741824")));
+            return fail(badNumber(QStringLiteral("--count"), own.value(count),
+                                  QCoreApplication::translate("vorn::ctl::Options", "1 到 1073741824")));
         if (own.isSet(seconds)) {
             bool ok = false;
             inv.seconds = own.value(seconds).trimmed().toDouble(&ok);
             if (!ok || !std::isfinite(inv.seconds) || inv.seconds <= 0 || inv.seconds > 1e6)
                 return fail(badNumber(QStringLiteral("--seconds"), own.value(seconds),
-                                      QStringLiteral("0 到 1000000（不含 0）")));
+                                      QCoreApplication::translate("vorn::ctl::Options", "0 到 1000000（不含 0）")));
         }
         break;
     case Command::Power:
         if (!oneOf({QStringLiteral("on"), QStringLiteral("off")}))
-            return fail(QStringLiteral("power 后面要写 on 或 off。"));
+            return fail(QCoreApplication::translate("vorn::ctl::Options", "power 后面要写 on 或 off。"));
         break;
     case Command::Clock:
         if (own.isSet(at)) {
             inv.at = QDateTime::fromString(own.value(at).trimmed(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
             if (!inv.at.isValid())
-                return fail(QStringLiteral("“--at”的值“%1”无效：请写成 YYYY-MM-DD hh:mm:ss，例如 2026-12-06 08:15:27。")
+                return fail(QCoreApplication::translate(
+                                "vorn::ctl::Options",
+                                "“--at”的值“%1”无效：请写成 YYYY-MM-DD hh:mm:ss，例如 2026-12-06 08:15:27。")
                                 .arg(own.value(at)));
         }
         break;
     case Command::DisplayMode:
         if (!oneOf({QStringLiteral("off"), QStringLiteral("target"), QStringLiteral("raw")}))
-            return fail(QStringLiteral("display mode 后面要写 off、target 或 raw。"));
+            return fail(
+                QCoreApplication::translate("vorn::ctl::Options", "display mode 后面要写 off、target 或 raw。"));
         break;
     case Command::DisplayNumber:
         if (own.isSet(digits))

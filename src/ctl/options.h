@@ -37,6 +37,7 @@ struct Invocation
     int timeoutMs = -1;      // -1: the command's default
     bool json = false;
     QString trace;           // empty: no trace file
+    QString language;        // --lang: "en", "zh", or empty (the system's)
 
     Command command = Command::Find;
     // The command's words after its name (after "display mode" etc. for the
@@ -77,5 +78,10 @@ struct ParsedCommandLine
 
 // arguments as QCoreApplication::arguments() gives them (program name first).
 ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &version);
+
+// The --lang among the global options ("en" or "zh"), or empty when there is
+// none or the global options do not read: for choosing the language before
+// the command line is read for anything else.
+QString languageChoice(const QStringList &arguments);
 
 }  // namespace vorn::ctl

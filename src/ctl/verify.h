@@ -14,7 +14,7 @@ namespace vorn::ctl {
 struct FieldDifference
 {
     int channel = 0;
-    QString field;      // 下限, 上限, 小数位, 报警启动, 启动值1, 启动值2
+    QString field;      // 下限, 上限, 小数位, 报警启动, 启动值1, 启动值2 (in the language in effect)
     QString expected;   // what the table's texts convert to
     QString actual;     // what the device holds
     bool operator==(const FieldDifference &) const = default;

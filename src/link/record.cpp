@@ -1,5 +1,7 @@
 #include "link/record.h"
 
+#include <QCoreApplication>
+
 namespace vorn {
 
 std::optional<QString> parseFeedbackRecord(const QByteArray &buf, int n)
@@ -29,11 +31,11 @@ QString recordFlaw(const QByteArray &buf, int n)
 {
     n = qMin(n, int(buf.size()));
     if (n < 3)
-        return QStringLiteral("太短：只有 %1 个字节").arg(n);
+        return QCoreApplication::translate("vorn::Line", "太短：只有 %n 个字节", nullptr, n);
     if (buf[0] != 'N')
-        return QStringLiteral("不以 “N” 开头");
+        return QCoreApplication::translate("vorn::Line", "不以 “N” 开头");
     if (buf[n - 2] != '\r' || buf[n - 1] != '\n')
-        return QStringLiteral("不以回车换行结尾");
+        return QCoreApplication::translate("vorn::Line", "不以回车换行结尾");
     return {};
 }
 

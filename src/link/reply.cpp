@@ -2,6 +2,8 @@
 
 #include "link/frame.h"
 
+#include <QCoreApplication>
+
 namespace vorn {
 
 namespace {
@@ -32,33 +34,34 @@ ReplyVerdict judgeReply(const QByteArray &buf, int n)
     n = qMin(n, int(buf.size()));
     if (n <= kFrameOverhead)
         return dropped(ReceiveOutcome::TooShort, Flaw::TooShort, kFrameOverhead + 1, n,
-                       QStringLiteral("太短：只有 %1 个字节").arg(n));
+                       QCoreApplication::translate("vorn::Line", "太短：只有 %n 个字节", nullptr, n));
     const auto at = [&](int i) { return int(static_cast<quint8>(buf[i])); };
     if (at(0) != kStartByte)
         return dropped(ReceiveOutcome::BadFrame, Flaw::StartByte, kStartByte, at(0),
-                       QStringLiteral("起始字节应为 0x02，收到 %1").arg(hexByte(at(0))));
+                       QCoreApplication::translate("vorn::Line", "起始字节应为 0x02，收到 %1").arg(hexByte(at(0))));
     if (at(n - 1) != kEndByte)
         return dropped(ReceiveOutcome::BadFrame, Flaw::EndByte, kEndByte, at(n - 1),
-                       QStringLiteral("结束字节应为 0x03，收到 %1").arg(hexByte(at(n - 1))));
+                       QCoreApplication::translate("vorn::Line", "结束字节应为 0x03，收到 %1").arg(hexByte(at(n - 1))));
     if (at(3) != kMarker)
         return dropped(ReceiveOutcome::BadFrame, Flaw::Marker, kMarker, at(3),
-                       QStringLiteral("帧标志应为 0xEE，收到 %1").arg(hexByte(at(3))));
+                       QCoreApplication::translate("vorn::Line", "帧标志应为 0xEE，收到 %1").arg(hexByte(at(3))));
     const int length = at(1) * 256 + at(2);
     if (length != n)
         return dropped(ReceiveOutcome::BadFrame, Flaw::LengthField, n, length,
-                       QStringLiteral("长度字段为 %1，等待的字节却有 %2 个").arg(length).arg(n));
+                       QCoreApplication::translate("vorn::Line", "长度字段为 %1，等待的字节却有 %2 个").arg(length).arg(n));
     const int check = xorOf(buf, 1, n - 3);
     if (check != at(n - 2))
         return dropped(ReceiveOutcome::BadFrame, Flaw::CheckByte, check, at(n - 2),
-                       QStringLiteral("校验字节应为 %1，收到 %2").arg(hexByte(check), hexByte(at(n - 2))));
+                       QCoreApplication::translate("vorn::Line", "校验字节应为 %1，收到 %2")
+                           .arg(hexByte(check), hexByte(at(n - 2))));
     const int code = at(5);
     const int needed = neededLength(quint8(code));
     if (needed == 0)
         return dropped(ReceiveOutcome::UnknownCode, Flaw::UnknownCode, -1, code,
-                       QStringLiteral("未知的应答代码 %1").arg(hexByte(code)));
+                       QCoreApplication::translate("vorn::Line", "未知的应答代码 %1").arg(hexByte(code)));
     if (n < needed)
         return dropped(ReceiveOutcome::TooShortForCode, Flaw::ShortForCode, needed, n,
-                       QStringLiteral("代码 %1 的应答需要 %2 个字节，这一帧只有 %3 个")
+                       QCoreApplication::translate("vorn::Line", "代码 %1 的应答需要 %2 个字节，这一帧只有 %3 个")
                            .arg(hexByte(code)).arg(needed).arg(n));
     ReplyVerdict taken;
     taken.outcome = code == cmd::Discover ? ReceiveOutcome::Discovery

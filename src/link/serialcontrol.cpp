@@ -1,5 +1,6 @@
 #include "link/serialcontrol.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 
 namespace vorn {
@@ -49,13 +50,15 @@ void SerialControl::checkThreshold()
 
 QString permissionAdvice(const QString &path, const QString &reason)
 {
-    QString text = QStringLiteral("%1：%2").arg(path, reason);
+    QString text = QCoreApplication::translate("vorn::SerialControl", "%1：%2", "device path: system reason")
+                       .arg(path, reason);
 #if defined(Q_OS_LINUX)
-    text += QStringLiteral("\n当前用户没有使用这个串口的权限。在 Debian/Ubuntu 上请执行\n"
-                           "    sudo usermod -aG dialout $USER\n"
-                           "然后注销并重新登录。");
+    text += QLatin1Char('\n')
+          + QCoreApplication::translate("vorn::SerialControl", "当前用户没有使用这个串口的权限。在 Debian/Ubuntu 上请执行\n"
+                                                               "    sudo usermod -aG dialout $USER\n"
+                                                               "然后注销并重新登录。");
 #else
-    text += QStringLiteral("\n当前用户没有使用这个串口的权限。");
+    text += QLatin1Char('\n') + QCoreApplication::translate("vorn::SerialControl", "当前用户没有使用这个串口的权限。");
 #endif
     return text;
 }

@@ -50,7 +50,7 @@ int DeviceSession::searchPorts()
         }
         return p;
     }
-    refuse(msg::NoPort, denied.join(QLatin1String("\n\n")));
+    refuse(msg::NoPort(), denied.join(QLatin1String("\n\n")));
     return 0;
 }
 
@@ -94,7 +94,7 @@ bool DeviceSession::openPort(const QString &text)
     setState(LineState::Closed);
     const auto number = readStrictByte(text);
     if (!number || *number < kFirstPort || *number > kLastPort) {
-        refuse(msg::OpenError, QStringLiteral("“%1”不是 1 到 16 之间的端口号。").arg(text));
+        refuse(msg::OpenError(), tr("“%1”不是 1 到 16 之间的端口号。").arg(text));
         return false;
     }
     m_port->setCommPort(*number);
@@ -108,8 +108,8 @@ bool DeviceSession::openPort(const QString &text)
         else if (path.isEmpty())
             detail = m_port->errorText();
         else
-            detail = QStringLiteral("%1：%2").arg(path, m_port->errorText());
-        refuse(msg::OpenError, detail);
+            detail = tr("%1：%2", "device path: system reason").arg(path, m_port->errorText());
+        refuse(msg::OpenError(), detail);
         return false;
     }
     m_lostTold = false;
@@ -182,11 +182,11 @@ bool DeviceSession::send(const QByteArray &f, const QString &failText)
     // Requests with a message of their own (download, smart setting) give it
     // with the reason as detail; the others say what went wrong.
     if (!m_port->isOpen()) {
-        refuse(failText.isEmpty() ? msg::NotOpen : failText, failText.isEmpty() ? QString() : msg::NotOpen);
+        refuse(failText.isEmpty() ? msg::NotOpen() : failText, failText.isEmpty() ? QString() : msg::NotOpen());
         return false;
     }
     if (!m_port->output(f)) {
-        refuse(failText.isEmpty() ? msg::WriteFailed : failText, m_port->errorText());
+        refuse(failText.isEmpty() ? msg::WriteFailed() : failText, m_port->errorText());
         return false;
     }
     emit frameSent(f);
@@ -217,10 +217,10 @@ bool DeviceSession::download(const ChannelTable &table)
     int bad = -1;
     const auto payload = encodeTable(table, &bad);
     if (!payload) {
-        refuse(msg::DownloadError, QStringLiteral("%1# 通道的参数无效，没有发送任何数据。").arg(bad));
+        refuse(msg::DownloadError(), tr("%1# 通道的参数无效，没有发送任何数据。").arg(bad));
         return false;
     }
-    return send(frame(cmd::Download, *payload), msg::DownloadError);
+    return send(frame(cmd::Download, *payload), msg::DownloadError());
 }
 
 bool DeviceSession::readBack()
@@ -269,11 +269,11 @@ bool DeviceSession::smartSetting(int channel, const ChannelTexts &row)
     const qint32 low = m_capture.lowRaw[channel], high = m_capture.highRaw[channel];
     const auto payload = smartSettingPayload(channel, low, high, row);
     if (!payload) {
-        refuse(msg::SmartError,
-               QStringLiteral("%1# 通道：低点原始值 %2，高点原始值 %3。").arg(channel).arg(low).arg(high));
+        refuse(msg::SmartError(),
+               tr("%1# 通道：低点原始值 %2，高点原始值 %3。").arg(channel).arg(low).arg(high));
         return false;
     }
-    return send(frame(cmd::SmartSet, *payload), msg::SmartError);
+    return send(frame(cmd::SmartSet, *payload), msg::SmartError());
 }
 
 bool DeviceSession::setDisplayMode(int mode)

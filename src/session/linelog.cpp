@@ -39,24 +39,24 @@ LineLog::LineLog(DeviceSession *session, QObject *parent) : QObject(parent)
                 add(LineEntry::Kind::Received, b, describeRecord(b, taken, why), !taken);
             });
     connect(session, &DeviceSession::portOpened, this, [this](int number, const QString &path) {
-        add(LineEntry::Kind::Event, {}, QStringLiteral("端口 %1 已打开（%2）").arg(number).arg(path), false);
+        add(LineEntry::Kind::Event, {}, tr("端口 %1 已打开（%2）").arg(number).arg(path), false);
     });
     connect(session, &DeviceSession::portClosed, this,
-            [this] { add(LineEntry::Kind::Event, {}, QStringLiteral("端口已关闭"), false); });
+            [this] { add(LineEntry::Kind::Event, {}, tr("端口已关闭"), false); });
     connect(session, &DeviceSession::portLost, this, [this](const QString &reason) {
-        add(LineEntry::Kind::Event, {}, QStringLiteral("端口已断开：%1").arg(reason), true);
+        add(LineEntry::Kind::Event, {}, tr("端口已断开：%1").arg(reason), true);
     });
     connect(session, &DeviceSession::lineStateChanged, this, [this](LineState s) {
         if (s == LineState::Reconnecting)
-            add(LineEntry::Kind::Event, {}, QStringLiteral("等待设备重新接入……"), false);
+            add(LineEntry::Kind::Event, {}, tr("等待设备重新接入……"), false);
     });
     connect(session, &DeviceSession::reconnected, this, [this](int number, const QString &) {
-        add(LineEntry::Kind::Event, {}, QStringLiteral("端口 %1 已自动重新连接").arg(number), false);
+        add(LineEntry::Kind::Event, {}, tr("端口 %1 已自动重新连接").arg(number), false);
     });
     connect(session, &DeviceSession::refused, this, [this](const Refusal &r) {
+        const QString detail = QString(r.detail).replace(QLatin1Char('\n'), QLatin1Char(' '));
         add(LineEntry::Kind::Event, {},
-            QStringLiteral("未发送：%1%2").arg(r.text, r.detail.isEmpty() ? QString() : QStringLiteral("（%1）").arg(QString(r.detail).replace(QLatin1Char('\n'), QLatin1Char(' ')))),
-            true);
+            detail.isEmpty() ? tr("未发送：%1").arg(r.text) : tr("未发送：%1（%2）").arg(r.text, detail), true);
     });
 }
 

@@ -254,7 +254,7 @@ void MainWindowTest::reconnectsByItself()
     s.click("GetCommand(1)");
     const int written = int(s.port.written.size());
     s.port.unplug(QStringLiteral("cable pulled"));
-    QCOMPARE(s.dialogs.texts(), QStringList{msg::PortLost});
+    QCOMPARE(s.dialogs.texts(), QStringList{msg::PortLost()});
     QCOMPARE(s.status("LineStatus"), on ? QStringLiteral("等待重新连接") : QStringLiteral("已断开"));
     s.port.replug();
     if (on) {
@@ -265,7 +265,7 @@ void MainWindowTest::reconnectsByItself()
         QCOMPARE(s.port.written.size(), written + 1);
         QCOMPARE(s.port.written.last(), hex("020009FFEE400159 03"));
         QCOMPARE(s.port.rThreshold(), 28);
-        QCOMPARE(s.dialogs.texts(), QStringList{msg::PortLost});
+        QCOMPARE(s.dialogs.texts(), QStringList{msg::PortLost()});
         QVERIFY(s.meanings().contains(QStringLiteral("• 端口 1 已自动重新连接")));
     } else {
         QTest::qWait(1500);   // three chances to reconnect, none taken

@@ -441,19 +441,19 @@ void StartupTest::portLostIsToldOnce()
     FormFixture f;
     f.port.unplug(QStringLiteral("cable pulled"));
     f.port.unplug();   // already closed: nothing more
-    QCOMPARE(f.dialogs.texts(), QStringList{msg::PortLost});
+    QCOMPARE(f.dialogs.texts(), QStringList{msg::PortLost()});
     QCOMPARE(f.dialogs.shown.first().detail, QStringLiteral("cable pulled"));
     QCOMPARE(f.form->findChild<Lamp *>(QStringLiteral("GetValShape"))->fillColor(), QColor(255, 0, 0));
     // A request now is refused with a message, nothing written.
     f.button(QStringLiteral("OpenPowCommand"))->click();
     QCOMPARE(f.port.written.size(), 0);
-    QCOMPARE(f.dialogs.texts().last(), msg::NotOpen);
+    QCOMPARE(f.dialogs.texts().last(), msg::NotOpen());
     // Opening again works and a later loss is told again.
     f.button(QStringLiteral("OpenRs232Command"))->click();
     QVERIFY(f.port.isOpen());
     QCOMPARE(f.form->findChild<Lamp *>(QStringLiteral("GetValShape"))->fillColor(), QColor(255, 255, 0));
     f.port.unplug();
-    QCOMPARE(f.dialogs.texts().count(msg::PortLost), 2);
+    QCOMPARE(f.dialogs.texts().count(msg::PortLost()), 2);
 }
 
 void StartupTest::showsInItsPlace()

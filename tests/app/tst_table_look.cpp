@@ -6,9 +6,11 @@
 #include "formfixture.h"
 
 #include "app/widgets.h"
+#include "session/language.h"
 
 #include <QLabel>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QWheelEvent>
 
@@ -145,27 +147,43 @@ void TableLookTest::cleanup()
 
 void TableLookTest::headerWordsOverTheirColumns_data()
 {
+    QTest::addColumn<QString>("lang");
     QTest::addColumn<QString>("word");
     QTest::addColumn<QString>("first");   // the column's leftmost control in row 0
     QTest::addColumn<QString>("last");    // and its rightmost
-    QTest::newRow("channel") << "通道" << "Label5" << "Label5";
-    QTest::newRow("feedback") << "反馈值" << "RsValText" << "RsValText";
-    QTest::newRow("lower") << "下限" << "LText(0)" << "LText(0)";
-    QTest::newRow("upper") << "上限" << "HText(0)" << "HText(0)";
-    QTest::newRow("decimals") << "小数位" << "DotText(0)" << "DotText(0)";
-    QTest::newRow("alarm") << "报警启动" << "KGFormulaCombo(0)" << "KGFormulaCombo(0)";
-    QTest::newRow("start 1") << "启动值1" << "KGstText(0)" << "KGstText(0)";
-    QTest::newRow("start 2") << "启动值2" << "KGedText(0)" << "KGedText(0)";
-    QTest::newRow("smart setting") << "智能设置" << "LCommand(0)" << "OkCommand(0)";
+    const QStringList columns[9] = {{"Label5", "Label5"}, {"RsValText", "RsValText"}, {"LText(0)", "LText(0)"},
+                                    {"HText(0)", "HText(0)"}, {"DotText(0)", "DotText(0)"},
+                                    {"KGFormulaCombo(0)", "KGFormulaCombo(0)"}, {"KGstText(0)", "KGstText(0)"},
+                                    {"KGedText(0)", "KGedText(0)"}, {"LCommand(0)", "OkCommand(0)"}};
+    const QStringList zh{"通道", "反馈值", "下限", "上限", "小数位", "报警启动", "启动值1", "启动值2", "智能设置"};
+    // The English headings keep their words together with no-break spaces.
+    const QString nb(QChar(0x00A0));
+    const QStringList en{"Ch.", "Value", "Lower", "Upper", "Dec." + nb + "pl.", "Alarm", "Start" + nb + "1",
+                         "Start" + nb + "2", "Smart" + nb + "setting"};
+    for (int i = 0; i < 9; ++i) {
+        QTest::addRow("zh %s", qPrintable(zh[i])) << "zh" << zh[i] << columns[i][0] << columns[i][1];
+        QTest::addRow("en %s", qPrintable(QString(en[i]).replace(nb, " "))) << "en" << en[i] << columns[i][0]
+                                                                             << columns[i][1];
+    }
 }
 
 void TableLookTest::headerWordsOverTheirColumns()
 {
+    QFETCH(QString, lang);
     QFETCH(QString, word);
     QFETCH(QString, first);
     QFETCH(QString, last);
+    if (lang == QLatin1String("en")) {
+        QCOMPARE(installTranslations(QStringLiteral("en")), Language::English);
+        f = std::make_unique<FormFixture>();
+        f->form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f->form.get()));
+    }
+    const auto back = qScopeGuard([] { installTranslations(QStringLiteral("zh")); });
     auto *header = f->get<QLabel>(QStringLiteral("Label2"));
-    QCOMPARE(header->text(), QStringLiteral("通道   反馈值     下限    上限   小数位  报警启动  启动值1 启动值2    智能设置"));
+    if (lang == QLatin1String("zh"))
+        QCOMPARE(header->text(),
+                 QStringLiteral("通道   反馈值     下限    上限   小数位  报警启动  启动值1 启动值2    智能设置"));
     const QImage drawn = header->grab().toImage();
     const Found at = findWord(header, drawn, word);
     QVERIFY2(at.mismatch < 0.2, qPrintable(QStringLiteral("%1 not drawn whole (mismatch %2)").arg(word).arg(at.mismatch)));

@@ -129,8 +129,8 @@ void RequestsTest::refusedWhenPortClosed_data()
     for (const char *b : {"OpenPowCommand", "ClosePowCommand", "SeTimeCommand", "FindCommand", "SetIDCommand",
                           "SM2TypeCommand(1)", "CMD23Command", "CMD24Command", "GetCommand(0)", "GetCommand(1)",
                           "GetCommand(2)", "ReSetCommand"})
-        QTest::newRow(b) << b << msg::NotOpen;
-    QTest::newRow("SetCommand") << "SetCommand" << msg::DownloadError;
+        QTest::newRow(b) << b << msg::NotOpen();
+    QTest::newRow("SetCommand") << "SetCommand" << msg::DownloadError();
 }
 
 void RequestsTest::refusedWhenPortClosed()
@@ -153,12 +153,12 @@ void RequestsTest::failedWriteIsRefused()
     FormFixture f;
     f.port.setFailWrites(true);
     f.button(QStringLiteral("GetCommand(1)"))->click();
-    QCOMPARE(f.dialogs.texts(), QStringList{msg::WriteFailed});
+    QCOMPARE(f.dialogs.texts(), QStringList{msg::WriteFailed()});
     QCOMPARE(f.dialogs.shown.first().detail, QStringLiteral("write failed"));
     QCOMPARE(f.port.rThreshold(), 0);
     QVERIFY(!f.button(QStringLiteral("OkCommand(9)"))->isEnabled());
     f.button(QStringLiteral("SetCommand"))->click();
-    QCOMPARE(f.dialogs.texts().last(), msg::DownloadError);
+    QCOMPARE(f.dialogs.texts().last(), msg::DownloadError());
 }
 
 // ------------------------------------------------------------ connection test
@@ -337,7 +337,7 @@ void RequestsTest::downloadRefused()
     const ChannelTable before = f.form->table();
     f.button(QStringLiteral("SetCommand"))->click();
     QCOMPARE(f.port.written.size(), 0);
-    QCOMPARE(f.dialogs.texts(), QStringList{msg::DownloadError});
+    QCOMPARE(f.dialogs.texts(), QStringList{msg::DownloadError()});
     QCOMPARE(f.form->table(), before);
 }
 
@@ -362,7 +362,7 @@ void RequestsTest::readBackClosedPortKeepsSettings()
     f.port.inject("N5\r\n");
     f.button(QStringLiteral("ReSetCommand"))->click();
     QCOMPARE(f.port.written.size(), 1);
-    QCOMPARE(f.dialogs.texts(), QStringList{msg::NotOpen});
+    QCOMPARE(f.dialogs.texts(), QStringList{msg::NotOpen()});
     QVERIFY(f.timer(QStringLiteral("GetRsTimer"))->isActive());
     QCOMPARE(f.port.rThreshold(), 0);
     QCOMPARE(f.port.inBufferCount(), 4);
@@ -505,7 +505,7 @@ void RequestsTest::smartSettingRefused()
     f.port.written.clear();
     f.button(QStringLiteral("OkCommand(4)"))->click();   // no readings: both 0
     QCOMPARE(f.port.written.size(), 0);
-    QCOMPARE(f.dialogs.texts(), QStringList{msg::SmartError});
+    QCOMPARE(f.dialogs.texts(), QStringList{msg::SmartError()});
     // Valid readings but a row that does not fit.
     std::array<int, 10> v{};
     f.button(QStringLiteral("LCommand(4)"))->click();
@@ -522,7 +522,7 @@ void RequestsTest::smartSettingRefused()
     static_cast<FilteredEdit *>(f.edit(QStringLiteral("KGstText(4)")))->setText(QStringLiteral("0"));
     f.port.close();
     f.button(QStringLiteral("OkCommand(4)"))->click();
-    QCOMPARE(f.dialogs.texts().last(), msg::SmartError);
+    QCOMPARE(f.dialogs.texts().last(), msg::SmartError());
     QCOMPARE(f.port.written.size(), 0);
 }
 
@@ -611,7 +611,7 @@ void RequestsTest::saveWarnsBeforeCutting()
     f.dialogs.nextSave = dir.filePath(QStringLiteral("cut.RTX"));
     f.dialogs.confirmAnswer = false;
     f.button(QStringLiteral("SaveSetCommand"))->click();
-    QCOMPARE(f.dialogs.texts(), QStringList{msg::CutWarning});
+    QCOMPARE(f.dialogs.texts(), QStringList{msg::CutWarning()});
     QVERIFY(f.dialogs.shown.first().detail.contains(QStringLiteral("-20000")));
     QVERIFY(!QFile::exists(f.dialogs.nextSave));
     f.dialogs.confirmAnswer = true;
@@ -636,7 +636,7 @@ void RequestsTest::loadRefusesBadFile()
     f.dialogs.nextOpen = path;
     f.button(QStringLiteral("OpenSetCommand"))->click();
     QCOMPARE(f.form->table(), t);
-    QCOMPARE(f.dialogs.texts(), QStringList{msg::LoadFailed});
+    QCOMPARE(f.dialogs.texts(), QStringList{msg::LoadFailed()});
     f.dialogs.nextOpen = dir.filePath(QStringLiteral("missing.RTX"));
     f.button(QStringLiteral("OpenSetCommand"))->click();
     QCOMPARE(f.form->table(), t);
@@ -660,13 +660,13 @@ void RequestsTest::filesWithoutGbkConverter()
     f.dialogs.nextSave = dir.filePath(QStringLiteral("new.RTX"));
     f.button(QStringLiteral("SaveSetCommand"))->click();
     QVERIFY(!QFile::exists(f.dialogs.nextSave));
-    QCOMPARE(f.dialogs.texts(), QStringList{msg::SaveFailed});
+    QCOMPARE(f.dialogs.texts(), QStringList{msg::SaveFailed()});
     QVERIFY2(f.dialogs.shown.last().detail.contains(QLatin1String("GBK")), qPrintable(f.dialogs.shown.last().detail));
 
     f.dialogs.nextOpen = good;
     f.button(QStringLiteral("OpenSetCommand"))->click();
     QCOMPARE(f.form->table(), t);
-    QCOMPARE(f.dialogs.texts(), (QStringList{msg::SaveFailed, msg::LoadFailed}));
+    QCOMPARE(f.dialogs.texts(), (QStringList{msg::SaveFailed(), msg::LoadFailed()}));
     QVERIFY2(f.dialogs.shown.last().detail.contains(QLatin1String("GBK")), qPrintable(f.dialogs.shown.last().detail));
 }
 

@@ -116,6 +116,8 @@ private slots:
     void streamStopsTheDeviceOnASignal();
     void exitCodes_data();
     void exitCodes();
+    void messagesInTheLanguage_data();
+    void messagesInTheLanguage();
 };
 
 void CtlEndToEndTest::find_data()
@@ -448,6 +450,59 @@ void CtlEndToEndTest::exitCodes()
     QVERIFY(r.out.isEmpty());
     if (!notLogged.isEmpty())
         expectNothingReached(sim, port, notLogged);
+}
+
+void CtlEndToEndTest::messagesInTheLanguage_data()
+{
+    QTest::addColumn<QString>("environment");   // locale variables, blank-separated
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("errStart");
+    const QString enCommand = QStringLiteral("rt8ctl: There is no command “bogus”.\n"
+                                             "(rt8ctl --help lists the commands and options.)\n");
+    const QString zhCommand = QStringLiteral("rt8ctl: 没有“bogus”这个命令。\n（rt8ctl --help 列出命令和选项。）\n");
+    QTest::newRow("English system") << "LANG=en_US.UTF-8" << QStringList{"bogus"} << 2 << enCommand;
+    QTest::newRow("British, by LC_MESSAGES") << "LANG=zh_CN.UTF-8 LC_MESSAGES=en_GB.UTF-8" << QStringList{"bogus"}
+                                             << 2 << enCommand;
+    QTest::newRow("English first in LANGUAGE") << "LC_ALL=C.UTF-8 LANGUAGE=en_US:en" << QStringList{"bogus"} << 2
+                                               << enCommand;
+    QTest::newRow("Chinese system") << "LANG=zh_CN.UTF-8" << QStringList{"bogus"} << 2 << zhCommand;
+    QTest::newRow("German system") << "LANG=de_DE.UTF-8" << QStringList{"bogus"} << 2 << zhCommand;
+    QTest::newRow("C locale") << "LC_ALL=C.UTF-8" << QStringList{"bogus"} << 2 << zhCommand;
+    QTest::newRow("--lang en on a Chinese system") << "LANG=zh_CN.UTF-8" << QStringList{"--lang", "en", "bogus"}
+                                                   << 2 << enCommand;
+    QTest::newRow("--lang zh on an English system") << "LANG=en_US.UTF-8" << QStringList{"--lang", "zh", "bogus"}
+                                                    << 2 << zhCommand;
+    QTest::newRow("--lang fr, said in the system's")
+        << "LANG=en_US.UTF-8" << QStringList{"--lang", "fr", "find"} << 2
+        << QStringLiteral("rt8ctl: The value “fr” of “--lang” is not valid: write en or zh.\n");
+    // The session's own messages too.
+    QTest::newRow("a port that does not open, in English")
+        << "LANG=zh_CN.UTF-8" << QStringList{"--lang", "en", "--port", "/dev/no-such-rt8-port", "find"} << 3
+        << QStringLiteral("rt8ctl: The port could not be opened!\n");
+    QTest::newRow("a port that does not open, in Chinese")
+        << "LANG=en_US.UTF-8" << QStringList{"--lang", "zh", "--port", "/dev/no-such-rt8-port", "find"} << 3
+        << QStringLiteral("rt8ctl: 端口打开错误~!\n");
+}
+
+void CtlEndToEndTest::messagesInTheLanguage()
+{
+    QFETCH(QString, environment);
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, errStart);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
+        env.remove(QLatin1String(name));
+    for (const QString &v : environment.split(QLatin1Char(' ')))
+        env.insert(v.section(QLatin1Char('='), 0, 0), v.section(QLatin1Char('='), 1));
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(RT8CTL_EXE), args);
+    QVERIFY(p.waitForFinished(60000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitCode(), exitCode);
+    QVERIFY2(err.startsWith(errStart), qPrintable(err));
 }
 
 QTEST_MAIN(CtlEndToEndTest)

@@ -35,6 +35,7 @@ QStringList summary(const Invocation &i)
         QStringLiteral("start=") + i.start,
         QStringLiteral("dport=") + i.displayPort,
         QStringLiteral("ddigits=") + i.displayDigits,
+        QStringLiteral("lang=") + i.language,
     };
 }
 
@@ -59,6 +60,8 @@ class CtlUnitTest : public QObject
 private slots:
     void commandLine_data();
     void commandLine();
+    void languageChoice_data();
+    void languageChoice();
     void comparison_data();
     void comparison();
 };
@@ -95,6 +98,11 @@ void CtlUnitTest::commandLine_data()
     row("clock at a time", "clock --at \"2026-12-06 08:15:27\"", -1, {"at=2026-12-06T08:15:27"});
     row("clock at no time", "clock --at \"2026-13-06 08:15:27\"", 2);
     row("version", "--version", 0);
+    row("language", "--lang en find", -1, {"lang=en"});
+    row("language in capitals", "--lang ZH --json find", -1, {"lang=zh", "json=1"});
+    row("no language: the system's", "find", -1, {"lang="});
+    row("a language it does not speak", "--lang fr find", 2);
+    row("language after the command", "find --lang en", 2);
 }
 
 void CtlUnitTest::commandLine()
@@ -116,6 +124,27 @@ void CtlUnitTest::commandLine()
         QVERIFY(!p.err.isEmpty() && p.out.isEmpty());
     else
         QCOMPARE(p.out, QStringLiteral("rt8ctl 9.8\n"));
+}
+
+void CtlUnitTest::languageChoice_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("choice");
+    QTest::newRow("en") << "--lang en find" << "en";
+    QTest::newRow("zh, written with =") << "--port 2 --lang=zh scan --from 3" << "zh";
+    QTest::newRow("none") << "--port 2 find" << "";
+    QTest::newRow("one it does not speak") << "--lang fr find" << "";
+    // Only the global options choose; a bad one leaves the choice to the
+    // system.
+    QTest::newRow("after the command") << "display number 12 --lang en" << "";
+    QTest::newRow("global options do not read") << "--lang en --bogus find" << "";
+}
+
+void CtlUnitTest::languageChoice()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, choice);
+    QCOMPARE(vorn::ctl::languageChoice(QStringList{QStringLiteral("rt8ctl")} + QProcess::splitCommand(line)), choice);
 }
 
 void CtlUnitTest::comparison_data()

@@ -218,7 +218,7 @@ void EndToEndTest::unplugAndReconnect()
     QTRY_VERIFY_WITH_TIMEOUT(!b.feedback().isEmpty(), 15000);
 
     // The adapter is pulled: the port closes, the lamp goes red, one message.
-    QTRY_COMPARE_WITH_TIMEOUT(b.dialogs.texts(), QStringList{msg::PortLost}, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.dialogs.texts(), QStringList{msg::PortLost()}, 15000);
     QVERIFY(!b.port->isOpen());
     QCOMPARE(b.lamp(), QColor(255, 0, 0));
 
@@ -230,7 +230,7 @@ void EndToEndTest::unplugAndReconnect()
 
     // A request now is refused, not sent to a dead line.
     b.button(QStringLiteral("OpenPowCommand"))->click();
-    QCOMPARE(b.dialogs.texts().last(), msg::NotOpen);
+    QCOMPARE(b.dialogs.texts().last(), msg::NotOpen());
 
     // The device is back: "打开串口" opens it again and it answers.
     QTRY_VERIFY_WITH_TIMEOUT(b.logged(QStringLiteral("replugged")), 20000);
@@ -259,7 +259,7 @@ void EndToEndTest::reconnectsByItself()
     QVERIFY(b.port->isOpen());
     b.button(QStringLiteral("GetCommand(1)"))->click();
     QTRY_VERIFY_WITH_TIMEOUT(!b.feedback().isEmpty(), 15000);
-    QTRY_COMPARE_WITH_TIMEOUT(b.dialogs.texts(), QStringList{msg::PortLost}, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.dialogs.texts(), QStringList{msg::PortLost()}, 15000);
     QVERIFY(!b.port->isOpen());
     QCOMPARE(b.form->session()->lineState(), LineState::Reconnecting);
     // Back without a click: the same device path is opened again and the raw
@@ -269,7 +269,7 @@ void EndToEndTest::reconnectsByItself()
     QCOMPARE(b.form->session()->lineState(), LineState::Open);
     QTRY_VERIFY_WITH_TIMEOUT(!b.feedback().isEmpty(), 15000);
     QCOMPARE(b.sim->logLines(QStringLiteral("feedback raw")).size(), 2);
-    QCOMPARE(b.dialogs.texts(), QStringList{msg::PortLost});
+    QCOMPARE(b.dialogs.texts(), QStringList{msg::PortLost()});
 }
 
 void EndToEndTest::noiseShowsOnlyWholeValidItems()

@@ -158,11 +158,11 @@ void SessionTest::refusedWhenClosedOrFailing_data()
     QTest::addColumn<QString>("detail");
     for (const QString &name : requests().keys()) {
         const bool own = name == QLatin1String("download") || name == QLatin1String("smart setting");
-        const QString ownText = name == QLatin1String("download") ? msg::DownloadError : msg::SmartError;
+        const QString ownText = name == QLatin1String("download") ? msg::DownloadError() : msg::SmartError();
         QTest::addRow("%s, closed", qPrintable(name))
-            << name << false << (own ? ownText : msg::NotOpen) << (own ? msg::NotOpen : QString());
+            << name << false << (own ? ownText : msg::NotOpen()) << (own ? msg::NotOpen() : QString());
         QTest::addRow("%s, write fails", qPrintable(name))
-            << name << true << (own ? ownText : msg::WriteFailed) << QStringLiteral("write failed");
+            << name << true << (own ? ownText : msg::WriteFailed()) << QStringLiteral("write failed");
     }
 }
 
@@ -332,7 +332,7 @@ void SessionTest::lineOpenedAndLostOncePerOpening()
     QSignalSpy refused(&session, &DeviceSession::refused);
     QVERIFY(!session.openPort(QStringLiteral("17")));
     QCOMPARE(refused.size(), 1);
-    QCOMPARE(refused.first().first().value<Refusal>().text, msg::OpenError);
+    QCOMPARE(refused.first().first().value<Refusal>().text, msg::OpenError());
 }
 
 QTEST_GUILESS_MAIN(SessionTest)

@@ -1,0 +1,1158 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>vorn::DeviceSession</name>
+    <message>
+        <source>“%1”不是 1 到 16 之间的端口号。</source>
+        <translation>“%1” is not a port number from 1 to 16.</translation>
+    </message>
+    <message>
+        <source>%1：%2</source>
+        <comment>device path: system reason</comment>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>%1# 通道的参数无效，没有发送任何数据。</source>
+        <translation>The values of channel %1# are not valid; nothing was sent.</translation>
+    </message>
+    <message>
+        <source>%1# 通道：低点原始值 %2，高点原始值 %3。</source>
+        <translation>Channel %1#: low raw value %2, high raw value %3.</translation>
+    </message>
+    <message>
+        <source>没有可以使用的通讯端口</source>
+        <translation>No serial port can be used</translation>
+    </message>
+    <message>
+        <source>端口打开错误~!</source>
+        <translation>The port could not be opened!</translation>
+    </message>
+    <message>
+        <source>设置错误，请检查 设置数据是否正确？</source>
+        <translation>Setting failed. Are the settings right?</translation>
+    </message>
+    <message>
+        <source>设置错误，请检查是否有 有效原始值？设置数据是否正确？</source>
+        <translation>Setting failed. Are there valid raw values? Are the settings right?</translation>
+    </message>
+    <message>
+        <source>通讯端口没有打开，命令没有发送。</source>
+        <translation>The serial port is not open; the command was not sent.</translation>
+    </message>
+    <message>
+        <source>命令发送失败，通讯端口可能已断开。</source>
+        <translation>The command could not be sent; the serial port may be disconnected.</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::Gbk</name>
+    <message>
+        <source>缺少 GBK 编码转换器（本程序所用的 Qt 不含 ICU），无法转换 GBK 编码的文字。</source>
+        <translation>There is no GBK converter (the Qt this program uses was built without ICU): GBK text cannot be converted.</translation>
+    </message>
+    <message>
+        <source>文字中有残缺的字符（%1），无法用 GBK 编码表示。</source>
+        <translation>The text holds a broken character (%1), which GBK cannot represent.</translation>
+    </message>
+    <message>
+        <source>字符“%1”（%2）无法用 GBK 编码表示。</source>
+        <translation>The character “%1” (%2) cannot be represented in GBK.</translation>
+    </message>
+    <message>
+        <source>文字中有无法用 GBK 编码表示的字符。</source>
+        <translation>The text holds characters that GBK cannot represent.</translation>
+    </message>
+    <message>
+        <source>含有不是 GBK 编码的字节。</source>
+        <translation>It holds bytes that are not GBK.</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::Line</name>
+    <message>
+        <source>方式 %1</source>
+        <translation>mode %1</translation>
+    </message>
+    <message>
+        <source>不完整的命令帧</source>
+        <translation>Incomplete command frame</translation>
+    </message>
+    <message>
+        <source>连接测试</source>
+        <translation>Connection test</translation>
+    </message>
+    <message>
+        <source>修改编号为 %1，显示位数 %2</source>
+        <translation>Renumber to %1, display digits %2</translation>
+    </message>
+    <message>
+        <source>下载配置（%1 个通道）</source>
+        <translation>Download configuration (%1 channels)</translation>
+    </message>
+    <message>
+        <source>回读配置</source>
+        <translation>Read back configuration</translation>
+    </message>
+    <message>
+        <source>反馈目标值</source>
+        <translation>Feed back target values</translation>
+    </message>
+    <message>
+        <source>反馈原始值</source>
+        <translation>Feed back raw values</translation>
+    </message>
+    <message>
+        <source>关闭反馈</source>
+        <translation>Feedback off</translation>
+    </message>
+    <message>
+        <source>显示目标值</source>
+        <translation>Display target values</translation>
+    </message>
+    <message>
+        <source>显示原始值</source>
+        <translation>Display raw values</translation>
+    </message>
+    <message>
+        <source>关闭显示</source>
+        <translation>Display off</translation>
+    </message>
+    <message>
+        <source>显示数字 %1（位置 %2，端口 %3）</source>
+        <translation>Show number %1 (position %2, port %3)</translation>
+    </message>
+    <message>
+        <source>显示编码 %1 %2（位置 %3，端口 %4）</source>
+        <translation>Show code %1 %2 (position %3, port %4)</translation>
+    </message>
+    <message>
+        <source>智能设置 %1#：增益 %2，偏移 %3</source>
+        <translation>Smart setting %1#: gain %2, offset %3</translation>
+    </message>
+    <message>
+        <source>开机</source>
+        <translation>Power on</translation>
+    </message>
+    <message>
+        <source>关机</source>
+        <translation>Power off</translation>
+    </message>
+    <message>
+        <source>同步时间 %1-%2-%3 %4:%5:%6</source>
+        <translation>Set clock %1-%2-%3 %4:%5:%6</translation>
+    </message>
+    <message>
+        <source>命令代码 0x%1</source>
+        <translation>Command code 0x%1</translation>
+    </message>
+    <message>
+        <source>找到设备 %1，显示位数 %2</source>
+        <translation>Found device %1, display digits %2</translation>
+    </message>
+    <message>
+        <source>回读配置（%1 个通道）</source>
+        <translation>Configuration read back (%1 channels)</translation>
+    </message>
+    <message>
+        <source>原始值 %1</source>
+        <translation>Raw values %1</translation>
+    </message>
+    <message>
+        <source>丢弃：%1</source>
+        <translation>Dropped: %1</translation>
+    </message>
+    <message>
+        <source>丢弃记录：%1</source>
+        <translation>Record dropped: %1</translation>
+    </message>
+    <message>
+        <source>目标值 %1</source>
+        <translation>Target values %1</translation>
+    </message>
+    <message>
+        <source>不以 “N” 开头</source>
+        <translation>does not start with “N”</translation>
+    </message>
+    <message>
+        <source>不以回车换行结尾</source>
+        <translation>does not end with CR LF</translation>
+    </message>
+    <message>
+        <source>起始字节应为 0x02，收到 %1</source>
+        <translation>start byte should be 0x02, got %1</translation>
+    </message>
+    <message>
+        <source>结束字节应为 0x03，收到 %1</source>
+        <translation>end byte should be 0x03, got %1</translation>
+    </message>
+    <message>
+        <source>帧标志应为 0xEE，收到 %1</source>
+        <translation>frame marker should be 0xEE, got %1</translation>
+    </message>
+    <message>
+        <source>长度字段为 %1，等待的字节却有 %2 个</source>
+        <translation>the length field says %1, but %2 bytes were waiting</translation>
+    </message>
+    <message>
+        <source>校验字节应为 %1，收到 %2</source>
+        <translation>check byte should be %1, got %2</translation>
+    </message>
+    <message>
+        <source>未知的应答代码 %1</source>
+        <translation>unknown reply code %1</translation>
+    </message>
+    <message>
+        <source>代码 %1 的应答需要 %2 个字节，这一帧只有 %3 个</source>
+        <translation>a reply with code %1 needs %2 bytes, this frame has only %3</translation>
+    </message>
+    <message numerus="yes">
+        <source>太短：只有 %n 个字节</source>
+        <translation>
+            <numerusform>too short: only %n byte</numerusform>
+            <numerusform>too short: only %n bytes</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>vorn::LineLog</name>
+    <message>
+        <source>端口 %1 已打开（%2）</source>
+        <translation>Port %1 opened (%2)</translation>
+    </message>
+    <message>
+        <source>端口已关闭</source>
+        <translation>Port closed</translation>
+    </message>
+    <message>
+        <source>端口已断开：%1</source>
+        <translation>Port lost: %1</translation>
+    </message>
+    <message>
+        <source>等待设备重新接入……</source>
+        <translation>Waiting for the device to come back…</translation>
+    </message>
+    <message>
+        <source>端口 %1 已自动重新连接</source>
+        <translation>Port %1 reconnected by itself</translation>
+    </message>
+    <message>
+        <source>未发送：%1</source>
+        <translation>Not sent: %1</translation>
+    </message>
+    <message>
+        <source>未发送：%1（%2）</source>
+        <translation>Not sent: %1 (%2)</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::LineModel</name>
+    <message>
+        <source>时间 (ms)</source>
+        <translation>Time (ms)</translation>
+    </message>
+    <message>
+        <source>方向</source>
+        <translation>Dir</translation>
+    </message>
+    <message>
+        <source>字节</source>
+        <translation>Bytes</translation>
+    </message>
+    <message>
+        <source>含义</source>
+        <translation>Meaning</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::LineMonitor</name>
+    <message>
+        <source>通讯监视</source>
+        <translation>Line monitor</translation>
+    </message>
+    <message>
+        <source>通讯记录</source>
+        <translation>Line entries</translation>
+    </message>
+    <message>
+        <source>暂停</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>显示哪些记录</source>
+        <translation>Entries shown</translation>
+    </message>
+    <message>
+        <source>全部</source>
+        <translation>All</translation>
+    </message>
+    <message>
+        <source>只看发送</source>
+        <translation>Sent only</translation>
+    </message>
+    <message>
+        <source>只看接收</source>
+        <translation>Received only</translation>
+    </message>
+    <message>
+        <source>只看问题</source>
+        <translation>Problems only</translation>
+    </message>
+    <message>
+        <source>清除</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>复制</source>
+        <translation>Copy</translation>
+    </message>
+    <message>
+        <source>另存为…</source>
+        <translation>Save as…</translation>
+    </message>
+    <message>
+        <source>文本文件 (*.txt)</source>
+        <translation>Text files (*.txt)</translation>
+    </message>
+    <message>
+        <source>通讯记录保存失败。</source>
+        <translation>The line entries could not be saved.</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::MainForm</name>
+    <message>
+        <source>没有这个端口</source>
+        <translation>No such port</translation>
+    </message>
+    <message>
+        <source>找到  %1 号设备~！</source>
+        <translation>Found device %1!</translation>
+    </message>
+    <message>
+        <source>通讯端口已断开。请检查连接线，然后点击“打开串口”重新连接。</source>
+        <translation>The serial port was disconnected. Check the cable, then click “Open” to connect again.</translation>
+    </message>
+    <message>
+        <source>配置文件保存失败，原文件未改动。</source>
+        <translation>The configuration file could not be saved; the original file is unchanged.</translation>
+    </message>
+    <message>
+        <source>无法打开配置文件，参数表未改动。</source>
+        <translation>The configuration file could not be opened; the table is unchanged.</translation>
+    </message>
+    <message>
+        <source>部分参数超过文件中的字段宽度，保存时将被截断。仍然保存吗？</source>
+        <translation>Some values are wider than their fields in the file and will be cut when saved. Save anyway?</translation>
+    </message>
+    <message>
+        <source>RT8 参数配置与维护</source>
+        <translation>RT8 configuration and service</translation>
+    </message>
+    <message>
+        <source>参数配置</source>
+        <translation>Configuration</translation>
+    </message>
+    <message>
+        <source>通道   反馈值     下限    上限   小数位  报警启动  启动值1 启动值2    智能设置</source>
+        <extracomment>Column headings in one label, nine words separated by blanks; each word is drawn over its column. A heading of more than one word keeps its words together with no-break spaces (U+00A0).</extracomment>
+        <translation>Ch.   Value   Lower   Upper   Dec.&#xa0;pl.   Alarm   Start&#xa0;1   Start&#xa0;2   Smart&#xa0;setting</translation>
+    </message>
+    <message>
+        <source>低</source>
+        <extracomment>Smart setting: take the low point (a button 33 pixels wide).</extracomment>
+        <translation>Lo</translation>
+    </message>
+    <message>
+        <source>高</source>
+        <extracomment>Smart setting: take the high point (a button 33 pixels wide).</extracomment>
+        <translation>Hi</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>获取反馈值</source>
+        <translation>Live values</translation>
+    </message>
+    <message>
+        <source>关闭反馈</source>
+        <translation>Feedback off</translation>
+    </message>
+    <message>
+        <source>反馈目标值</source>
+        <translation>Target values</translation>
+    </message>
+    <message>
+        <source>反馈原始值</source>
+        <translation>Raw values</translation>
+    </message>
+    <message>
+        <source>LED显示类型</source>
+        <translation>LED display</translation>
+    </message>
+    <message>
+        <source>关闭显示</source>
+        <translation>Display off</translation>
+    </message>
+    <message>
+        <source>显示目标值</source>
+        <translation>Show target</translation>
+    </message>
+    <message>
+        <source>显示原始值</source>
+        <translation>Show raw</translation>
+    </message>
+    <message>
+        <source>回读配置</source>
+        <translation>Read back</translation>
+    </message>
+    <message>
+        <source>下载配置</source>
+        <translation>Download</translation>
+    </message>
+    <message>
+        <source>保存配置</source>
+        <translation>Save file</translation>
+    </message>
+    <message>
+        <source>打开配置</source>
+        <translation>Open file</translation>
+    </message>
+    <message>
+        <source>外部数据</source>
+        <translation>External data</translation>
+    </message>
+    <message>
+        <source>位置起点</source>
+        <translation>Position</translation>
+    </message>
+    <message>
+        <source>显示端口</source>
+        <translation>LED port</translation>
+    </message>
+    <message>
+        <source>数据位数</source>
+        <translation>Digits</translation>
+    </message>
+    <message>
+        <source>显示数字</source>
+        <translation>Number</translation>
+    </message>
+    <message>
+        <source>显示编码</source>
+        <translation>Code</translation>
+    </message>
+    <message>
+        <source>控制信息</source>
+        <translation>Control</translation>
+    </message>
+    <message>
+        <source>通讯端口</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>设备编号</source>
+        <translation>Dev. no.</translation>
+    </message>
+    <message>
+        <source>打开串口</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>显示位数</source>
+        <translation>Digits</translation>
+    </message>
+    <message>
+        <source>同步时间</source>
+        <translation>Set clock</translation>
+    </message>
+    <message>
+        <source>测试连接</source>
+        <translation>Test link</translation>
+    </message>
+    <message>
+        <source>修改编号</source>
+        <translation>Set no.</translation>
+    </message>
+    <message>
+        <source>开机</source>
+        <translation>Turn on</translation>
+    </message>
+    <message>
+        <source>关机</source>
+        <translation>Turn off</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>端口未打开</source>
+        <translation>Port not open</translation>
+    </message>
+    <message>
+        <source>收到数据</source>
+        <translation>Data received</translation>
+    </message>
+    <message>
+        <source>端口已打开</source>
+        <translation>Port open</translation>
+    </message>
+    <message>
+        <source>下限</source>
+        <translation>lower limit</translation>
+    </message>
+    <message>
+        <source>上限</source>
+        <translation>upper limit</translation>
+    </message>
+    <message>
+        <source>小数位</source>
+        <translation>decimal places</translation>
+    </message>
+    <message>
+        <source>报警启动</source>
+        <translation>alarm formula</translation>
+    </message>
+    <message>
+        <source>启动值1</source>
+        <translation>start value 1</translation>
+    </message>
+    <message>
+        <source>启动值2</source>
+        <translation>start value 2</translation>
+    </message>
+    <message>
+        <source>智能设置 低</source>
+        <translation>smart setting low</translation>
+    </message>
+    <message>
+        <source>智能设置 高</source>
+        <translation>smart setting high</translation>
+    </message>
+    <message>
+        <source>智能设置 OK</source>
+        <translation>smart setting OK</translation>
+    </message>
+    <message>
+        <source>反馈值</source>
+        <translation>Feedback values</translation>
+    </message>
+    <message>
+        <source>要显示的数字</source>
+        <translation>Number to show</translation>
+    </message>
+    <message>
+        <source>第1个编码</source>
+        <translation>First code</translation>
+    </message>
+    <message>
+        <source>第2个编码</source>
+        <translation>Second code</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::MainWindow</name>
+    <message>
+        <source>未打开</source>
+        <translation>Not open</translation>
+    </message>
+    <message>
+        <source>已打开</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>已断开</source>
+        <translation>Lost</translation>
+    </message>
+    <message>
+        <source>等待重新连接</source>
+        <translation>Waiting to reconnect</translation>
+    </message>
+    <message>
+        <source>反馈：目标值</source>
+        <translation>Feedback: target</translation>
+    </message>
+    <message>
+        <source>反馈：原始值</source>
+        <translation>Feedback: raw</translation>
+    </message>
+    <message>
+        <source>反馈：关闭</source>
+        <translation>Feedback: off</translation>
+    </message>
+    <message>
+        <source>自动重连</source>
+        <translation>Auto reconnect</translation>
+    </message>
+    <message>
+        <source>端口断开后，设备重新接入时自动打开并恢复反馈</source>
+        <translation>When the port is lost, open it again as soon as the device is back and resume the feedback</translation>
+    </message>
+    <message>
+        <source>通讯监视</source>
+        <translation>Line monitor</translation>
+    </message>
+    <message>
+        <source>通讯监视 (F12)</source>
+        <translation>Line monitor (F12)</translation>
+    </message>
+    <message>
+        <source>趋势</source>
+        <translation>Trend</translation>
+    </message>
+    <message>
+        <source>趋势 (Ctrl+T)</source>
+        <translation>Trend (Ctrl+T)</translation>
+    </message>
+    <message>
+        <source>记录</source>
+        <translation>Record</translation>
+    </message>
+    <message>
+        <source>记录 (Ctrl+R)</source>
+        <translation>Record (Ctrl+R)</translation>
+    </message>
+    <message>
+        <source>写入记录文件失败，记录已停止；已写入的内容保留在文件中。</source>
+        <translation>Writing the recording file failed, and recording stopped; what was written stays in the file.</translation>
+    </message>
+    <message>
+        <source>端口：无</source>
+        <translation>Port: none</translation>
+    </message>
+    <message>
+        <source>端口 %1：%2</source>
+        <translation>Port %1: %2</translation>
+    </message>
+    <message>
+        <source>设备 %1</source>
+        <translation>Device %1</translation>
+    </message>
+    <message>
+        <source>发送 %1 · 接收 %2 · 丢弃 %3</source>
+        <translation>Sent %1 · taken %2 · dropped %3</translation>
+    </message>
+    <message>
+        <source>CSV 文件 (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>无法创建记录文件。</source>
+        <translation>The recording file could not be created.</translation>
+    </message>
+    <message numerus="yes">
+        <source>记录：%1，%n 行</source>
+        <translation>
+            <numerusform>Recording: %1, %n line</numerusform>
+            <numerusform>Recording: %1, %n lines</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>vorn::Requests</name>
+    <message>
+        <source>“%1”无效：请输入 0 到 255 之间的数字。</source>
+        <translation>“%1” is not valid: enter a number from 0 to 255.</translation>
+    </message>
+    <message>
+        <source>位置起点</source>
+        <translation>Position</translation>
+    </message>
+    <message>
+        <source>显示端口</source>
+        <translation>LED port</translation>
+    </message>
+    <message>
+        <source>数据位数</source>
+        <translation>Digits</translation>
+    </message>
+    <message>
+        <source>“数据位数”过大：最多为显示数字的位数加 10（%1）。</source>
+        <translation>“Digits” is too large: at most the number of digits to show plus 10 (%1).</translation>
+    </message>
+    <message>
+        <source>“显示数字”无效：第 %1 位不是数字 0 到 9。</source>
+        <translation>The number to show is not valid: character %1 is not a digit 0 to 9.</translation>
+    </message>
+    <message>
+        <source>显示编码 第1个编码</source>
+        <translation>Code, first code</translation>
+    </message>
+    <message>
+        <source>显示编码 第2个编码</source>
+        <translation>Code, second code</translation>
+    </message>
+    <message>
+        <source>显示位数</source>
+        <translation>Digits</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::RtxFile</name>
+    <message>
+        <source>配置中含有双引号 &quot;，无法保存。</source>
+        <translation>The configuration holds a double quote (&quot;), so it cannot be saved.</translation>
+    </message>
+    <message>
+        <source>配置中含有无法保存的字符。</source>
+        <translation>The configuration holds characters that cannot be saved.</translation>
+    </message>
+    <message>
+        <source>文件开头没有完整的配置记录。</source>
+        <translation>The file does not begin with a whole configuration record.</translation>
+    </message>
+    <message>
+        <source>配置记录中含有空字符。</source>
+        <translation>The configuration record holds a null character.</translation>
+    </message>
+    <message>
+        <source>配置记录应为 %1 个字符，文件中为 %2 个。</source>
+        <translation>A configuration record has %1 characters; the one in the file has %2.</translation>
+    </message>
+    <message>
+        <source>文件不存在：%1</source>
+        <translation>No such file: %1</translation>
+    </message>
+    <message>
+        <source>文件内容不是有效的配置记录。</source>
+        <translation>The file does not hold a valid configuration record.</translation>
+    </message>
+    <message>
+        <source>写入失败（磁盘已满或没有写入权限？）</source>
+        <translation>Writing failed (disk full, or no permission to write?)</translation>
+    </message>
+    <message>
+        <source>配置文件(%1)</source>
+        <comment>file dialog filter</comment>
+        <translation>Configuration files (%1)</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::SerialControl</name>
+    <message>
+        <source>%1：%2</source>
+        <comment>device path: system reason</comment>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>当前用户没有使用这个串口的权限。在 Debian/Ubuntu 上请执行
+    sudo usermod -aG dialout $USER
+然后注销并重新登录。</source>
+        <translation>This user may not use this serial port. On Debian/Ubuntu run
+    sudo usermod -aG dialout $USER
+then log out and log in again.</translation>
+    </message>
+    <message>
+        <source>当前用户没有使用这个串口的权限。</source>
+        <translation>This user may not use this serial port.</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::TrendWindow</name>
+    <message>
+        <source>趋势</source>
+        <translation>Trend</translation>
+    </message>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>原始值</source>
+        <translation>Raw values</translation>
+    </message>
+    <message>
+        <source>显示 %1#</source>
+        <translation>Show %1#</translation>
+    </message>
+    <message>
+        <source>趋势图</source>
+        <translation>Trend chart</translation>
+    </message>
+    <message>
+        <source>时间跨度</source>
+        <translation>Time span</translation>
+    </message>
+    <message>
+        <source>1 分钟</source>
+        <translation>1 minute</translation>
+    </message>
+    <message>
+        <source>10 分钟</source>
+        <translation>10 minutes</translation>
+    </message>
+    <message>
+        <source>1 小时</source>
+        <translation>1 hour</translation>
+    </message>
+    <message>
+        <source>暂停</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>导出图片…</source>
+        <translation>Export image…</translation>
+    </message>
+    <message>
+        <source>导出数据…</source>
+        <translation>Export data…</translation>
+    </message>
+    <message>
+        <source>目标值</source>
+        <translation>Target values</translation>
+    </message>
+    <message>
+        <source>PNG 图片 (*.png)</source>
+        <translation>PNG images (*.png)</translation>
+    </message>
+    <message>
+        <source>图片保存失败。</source>
+        <translation>The image could not be saved.</translation>
+    </message>
+    <message>
+        <source>CSV 文件 (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>数据保存失败。</source>
+        <translation>The data could not be saved.</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::ctl::Controller</name>
+    <message>
+        <source>不是要等的应答</source>
+        <translation>not the reply waited for</translation>
+    </message>
+    <message>
+        <source>问的是 %1 号，却收到 %2 号（显示位数 %3）的应答，不予采信。</source>
+        <translation>Asked number %1, but number %2 (display digits %3) answered; the answer is not taken.</translation>
+    </message>
+    <message>
+        <source>无法写入跟踪文件 %1：%2</source>
+        <translation>Cannot write the trace file %1: %2</translation>
+    </message>
+    <message>
+        <source>使用端口 %1（%2）。</source>
+        <translation>Using port %1 (%2).</translation>
+    </message>
+    <message>
+        <source>命令没能全部发出，通讯端口可能已断开。</source>
+        <translation>The command did not go out whole; the serial port may be disconnected.</translation>
+    </message>
+    <message>
+        <source>通讯端口已断开：%1</source>
+        <translation>The serial port was lost: %1</translation>
+    </message>
+    <message>
+        <source>%1：%2 ms 内没有收到有效应答。</source>
+        <translation>%1: no valid reply within %2 ms.</translation>
+    </message>
+    <message>
+        <source>端口</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>设备</source>
+        <translation>Device</translation>
+    </message>
+    <message>
+        <source>现在</source>
+        <translation>Now</translation>
+    </message>
+    <message>
+        <source>说明</source>
+        <translation>Description</translation>
+    </message>
+    <message>
+        <source>序列号 %1</source>
+        <translation>serial number %1</translation>
+    </message>
+    <message>
+        <source>可以打开</source>
+        <translation>opens</translation>
+    </message>
+    <message>
+        <source>打不开：%1</source>
+        <translation>does not open: %1</translation>
+    </message>
+    <message>
+        <source>，</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>端口 1 到 16 都没有对应的串口设备。</source>
+        <translation>No serial device stands behind ports 1 to 16.</translation>
+    </message>
+    <message>
+        <source>测试连接</source>
+        <translation>Connection test</translation>
+    </message>
+    <message>
+        <source>线上如果有几台设备，它们会同时应答 255 号；请用 --address 指定编号，或用 scan 逐个查找。</source>
+        <translation>Several devices on one line all answer number 255 at once; give a number with --address, or find them one by one with scan.</translation>
+    </message>
+    <message>
+        <source>%1 到 %2 号都没有应答（每个号等 %3 ms）。</source>
+        <translation>No answer from numbers %1 to %2 (%3 ms each).</translation>
+    </message>
+    <message>
+        <source>不知道设备的显示位数，没有改号；请用 --digits 给出显示位数。</source>
+        <translation>The device&apos;s display digits are not known, so it was not renumbered; give them with --digits.</translation>
+    </message>
+    <message>
+        <source>改号后测试连接 %1 号</source>
+        <translation>Connection test to number %1 after renumbering</translation>
+    </message>
+    <message>
+        <source>回读配置</source>
+        <translation>Read back</translation>
+    </message>
+    <message>
+        <source>通道</source>
+        <translation>Channel</translation>
+    </message>
+    <message>
+        <source>下限</source>
+        <translation>Lower</translation>
+    </message>
+    <message>
+        <source>上限</source>
+        <translation>Upper</translation>
+    </message>
+    <message>
+        <source>小数位</source>
+        <translation>Decimals</translation>
+    </message>
+    <message>
+        <source>报警启动</source>
+        <translation>Alarm</translation>
+    </message>
+    <message>
+        <source>启动值1</source>
+        <translation>Start 1</translation>
+    </message>
+    <message>
+        <source>启动值2</source>
+        <translation>Start 2</translation>
+    </message>
+    <message>
+        <source>%1 通道的上限（下限加量程）超出 -32768 到 32767，无法显示。</source>
+        <translation>Upper limit (lower limit plus span) outside -32768 to 32767, cannot be shown: %1.</translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>%1 通道的上限（下限加量程）超出 -32768 到 32767，无法写成文本；没有写文件。</source>
+        <translation>Upper limit (lower limit plus span) outside -32768 to 32767, cannot be written as text: %1. No file written.</translation>
+    </message>
+    <message>
+        <source>配置文件保存失败，没有写文件。</source>
+        <translation>The configuration file could not be saved; no file written.</translation>
+    </message>
+    <message>
+        <source>部分参数超过文件中的字段宽度，保存时将被截断；没有写文件（--allow-cut 照样保存）。</source>
+        <translation>Some values are wider than their fields in the file and would be cut; no file written (--allow-cut saves them cut).</translation>
+    </message>
+    <message>
+        <source>部分参数超过文件中的字段宽度，已截断保存：</source>
+        <translation>Some values were wider than their fields in the file and were saved cut:</translation>
+    </message>
+    <message>
+        <source>配置文件保存失败，原文件未改动。
+%1
+%2</source>
+        <translation>The configuration file could not be saved; the original file is unchanged.
+%1
+%2</translation>
+    </message>
+    <message>
+        <source>无法读取配置文件，没有发送。
+%1
+%2</source>
+        <translation>The configuration file could not be read; nothing was sent.
+%1
+%2</translation>
+    </message>
+    <message>
+        <source>已下载，核对一致。</source>
+        <translation>Downloaded and verified.</translation>
+    </message>
+    <message>
+        <source>反馈原始值</source>
+        <translation>Raw values</translation>
+    </message>
+    <message>
+        <source>反馈目标值</source>
+        <translation>Target values</translation>
+    </message>
+    <message numerus="yes">
+        <source>收到 %n 个无效应答，最后一个：%1</source>
+        <translation>
+            <numerusform>%n invalid reply received: %1</numerusform>
+            <numerusform>%n invalid replies received, the last: %1</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>核对不一致：设备中有 %n 处与文件不同。</source>
+        <translation>
+            <numerusform>Verify failed: %n value in the device differs from the file.</numerusform>
+            <numerusform>Verify failed: %n values in the device differ from the file.</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>vorn::ctl::Options</name>
+    <message>
+        <source>（rt8ctl --help 列出命令和选项。）</source>
+        <translation>(rt8ctl --help lists the commands and options.)</translation>
+    </message>
+    <message>
+        <source>“%1”的值“%2”无效：请输入 %3 之间的数字。</source>
+        <translation>The value “%2” of “%1” is not valid: enter a number from %3.</translation>
+    </message>
+    <message>
+        <source>命令行有误：%1</source>
+        <translation>Bad command line: %1</translation>
+    </message>
+    <message>
+        <source>“--port”不能为空。</source>
+        <translation>“--port” may not be empty.</translation>
+    </message>
+    <message>
+        <source>“%1”不是 1 到 16 之间的端口号。</source>
+        <translation>“%1” is not a port number from 1 to 16.</translation>
+    </message>
+    <message>
+        <source>0 到 255</source>
+        <translation>0 to 255</translation>
+    </message>
+    <message>
+        <source>1 到 3600000（毫秒）</source>
+        <translation>1 to 3600000 (milliseconds)</translation>
+    </message>
+    <message>
+        <source>“--lang”的值“%1”无效：请写 en 或 zh。</source>
+        <translation>The value “%1” of “--lang” is not valid: write en or zh.</translation>
+    </message>
+    <message>
+        <source>没有给出命令。</source>
+        <translation>No command given.</translation>
+    </message>
+    <message>
+        <source>“display”后面要写 mode、number 或 code。</source>
+        <translation>“display” must be followed by mode, number or code.</translation>
+    </message>
+    <message>
+        <source>没有“%1”这个命令。</source>
+        <translation>There is no command “%1”.</translation>
+    </message>
+    <message>
+        <source>%1 的选项有误：%2</source>
+        <translation>Bad options for %1: %2</translation>
+    </message>
+    <message>
+        <source>用法：rt8ctl [全局选项] %1</source>
+        <translation>Usage: rt8ctl [global options] %1</translation>
+    </message>
+    <message>
+        <source>“--from”（%1）大于“--to”（%2）。</source>
+        <translation>“--from” (%1) is greater than “--to” (%2).</translation>
+    </message>
+    <message>
+        <source>write 要读一个 .RTX 文件，不能读标准输入。</source>
+        <translation>write reads an .RTX file, not standard input.</translation>
+    </message>
+    <message>
+        <source>stream 后面要写 raw 或 target。</source>
+        <translation>stream must be followed by raw or target.</translation>
+    </message>
+    <message>
+        <source>1 到 1073741824</source>
+        <translation>1 to 1073741824</translation>
+    </message>
+    <message>
+        <source>0 到 1000000（不含 0）</source>
+        <translation>0 to 1000000 (not 0)</translation>
+    </message>
+    <message>
+        <source>power 后面要写 on 或 off。</source>
+        <translation>power must be followed by on or off.</translation>
+    </message>
+    <message>
+        <source>“--at”的值“%1”无效：请写成 YYYY-MM-DD hh:mm:ss，例如 2026-12-06 08:15:27。</source>
+        <translation>The value “%1” of “--at” is not valid: write it as YYYY-MM-DD hh:mm:ss, for example 2026-12-06 08:15:27.</translation>
+    </message>
+    <message>
+        <source>display mode 后面要写 off、target 或 raw。</source>
+        <translation>display mode must be followed by off, target or raw.</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::ctl::Verify</name>
+    <message>
+        <source>%1（代码 0x%2）</source>
+        <translation>%1 (code 0x%2)</translation>
+    </message>
+    <message>
+        <source>（超出 -32768 到 32767）</source>
+        <translation>(outside -32768 to 32767)</translation>
+    </message>
+    <message>
+        <source>参数表</source>
+        <translation>table</translation>
+    </message>
+    <message>
+        <source>无法转换</source>
+        <translation>does not convert</translation>
+    </message>
+    <message>
+        <source>回读数据</source>
+        <translation>read-back data</translation>
+    </message>
+    <message>
+        <source>下限</source>
+        <translation>lower limit</translation>
+    </message>
+    <message>
+        <source>上限</source>
+        <translation>upper limit</translation>
+    </message>
+    <message>
+        <source>小数位</source>
+        <translation>decimal places</translation>
+    </message>
+    <message>
+        <source>报警启动</source>
+        <translation>alarm formula</translation>
+    </message>
+    <message>
+        <source>启动值1</source>
+        <translation>start value 1</translation>
+    </message>
+    <message>
+        <source>启动值2</source>
+        <translation>start value 2</translation>
+    </message>
+    <message>
+        <source>%1：文件 %2，设备 %3</source>
+        <translation>%1: file %2, device %3</translation>
+    </message>
+    <message>
+        <source>%1# %2：文件 %3，设备 %4</source>
+        <translation>%1# %2: file %3, device %4</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 字节</source>
+        <translation>
+            <numerusform>%n byte</numerusform>
+            <numerusform>%n bytes</numerusform>
+        </translation>
+    </message>
+</context>
+</TS>
