@@ -1,5 +1,7 @@
 #include "app/linemonitor.h"
 
+#include "app/widgets.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -181,9 +183,7 @@ LineMonitor::LineMonitor(LineModel *model, Dialogs *dialogs, QWidget *parent)
     connect(m_show, &QComboBox::currentIndexChanged, this,
             [this](int i) { m_filter->setShow(LineFilter::Show(i)); });
     auto button = [this](const char *name, const QString &text, void (LineMonitor::*slot)()) {
-        auto *b = new QToolButton(this);
-        b->setObjectName(QLatin1String(name));
-        b->setText(text);
+        QToolButton *b = makeToolButton(this, name, text);
         connect(b, &QToolButton::clicked, this, slot);
         return b;
     };

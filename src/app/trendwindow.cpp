@@ -1,5 +1,7 @@
 #include "app/trendwindow.h"
 
+#include "app/widgets.h"
+
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
@@ -108,9 +110,7 @@ TrendWindow::TrendWindow(DeviceSession *session, Dialogs *dialogs, QWidget *pare
     m_pause->setCheckable(true);
     connect(m_pause, &QToolButton::toggled, this, &TrendWindow::setPaused);
     auto button = [this](const char *name, const QString &text, void (TrendWindow::*slot)()) {
-        auto *b = new QToolButton(this);
-        b->setObjectName(QLatin1String(name));
-        b->setText(text);
+        QToolButton *b = makeToolButton(this, name, text);
         connect(b, &QToolButton::clicked, this, slot);
         return b;
     };

@@ -13,6 +13,7 @@
 #include <QTextDocument>
 #include <QTextFrame>
 #include <QTextLayout>
+#include <QToolButton>
 
 namespace vorn {
 
@@ -331,6 +332,14 @@ QAccessibleInterface *namedComboFactory(const QString &className, QObject *objec
 }
 
 }  // namespace
+
+QToolButton *makeToolButton(QWidget *parent, const char *name, const QString &text)
+{
+    auto *b = new QToolButton(parent);
+    b->setObjectName(QLatin1String(name));
+    b->setText(text);
+    return b;
+}
 
 NamedComboBox::NamedComboBox(QWidget *parent) : QComboBox(parent)
 {

@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QComboBox>
+#include <QToolButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTextEdit>
@@ -129,6 +130,10 @@ private:
     KeyFilter *m_filter;
     int m_max;
 };
+
+// A flat tool button with a name and a text, for the bars of the monitor and
+// the trend.
+QToolButton *makeToolButton(QWidget *parent, const char *name, const QString &text);
 
 // An editable combo box whose accessible name is its own (on Linux a stock
 // combo box is named by its text, so ten "固定关" boxes would sound alike);

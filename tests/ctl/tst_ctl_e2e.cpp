@@ -4,6 +4,7 @@
 #include "e2e/simprocess.h"
 
 #include "support/pty.h"
+#include "support/tables.h"
 #include "support/scripteddialogs.h"
 #include "app/mainform.h"
 #include "channels/rtxfile.h"
@@ -231,15 +232,7 @@ void CtlEndToEndTest::writeVerifyThenReadAsTheWindowSaves()
     const QString port = sim.port();
     QVERIFY(!port.isEmpty());
     QTemporaryDir dir;
-    ChannelTable t = startTable();
-    for (int i = 0; i < kChannels; ++i) {
-        t[i].lower = QString::number(-100 * i);
-        t[i].upper = QString::number(500 + 37 * i);
-        t[i].dot = QString::number(i % 4);
-        t[i].formula = formulaNames().at(i % 7);
-        t[i].start1 = QString::number(-i);
-        t[i].start2 = QString::number(30000 + i);
-    }
+    ChannelTable t = variedTable();
     t[0].lower = QStringLiteral("1.5");   // goes out as 2, and verifies as 2
     saveTable(dir.filePath("in.RTX"), t);
 

@@ -2,6 +2,7 @@
 // pseudo-terminal.
 
 #include "simprocess.h"
+#include "support/tables.h"
 
 #include "support/scripteddialogs.h"
 #include "app/mainform.h"
@@ -110,15 +111,7 @@ void EndToEndTest::startupAndConnectionTest()
 void EndToEndTest::downloadReadBackRoundTrip()
 {
     Bench b;
-    ChannelTable t = startTable();
-    for (int i = 0; i < kChannels; ++i) {
-        t[i].lower = QString::number(-100 * i);
-        t[i].upper = QString::number(500 + 37 * i);
-        t[i].dot = QString::number(i % 4);
-        t[i].formula = formulaNames().at(i % 7);
-        t[i].start1 = QString::number(-i);
-        t[i].start2 = QString::number(30000 + i);
-    }
+    const ChannelTable t = variedTable();
     b.form->setTable(t);
     b.button(QStringLiteral("SetCommand"))->click();
     QTRY_COMPARE_WITH_TIMEOUT(b.sim->logLines(QStringLiteral("download ")).size(), 1, 15000);

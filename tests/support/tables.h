@@ -1,0 +1,21 @@
+#pragma once
+// Channel tables for tests.
+
+#include "channels/channeltable.h"
+
+// A table whose every field differs from row to row and from the start
+// texts: negative limits, all decimal places, all seven formulas, start values
+// up to 30009.
+inline vorn::ChannelTable variedTable()
+{
+    vorn::ChannelTable t = vorn::startTable();
+    for (int i = 0; i < vorn::kChannels; ++i) {
+        t[i].lower = QString::number(-100 * i);
+        t[i].upper = QString::number(500 + 37 * i);
+        t[i].dot = QString::number(i % 4);
+        t[i].formula = vorn::formulaNames().at(i % 7);
+        t[i].start1 = QString::number(-i);
+        t[i].start2 = QString::number(30000 + i);
+    }
+    return t;
+}
