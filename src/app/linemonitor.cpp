@@ -3,6 +3,10 @@
 #include "app/widgets.h"
 
 #include <QApplication>
+#include <QCache>
+#include <QPainter>
+#include <QStaticText>
+#include <QStyledItemDelegate>
 #include <QClipboard>
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -21,8 +25,9 @@ namespace vorn {
 LineModel::LineModel(LineLog *log, QObject *parent) : QAbstractTableModel(parent), m_flushTimer(new QTimer(this))
 {
     connect(log, &LineLog::entry, this, &LineModel::take);
-    // However fast the line, the table changes at most ten times a second.
-    m_flushTimer->setInterval(100);
+    // However fast the line, the table changes at most four times a second:
+    // each change repaints the rows in view.
+    m_flushTimer->setInterval(250);
     connect(m_flushTimer, &QTimer::timeout, this, &LineModel::flush);
     m_flushTimer->start();
 }
@@ -69,7 +74,13 @@ QVariant LineModel::data(const QModelIndex &index, int role) const
         switch (index.column()) {
         case Time: return QString::number(e.ms);
         case Direction: return e.direction();
-        case Bytes: return QString::fromLatin1(e.bytes.toHex(' ').toUpper());
+        case Bytes: {
+            // What the column has room for; the tooltip has them all.
+            constexpr qsizetype kShown = 24;
+            const QByteArray hex = e.bytes.left(kShown).toHex(' ').toUpper();
+            return e.bytes.size() > kShown ? QString::fromLatin1(hex) + QStringLiteral(" …")
+                                           : QString::fromLatin1(hex);
+        }
         case Meaning: return e.meaning;
         default: return {};
         }
@@ -78,8 +89,10 @@ QVariant LineModel::data(const QModelIndex &index, int role) const
         return QColor(180, 0, 0);
     if (role == Qt::ToolTipRole && index.column() == Time)
         return e.time.toString(Qt::ISODateWithMs);
-    if (role == Qt::ToolTipRole && (index.column() == Bytes || index.column() == Meaning))
-        return data(index, Qt::DisplayRole);
+    if (role == Qt::ToolTipRole && index.column() == Bytes)
+        return QString::fromLatin1(e.bytes.toHex(' ').toUpper());
+    if (role == Qt::ToolTipRole && index.column() == Meaning)
+        return e.meaning;
     if (role == Qt::TextAlignmentRole && index.column() == Time)
         return int(Qt::AlignRight | Qt::AlignVCenter);
     return {};
@@ -146,6 +159,56 @@ bool LineFilter::filterAcceptsRow(int row, const QModelIndex &) const
     return true;
 }
 
+// ---------------------------------------------------------------- drawing
+
+namespace {
+
+// Draws each cell's text from a cache of laid-out texts: the entries never
+// change, and laying out a long line of bytes or a Chinese meaning anew on
+// every repaint cost more than everything else the window does while values
+// stream. A text longer than its column is cut at the column's edge (the
+// tooltip has it whole).
+class LineDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        const QWidget *widget = opt.widget;
+        QStyle *style = widget ? widget->style() : QApplication::style();
+        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
+        if (opt.text.isEmpty())
+            return;
+        QStaticText *text = m_cache.object(opt.text);
+        if (!text) {
+            text = new QStaticText(opt.text);
+            text->setTextFormat(Qt::PlainText);
+            text->setPerformanceHint(QStaticText::AggressiveCaching);
+            text->prepare(QTransform(), opt.font);
+            m_cache.insert(opt.text, text);
+        }
+        const QRect area = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget).adjusted(2, 0, -2, 0);
+        const QSizeF size = text->size();
+        const qreal x = (opt.displayAlignment & Qt::AlignRight) ? area.right() + 1 - size.width() : area.left();
+        const qreal y = area.top() + (area.height() - size.height()) / 2;
+        const bool selected = opt.state & QStyle::State_Selected;
+        painter->save();
+        painter->setClipRect(area);
+        painter->setFont(opt.font);
+        painter->setPen(opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->drawStaticText(QPointF(x, y), *text);
+        painter->restore();
+    }
+
+private:
+    mutable QCache<QString, QStaticText> m_cache{4096};
+};
+
+}  // namespace
+
 // ---------------------------------------------------------------- window
 
 LineMonitor::LineMonitor(LineModel *model, Dialogs *dialogs, QWidget *parent)
@@ -160,6 +223,7 @@ LineMonitor::LineMonitor(LineModel *model, Dialogs *dialogs, QWidget *parent)
     m_view->setObjectName(QStringLiteral("LineView"));
     m_view->setAccessibleName(tr("通讯记录"));
     m_view->setModel(m_filter);
+    m_view->setItemDelegate(new LineDelegate(m_view));
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setWordWrap(false);
     m_view->setAlternatingRowColors(true);

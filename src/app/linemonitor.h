@@ -20,7 +20,7 @@ namespace vorn {
 
 // The entries of a line log, oldest first, at most kMaxEntries of them. It
 // takes what the log reports from the start, whether a monitor shows it or
-// not, and brings new entries in at most ten times a second.
+// not, and brings new entries in at most four times a second.
 class LineModel : public QAbstractTableModel
 {
     Q_OBJECT

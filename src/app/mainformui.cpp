@@ -111,7 +111,7 @@ void MainFormUi::setupUi(QWidget *form)
         auto *combo = new NamedComboBox(Frame1);
         combo->setObjectName(indexed("KGFormulaCombo", i));
         combo->setFont(songti(14.25));   // before the edit box exists: one font change, not two
-        combo->setEditable(true);
+        combo->makeEditable();
         combo->setInsertPolicy(QComboBox::NoInsert);
         place(combo, 5400, top, 1215, 405);
         KGFormulaCombo[i] = combo;
@@ -207,7 +207,7 @@ void MainFormUi::setupUi(QWidget *form)
     label(control, QStringLiteral("Label1"), tr("通讯端口"), 240, 270, 975, 255);
     RsCombo = new NamedComboBox(control);
     RsCombo->setObjectName(QStringLiteral("RsCombo"));
-    RsCombo->setEditable(true);
+    RsCombo->makeEditable();
     RsCombo->setInsertPolicy(QComboBox::NoInsert);
     place(RsCombo, 1200, 240, 735, 300);
     GetValShape = new Lamp(control);

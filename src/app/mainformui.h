@@ -37,7 +37,7 @@ public:
     RowLabel *Label5 = nullptr;
     FeedbackBox *RsValText = nullptr;
     std::array<FilteredEdit *, kChannels> LText{}, HText{}, DotText{}, KGstText{}, KGedText{};
-    std::array<QComboBox *, kChannels> KGFormulaCombo{};
+    std::array<NamedComboBox *, kChannels> KGFormulaCombo{};
     std::array<QPushButton *, kChannels> LCommand{}, HCommand{}, OkCommand{};
     std::array<QPushButton *, 3> GetCommand{}, SM2TypeCommand{};
     QPushButton *ReSetCommand = nullptr, *SetCommand = nullptr, *SaveSetCommand = nullptr,
@@ -46,7 +46,7 @@ public:
     QLineEdit *CMD23Text = nullptr;
     std::array<QLineEdit *, 2> CMD24Text{};
     QPushButton *CMD23Command = nullptr, *CMD24Command = nullptr;
-    QComboBox *RsCombo = nullptr;
+    NamedComboBox *RsCombo = nullptr;
     Lamp *GetValShape = nullptr;
     QLineEdit *LedIDText = nullptr, *SanLongText = nullptr;
     QPushButton *OpenRs232Command = nullptr, *SeTimeCommand = nullptr, *FindCommand = nullptr,

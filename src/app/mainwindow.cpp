@@ -70,6 +70,10 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
       m_recorder(new ValueRecorder(m_form->session(), this))
 {
     setObjectName(QStringLiteral("MainWindow"));
+    // The form's font for the status bar too: the default font has no
+    // Chinese, and looking for one that has costs start-up a good part of
+    // its time.
+    setFont(m_form->font());
     setWindowTitle(m_form->windowTitle());
     setCentralWidget(m_form);
     // The designed form keeps its fixed size; the window is the form plus
@@ -94,7 +98,6 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     second->setSpacing(12);
     stack->addLayout(first);
     stack->addLayout(second);
-    bar->addWidget(lines, 1);
     m_portLabel = statusLabel(lines, first, "PortStatus");
     m_lineLabel = statusLabel(lines, first, "LineStatus");
     m_deviceLabel = statusLabel(lines, first, "DeviceStatus");
@@ -134,6 +137,9 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     connect(m_trendButton, &QToolButton::clicked, this, &MainWindow::showTrend);
     m_recordButton = entry("RecordButton", tr("记录"), tr("记录 (Ctrl+R)"));
     m_recordButton->setCheckable(true);
+    // Added to the bar once filled: the bar takes its height from the lines
+    // then, so the window has its final size before it is shown.
+    bar->addWidget(lines, 1);
     connect(m_recordButton, &QToolButton::clicked, this, &MainWindow::toggleRecording);
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_T), &MainWindow::showTrend);
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_R), &MainWindow::toggleRecording);

@@ -1,6 +1,7 @@
 #include "app/widgets.h"
 
 #include <QAccessibleWidget>
+#include <QCompleter>
 #include <cmath>
 
 #include <QAbstractTextDocumentLayout>
@@ -134,8 +135,28 @@ void FeedbackBox::setText(const QString &text)
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     if (shown.endsWith(QLatin1Char('\n')))
         shown.chop(1);
-    setPlainText(shown);
-    placeLines();
+    measure();
+    // Lines and their places in one edit: the document is laid out once and
+    // tells of one change.
+    QTextDocument *doc = document();
+    QTextCursor c(doc);
+    c.beginEditBlock();
+    QTextFrameFormat frame = doc->rootFrame()->frameFormat();
+    if (frame.topMargin() != m_frameTop) {
+        frame.setTopMargin(m_frameTop);
+        doc->rootFrame()->setFrameFormat(frame);
+    }
+    c.select(QTextCursor::Document);
+    c.removeSelectedText();
+    c.setBlockFormat(lineFormat(0));
+    c.setCharFormat(QTextCharFormat());
+    const QStringList lines = shown.split(QLatin1Char('\n'));
+    for (qsizetype n = 0; n < lines.size(); ++n) {
+        if (n > 0)
+            c.insertBlock(lineFormat(int(n)), QTextCharFormat());
+        c.insertText(lines.at(n));
+    }
+    c.endEditBlock();
 }
 
 void FeedbackBox::changeEvent(QEvent *event)
@@ -157,15 +178,21 @@ void FeedbackBox::resizeEvent(QResizeEvent *event)
     placeLines();
 }
 
-void FeedbackBox::placeLines()
+QTextBlockFormat FeedbackBox::lineFormat(int n) const
 {
-    QTextDocument *doc = document();
-    if (doc->isEmpty())
+    QTextBlockFormat f;
+    f.setLineHeight(m_lineHeight, QTextBlockFormat::FixedHeight);
+    f.setTopMargin(n > 0 && n < 10 ? m_margins[size_t(n)] : 0);
+    f.setBottomMargin(0);
+    return f;
+}
+
+void FeedbackBox::measure()
+{
+    const QFont font = document()->defaultFont();
+    if (m_placed && geometry() == m_placedForGeometry && font == m_placedForFont)
         return;
-    // Looks only: one textChanged per text, not two.
-    const QSignalBlocker quiet(this);
-    const int lineHeight = smallestPitchPx();
-    const QFont font = doc->defaultFont();
+    m_lineHeight = smallestPitchPx();
     if (m_baselineInLine < 0 || font != m_measuredFont) {
         // Where the document draws the baseline in a line of fixed height.
         QTextDocument probe;
@@ -173,7 +200,7 @@ void FeedbackBox::placeLines()
         probe.setDocumentMargin(0);
         probe.setPlainText(QStringLiteral("0"));
         QTextBlockFormat f;
-        f.setLineHeight(lineHeight, QTextBlockFormat::FixedHeight);
+        f.setLineHeight(m_lineHeight, QTextBlockFormat::FixedHeight);
         QTextCursor(&probe).setBlockFormat(f);
         probe.documentLayout()->documentSize();
         const QTextLayout *layout = probe.firstBlock().layout();
@@ -191,25 +218,38 @@ void FeedbackBox::placeLines()
     const int inkBelow = qMax(0, int(std::ceil(fm.tightBoundingRect(QStringLiteral("0123456789-.")).bottom())));
     const int lowest = viewportHeight - inkBelow;
     auto baseline = [&](int row) { return qMin(rowBaselinePx(row, fm) - viewportTop, lowest); };
-
-    QTextCursor c(doc);
-    c.beginEditBlock();
     // The first line is placed by the document's top margin (a first block's
     // own top margin is not laid out), the others by their blocks' margins.
+    m_frameTop = qMax(0, baseline(0) - m_baselineInLine);
+    int lineTop = m_frameTop + m_lineHeight;   // below the first line
+    m_margins[0] = 0;
+    for (int n = 1; n < 10; ++n) {
+        m_margins[size_t(n)] = qMax(0, baseline(n) - m_baselineInLine - lineTop);
+        lineTop += m_margins[size_t(n)] + m_lineHeight;
+    }
+    m_placedForGeometry = geometry();
+    m_placedForFont = font;
+    m_placed = true;
+}
+
+
+void FeedbackBox::placeLines()
+{
+    QTextDocument *doc = document();
+    if (doc->isEmpty())
+        return;
+    measure();
+    // Looks only: one textChanged per text, not two.
+    const QSignalBlocker quiet(this);
+    QTextCursor c(doc);
+    c.beginEditBlock();
     QTextFrameFormat frame = doc->rootFrame()->frameFormat();
-    frame.setTopMargin(qMax(0, baseline(0) - m_baselineInLine));
+    frame.setTopMargin(m_frameTop);
     doc->rootFrame()->setFrameFormat(frame);
-    int lineTop = int(frame.topMargin());
     int n = 0;
     for (QTextBlock block = doc->begin(); block.isValid(); block = block.next(), ++n) {
-        const int margin = n == 0 || n >= 10 ? 0 : qMax(0, baseline(n) - m_baselineInLine - lineTop);
-        QTextBlockFormat f;
-        f.setLineHeight(lineHeight, QTextBlockFormat::FixedHeight);
-        f.setTopMargin(margin);
-        f.setBottomMargin(0);
         c.setPosition(block.position());
-        c.mergeBlockFormat(f);
-        lineTop += margin + lineHeight;
+        c.mergeBlockFormat(lineFormat(n));
     }
     c.endEditBlock();
 }
@@ -348,6 +388,18 @@ NamedComboBox::NamedComboBox(QWidget *parent) : QComboBox(parent)
         return true;
     }();
     Q_UNUSED(installed);
+}
+
+void NamedComboBox::makeEditable()
+{
+    // Qt gives an editable combo box a completer of its own (completing what
+    // is typed from the list; a good part of the cost of the box) unless its
+    // edit box brings one: a placeholder does, and goes again.
+    static QCompleter *const placeholder = new QCompleter;
+    auto *edit = new QLineEdit(this);
+    edit->setCompleter(placeholder);
+    setLineEdit(edit);
+    edit->setCompleter(nullptr);
 }
 
 FilteredEdit::FilteredEdit(const QString &allowed, int maxChars, QWidget *parent)

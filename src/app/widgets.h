@@ -8,7 +8,9 @@
 #include <QToolButton>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTextBlockFormat>
 #include <QTextEdit>
+#include <array>
 #include <QValidator>
 #include <QWidget>
 
@@ -86,10 +88,22 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    // Works out where each line goes (when the font or the box's place
+    // changes), then gives the lines there their places.
     void placeLines();
+    void measure();
+    QTextBlockFormat lineFormat(int n) const;
     QString m_text;
     QFont m_measuredFont;        // the font m_baselineInLine was measured with
     int m_baselineInLine = -1;   // baseline below the top of a fixed-height line
+    // Where the lines go: the document's top margin, then each line's top
+    // margin, for the geometry and font m_placedFor* record.
+    int m_frameTop = 0;
+    int m_lineHeight = 0;
+    std::array<int, 10> m_margins{};
+    QRect m_placedForGeometry;
+    QFont m_placedForFont;
+    bool m_placed = false;
 };
 
 // Keeps only the characters a numeric column accepts among those typed or
@@ -143,6 +157,9 @@ class NamedComboBox : public QComboBox
     Q_OBJECT
 public:
     explicit NamedComboBox(QWidget *parent = nullptr);
+    // Makes the text editable, with no completion from the list: what is
+    // typed stays as typed.
+    void makeEditable();
 };
 
 }  // namespace vorn

@@ -36,6 +36,8 @@ private slots:
     void editsJudgeOnlyWhatIsTyped();
     void portLostIsToldOnce();
     void showsInItsPlace();
+    void comboTextStaysAsTyped_data();
+    void comboTextStaysAsTyped();
 };
 
 void StartupTest::startState()
@@ -479,6 +481,40 @@ void StartupTest::showsInItsPlace()
                          screen.y() + (screen.height() - f.form->height()) / 2);
     QCOMPARE(watch.shownAt, QList<QPoint>{centred});
     QCOMPARE(f.form->pos(), centred);
+}
+
+void StartupTest::comboTextStaysAsTyped_data()
+{
+    QTest::addColumn<QString>("combo");
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("formula: start of a list item") << "KGFormulaCombo(4)" << QStringLiteral("范");
+    QTest::newRow("formula: a whole item and more") << "KGFormulaCombo(0)" << QStringLiteral("大于x");
+    QTest::newRow("port: start of a number in the list") << "RsCombo" << QStringLiteral("1");
+}
+
+void StartupTest::comboTextStaysAsTyped()
+{
+    // Typing into a combo box completes nothing from its list: the text is
+    // what was typed (the formula is matched as a whole when it is used).
+    QFETCH(QString, combo);
+    QFETCH(QString, typed);
+    FormFixture f;
+    f.form->show();
+    QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
+    QComboBox *c = f.combo(combo);
+    c->setFocus();
+    c->lineEdit()->selectAll();
+    QTest::keyClick(c->lineEdit(), Qt::Key_Backspace);
+    // Chinese characters come as key events that carry their text, as an
+    // input method sends them.
+    for (const QChar ch : typed) {
+        if (ch.unicode() < 0x80)
+            QTest::keyClick(c->lineEdit(), ch.toLatin1());
+        else
+            QTest::sendKeyEvent(QTest::Click, c->lineEdit(), Qt::Key_unknown, QString(ch), Qt::NoModifier);
+    }
+    QCOMPARE(c->currentText(), typed);
+    QVERIFY(!c->lineEdit()->hasSelectedText());
 }
 
 QTEST_MAIN(StartupTest)
