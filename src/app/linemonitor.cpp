@@ -25,9 +25,10 @@ namespace vorn {
 LineModel::LineModel(LineLog *log, QObject *parent) : QAbstractTableModel(parent), m_flushTimer(new QTimer(this))
 {
     connect(log, &LineLog::entry, this, &LineModel::take);
-    // However fast the line, the table changes at most four times a second:
-    // each change repaints the rows in view.
-    m_flushTimer->setInterval(250);
+    // However fast the line, the table changes at most four times a second
+    // while it is shown (each change repaints the rows in view), once a
+    // second while it is not.
+    m_flushTimer->setInterval(1000);
     connect(m_flushTimer, &QTimer::timeout, this, &LineModel::flush);
     m_flushTimer->start();
 }
@@ -46,6 +47,13 @@ void LineModel::flush()
     append(m_pending);
     m_pending.clear();
     emit flushed();
+}
+
+void LineModel::setShown(bool shown)
+{
+    m_flushTimer->setInterval(shown ? 250 : 1000);
+    if (shown)
+        flush();
 }
 
 void LineModel::setPaused(bool paused)
@@ -88,7 +96,7 @@ QVariant LineModel::data(const QModelIndex &index, int role) const
     if (role == Qt::ForegroundRole && e.problem)
         return QColor(180, 0, 0);
     if (role == Qt::ToolTipRole && index.column() == Time)
-        return e.time.toString(Qt::ISODateWithMs);
+        return e.timeText();
     if (role == Qt::ToolTipRole && index.column() == Bytes)
         return QString::fromLatin1(e.bytes.toHex(' ').toUpper());
     if (role == Qt::ToolTipRole && index.column() == Meaning)
@@ -266,6 +274,18 @@ LineMonitor::LineMonitor(LineModel *model, Dialogs *dialogs, QWidget *parent)
     QScrollBar *scroll = m_view->verticalScrollBar();
     connect(scroll, &QScrollBar::valueChanged, this, [this, scroll](int v) { m_atEnd = v >= scroll->maximum(); });
     connect(m_model, &LineModel::flushed, this, &LineMonitor::scrollOnFlush);
+}
+
+void LineMonitor::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    m_model->setShown(true);
+}
+
+void LineMonitor::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    m_model->setShown(false);
 }
 
 void LineMonitor::scrollOnFlush()

@@ -41,6 +41,9 @@ public:
     // While paused the table stands still; what arrives meanwhile is kept
     // (the newest kMaxEntries) and comes in on resuming.
     void setPaused(bool paused);
+    // Whether a monitor shows the entries: then they come in four times a
+    // second, otherwise once a second.
+    void setShown(bool shown);
     bool isPaused() const { return m_paused; }
     void clear();
     const LineEntry &at(int row) const { return m_entries.at(size_t(row)); }
@@ -93,6 +96,10 @@ public:
     void clear() { m_model->clear(); }
     void copy();
     void saveAs();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     void scrollOnFlush();

@@ -164,11 +164,11 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     connect(s, &DeviceSession::lineStateChanged, this, &MainWindow::updateStatus);
     connect(s, &DeviceSession::ledIdChanged, this, &MainWindow::updateStatus);
     connect(s, &DeviceSession::feedbackModeChanged, this, &MainWindow::updateStatus);
-    // The counts change with every frame: the bar follows them four times a
-    // second at most.
+    // The counts change with every frame: the bar follows them once a second
+    // at most.
     auto *countTimer = new QTimer(this);
     countTimer->setSingleShot(true);
-    countTimer->setInterval(250);
+    countTimer->setInterval(1000);
     connect(countTimer, &QTimer::timeout, this, &MainWindow::updateStatus);
     connect(m_log, &LineLog::countsChanged, countTimer, [countTimer] {
         if (!countTimer->isActive())

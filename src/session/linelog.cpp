@@ -14,9 +14,14 @@ QString LineEntry::direction() const
     return QStringLiteral("•");
 }
 
+QString LineEntry::timeText() const
+{
+    return QDateTime::fromMSecsSinceEpoch(epochMs).toString(Qt::ISODateWithMs);
+}
+
 QString LineEntry::toLine() const
 {
-    QString line = time.toString(Qt::ISODateWithMs) + QLatin1Char(' ') + direction();
+    QString line = timeText() + QLatin1Char(' ') + direction();
     if (!bytes.isEmpty())
         line += QLatin1Char(' ') + QString::fromLatin1(bytes.toHex(' ').toUpper());
     return line + QStringLiteral("  ") + meaning;
@@ -63,7 +68,7 @@ LineLog::LineLog(DeviceSession *session, QObject *parent) : QObject(parent)
 void LineLog::add(LineEntry::Kind kind, const QByteArray &bytes, const QString &meaning, bool problem)
 {
     LineEntry e;
-    e.time = QDateTime::currentDateTime();
+    e.epochMs = QDateTime::currentMSecsSinceEpoch();
     e.ms = m_clock.elapsed();
     e.kind = kind;
     e.problem = problem;

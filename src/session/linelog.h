@@ -15,7 +15,7 @@ namespace vorn {
 struct LineEntry
 {
     enum class Kind { Sent, Received, Event };
-    QDateTime time;        // local time
+    qint64 epochMs = 0;    // when, in ms since the epoch (local time made from it when shown)
     qint64 ms = 0;         // since the log began
     Kind kind = Kind::Event;
     bool problem = false;  // a dropped reply, a discarded record, a lost line, a refusal
@@ -24,6 +24,8 @@ struct LineEntry
 
     // "→" sent, "←" received, "•" an event of the line.
     QString direction() const;
+    // Local time, ISO 8601 with milliseconds.
+    QString timeText() const;
     // One line: ISO local time with milliseconds, direction, hex, meaning.
     QString toLine() const;
 };
