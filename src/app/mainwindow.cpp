@@ -177,7 +177,14 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     updateStatus();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // The line is closed while everything that listens to it is whole; the
+    // form, deleted after this window's own parts, then has nothing to tell.
+    m_recorder->stop();
+    session()->close();
+    session()->disconnect(this);
+}
 
 void MainWindow::updateStatus()
 {
