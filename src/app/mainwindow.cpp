@@ -36,6 +36,20 @@ QLabel *statusLabel(QWidget *parent, QBoxLayout *row, const char *name)
     return l;
 }
 
+// The counts change every second while values stream. Their label has a
+// fixed size that only grows, three digits' room at a time, so that a new
+// count repaints the label alone instead of laying out and repainting the
+// whole bar.
+void fitCounts(QLabel *label)
+{
+    const QSize need = label->sizeHint();
+    if (label->maximumWidth() != QWIDGETSIZE_MAX && need.width() <= label->maximumWidth()
+        && need.height() == label->maximumHeight())
+        return;
+    label->setFixedSize(need.width() + label->fontMetrics().horizontalAdvance(QStringLiteral("000")),
+                        need.height());
+}
+
 QString shortName(const QLabel *label, const QString &name)
 {
     return label->fontMetrics().elidedText(name, Qt::ElideMiddle, kNameWidthPx);
@@ -108,6 +122,7 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     m_reconnect->setToolTip(tr("端口断开后，设备重新接入时自动打开并恢复反馈"));
     first->addWidget(m_reconnect);
     m_countLabel = statusLabel(lines, second, "CountStatus");
+    second->setAlignment(m_countLabel, Qt::AlignVCenter);
     m_recordLabel = statusLabel(lines, second, "RecordStatus");
     second->addStretch();
     m_monitorButton = new QToolButton(lines);
@@ -165,14 +180,16 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     connect(s, &DeviceSession::ledIdChanged, this, &MainWindow::updateStatus);
     connect(s, &DeviceSession::feedbackModeChanged, this, &MainWindow::updateStatus);
     // The counts change with every frame: the bar follows them once a second
-    // at most.
-    auto *countTimer = new QTimer(this);
-    countTimer->setSingleShot(true);
-    countTimer->setInterval(1000);
-    connect(countTimer, &QTimer::timeout, this, &MainWindow::updateStatus);
-    connect(m_log, &LineLog::countsChanged, countTimer, [countTimer] {
-        if (!countTimer->isActive())
-            countTimer->start();
+    // at most, when a frame comes, so that its repaint goes with the one the
+    // frame causes anyway; the timer shows the last counts once frames stop.
+    m_countTimer = new QTimer(this);
+    m_countTimer->setSingleShot(true);
+    connect(m_countTimer, &QTimer::timeout, this, &MainWindow::updateStatus);
+    connect(m_log, &LineLog::countsChanged, this, [this] {
+        if (m_statusShown.hasExpired(1000))
+            updateStatus();
+        else if (!m_countTimer->isActive())
+            m_countTimer->start(1250 - int(m_statusShown.elapsed()));
     });
     updateStatus();
 }
@@ -188,6 +205,8 @@ MainWindow::~MainWindow()
 
 void MainWindow::updateStatus()
 {
+    m_statusShown.start();
+    m_countTimer->stop();
     DeviceSession *s = session();
     const int number = s->portNumber();
     const QString path = s->devicePath(number);
@@ -200,6 +219,7 @@ void MainWindow::updateStatus()
     m_feedbackLabel->setText(feedbackText(s->feedbackMode()));
     m_countLabel->setText(tr("发送 %1 · 接收 %2 · 丢弃 %3")
                               .arg(m_log->sent()).arg(m_log->taken()).arg(m_log->dropped()));
+    fitCounts(m_countLabel);
     const bool recording = m_recorder->isRecording();
     m_recordLabel->setVisible(recording);
     if (recording)

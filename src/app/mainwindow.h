@@ -8,6 +8,7 @@
 #include "app/mainform.h"
 #include "session/linelog.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -72,6 +73,8 @@ private:
     QPointer<TrendWindow> m_trend;
     ValueRecorder *m_recorder;
     QLabel *m_portLabel, *m_lineLabel, *m_deviceLabel, *m_feedbackLabel, *m_countLabel, *m_recordLabel;
+    QTimer *m_countTimer;
+    QElapsedTimer m_statusShown;
     QCheckBox *m_reconnect;
     QToolButton *m_monitorButton, *m_trendButton, *m_recordButton;
 };

@@ -18,9 +18,91 @@
 
 namespace vorn {
 
+void Lamp::setFillColor(const QColor &c)
+{
+    m_color = c;
+    if (m_keepBackground && m_background.isNull() && isVisible())
+        takeBackground();
+    update();
+}
+
+void Lamp::setKeepsBackground(bool keep)
+{
+    m_keepBackground = keep;
+    forgetBackground();
+    update();
+}
+
+void Lamp::forgetBackground()
+{
+    m_background = QPixmap();
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
+}
+
+void Lamp::takeBackground()
+{
+    // From the window down to the lamp's parent, each draws itself beneath
+    // the lamp without its children, as it does when the lamp is repainted
+    // through them; the window draws its background first. Nothing else
+    // stands beneath the lamp. Without an alpha channel, the picture is
+    // blended exactly as the window's own surface is.
+    QList<QWidget *> chain;
+    for (QWidget *w = parentWidget(); w; w = w->isWindow() ? nullptr : w->parentWidget())
+        chain.prepend(w);
+    if (chain.isEmpty())
+        return;
+    const qreal ratio = devicePixelRatioF();
+    QPixmap picture(size() * ratio);
+    picture.setDevicePixelRatio(ratio);
+    picture.fill(palette().color(QPalette::Window));
+    for (QWidget *w : chain) {
+        const QRect beneath(mapTo(w, QPoint(0, 0)), size());
+        w->render(&picture, QPoint(), QRegion(beneath),
+                  w->isWindow() ? QWidget::DrawWindowBackground : QWidget::RenderFlags());
+    }
+    m_background = picture;
+    setAttribute(Qt::WA_OpaquePaintEvent, true);
+}
+
+void Lamp::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    switch (event->type()) {
+    case QEvent::PaletteChange:
+    case QEvent::StyleChange:
+    case QEvent::ActivationChange:
+    case QEvent::EnabledChange:
+    case QEvent::ParentChange:
+        forgetBackground();
+        break;
+    default:
+        break;
+    }
+}
+
+void Lamp::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    forgetBackground();
+}
+
+void Lamp::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    forgetBackground();
+}
+
+void Lamp::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    forgetBackground();
+}
+
 void Lamp::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
+    if (!m_background.isNull())
+        p.drawPixmap(0, 0, m_background);
     p.setRenderHint(QPainter::Antialiasing);
     const int d = qMin(width(), height()) - 2;
     const QRect r((width() - d) / 2, (height() - d) / 2, d, d);
@@ -136,10 +218,27 @@ void FeedbackBox::setText(const QString &text)
     if (shown.endsWith(QLatin1Char('\n')))
         shown.chop(1);
     measure();
-    // Lines and their places in one edit: the document is laid out once and
-    // tells of one change.
+    const QStringList lines = shown.split(QLatin1Char('\n'));
     QTextDocument *doc = document();
     QTextCursor c(doc);
+    if (doc->blockCount() == lines.size() && m_docFrameTop == m_frameTop && m_docMargins == m_margins) {
+        // The same lines at the same places, as while values stream: only
+        // the texts that differ are replaced, in one edit, so that only
+        // their lines are laid out again.
+        c.beginEditBlock();
+        qsizetype n = 0;
+        for (QTextBlock block = doc->begin(); block.isValid(); block = block.next(), ++n) {
+            if (block.text() == lines.at(n))
+                continue;
+            c.setPosition(block.position());
+            c.setPosition(block.position() + block.length() - 1, QTextCursor::KeepAnchor);
+            c.insertText(lines.at(n), QTextCharFormat());
+        }
+        c.endEditBlock();
+        return;
+    }
+    // Lines and their places in one edit: the document is laid out once and
+    // tells of one change.
     c.beginEditBlock();
     QTextFrameFormat frame = doc->rootFrame()->frameFormat();
     if (frame.topMargin() != m_frameTop) {
@@ -150,13 +249,14 @@ void FeedbackBox::setText(const QString &text)
     c.removeSelectedText();
     c.setBlockFormat(lineFormat(0));
     c.setCharFormat(QTextCharFormat());
-    const QStringList lines = shown.split(QLatin1Char('\n'));
     for (qsizetype n = 0; n < lines.size(); ++n) {
         if (n > 0)
             c.insertBlock(lineFormat(int(n)), QTextCharFormat());
         c.insertText(lines.at(n));
     }
     c.endEditBlock();
+    m_docFrameTop = m_frameTop;
+    m_docMargins = m_margins;
 }
 
 void FeedbackBox::changeEvent(QEvent *event)
@@ -252,6 +352,8 @@ void FeedbackBox::placeLines()
         c.mergeBlockFormat(lineFormat(n));
     }
     c.endEditBlock();
+    m_docFrameTop = m_frameTop;
+    m_docMargins = m_margins;
 }
 
 KeyFilter::KeyFilter(QLineEdit *edit, QString allowed, int maxChars)

@@ -12,6 +12,7 @@
 #include <QTextEdit>
 #include <array>
 #include <QValidator>
+#include <QPixmap>
 #include <QWidget>
 
 #include <utility>
@@ -19,19 +20,37 @@
 namespace vorn {
 
 // A filled circle whose colour shows the state of the link.
+// The round lamp. It changes colour twice for every reply while values
+// stream; so that each change repaints the lamp alone, not the two frames
+// and the window behind it, it keeps a picture of what they draw beneath it
+// and paints that first. The picture is made anew after anything that may
+// change it (a move, a resize, a palette or style change).
 class Lamp : public QWidget
 {
     Q_OBJECT
 public:
     using QWidget::QWidget;
-    void setFillColor(const QColor &c) { m_color = c; update(); }
+    void setFillColor(const QColor &c);
     QColor fillColor() const { return m_color; }
+    // Off: the frames behind paint themselves beneath the lamp, as for any
+    // widget that is not opaque.
+    void setKeepsBackground(bool keep);
+    bool keepsBackground() const { return m_keepBackground; }
 
 protected:
     void paintEvent(QPaintEvent *) override;
+    void changeEvent(QEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
+    void forgetBackground();
+    void takeBackground();
+
     QColor m_color = Qt::red;
+    QPixmap m_background;
+    bool m_keepBackground = true;
 };
 
 // Row tops of the channel table, in pixels relative to the table frame.
@@ -101,6 +120,9 @@ private:
     int m_frameTop = 0;
     int m_lineHeight = 0;
     std::array<int, 10> m_margins{};
+    // The places the document's lines were last given.
+    int m_docFrameTop = -1;
+    std::array<int, 10> m_docMargins{};
     QRect m_placedForGeometry;
     QFont m_placedForFont;
     bool m_placed = false;

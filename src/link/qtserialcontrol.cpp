@@ -16,6 +16,16 @@
 
 namespace vorn {
 
+// What the port object holds, in an array of just that size. readAll() would
+// make a 16 KiB array for every read, a fresh one each time, even when
+// nothing waits; at a reply every 10 ms that is most of the receive path's
+// work.
+static QByteArray takeBuffered(QSerialPort *port)
+{
+    const qint64 waiting = port->bytesAvailable();
+    return waiting > 0 ? port->read(waiting) : QByteArray();
+}
+
 QtSerialControl::QtSerialControl(PortMap ports, QObject *parent)
     : SerialControl(parent), m_ports(std::move(ports))
 {
@@ -219,7 +229,7 @@ void QtSerialControl::takeWaiting()
     m_taking = true;
     for (int i = 0; i < 64 && m_port && !m_losing; ++i) {
         const bool more = m_port->waitForReadyRead(0);
-        const QByteArray bytes = m_port ? m_port->readAll() : QByteArray();
+        const QByteArray bytes = m_port ? takeBuffered(m_port) : QByteArray();
         if (!bytes.isEmpty())
             received(bytes, false);
         if (!more)
@@ -237,20 +247,20 @@ void QtSerialControl::discardBelow()
     if (m_wroteThisTurn) {
         // Everything that came before the request was taken in before the
         // write; the driver may already hold the answer.
-        m_port->readAll();
+        takeBuffered(m_port);
         return;
     }
     // Bytes that arrived while a handler was busy (a message box open, say)
     // stay in the port object, and the driver may hold more: all of it goes.
     m_port->clear(QSerialPort::Input);
-    m_port->readAll();
+    takeBuffered(m_port);
 }
 
 void QtSerialControl::onReadyRead()
 {
     if (!m_port || m_losing)
         return;
-    const QByteArray bytes = m_port->readAll();
+    const QByteArray bytes = takeBuffered(m_port);
     if (!bytes.isEmpty())
         received(bytes, !m_taking);
 }

@@ -117,6 +117,15 @@ void MainWindowTest::statusFollowsTheLine()
     s.port.inject(buildReply(0x40, QByteArray(20, '\x01')));
     s.port.inject(buildReply(0x40, QByteArray(20, '\x01')) + "x");   // a stray byte spoils one
     QTRY_COMPARE(s.status("CountStatus"), QStringLiteral("发送 2 · 接收 2 · 丢弃 1"));
+    // The counts' label keeps its size while the counts change, yet always
+    // shows them whole.
+    auto *counts = s.window->findChild<QLabel *>(QStringLiteral("CountStatus"));
+    const QRect before = counts->geometry();
+    for (int n = 0; n < 150; ++n)
+        s.port.inject(buildReply(0x40, QByteArray(20, char(n))));
+    QTRY_COMPARE(s.status("CountStatus"), QStringLiteral("发送 2 · 接收 152 · 丢弃 1"));
+    QCOMPARE(counts->geometry(), before);
+    QVERIFY(counts->width() >= counts->sizeHint().width());
     s.window->session()->setAutoReconnect(false);
     s.port.unplug();
     QCOMPARE(s.status("LineStatus"), QStringLiteral("已断开"));

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QScrollBar>
 #include <QWheelEvent>
 
@@ -128,6 +129,8 @@ private slots:
     void feedbackLinesOnTheirRows();
     void feedbackBoxDoesNotScroll_data();
     void feedbackBoxDoesNotScroll();
+    void lampOverItsKeptBackground_data();
+    void lampOverItsKeptBackground();
 
 private:
     std::unique_ptr<FormFixture> f;
@@ -201,25 +204,38 @@ void TableLookTest::headerWordsOverTheirColumns()
 void TableLookTest::feedbackLinesOnTheirRows_data()
 {
     QTest::addColumn<QStringList>("values");
-    QTest::addColumn<QString>("end");   // what ends each line
+    QTest::addColumn<QString>("end");      // what ends each line
+    QTest::addColumn<QString>("before");   // what the box showed before
+    const QStringList raw{"12345", "0", "65535", "7", "30000", "1000", "999", "20000", "4", "32767"};
+    const QString earlierRaw = QStringLiteral("1\r\n22\r\n333\r\n4444\r\n55555\r\n6\r\n7\r\n8\r\n9\r\n0\r\n");
     QTest::newRow("target values") << QStringList{"88.4", "94.5", "94.7", "84.5", "64.6", "39.9", "17.8", "5.3", "6.9", "22.5"}
-                                   << "\r\n";
-    QTest::newRow("raw values") << QStringList{"12345", "0", "65535", "7", "30000", "1000", "999", "20000", "4", "32767"}
-                                << "\r\n";
+                                   << "\r\n" << QString();
+    QTest::newRow("raw values") << raw << "\r\n" << QString();
     QTest::newRow("negative values") << QStringList{"-1", "-20.5", "-3", "-400", "-5", "-6", "-7", "-8", "-9999", "-10"}
-                                     << "\r\n";
-    QTest::newRow("lone LF") << QStringList{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"} << "\n";
+                                     << "\r\n" << QString();
+    QTest::newRow("lone LF") << QStringList{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"} << "\n" << QString();
+    // While values stream only the lines that differ are replaced.
+    QTest::newRow("raw after raw") << raw << "\r\n" << earlierRaw;
+    QTest::newRow("the same again") << raw << "\r\n" << raw.join(QLatin1String("\r\n")) + QLatin1String("\r\n");
+    QTest::newRow("ten after three") << raw << "\r\n" << QStringLiteral("1\r\n2\r\n3\r\n");
+    QTest::newRow("ten after fourteen") << raw << "\r\n" << earlierRaw + QStringLiteral("1\r\n2\r\n3\r\n4\r\n");
+    QTest::newRow("empty lines after raw") << QStringList{"5", "", "", "", "", "", "", "", "", "6"} << "\r\n"
+                                           << earlierRaw;
 }
 
 void TableLookTest::feedbackLinesOnTheirRows()
 {
     QFETCH(QStringList, values);
     QFETCH(QString, end);
+    QFETCH(QString, before);
     auto *box = f->get<FeedbackBox>(QStringLiteral("RsValText"));
     auto *labels = f->get<QLabel>(QStringLiteral("Label5"));
+    if (!before.isEmpty())
+        box->setText(before);
     const QString text = values.join(end) + end;
     box->setText(text);
     QCOMPARE(box->text(), text);
+    QCOMPARE(box->toPlainText(), values.join(QLatin1Char('\n')));
 
     // The channel labels' ink, row by row, in the table frame's coordinates.
     const QImage labelImage = labels->grab().toImage();
@@ -227,15 +243,20 @@ void TableLookTest::feedbackLinesOnTheirRows()
         inkRows(labelImage, labelImage.rect(), qGray(labels->palette().color(labels->backgroundRole()).rgb()));
     QCOMPARE(labelRows.size(), 10);
 
-    // The values' ink inside the viewport: ten runs, each as tall as the
-    // value's own ink (a line cut at an edge would be shorter).
+    // The values' ink inside the viewport: one run per value, each as tall
+    // as the value's own ink (a line cut at an edge would be shorter).
     const QRect viewport = box->viewport()->geometry();
     const QImage boxImage = box->grab().toImage();
     const QList<std::pair<int, int>> lines =
         inkRows(boxImage, viewport, qGray(box->viewport()->palette().color(QPalette::Base).rgb()));
-    QCOMPARE(lines.size(), 10);
-    for (int n = 0; n < 10; ++n) {
-        const auto [top, bottom] = lines.at(n);
+    QList<int> shown;
+    for (int n = 0; n < 10; ++n)
+        if (!values.at(n).isEmpty())
+            shown.append(n);
+    QCOMPARE(lines.size(), shown.size());
+    for (int k = 0; k < shown.size(); ++k) {
+        const int n = shown.at(k);
+        const auto [top, bottom] = lines.at(k);
         QVERIFY2(bottom - top + 1 == inkHeight(box->font(), values.at(n)),
                  qPrintable(QStringLiteral("line %1 at %2..%3, not whole in the viewport %4..%5")
                                 .arg(n).arg(top).arg(bottom).arg(viewport.top()).arg(viewport.bottom())));
@@ -272,6 +293,61 @@ void TableLookTest::feedbackBoxDoesNotScroll()
     QApplication::sendEvent(box->viewport(), &wheel);
     QCOMPARE(bar->value() > 0, scrolls);
     QCOMPARE(bar->maximum() > 0, scrolls);
+}
+
+void TableLookTest::lampOverItsKeptBackground_data()
+{
+    QTest::addColumn<QColor>("colour");
+    QTest::newRow("red: port open") << QColor(255, 0, 0);
+    QTest::newRow("green: data") << QColor(0, 255, 0);
+    QTest::newRow("yellow: connected again") << QColor(255, 255, 0);
+    QTest::newRow("black: closed") << QColor(0, 0, 0);
+}
+
+// The lamp painted over the picture it keeps of the frames behind it looks
+// exactly as the lamp painted over the frames themselves, on the window's
+// own surface.
+void TableLookTest::lampOverItsKeptBackground()
+{
+    QFETCH(QColor, colour);
+    auto *lamp = f->get<Lamp>(QStringLiteral("GetValShape"));
+    struct Paints : QObject
+    {
+        int count = 0;
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            count += e->type() == QEvent::Paint;
+            return false;
+        }
+    } paints;
+    lamp->installEventFilter(&paints);
+    QWidget *window = lamp->window();
+    const QRect around(lamp->mapTo(window, QPoint(-4, -4)), lamp->size() + QSize(8, 8));
+    const auto shown = [&](const QColor &c) {
+        const int before = paints.count;
+        lamp->setFillColor(c);
+        if (!QTest::qWaitFor([&] { return paints.count > before; }, 5000))
+            return QImage();
+        QCoreApplication::processEvents();
+        return window->screen()->grabWindow(window->winId(), around.x(), around.y(), around.width(), around.height())
+            .toImage();
+    };
+
+    lamp->setKeepsBackground(false);
+    const QImage throughFrames = shown(colour);
+    QVERIFY(!throughFrames.isNull());
+    QVERIFY(!lamp->testAttribute(Qt::WA_OpaquePaintEvent));
+
+    lamp->setKeepsBackground(true);
+    shown(colour == Qt::blue ? Qt::white : Qt::blue);   // takes the picture
+    QVERIFY(lamp->testAttribute(Qt::WA_OpaquePaintEvent));
+    const QImage overPicture = shown(colour);
+    QVERIFY(!overPicture.isNull());
+    QCOMPARE(overPicture, throughFrames);
+
+    // Moved, it takes a new picture at its new place.
+    lamp->move(lamp->pos() + QPoint(1, 0));
+    QVERIFY(!lamp->testAttribute(Qt::WA_OpaquePaintEvent));
 }
 
 QTEST_MAIN(TableLookTest)
