@@ -8,9 +8,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QRegularExpression>
-#include <QScreen>
 
 namespace vorn {
 
@@ -95,13 +93,7 @@ void MainForm::load()
 
 void MainForm::centre()
 {
-    // From the window's own size, before it is shown: it appears in its
-    // place instead of jumping there.
-    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    const QRect area = screen->geometry();
-    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    centreOnScreen(this);
 }
 
 void MainForm::showCentred()

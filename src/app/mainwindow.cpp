@@ -2,16 +2,15 @@
 
 #include "app/linemonitor.h"
 #include "app/trendwindow.h"
+#include "app/widgets.h"
 #include "session/recorder.h"
 
 #include <QFileInfo>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QBoxLayout>
 #include <QLayout>
-#include <QScreen>
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
@@ -48,6 +47,13 @@ void fitCounts(QLabel *label)
         return;
     label->setFixedSize(need.width() + label->fontMetrics().horizontalAdvance(QStringLiteral("000")),
                         need.height());
+}
+
+void bringForward(QWidget *window)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 QString shortName(const QLabel *label, const QString &name)
@@ -125,29 +131,22 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     second->setAlignment(m_countLabel, Qt::AlignVCenter);
     m_recordLabel = statusLabel(lines, second, "RecordStatus");
     second->addStretch();
-    m_monitorButton = new QToolButton(lines);
-    m_monitorButton->setObjectName(QStringLiteral("MonitorButton"));
-    m_monitorButton->setText(tr("通讯监视"));
-    m_monitorButton->setToolTip(tr("通讯监视 (F12)"));
-    m_monitorButton->setAutoRaise(true);
-    second->addWidget(m_monitorButton);
-    connect(m_monitorButton, &QToolButton::clicked, this, &MainWindow::showMonitor);
     // The shortcuts work from the monitor and trend windows too.
     auto shortcut = [this](const QKeySequence &keys, void (MainWindow::*slot)()) {
         auto *s = new QShortcut(keys, this);
         s->setContext(Qt::ApplicationShortcut);
         connect(s, &QShortcut::activated, this, slot);
     };
-    shortcut(QKeySequence(Qt::Key_F12), &MainWindow::showMonitor);
     auto entry = [&](const char *name, const QString &text, const QString &tip) {
-        auto *b = new QToolButton(lines);
-        b->setObjectName(QLatin1String(name));
-        b->setText(text);
+        QToolButton *b = makeToolButton(lines, name, text);
         b->setToolTip(tip);
         b->setAutoRaise(true);
         second->addWidget(b);
         return b;
     };
+    m_monitorButton = entry("MonitorButton", tr("通讯监视"), tr("通讯监视 (F12)"));
+    connect(m_monitorButton, &QToolButton::clicked, this, &MainWindow::showMonitor);
+    shortcut(QKeySequence(Qt::Key_F12), &MainWindow::showMonitor);
     m_trendButton = entry("TrendButton", tr("趋势"), tr("趋势 (Ctrl+T)"));
     connect(m_trendButton, &QToolButton::clicked, this, &MainWindow::showTrend);
     m_recordButton = entry("RecordButton", tr("记录"), tr("记录 (Ctrl+R)"));
@@ -158,7 +157,6 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     connect(m_recordButton, &QToolButton::clicked, this, &MainWindow::toggleRecording);
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_T), &MainWindow::showTrend);
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_R), &MainWindow::toggleRecording);
-    connect(m_recorder, &ValueRecorder::linesChanged, this, &MainWindow::updateStatus);
     connect(m_recorder, &ValueRecorder::stopped, this, &MainWindow::updateStatus);
     connect(m_recorder, &ValueRecorder::failed, this, [this](const QString &path, const QString &why) {
         m_dialogs->message(this, tr("写入记录文件失败，记录已停止；已写入的内容保留在文件中。"),
@@ -179,18 +177,21 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     connect(s, &DeviceSession::lineStateChanged, this, &MainWindow::updateStatus);
     connect(s, &DeviceSession::ledIdChanged, this, &MainWindow::updateStatus);
     connect(s, &DeviceSession::feedbackModeChanged, this, &MainWindow::updateStatus);
-    // The counts change with every frame: the bar follows them once a second
-    // at most, when a frame comes, so that its repaint goes with the one the
-    // frame causes anyway; the timer shows the last counts once frames stop.
+    // The counts change with every frame and the recorded lines with every
+    // set of values: the bar follows them once a second at most, when a
+    // frame comes, so that its repaint goes with the one the frame causes
+    // anyway; the timer shows the last figures once frames stop.
     m_countTimer = new QTimer(this);
     m_countTimer->setSingleShot(true);
     connect(m_countTimer, &QTimer::timeout, this, &MainWindow::updateStatus);
-    connect(m_log, &LineLog::countsChanged, this, [this] {
+    const auto follow = [this] {
         if (m_statusShown.hasExpired(1000))
             updateStatus();
         else if (!m_countTimer->isActive())
             m_countTimer->start(1250 - int(m_statusShown.elapsed()));
-    });
+    };
+    connect(m_log, &LineLog::countsChanged, this, follow);
+    connect(m_recorder, &ValueRecorder::linesChanged, this, follow);
     updateStatus();
 }
 
@@ -238,10 +239,7 @@ TrendWindow *MainWindow::trend()
 
 void MainWindow::showTrend()
 {
-    TrendWindow *t = trend();
-    t->show();
-    t->raise();
-    t->activateWindow();
+    bringForward(trend());
 }
 
 void MainWindow::toggleRecording()
@@ -260,13 +258,8 @@ void MainWindow::toggleRecording()
 
 void MainWindow::showCentred()
 {
-    // Centred from its own size before it is shown, so it does not jump.
     adjustSize();
-    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    if (screen) {
-        const QRect area = screen->geometry();
-        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
-    }
+    centreOnScreen(this);
     show();
 }
 
@@ -279,10 +272,7 @@ LineMonitor *MainWindow::monitor()
 
 void MainWindow::showMonitor()
 {
-    LineMonitor *m = monitor();
-    m->show();
-    m->raise();
-    m->activateWindow();
+    bringForward(monitor());
 }
 
 bool MainWindow::startTrace(const QString &path, QString *why)

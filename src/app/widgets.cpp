@@ -5,7 +5,9 @@
 #include <cmath>
 
 #include <QAbstractTextDocumentLayout>
+#include <QGuiApplication>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -474,6 +476,15 @@ QAccessibleInterface *namedComboFactory(const QString &className, QObject *objec
 }
 
 }  // namespace
+
+void centreOnScreen(QWidget *window)
+{
+    const QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->geometry();
+    window->move(area.x() + (area.width() - window->width()) / 2, area.y() + (area.height() - window->height()) / 2);
+}
 
 QToolButton *makeToolButton(QWidget *parent, const char *name, const QString &text)
 {

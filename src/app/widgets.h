@@ -167,6 +167,10 @@ private:
     int m_max;
 };
 
+// Centres a window on its screen from its own size. Done before the window
+// is shown, it appears in its place instead of jumping there.
+void centreOnScreen(QWidget *window);
+
 // A flat tool button with a name and a text, for the bars of the monitor and
 // the trend.
 QToolButton *makeToolButton(QWidget *parent, const char *name, const QString &text);
