@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <atomic>
+#include <cerrno>
 #include <QMetaObject>
 #include <QPointer>
 
@@ -17,34 +18,14 @@
 
 namespace vorn {
 
-QString csvLine(const QStringList &fields)
-{
-    QStringList out;
-    for (const QString &f : fields) {
-        if (f.contains(QLatin1Char(',')) || f.contains(QLatin1Char('"')) || f.contains(QLatin1Char('\n'))
-            || f.contains(QLatin1Char('\r')))
-            out.append(QLatin1Char('"') + QString(f).replace(QLatin1String("\""), QLatin1String("\"\""))
-                       + QLatin1Char('"'));
-        else
-            out.append(f);
-    }
-    return out.join(QLatin1Char(','));
-}
-
 QString recordingHeader()
 {
-    QStringList h{QStringLiteral("time"), QStringLiteral("mode")};
-    for (int i = 0; i < kChannels; ++i)
-        h.append(QStringLiteral("ch%1").arg(i));
-    return csvLine(h);
+    return valuesHeader(true);
 }
 
 QString recordingLine(const QDateTime &localTime, FeedbackMode mode, const QStringList &values)
 {
-    QStringList fields{localTime.toString(Qt::ISODateWithMs),
-                       mode == FeedbackMode::Raw ? QStringLiteral("raw") : QStringLiteral("target")};
-    fields += values;
-    return csvLine(fields);
+    return valuesLine(localTime.toString(Qt::ISODateWithMs), modeName(mode), values);
 }
 
 // Writes and syncs lines on a thread of its own. The window's thread only
@@ -52,7 +33,8 @@ QString recordingLine(const QDateTime &localTime, FeedbackMode mode, const QStri
 class ValueRecorder::Writer
 {
 public:
-    Writer(ValueRecorder *owner, std::unique_ptr<QFile> file) : m_owner(owner), m_file(std::move(file))
+    Writer(ValueRecorder *owner, std::unique_ptr<QFile> file)
+        : m_owner(owner), m_file(std::move(file)), m_end(m_file->pos())
     {
         m_thread = std::thread([this] { run(); });
     }
@@ -97,10 +79,13 @@ private:
                 QByteArray bytes;
                 for (const QByteArray &l : batch)
                     bytes += l;
-                if (m_file->write(bytes) != bytes.size() || !m_file->flush() || !sync()) {
-                    report(false, m_written, m_file->errorString());
+                QString why;
+                if (!writeAll(bytes, &why) || !sync(&why)) {
+                    cutBack(batch);
+                    report(false, m_written, why);
                     return;
                 }
+                m_end += bytes.size();
                 m_written += int(batch.size());
                 report(true, m_written, {});
             }
@@ -108,13 +93,49 @@ private:
                 return;
         }
     }
-    bool sync()
+    // The file is unbuffered: a write that the disk takes only in part
+    // returns short without a reason; the rest is tried again, and the
+    // refusal of that gives the system's reason.
+    bool writeAll(const QByteArray &bytes, QString *why)
+    {
+        qint64 done = 0;
+        while (done < bytes.size()) {
+            const qint64 n = m_file->write(bytes.constData() + done, bytes.size() - done);
+            if (n <= 0) {
+                *why = m_file->errorString();
+                return false;
+            }
+            done += n;
+        }
+        return true;
+    }
+    bool sync(QString *why)
     {
 #ifdef Q_OS_WIN
-        return FlushFileBuffers(HANDLE(_get_osfhandle(m_file->handle()))) != 0;
+        if (FlushFileBuffers(HANDLE(_get_osfhandle(m_file->handle()))) != 0)
+            return true;
+        *why = qt_error_string(int(GetLastError()));
 #else
-        return ::fdatasync(m_file->handle()) == 0;
+        if (::fdatasync(m_file->handle()) == 0)
+            return true;
+        *why = qt_error_string(errno);
 #endif
+        return false;
+    }
+    // After a failed write: the lines of the batch that reached the file
+    // whole stay, a part of a line is cut off.
+    void cutBack(const std::deque<QByteArray> &batch)
+    {
+        const qint64 size = m_file->size();
+        qint64 keep = m_end;
+        for (const QByteArray &l : batch) {
+            if (keep + l.size() > size)
+                break;
+            keep += l.size();
+            ++m_written;
+        }
+        m_file->resize(keep);
+        m_end = keep;
     }
     void report(bool ok, int written, const QString &why)
     {
@@ -131,6 +152,7 @@ private:
 
     ValueRecorder *m_owner;
     std::unique_ptr<QFile> m_file;
+    qint64 m_end;   // the end of the last whole line written
     std::thread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -158,7 +180,8 @@ bool ValueRecorder::start(const QString &path, QString *why)
     auto file = std::make_unique<QFile>(path);
     // A spreadsheet on a Chinese Windows reads UTF-8 only after its mark.
     const QByteArray head = QByteArray("\xEF\xBB\xBF") + recordingHeader().toUtf8() + "\r\n";
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate) || file->write(head) != head.size()
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)
+        || file->write(head) != head.size()
         || !file->flush()) {
         if (why)
             *why = file->errorString();

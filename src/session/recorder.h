@@ -7,6 +7,7 @@
 // waits for the disk); a failed write stops the recording and keeps what was
 // written.
 
+#include "session/csv.h"
 #include "session/devicesession.h"
 
 #include <QObject>
@@ -20,10 +21,7 @@
 
 namespace vorn {
 
-// One CSV line (without its line end): fields with a comma, a quote or a line
-// break are quoted, quotes doubled.
-QString csvLine(const QStringList &fields);
-// The header line and a value line.
+// The header line and a value line (see session/csv.h).
 QString recordingHeader();
 QString recordingLine(const QDateTime &localTime, FeedbackMode mode, const QStringList &values);
 

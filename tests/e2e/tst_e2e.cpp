@@ -4,10 +4,13 @@
 #include "simprocess.h"
 #include "support/tables.h"
 
+#include "support/csvreader.h"
+#include "support/pty.h"
 #include "support/scripteddialogs.h"
 #include "app/mainform.h"
 #include "app/widgets.h"
 #include "link/qtserialcontrol.h"
+#include "session/recorder.h"
 #include "session/recordpoller.h"
 
 #include <QElapsedTimer>
@@ -68,6 +71,7 @@ private slots:
     void unplugAndReconnect();
     void reconnectsByItself();
     void noiseShowsOnlyWholeValidItems();
+    void recordingKeepsDeviceTextAsData();
 };
 
 namespace {
@@ -317,6 +321,35 @@ void EndToEndTest::noiseShowsOnlyWholeValidItems()
     QVERIFY2(shown.size() >= 5, qPrintable(QString::number(shown.size())));
     for (const QString &s : shown)
         QVERIFY2(sentRecords.contains(s), qPrintable(s));
+}
+
+void EndToEndTest::recordingKeepsDeviceTextAsData()
+{
+    // A peer on the line sends a target record whose fields a spreadsheet
+    // would run as formulas; the recording keeps them as text, the numbers
+    // as numbers.
+    Pty pty;
+    QVERIFY(pty.ok());
+    QtSerialControl port(PortMap({pty.path}));
+    DeviceSession session(&port);
+    QVERIFY(session.openPort(1));
+    QTemporaryDir dir;
+    ValueRecorder rec(&session);
+    const QString path = dir.filePath("values.csv");
+    QVERIFY(rec.start(path));
+    session.setLedId(1);
+    QVERIFY(session.setFeedback(FeedbackMode::Target));
+    QCOMPARE(pty.receive(9, 10000), QByteArray::fromHex("02000901EE4000A603"));
+    QVERIFY(pty.send("N=HYPERLINK(\"http://x\";\"y\"),+1+1,@SUM(A1),-2+3,\t=1,-3,-0.5,12, 4 ,a\"b\r\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(rec.lines(), 1, 10000);
+    rec.stop();
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QList<QStringList> rows = readCsv(f.readAll().mid(3));
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows[1].size(), 12);
+    QCOMPARE(rows[1].mid(1), (QStringList{"target", "'=HYPERLINK(\"http://x\";\"y\")", "'+1+1", "'@SUM(A1)",
+                                          "'-2+3", "'\t=1", "-3", "-0.5", "12", " 4 ", "a\"b"}));
 }
 
 QTEST_MAIN(EndToEndTest)

@@ -1,9 +1,11 @@
 // Live values: the trend's memory and what it plots, and the recording's CSV
 // file, on the fake serial control.
 
+#include "support/csvreader.h"
 #include "support/fakeserialcontrol.h"
 
 #include "link/frame.h"
+#include "session/csv.h"
 #include "session/devicesession.h"
 #include "session/livevalues.h"
 #include "session/recorder.h"
@@ -13,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -51,6 +54,8 @@ private slots:
     void fieldsAsNumbers();
     void csvLines_data();
     void csvLines();
+    void csvCells_data();
+    void csvCells();
     void recordsAScriptedStream();
     void failedWriteStopsAndKeepsWhatWasWritten();
 };
@@ -170,7 +175,7 @@ void LiveValuesTest::csvLines_data()
                          << "2026-12-07T08:15:27.045,raw,0,1,2,3,4,5,6,7,8,65535";
     QTest::newRow("target, a field not a number")
         << int(FeedbackMode::Target) << shownValues(QStringLiteral("12\r\n-3\r\n----\r\n4.5"))
-        << "2026-12-07T08:15:27.045,target,12,-3,----,4.5,,,,,,";
+        << "2026-12-07T08:15:27.045,target,12,-3,'----,4.5,,,,,,";
     QTest::newRow("a quote in a field") << int(FeedbackMode::Target) << shownValues(QStringLiteral("a\"b"))
                                         << "2026-12-07T08:15:27.045,target,\"a\"\"b\",,,,,,,,,";
 }
@@ -182,6 +187,52 @@ void LiveValuesTest::csvLines()
     QFETCH(QString, line);
     const QDateTime t(QDate(2026, 12, 7), QTime(8, 15, 27, 45));
     QCOMPARE(recordingLine(t, FeedbackMode(mode), values), line);
+}
+
+void LiveValuesTest::csvCells_data()
+{
+    // What a device or a damaged line may put in a field, and how it is
+    // written: a spreadsheet reads it back as the same text, never as a
+    // formula; numbers stay numbers.
+    QTest::addColumn<QString>("cell");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("formula") << "=1+1" << "'=1+1";
+    QTest::newRow("formula with a comma and quotes") << "=HYPERLINK(\"http://x\",\"y\")"
+                                                     << "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\"";
+    QTest::newRow("plus") << "+1+1" << "'+1+1";
+    QTest::newRow("minus, not a number") << "-2+3" << "'-2+3";
+    QTest::newRow("dashes") << "----" << "'----";
+    QTest::newRow("at") << "@SUM(A1)" << "'@SUM(A1)";
+    QTest::newRow("tab first") << "\t=1" << "'\t=1";
+    QTest::newRow("CR first") << "\r=1" << "\"'\r=1\"";
+    QTest::newRow("LF inside") << "a\nb" << "\"a\nb\"";
+    QTest::newRow("integer") << "450" << "450";
+    QTest::newRow("negative integer") << "-3" << "-3";
+    QTest::newRow("negative decimal") << "-0.5" << "-0.5";
+    QTest::newRow("signed positive") << "+7" << "+7";
+    QTest::newRow("point first") << "-.5" << "-.5";
+    QTest::newRow("exponent") << "-1.5e+06" << "-1.5e+06";
+    QTest::newRow("sign alone") << "-" << "'-";
+    QTest::newRow("exponent without digits") << "-1e" << "'-1e";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("spaces") << "  " << "  ";
+    QTest::newRow("space before a formula") << " =1" << " =1";
+    QTest::newRow("equals later") << "a=1" << "a=1";
+    QTest::newRow("quote") << "a\"b" << "\"a\"\"b\"";
+    QTest::newRow("comma") << "1,5" << "\"1,5\"";
+}
+
+void LiveValuesTest::csvCells()
+{
+    QFETCH(QString, cell);
+    QFETCH(QString, written);
+    QCOMPARE(csvCell(cell), written);
+    // Read back, the line has its cells, the one written as text.
+    const QList<QStringList> rows = readCsv((csvLine({QStringLiteral("x"), cell, QStringLiteral("y")}) + QStringLiteral("\r\n")).toUtf8());
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0].size(), 3);
+    const bool asText = written.startsWith(QLatin1Char('\'')) || written.startsWith(QLatin1String("\"'"));
+    QCOMPARE(rows[0][1], asText ? QLatin1Char('\'') + cell : cell);
 }
 
 void LiveValuesTest::recordsAScriptedStream()
@@ -212,7 +263,7 @@ void LiveValuesTest::recordsAScriptedStream()
     QVERIFY(time.match(lines[1]).hasMatch());
     QCOMPARE(lines[1].section(QLatin1Char(','), 1), QStringLiteral("raw,100,101,102,103,104,105,106,107,108,109"));
     QCOMPARE(lines[2].section(QLatin1Char(','), 1), QStringLiteral("raw,300,301,302,303,304,305,306,307,308,309"));
-    QCOMPARE(lines[3].section(QLatin1Char(','), 1), QStringLiteral("target,1.5,----,3,,,,,,,"));
+    QCOMPARE(lines[3].section(QLatin1Char(','), 1), QStringLiteral("target,1.5,'----,3,,,,,,,"));
 }
 
 void LiveValuesTest::failedWriteStopsAndKeepsWhatWasWritten()
@@ -248,12 +299,18 @@ void LiveValuesTest::failedWriteStopsAndKeepsWhatWasWritten()
     QVERIFY(stopped);
     QVERIFY(!rec.isRecording());
     QCOMPARE(failed.first().at(0).toString(), path);
-    QVERIFY(!failed.first().at(1).toString().isEmpty());
-    // What was written stays: the header and the first line, whole.
+    // The system's reason, not "Unknown error".
+    QCOMPARE(failed.first().at(1).toString(), qt_error_string(EFBIG));
+    // What was written stays: the header and the first line, whole, and
+    // nothing of the line the disk took only in part.
     QCOMPARE(rec.lines(), 1);
     const QByteArray kept = f.readAll();
     QVERIFY(kept.startsWith("\xEF\xBB\xBF" "time,mode"));
-    QCOMPARE(kept.left(int(before)).count("\r\n"), 2);
+    QCOMPARE(kept.size(), before);
+    const QList<QStringList> rows = readCsv(kept.mid(3));
+    QCOMPARE(rows.size(), 2);
+    for (const QStringList &r : rows)
+        QCOMPARE(r.size(), 12);
     port.inject(rawReply(3));   // no longer recording
     QTest::qWait(50);
     QCOMPARE(QFileInfo(path).size() <= before + 20, true);

@@ -1,0 +1,36 @@
+#pragma once
+// The one way this program writes a CSV line: the recording, the trend's
+// data export and rt8ctl's stream all go through it. Cells are quoted as
+// RFC 4180 has it, and a cell that a spreadsheet would take for a formula is
+// kept as text: what came off the line stays data.
+
+#include "session/devicesession.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+namespace vorn {
+
+// A plain decimal number: an optional sign, digits with an optional point
+// (or a point and digits), an optional exponent. "-3", "-0.5", "1e+06".
+bool isPlainNumber(QStringView cell);
+
+// One cell as written: a cell that is not a plain number and begins with
+// "=", "+", "-", "@", a tab or a CR gets a leading apostrophe, so that a
+// spreadsheet shows it as text; a cell holding a comma, a quote, a CR or an
+// LF is then quoted, its quotes doubled.
+QString csvCell(const QString &cell);
+
+// One CSV line (without its line end), every cell through csvCell.
+QString csvLine(const QStringList &cells);
+
+// A line of live values: the time (local, with milliseconds), the mode
+// ("raw" or "target") unless it is left out, then the ten values as shown.
+QString valuesLine(const QString &time, const QString &mode, const QStringList &values);
+QString modeName(FeedbackMode mode);
+
+// The header of such lines: "time", "mode" (withMode), "ch0" to "ch9".
+QString valuesHeader(bool withMode);
+
+}  // namespace vorn
