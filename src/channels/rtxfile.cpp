@@ -140,7 +140,11 @@ std::optional<ChannelTable> decodeRtx(const QByteArray &bytes, QString *why)
 RtxLoad loadRtxFile(const QString &path, ChannelTable *table, QString *why)
 {
     const QFileInfo info(path);
-    if (!info.exists() || info.isDir()) {
+    if (info.isDir()) {
+        if (why) *why = QCoreApplication::translate("vorn::RtxFile", "这是一个文件夹，不是配置文件：%1").arg(path);
+        return RtxLoad::Missing;
+    }
+    if (!info.exists()) {
         if (why) *why = QCoreApplication::translate("vorn::RtxFile", "文件不存在：%1").arg(path);
         return RtxLoad::Missing;
     }

@@ -4,6 +4,7 @@
 #include "ctl/verify.h"
 #include "link/frame.h"
 #include "link/portmap.h"
+#include "session/csv.h"
 
 #include <QDeadlineTimer>
 #include <QJsonArray>
@@ -28,14 +29,22 @@ namespace {
 
 // ---------------------------------------------------------------- output
 
+// Why standard output could not be written, once it could not (a full disk,
+// a reader that went away); empty while all went out.
+QString s_outFailure;
+
 // Standard output carries results only; false once it can no longer be
-// written (a reader that went away).
+// written.
 bool printOut(const QString &text)
 {
     const QByteArray b = text.toUtf8();
+    errno = 0;
     const size_t n = std::fwrite(b.constData(), 1, size_t(b.size()), stdout);
-    std::fflush(stdout);
-    return n == size_t(b.size()) && !std::ferror(stdout);
+    const bool flushed = std::fflush(stdout) == 0;
+    const bool ok = n == size_t(b.size()) && flushed && !std::ferror(stdout);
+    if (!ok && s_outFailure.isEmpty())
+        s_outFailure = errno != 0 ? qt_error_string(errno) : QStringLiteral("EIO");
+    return ok;
 }
 
 void printErr(const QString &text)
@@ -87,14 +96,6 @@ QString aligned(const QList<QStringList> &rows)
         out += line + QLatin1Char('\n');
     }
     return out;
-}
-
-QString csvField(const QString &s)
-{
-    if (!s.contains(QLatin1Char(',')) && !s.contains(QLatin1Char('"')) && !s.contains(QLatin1Char('\n'))
-        && !s.contains(QLatin1Char('\r')))
-        return s;
-    return QLatin1Char('"') + QString(s).replace(QLatin1String("\""), QLatin1String("\"\"")) + QLatin1Char('"');
 }
 
 // Local time with its offset, to the millisecond.
@@ -353,6 +354,17 @@ void Controller::printFound(const Found &f)
 
 int Controller::run()
 {
+    const int rc = runCommand();
+    // A result that did not reach its reader is no success.
+    if (!s_outFailure.isEmpty()) {
+        printErr(tr("结果没能写到标准输出：%1").arg(s_outFailure));
+        return rc == ExitOk ? ExitFile : rc;
+    }
+    return rc;
+}
+
+int Controller::runCommand()
+{
     if (m_inv.command == Command::Ports)
         return ports();
     if (const int rc = openLine(); rc != ExitOk)
@@ -464,6 +476,8 @@ int Controller::scan()
             return rc;
         printFound(f);
         ++listed;
+        if (!s_outFailure.isEmpty())
+            return ExitFile;
     }
     if (listed == 0) {
         printErr(tr("%1 到 %2 号都没有应答（每个号等 %3 ms）。").arg(m_inv.from).arg(m_inv.to)
@@ -631,17 +645,13 @@ int Controller::stream()
             return;
         const QString time = timestamp();
         QString text;
-        if (lines == 0 && !m_inv.json) {
-            // The header comes with the first value: no value, no output.
-            QStringList header{QStringLiteral("time")};
-            for (int ch = 0; ch < kChannels; ++ch)
-                header.append(QStringLiteral("ch%1").arg(ch));
-            text = header.join(QLatin1Char(',')) + QLatin1Char('\n');
-        }
+        // The header comes with the first value: no value, no output.
+        if (lines == 0 && !m_inv.json)
+            text = valuesHeader(false) + QLatin1Char('\n');
         if (m_inv.json)
             text += jsonLine({{QStringLiteral("time"), time}, {QStringLiteral("values"), values}});
         else
-            text += time + QLatin1Char(',') + fields.join(QLatin1Char(',')) + QLatin1Char('\n');
+            text += valuesLine(time, QString(), fields) + QLatin1Char('\n');
         if (!printOut(text))
             outputGone = true;
         ++lines;
@@ -662,7 +672,7 @@ int Controller::stream()
         QStringList fields;
         for (const QString &f : text.split(QStringLiteral("\r\n"))) {
             values.append(f);
-            fields.append(csvField(f));
+            fields.append(f);
         }
         line(values, fields);
     };
@@ -682,8 +692,12 @@ int Controller::stream()
     const QDeadlineTimer end = m_inv.seconds > 0 ? QDeadlineTimer(qint64(m_inv.seconds * 1000))
                                                  : QDeadlineTimer(QDeadlineTimer::Forever);
     int rc = ExitOk;
+    bool unsettled = false;
     if (!waitUntil([&] { return lines > 0 || stop || outputGone; }, m_inv.timeout())) {
         rc = m_lost ? ExitPort : ExitNoReply;
+        // Bytes kept coming up to the last tick of the poller: records that
+        // never leave it the quiet tick it takes one in.
+        unsettled = !raw && m_session->lastInCount() > 0;
     } else {
         const auto over = [&] {
             return stop || outputGone || (m_inv.count > 0 && lines >= m_inv.count) || end.hasExpired();
@@ -701,6 +715,11 @@ int Controller::stream()
         return refusal(false);
     if (const int sentRc = sent(); sentRc != ExitOk)
         return sentRc;
+    if (rc == ExitNoReply && unsettled) {
+        printErr(tr("反馈目标值：记录不断到来，却从未停顿 %1 ms；设备要在记录之间停顿这么久，才能读取记录。")
+                     .arg(kPollIntervalMs));
+        return ExitNoReply;
+    }
     if (rc == ExitNoReply)
         return noReply(raw ? tr("反馈原始值") : tr("反馈目标值"));
     return rc;

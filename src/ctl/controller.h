@@ -30,6 +30,7 @@ public:
 private:
     struct Found { quint8 number; quint8 digits; };
 
+    int runCommand();
     void makeSession(const PortMap &ports);
     int openLine();
     int ports();

@@ -273,10 +273,14 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
         for (const auto &[opt, target] : {std::pair{&from, &inv.from}, std::pair{&to, &inv.to}}) {
             if (!own.isSet(*opt))
                 continue;
+            // Every device answers to 255: a scan stops at 254.
             const auto v = readStrictByte(own.value(*opt));
-            if (!v)
+            if (!v || *v > 254)
                 return fail(badNumber(QStringLiteral("--") + opt->names().first(), own.value(*opt),
-                                      QCoreApplication::translate("vorn::ctl::Options", "0 到 255")));
+                                      QCoreApplication::translate("vorn::ctl::Options", "0 到 254"))
+                            + (v ? QCoreApplication::translate("vorn::ctl::Options",
+                                                               "（255 号是每台设备都应答的号码。）")
+                                 : QString()));
             *target = *v;
         }
         if (inv.from > inv.to)

@@ -18,6 +18,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -117,6 +118,9 @@ private slots:
     void streamStopsTheDeviceOnASignal();
     void exitCodes_data();
     void exitCodes();
+    void resultsThatCannotBeWritten_data();
+    void resultsThatCannotBeWritten();
+    void recordsThatNeverPause();
     void messagesInTheLanguage_data();
     void messagesInTheLanguage();
 };
@@ -402,6 +406,7 @@ void CtlEndToEndTest::exitCodes_data()
         "没有收到有效应答");
     row("file missing", {"--port", p, "write", "%DIR%/missing.RTX"}, 4, "无法读取配置文件", "download");
     row("file not a table", {"--port", p, "write", "%DIR%/garbage.RTX"}, 4, "无法读取配置文件", "download");
+    row("a folder, not a file", {"--port", p, "write", "%DIR%"}, 4, "这是一个文件夹", "download");
     row("file not writable", {"--port", p, "--address", "1", "read", "%DIR%/no/such/folder.RTX"}, 4,
         "配置文件保存失败");
     row("no such device", {"--port", "/dev/does-not-exist-vorn", "find"}, 3, "端口打开错误");
@@ -443,6 +448,51 @@ void CtlEndToEndTest::exitCodes()
     QVERIFY(r.out.isEmpty());
     if (!notLogged.isEmpty())
         expectNothingReached(sim, port, notLogged);
+}
+
+void CtlEndToEndTest::resultsThatCannotBeWritten_data()
+{
+    QTest::addColumn<QStringList>("args");   // %PORT%: the simulator's
+    const QString p = QStringLiteral("%PORT%");
+    QTest::newRow("find") << QStringList{"--port", p, "--address", "1", "find"};
+    QTest::newRow("read -") << QStringList{"--port", p, "--address", "1", "read", "-"};
+    QTest::newRow("--json scan") << QStringList{"--port", p, "--json", "scan", "--from", "1", "--to", "1"};
+    QTest::newRow("ports") << QStringList{"ports"};
+    QTest::newRow("stream --count 2") << QStringList{"--port", p, "--address", "1", "stream", "raw", "--count", "2"};
+}
+
+void CtlEndToEndTest::resultsThatCannotBeWritten()
+{
+    QFETCH(QStringList, args);
+    SimProcess sim({"--address", "1", "--period", "100"});
+    const QString port = sim.port();
+    QVERIFY(!port.isEmpty());
+    for (QString &a : args)
+        a.replace(QStringLiteral("%PORT%"), port);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VORNRT8_PORTS"), port);
+    p.setProcessEnvironment(env);
+    p.setStandardOutputFile(QStringLiteral("/dev/full"));
+    p.start(QStringLiteral(RT8CTL_EXE), QStringList{"--timeout", "20000"} + args);
+    QVERIFY(p.waitForFinished(120000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(p.exitCode() == 4, qPrintable(QStringLiteral("exit %1: %2").arg(p.exitCode()).arg(err)));
+    QVERIFY2(err.contains(QStringLiteral("结果没能写到标准输出")) && err.contains(qt_error_string(ENOSPC)),
+             qPrintable(err));
+}
+
+void CtlEndToEndTest::recordsThatNeverPause()
+{
+    // Records back to back: the waiting bytes never stay the same for a tick.
+    SimProcess sim({"--address", "1", "--period", "0"});
+    const QString port = sim.port();
+    QVERIFY(!port.isEmpty());
+    const Result r = rt8ctl({"--timeout", "1500", "--port", port, "--address", "1", "stream", "target"});
+    QVERIFY2(r.exitCode == 1, qPrintable(describe(r)));
+    QVERIFY2(r.err.contains(QStringLiteral("从未停顿 200 ms")), qPrintable(r.err));
+    QVERIFY(r.out.isEmpty());
 }
 
 void CtlEndToEndTest::messagesInTheLanguage_data()

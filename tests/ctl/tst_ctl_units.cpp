@@ -89,6 +89,9 @@ void CtlUnitTest::commandLine_data()
     row("display code needs two codes", "display code 7", 2);
     row("scan defaults", "scan", -1, {"from=0", "to=254", "timeout=100"});
     row("scan range reversed", "scan --from 9 --to 3", 2);
+    row("scan to 255, which every device answers", "scan --to 255", 2);
+    row("scan from 255", "scan --from 255 --to 255", 2);
+    row("scan to 254", "scan --from 250 --to 254", -1, {"from=250", "to=254"});
     row("renumber learns the digits", "renumber 7", -1, {"new=7", "digits=(none)"});
     row("renumber with digits", "renumber 7 --digits 8", -1, {"new=7", "digits=8"});
     row("renumber to 256", "renumber 256", 2);
