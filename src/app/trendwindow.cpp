@@ -1,6 +1,7 @@
 #include "app/trendwindow.h"
 
 #include "app/widgets.h"
+#include "session/csv.h"
 
 #include <QChart>
 #include <QChartView>
@@ -10,12 +11,15 @@
 #include <QDateTimeAxis>
 #include <QHBoxLayout>
 #include <QLineSeries>
+#include <QProgressDialog>
 #include <QSaveFile>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <QValueAxis>
 #include <QVBoxLayout>
 
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -52,7 +56,46 @@ const QColor kColours[kChannels] = {
 
 const int kSpans[] = {60, 600, 3600};
 
+// Samples written per slice of an export: between two slices it looks
+// whether it was cancelled and tells how far it got.
+constexpr size_t kExportSlice = 4000;
+
 }  // namespace
+
+// An export under way: the samples copied out of the ring (a few ms for an
+// hour), written to the file by a thread of its own. The file is committed or
+// thrown away on the window's thread, once the thread has ended, so that a
+// cancel given at any time before leaves nothing behind.
+struct TrendWindow::Export
+{
+    std::vector<Sample> samples;
+    QSaveFile file;
+    QThread *thread = nullptr;
+    std::atomic<size_t> done{0};
+    std::atomic<bool> cancelled{false};
+    bool ok = true;
+    QString why;
+
+    explicit Export(const QString &path) : file(path) {}
+    void run()
+    {
+        QByteArray bytes = QByteArray("\xEF\xBB\xBF") + valuesHeader(false).toUtf8() + "\r\n";
+        for (size_t at = 0;; at += kExportSlice) {
+            const size_t to = std::min(samples.size(), at + kExportSlice);
+            if (at < to)
+                bytes += TrendWindow::csvRows(samples, at, to);
+            if (file.write(bytes) != bytes.size()) {
+                ok = false;
+                why = file.errorString();
+                return;
+            }
+            bytes.clear();
+            done = to;
+            if (to == samples.size() || cancelled)
+                return;
+        }
+    }
+};
 
 TrendWindow::TrendWindow(DeviceSession *session, Dialogs *dialogs, QWidget *parent)
     : QWidget(parent, Qt::Window), m_session(session), m_dialogs(dialogs), m_chart(new QChart),
@@ -119,7 +162,8 @@ TrendWindow::TrendWindow(DeviceSession *session, Dialogs *dialogs, QWidget *pare
     bar->addWidget(m_pause);
     bar->addStretch();
     bar->addWidget(button("ExportImage", tr("导出图片…"), &TrendWindow::exportImage));
-    bar->addWidget(button("ExportData", tr("导出数据…"), &TrendWindow::exportData));
+    m_exportData = button("ExportData", tr("导出数据…"), &TrendWindow::exportData);
+    bar->addWidget(m_exportData);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(bar);
     layout->addLayout(boxes);
@@ -150,6 +194,15 @@ TrendWindow::TrendWindow(DeviceSession *session, Dialogs *dialogs, QWidget *pare
         redraw();
     });
     m_timer->start();
+}
+
+TrendWindow::~TrendWindow()
+{
+    if (m_export) {
+        m_export->cancelled = true;
+        m_export->thread->wait();
+        delete m_export->thread;
+    }
 }
 
 void TrendWindow::add(FeedbackMode kind, const std::array<double, kChannels> &values)
@@ -230,6 +283,9 @@ void TrendWindow::redraw()
         m_series[ch]->replace(points);
     }
     m_x->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(now));
+    // Raw values are never negative: the scale goes below 0 only when a
+    // value does.
+    const bool nonNegative = lo >= 0;
     if (lo > hi) {
         lo = 0;
         hi = 1;
@@ -241,28 +297,72 @@ void TrendWindow::redraw()
         lo -= margin;
         hi += margin;
     }
+    if (nonNegative)
+        lo = std::max(lo, 0.0);
     m_y->setRange(lo, hi);
     // Round figures on the scale, around the values.
     m_y->applyNiceNumbers();
+    if (nonNegative && m_y->min() < 0)
+        m_y->setMin(0);
+    // Raw values are whole numbers: a scale between them says nothing.
+    if (m_kind == FeedbackMode::Raw && m_y->tickCount() > 1
+        && (m_y->max() - m_y->min()) / (m_y->tickCount() - 1) < 1) {
+        const double from = std::floor(m_y->min());
+        m_y->setRange(from, from + m_y->tickCount() - 1);
+    }
+    m_y->setLabelFormat(labelFormat(m_y->min(), m_y->max(), m_y->tickCount()));
+}
+
+QString TrendWindow::labelFormat(double min, double max, int tickCount)
+{
+    const double step = tickCount > 1 ? (max - min) / (tickCount - 1) : max - min;
+    // The fewest decimal places that write the lowest label and the step
+    // exactly (to a millionth of the step).
+    for (int places = 0; places < 6; ++places) {
+        const double scale = std::pow(10.0, places);
+        const auto whole = [&](double v) {
+            return std::abs(v * scale - std::round(v * scale)) <= 1e-6 * std::max(1.0, std::abs(step * scale));
+        };
+        if (whole(step) && whole(min))
+            return QStringLiteral("%.%1f").arg(places);
+    }
+    return QStringLiteral("%.6g");
+}
+
+namespace {
+
+std::vector<Sample> samplesShown(const SampleRing &ring, int spanSeconds)
+{
+    const qint64 latest = ring.size() > 0 ? ring.at(ring.size() - 1).ms : QDateTime::currentMSecsSinceEpoch();
+    const auto [first, last] = ring.window(latest - qint64(spanSeconds) * 1000, latest);
+    std::vector<Sample> out;
+    out.reserve(size_t(last - first));
+    for (int r = first; r < last; ++r)
+        out.push_back(ring.at(r));
+    return out;
+}
+
+}  // namespace
+
+QByteArray TrendWindow::csvRows(const std::vector<Sample> &samples, size_t first, size_t last)
+{
+    QString text;
+    QStringList values;
+    for (size_t r = first; r < last; ++r) {
+        const Sample &s = samples[r];
+        values.clear();
+        for (float v : s.value)
+            values.append(std::isnan(v) ? QString() : QString::number(double(v), 'g', 9));
+        text += valuesLine(QDateTime::fromMSecsSinceEpoch(s.ms).toString(Qt::ISODateWithMs), QString(), values);
+        text += QLatin1String("\r\n");
+    }
+    return text.toUtf8();
 }
 
 QString TrendWindow::shownData() const
 {
-    const qint64 latest = m_ring.size() > 0 ? m_ring.at(m_ring.size() - 1).ms : QDateTime::currentMSecsSinceEpoch();
-    const auto [first, last] = m_ring.window(latest - qint64(m_spanSeconds) * 1000, latest);
-    QStringList lines;
-    QStringList head{QStringLiteral("time")};
-    for (int i = 0; i < kChannels; ++i)
-        head.append(QStringLiteral("ch%1").arg(i));
-    lines.append(head.join(QLatin1Char(',')));
-    for (int r = first; r < last; ++r) {
-        const Sample &s = m_ring.at(r);
-        QStringList fields{QDateTime::fromMSecsSinceEpoch(s.ms).toString(Qt::ISODateWithMs)};
-        for (float v : s.value)
-            fields.append(std::isnan(v) ? QString() : QString::number(double(v), 'g', 9));
-        lines.append(fields.join(QLatin1Char(',')));
-    }
-    return lines.join(QLatin1String("\r\n")) + QLatin1String("\r\n");
+    const std::vector<Sample> samples = samplesShown(m_ring, m_spanSeconds);
+    return valuesHeader(false) + QLatin1String("\r\n") + QString::fromUtf8(csvRows(samples, 0, samples.size()));
 }
 
 void TrendWindow::exportImage()
@@ -276,14 +376,69 @@ void TrendWindow::exportImage()
 
 void TrendWindow::exportData()
 {
+    if (m_export)
+        return;
     const QString path = m_dialogs->saveFileName(this, QString(), tr("CSV 文件 (*.csv)"));
     if (path.isEmpty())
         return;
-    QSaveFile f(path);
-    const QByteArray bytes = QByteArray("\xEF\xBB\xBF") + shownData().toUtf8();
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.flush() || !f.commit())
+    auto job = std::make_unique<Export>(path);
+    if (!job->file.open(QIODevice::WriteOnly)) {
         m_dialogs->message(this, tr("数据保存失败。"), Dialogs::Icon::Warning,
-                           path + QLatin1Char('\n') + f.errorString());
+                           path + QLatin1Char('\n') + job->file.errorString());
+        return;
+    }
+    job->samples = samplesShown(m_ring, m_spanSeconds);
+    const int total = int(job->samples.size());
+    m_export = std::move(job);
+    m_exportData->setEnabled(false);
+
+    // Shown only when the export takes a while; not modal.
+    m_progress = new QProgressDialog(tr("正在导出数据…"), tr("取消"), 0, std::max(total, 1), this);
+    m_progress->setObjectName(QStringLiteral("ExportProgress"));
+    m_progress->setWindowTitle(tr("导出数据"));
+    m_progress->setWindowModality(Qt::NonModal);
+    m_progress->setMinimumDuration(500);
+    m_progress->setAutoClose(false);
+    m_progress->setAutoReset(false);
+    m_progress->setValue(0);
+    Export *e = m_export.get();
+    connect(m_progress, &QProgressDialog::canceled, this, [e] { e->cancelled = true; });
+    auto *tick = new QTimer(m_progress);
+    tick->setInterval(100);
+    connect(tick, &QTimer::timeout, m_progress, [this, e] {
+        if (m_progress && !e->cancelled)
+            m_progress->setValue(int(e->done.load()));
+    });
+    tick->start();
+
+    e->thread = QThread::create([e] { e->run(); });
+    connect(e->thread, &QThread::finished, this, &TrendWindow::exportDone);
+    e->thread->start(QThread::LowPriority);
+}
+
+QProgressDialog *TrendWindow::exportProgress() const
+{
+    return m_progress.data();
+}
+
+void TrendWindow::exportDone()
+{
+    const std::unique_ptr<Export> e = std::move(m_export);
+    e->thread->wait();
+    delete e->thread;
+    if (m_progress && m_progress->wasCanceled())
+        e->cancelled = true;
+    if (m_progress)
+        m_progress->deleteLater();
+    m_progress = nullptr;
+    m_exportData->setEnabled(true);
+    if (e->cancelled) {
+        e->file.cancelWriting();
+        return;
+    }
+    if (!e->ok || !e->file.commit())
+        m_dialogs->message(this, tr("数据保存失败。"), Dialogs::Icon::Warning,
+                           e->file.fileName() + QLatin1Char('\n') + (e->why.isEmpty() ? e->file.errorString() : e->why));
 }
 
 }  // namespace vorn

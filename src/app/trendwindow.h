@@ -10,11 +10,15 @@
 #include "session/livevalues.h"
 
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QWidget>
 #include <array>
+#include <memory>
 
 class QCheckBox;
 class QComboBox;
+class QProgressDialog;
+class QThread;
 class QTimer;
 class QToolButton;
 
@@ -38,6 +42,7 @@ public:
     static constexpr double kDrawShare = 0.02;
 
     TrendWindow(DeviceSession *session, Dialogs *dialogs, QWidget *parent = nullptr);
+    ~TrendWindow() override;
 
     // The span shown, in seconds: 60, 600 or 3600.
     void setSpan(int seconds);
@@ -56,13 +61,25 @@ public:
     // Draws now what has come in (the timer does it ten times a second).
     void redraw();
     void exportImage();
+    // Writes the samples within the span shown to a CSV file on a thread of
+    // its own, with a progress window that can cancel it (a cancelled export
+    // leaves no file). The window keeps answering meanwhile.
     void exportData();
+    bool exporting() const { return m_export != nullptr; }
+    QProgressDialog *exportProgress() const;
     // The samples within the span shown, as CSV (header first).
     QString shownData() const;
+    // The samples [first, last) of ring as CSV lines, each with its CR LF.
+    static QByteArray csvRows(const std::vector<Sample> &samples, size_t first, size_t last);
+    // The vertical scale's labels for a range and its tick count: no decimal
+    // places on whole numbers, as many as the step needs otherwise.
+    static QString labelFormat(double min, double max, int tickCount);
 
 private:
+    struct Export;
     void add(FeedbackMode kind, const std::array<double, kChannels> &values);
     void drawn(qint64 costNs);
+    void exportDone();
 
     DeviceSession *m_session;
     Dialogs *m_dialogs;
@@ -84,7 +101,10 @@ private:
     std::array<QCheckBox *, kChannels> m_boxes{};
     QComboBox *m_spanCombo;
     QToolButton *m_pause;
+    QToolButton *m_exportData = nullptr;
     QTimer *m_timer;
+    std::unique_ptr<Export> m_export;
+    QPointer<QProgressDialog> m_progress;
 };
 
 }  // namespace vorn

@@ -2,6 +2,7 @@
 // shown and hidden, target fields that are not numbers, drawing only from its
 // timer; and the entries of the main window that open it and the recording.
 
+#include "support/csvreader.h"
 #include "support/fakeserialcontrol.h"
 #include "support/scripteddialogs.h"
 
@@ -10,8 +11,11 @@
 #include "link/frame.h"
 #include "session/recorder.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QLineSeries>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -59,7 +63,10 @@ private slots:
     void seriesAfterARawStream();
     void targetFieldsThatAreNotNumbersAreSkipped();
     void drawsOnlyFromItsTimer();
+    void verticalScale_data();
+    void verticalScale();
     void exportsWhatItShows();
+    void cancelledExportLeavesNoFile();
     void mainWindowEntries();
 };
 
@@ -132,17 +139,99 @@ void TrendTest::exportsWhatItShows()
     r.port.inject(rawReply({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     r.dialogs.nextSave = dir.filePath("trend.csv");
     r.trend.exportData();
+    QTRY_VERIFY(!r.trend.exporting());
     QFile f(r.dialogs.nextSave);
     QVERIFY(f.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(f.readAll().mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 2);
-    QCOMPARE(lines[0], QStringLiteral("time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7,ch8,ch9"));
-    QCOMPARE(lines[1].section(QLatin1Char(','), 1), QStringLiteral("1,2,3,4,5,6,7,8,9,10"));
+    const QList<QStringList> rows = readCsv(f.readAll().mid(3));
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows[0].join(QLatin1Char(',')), QStringLiteral("time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7,ch8,ch9"));
+    QCOMPARE(rows[1].mid(1).join(QLatin1Char(',')), QStringLiteral("1,2,3,4,5,6,7,8,9,10"));
     r.trend.resize(600, 400);
     r.dialogs.nextSave = dir.filePath("trend.png");
     r.trend.exportImage();
     QImage png(r.dialogs.nextSave);
     QVERIFY(!png.isNull());
+    QVERIFY(r.dialogs.shown.isEmpty());
+}
+
+void TrendTest::verticalScale_data()
+{
+    // Values of channel 0 (the others hidden): the scale holds them, stays
+    // at 0 or above unless a value is below 0, and its labels are as long
+    // as the step needs: no ".0" on whole numbers.
+    QTest::addColumn<bool>("raw");
+    QTest::addColumn<QList<double>>("values");
+    QTest::newRow("raw, all 0") << true << QList<double>{0, 0};
+    QTest::newRow("raw from 0") << true << QList<double>{0, 37, 100};
+    QTest::newRow("raw, near 0") << true << QList<double>{3, 9};
+    QTest::newRow("raw, one value") << true << QList<double>{65535};
+    QTest::newRow("raw, high and narrow") << true << QList<double>{40000, 40003};
+    QTest::newRow("target, below 0") << false << QList<double>{-3, 5};
+    QTest::newRow("target, tenths") << false << QList<double>{0.5, 0.7};
+}
+
+void TrendTest::verticalScale()
+{
+    QFETCH(bool, raw);
+    QFETCH(QList<double>, values);
+    Rig r;
+    for (int ch = 1; ch < kChannels; ++ch)
+        r.trend.setChannelShown(ch, false);
+    QVERIFY(r.session.setFeedback(raw ? FeedbackMode::Raw : FeedbackMode::Target));
+    for (double v : values) {
+        if (raw) {
+            r.port.inject(rawReply({int(v), 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+        } else {
+            r.port.inject("N" + QByteArray::number(v) + ",0\r\n");
+            r.session.pollNow();
+            r.session.pollNow();
+        }
+    }
+    r.trend.redraw();
+    QCOMPARE(r.trend.samples().size(), int(values.size()));
+    const QValueAxis *y = r.trend.valueAxis();
+    const double lowest = *std::min_element(values.begin(), values.end());
+    const double highest = *std::max_element(values.begin(), values.end());
+    QVERIFY2(y->min() <= lowest && y->max() >= highest, qPrintable(QStringLiteral("%1..%2").arg(y->min()).arg(y->max())));
+    if (lowest >= 0)
+        QCOMPARE(std::min(y->min(), 0.0), 0.0);
+    QVERIFY(!y->labelFormat().isEmpty());
+    QStringList labels;
+    const double step = (y->max() - y->min()) / (y->tickCount() - 1);
+    for (int i = 0; i < y->tickCount(); ++i)
+        labels.append(QString::asprintf(qPrintable(y->labelFormat()), y->min() + i * step));
+    const bool whole = std::all_of(values.begin(), values.end(), [](double v) { return v == std::round(v); });
+    for (const QString &l : labels)
+        QVERIFY2(!whole || !l.contains(QLatin1Char('.')), qPrintable(labels.join(QLatin1Char(' '))));
+    const qsizetype shown = labels.size();
+    labels.removeDuplicates();
+    QVERIFY2(labels.size() == shown, qPrintable(labels.join(QLatin1Char(' '))));
+}
+
+void TrendTest::cancelledExportLeavesNoFile()
+{
+    QTemporaryDir dir;
+    Rig r;
+    QVERIFY(r.session.setFeedback(FeedbackMode::Raw));
+    for (int i = 0; i < 50; ++i)
+        r.port.inject(rawReply({i, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    const QString path = dir.filePath("trend.csv");
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("kept\r\n");
+    old.close();
+    r.dialogs.nextSave = path;
+    r.trend.exportData();
+    QVERIFY(r.trend.exporting());
+    QVERIFY(r.trend.exportProgress());
+    // The operator's click, whenever it comes before the export is done.
+    r.trend.exportProgress()->findChild<QPushButton *>()->click();
+    QTRY_VERIFY(!r.trend.exporting());
+    // The file as it was, and nothing beside it.
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("kept\r\n"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"trend.csv"});
     QVERIFY(r.dialogs.shown.isEmpty());
 }
 
