@@ -650,6 +650,10 @@
             <numerusform>Recording: %1, %n lines</numerusform>
         </translation>
     </message>
+    <message>
+        <source>无法写入跟踪文件，程序不记录通讯。</source>
+        <translation>Cannot write the trace file; the program does not trace the line.</translation>
+    </message>
 </context>
 <context>
     <name>vorn::Requests</name>
@@ -728,6 +732,10 @@
         <source>配置文件(%1)</source>
         <comment>file dialog filter</comment>
         <translation>Configuration files (%1)</translation>
+    </message>
+    <message>
+        <source>这是一个文件夹，不是配置文件：%1</source>
+        <translation>This is a folder, not a configuration file: %1</translation>
     </message>
 </context>
 <context>
@@ -819,6 +827,18 @@ then log out and log in again.</translation>
     <message>
         <source>数据保存失败。</source>
         <translation>The data could not be saved.</translation>
+    </message>
+    <message>
+        <source>正在导出数据…</source>
+        <translation>Exporting data…</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>导出数据</source>
+        <translation>Export data</translation>
     </message>
 </context>
 <context>
@@ -1005,6 +1025,14 @@ then log out and log in again.</translation>
             <numerusform>Verify failed: %n values in the device differ from the file.</numerusform>
         </translation>
     </message>
+    <message>
+        <source>结果没能写到标准输出：%1</source>
+        <translation>The results could not be written to standard output: %1</translation>
+    </message>
+    <message>
+        <source>反馈目标值：记录不断到来，却从未停顿 %1 ms；设备要在记录之间停顿这么久，才能读取记录。</source>
+        <translation>Target values: records arrive but never pause for %1 ms, which the device needs to be read.</translation>
+    </message>
 </context>
 <context>
     <name>vorn::ctl::Options</name>
@@ -1091,6 +1119,14 @@ then log out and log in again.</translation>
     <message>
         <source>display mode 后面要写 off、target 或 raw。</source>
         <translation>display mode must be followed by off, target or raw.</translation>
+    </message>
+    <message>
+        <source>0 到 254</source>
+        <translation>0 to 254</translation>
+    </message>
+    <message>
+        <source>（255 号是每台设备都应答的号码。）</source>
+        <translation>(Every device answers to 255.)</translation>
     </message>
 </context>
 <context>

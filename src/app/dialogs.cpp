@@ -1,6 +1,7 @@
 #include "app/dialogs.h"
 
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 
 namespace vorn {
@@ -10,10 +11,24 @@ QString programName()
     return QStringLiteral("VornRT8");
 }
 
+namespace {
+
+// The detail under a message (file names, the system's reasons, what the
+// device sent) is shown as it is, never read as markup.
+void setPlainDetail(QMessageBox *box, const QString &detail)
+{
+    box->setInformativeText(detail);
+    if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        label->setTextFormat(Qt::PlainText);
+}
+
+}  // namespace
+
 void QtDialogs::message(QWidget *parent, const QString &text, Icon icon, const QString &detail)
 {
     QMessageBox box(parent);
     box.setWindowTitle(programName());
+    box.setTextFormat(Qt::PlainText);
     box.setText(text);
     switch (icon) {
     case Icon::None: box.setIcon(QMessageBox::NoIcon); break;
@@ -22,7 +37,7 @@ void QtDialogs::message(QWidget *parent, const QString &text, Icon icon, const Q
     case Icon::Critical: box.setIcon(QMessageBox::Critical); break;
     }
     if (!detail.isEmpty())
-        box.setInformativeText(detail);
+        setPlainDetail(&box, detail);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
 }
@@ -32,9 +47,10 @@ bool QtDialogs::confirm(QWidget *parent, const QString &text, const QString &det
     QMessageBox box(parent);
     box.setWindowTitle(programName());
     box.setIcon(QMessageBox::Warning);
+    box.setTextFormat(Qt::PlainText);
     box.setText(text);
     if (!detail.isEmpty())
-        box.setInformativeText(detail);
+        setPlainDetail(&box, detail);
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;

@@ -215,7 +215,9 @@ int main(int argc, char **argv)
     const QString trace = parser().value(QStringLiteral("trace"));
     QString why;
     if (!trace.isEmpty() && !window.startTrace(trace, &why))
-        dialogs.message(nullptr, QStringLiteral("无法写入跟踪文件，程序不记录通讯。"), vorn::Dialogs::Icon::Warning,
+        dialogs.message(nullptr,
+                        QCoreApplication::translate("vorn::MainWindow", "无法写入跟踪文件，程序不记录通讯。"),
+                        vorn::Dialogs::Icon::Warning,
                         trace + QLatin1Char('\n') + why);
     window.load();
     // Centred before it is shown, so that it appears in place: moving a

@@ -31,6 +31,9 @@ QLabel *statusLabel(QWidget *parent, QBoxLayout *row, const char *name)
 {
     auto *l = new QLabel(parent);
     l->setObjectName(QLatin1String(name));
+    // Paths, names and what the line brought are shown as they are, never
+    // read as markup.
+    l->setTextFormat(Qt::PlainText);
     row->addWidget(l);
     return l;
 }

@@ -11,11 +11,14 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 using namespace vorn;
@@ -70,6 +73,7 @@ class MainWindowTest : public QObject
 private slots:
     void statusBarBeneathTheForm();
     void statusFollowsTheLine();
+    void textIsNeverMarkup();
     void monitorShowsWhatPassed_data();
     void monitorShowsWhatPassed();
     void monitorIsBoundedAndPauses();
@@ -99,6 +103,36 @@ void MainWindowTest::statusBarBeneathTheForm()
     s.click("ExitCommand");
     QTRY_VERIFY(!s.window->isVisible());
     QVERIFY(!s.port.isOpen());
+}
+
+void MainWindowTest::textIsNeverMarkup()
+{
+    // Paths, reasons and what the device sent reach the status bar and the
+    // message boxes: shown as they are, never read as markup.
+    Shell s;
+    const QList<QLabel *> labels = s.window->statusBar()->findChildren<QLabel *>();
+    QVERIFY(!labels.isEmpty());
+    for (const QLabel *l : labels)
+        QVERIFY2(l->textFormat() == Qt::PlainText, qPrintable(l->objectName()));
+
+    QtDialogs dialogs;
+    QList<Qt::TextFormat> formats;
+    QTimer look;
+    look.setInterval(10);
+    connect(&look, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        formats = {box->textFormat(),
+                   box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))->textFormat()};
+        box->done(0);
+    });
+    look.start();
+    dialogs.message(nullptr, QStringLiteral("<b>N=1</b>"), Dialogs::Icon::Warning, QStringLiteral("<img src=x>"));
+    QCOMPARE(formats, (QList<Qt::TextFormat>{Qt::PlainText, Qt::PlainText}));
+    formats.clear();
+    dialogs.confirm(nullptr, QStringLiteral("<b>N=1</b>"), QStringLiteral("<img src=x>"));
+    QCOMPARE(formats, (QList<Qt::TextFormat>{Qt::PlainText, Qt::PlainText}));
 }
 
 void MainWindowTest::statusFollowsTheLine()
