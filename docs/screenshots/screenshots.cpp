@@ -384,14 +384,13 @@ int main(int argc, char **argv)
     settle(window, true);
     save(&window, QStringLiteral("raw-values"));
 
-    // The line monitor, with everything said so far.
-    // As tall as its entries need.
-    window.monitor()->resize(900, 330);
-    window.showMonitor();
+    // The line monitor with everything said so far, as tall as its entries
+    // need.
     LineMonitor *monitor = window.monitor();
+    monitor->resize(900, 330);
+    window.showMonitor();
     if (!QTest::qWaitForWindowExposed(monitor, kWaitMs))
         fail(QStringLiteral("the line monitor on screen"));
-    monitor->flush();
     waitFor(QStringLiteral("the monitor to show the line's entries"), [&] {
         monitor->flush();
         return monitor->model()->rowCount() >= 10;
