@@ -68,6 +68,7 @@ QString lineStateText(LineState s)
     case LineState::Open: return MainWindow::tr("已打开");
     case LineState::Lost: return MainWindow::tr("已断开");
     case LineState::Reconnecting: return MainWindow::tr("等待重新连接");
+    case LineState::NotResumed: break;
     }
     return {};
 }
@@ -177,6 +178,12 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     connect(s, &DeviceSession::lineStateChanged, this, &MainWindow::updateStatus);
     connect(s, &DeviceSession::ledIdChanged, this, &MainWindow::updateStatus);
     connect(s, &DeviceSession::feedbackModeChanged, this, &MainWindow::updateStatus);
+    // What came back after a loss was not the device being recorded: the
+    // recording ends, saying why in its last line.
+    connect(s, &DeviceSession::notResumed, this, [this](const QString &why) {
+        if (m_recorder->isRecording())
+            m_recorder->stop(tr("未恢复连接：%1").arg(why));
+    });
     // The counts change with every frame and the recorded lines with every
     // set of values: the bar follows them once a second at most, when a
     // frame comes, so that its repaint goes with the one the frame causes
@@ -215,7 +222,13 @@ void MainWindow::updateStatus()
                              ? tr("端口：无")
                              : tr("端口 %1：%2").arg(number).arg(shortName(m_portLabel, path)));
     m_portLabel->setToolTip(s->lineState() == LineState::Closed ? QString() : path);
-    m_lineLabel->setText(lineStateText(s->lineState()));
+    if (s->lineState() == LineState::NotResumed) {
+        m_lineLabel->setText(s->notResumedForSilence() ? tr("未恢复：设备无应答") : tr("未恢复：不是原设备"));
+        m_lineLabel->setToolTip(s->notResumedWhy());
+    } else {
+        m_lineLabel->setText(lineStateText(s->lineState()));
+        m_lineLabel->setToolTip(QString());
+    }
     m_deviceLabel->setText(tr("设备 %1").arg(s->ledId()));
     m_feedbackLabel->setText(feedbackText(s->feedbackMode()));
     m_countLabel->setText(tr("发送 %1 · 接收 %2 · 丢弃 %3")

@@ -55,8 +55,14 @@ LineLog::LineLog(DeviceSession *session, QObject *parent) : QObject(parent)
         if (s == LineState::Reconnecting)
             add(LineEntry::Kind::Event, {}, tr("等待设备重新接入……"), false);
     });
+    connect(session, &DeviceSession::checkingDevice, this, [this](int number, const QString &path) {
+        add(LineEntry::Kind::Event, {}, tr("端口 %1 重新接入（%2），确认是否为原设备").arg(number).arg(path), false);
+    });
     connect(session, &DeviceSession::reconnected, this, [this](int number, const QString &) {
         add(LineEntry::Kind::Event, {}, tr("端口 %1 已自动重新连接").arg(number), false);
+    });
+    connect(session, &DeviceSession::notResumed, this, [this](const QString &why) {
+        add(LineEntry::Kind::Event, {}, tr("未恢复连接，端口已关闭：%1").arg(why), true);
     });
     connect(session, &DeviceSession::refused, this, [this](const Refusal &r) {
         const QString detail = QString(r.detail).replace(QLatin1Char('\n'), QLatin1Char(' '));

@@ -263,18 +263,24 @@ void MainWindowTest::reconnectsByItself()
     s.click("GetCommand(1)");
     const int written = int(s.port.written.size());
     s.port.unplug(QStringLiteral("cable pulled"));
-    QCOMPARE(s.dialogs.texts(), QStringList{msg::PortLost()});
+    // The message says what is going to happen.
+    const QString told = on ? msg::PortLostWatched() : msg::PortLost();
+    QTRY_COMPARE(s.dialogs.texts(), QStringList{told});
     QCOMPARE(s.status("LineStatus"), on ? QStringLiteral("等待重新连接") : QStringLiteral("已断开"));
     s.port.replug();
     if (on) {
-        // Back by itself: open again, the lamp yellow, raw values asked for
-        // again; the loss was told once.
-        QTRY_VERIFY_WITH_TIMEOUT(s.port.isOpen(), 10000);
+        // Back by itself: the stream stopped and the device asked who it is,
+        // then open again, raw values asked for again; the loss was told
+        // once, the answer not at all.
+        QTRY_COMPARE_WITH_TIMEOUT(s.port.written.size(), written + 2, 10000);
+        QCOMPARE(s.port.written.last(), hex("020009FFEE21FFC603"));
+        s.port.inject(kDiscovery);
         QCOMPARE(s.status("LineStatus"), QStringLiteral("已打开"));
-        QCOMPARE(s.port.written.size(), written + 1);
+        QCOMPARE(s.port.written.size(), written + 3);
         QCOMPARE(s.port.written.last(), hex("020009FFEE400159 03"));
         QCOMPARE(s.port.rThreshold(), 28);
-        QCOMPARE(s.dialogs.texts(), QStringList{msg::PortLost()});
+        QCOMPARE(s.status("DeviceStatus"), QStringLiteral("设备 255"));
+        QCOMPARE(s.dialogs.texts(), QStringList{told});
         QVERIFY(s.meanings().contains(QStringLiteral("• 端口 1 已自动重新连接")));
     } else {
         QTest::qWait(1500);   // three chances to reconnect, none taken
