@@ -131,6 +131,8 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     m_countLabel = statusLabel(lines, second, "CountStatus");
     second->setAlignment(m_countLabel, Qt::AlignVCenter);
     m_recordLabel = statusLabel(lines, second, "RecordStatus");
+    m_traceLabel = statusLabel(lines, second, "TraceStatus");
+    m_traceLabel->hide();
     second->addStretch();
     // The shortcuts work from the monitor and trend windows too.
     auto shortcut = [this](const QKeySequence &keys, void (MainWindow::*slot)()) {
@@ -290,8 +292,16 @@ void MainWindow::showMonitor()
 
 bool MainWindow::startTrace(const QString &path, QString *why)
 {
-    if (!m_trace)
+    if (!m_trace) {
         m_trace = new LineTrace(m_log, this);
+        // Told once, in the bar and in the monitor; no box per entry.
+        connect(m_trace, &LineTrace::failed, this, [this](const QString &file, const QString &reason) {
+            m_traceLabel->setText(tr("跟踪已停止"));
+            m_traceLabel->setToolTip(file + QLatin1Char('\n') + reason);
+            m_traceLabel->show();
+            m_log->note(tr("跟踪文件写入失败，不再记录：%1（%2）").arg(file, reason), true);
+        });
+    }
     return m_trace->open(path, why);
 }
 

@@ -75,6 +75,9 @@ private slots:
     void monitorIsBoundedAndPauses();
     void monitorSavesText();
     void traceFileOneLinePerEntry();
+    void oneEntryOneLine_data();
+    void oneEntryOneLine();
+    void traceThatStopsIsToldOnce();
     void reconnectsByItself_data();
     void reconnectsByItself();
 };
@@ -246,6 +249,67 @@ void MainWindowTest::traceFileOneLinePerEntry()
     QVERIFY(lines[0].contains(QStringLiteral(" → 02 00 09 FF EE 21 FF C6 03  连接测试 → 255")));
     QVERIFY(lines[2].contains(QStringLiteral(" ← 02 00 09 EE 00 55 00 B2 03  丢弃：未知的应答代码 0x55")));
     QVERIFY(!s.window->startTrace(s.dir.filePath("no/such/folder/trace.txt")));
+}
+
+void MainWindowTest::oneEntryOneLine_data()
+{
+    QTest::addColumn<QByteArray>("record");
+    QTest::addColumn<QString>("meaning");
+    QTest::newRow("lone LF") << QByteArray("N12\n3,4\r\n") << QStringLiteral("目标值 12\\n3 4");
+    QTest::newRow("vertical tab") << QByteArray("N1\x0B" "2,3\r\n") << QStringLiteral("目标值 1\\x0B2 3");
+    QTest::newRow("NUL and DEL") << QByteArray("N\0" "1,\x7F\r\n", 7) << QStringLiteral("目标值 \\x001 \\x7F");
+    QTest::newRow("C1 next line") << QByteArray("N5\x85,6\r\n") << QStringLiteral("目标值 5\\x85 6");
+    QTest::newRow("tab") << QByteArray("N1\t2\r\n") << QStringLiteral("目标值 1\\t2");
+}
+
+void MainWindowTest::oneEntryOneLine()
+{
+    QFETCH(QByteArray, record);
+    QFETCH(QString, meaning);
+    Shell s;
+    const QString path = s.dir.filePath("trace.txt");
+    QVERIFY(s.window->startTrace(path));
+    LineMonitor *m = s.window->monitor();
+    m->clear();   // what came before the trace
+    s.click("GetCommand(0)");
+    s.port.inject(record);
+    s.window->session()->pollNow();
+    s.window->session()->pollNow();
+    m->flush();
+    const int rows = m->model()->rowCount();
+    QCOMPARE(m->model()->index(rows - 1, LineModel::Meaning).data().toString(), meaning);
+    const QString bytes = QString::fromLatin1(record.toHex(' ').toUpper());
+    QCOMPARE(m->model()->index(rows - 1, LineModel::Bytes).data().toString(), bytes);
+    // Copied, saved and traced: one line per entry, the record's last.
+    const QStringList shown = m->shownText(false).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(shown.size(), rows);
+    QVERIFY2(shown.last().endsWith(bytes + QStringLiteral("  ") + meaning), qPrintable(shown.last()));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QStringList traced = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(traced.size(), rows);
+    QCOMPARE(traced.last(), shown.last());
+}
+
+void MainWindowTest::traceThatStopsIsToldOnce()
+{
+    Shell s;
+    s.window->show();
+    QVERIFY(s.window->startTrace(QStringLiteral("/dev/full")));
+    LineMonitor *m = s.window->monitor();
+    m->clear();
+    for (int i = 0; i < 3; ++i)
+        s.click("OpenPowCommand");
+    m->flush();
+    auto *traceStatus = s.window->findChild<QLabel *>(QStringLiteral("TraceStatus"));
+    QVERIFY(traceStatus);
+    QVERIFY(traceStatus->isVisible());
+    QCOMPARE(traceStatus->text(), QStringLiteral("跟踪已停止"));
+    QVERIFY(traceStatus->toolTip().startsWith(QStringLiteral("/dev/full\n")));
+    const QStringList told = s.meanings().filter(QStringLiteral("跟踪文件写入失败"));
+    QCOMPARE(told.size(), 1);
+    QVERIFY(told.first().contains(QStringLiteral("/dev/full")));
+    QCOMPARE(s.dialogs.shown.size(), 0);
 }
 
 void MainWindowTest::reconnectsByItself_data()
