@@ -233,7 +233,7 @@ int main(int argc, char **argv)
         {QStringLiteral("address"), QStringLiteral("Device number 0-255 (default 1); once per device on the line."), QStringLiteral("n"), QStringLiteral("1")},
         {QStringLiteral("digits"), QStringLiteral("Display-digit count 0-255 (default 40); once for all devices or once per --address."), QStringLiteral("n"), QStringLiteral("40")},
         {QStringLiteral("port"), QStringLiteral("Use this existing serial port instead of a pseudo-terminal."), QStringLiteral("name")},
-        {QStringLiteral("link"), QStringLiteral("Also make a symbolic link to the port at this path (removed on exit)."), QStringLiteral("path")},
+        {QStringLiteral("link"), QStringLiteral("Also make a symbolic link to the port at this path (gone while unplugged, removed on exit)."), QStringLiteral("path")},
         {QStringLiteral("period"), QStringLiteral("Milliseconds between streamed feedback items, 0 = as fast as the line takes them (default 500)."), QStringLiteral("ms"), QStringLiteral("500")},
         {QStringLiteral("noise"), QStringLiteral("Share 0..1 of outgoing frames and records to damage (default 0)."), QStringLiteral("rate"), QStringLiteral("0")},
         {QStringLiteral("seed"), QStringLiteral("Seed for the noise (default: random)."), QStringLiteral("n")},
@@ -334,8 +334,13 @@ int main(int argc, char **argv)
     if (!p.isSet(QStringLiteral("no-stdin")))
         new ConsoleReader(&sim.bus(), &app);
 
+    // A pulled adapter takes its device node with it: the link goes with the
+    // terminal, before another program may be given the terminal's number.
     if (unplugAfter)
-        QTimer::singleShot(msOf(*unplugAfter), &sim, [&] { sim.unplug(); });
+        QTimer::singleShot(msOf(*unplugAfter), &sim, [&] {
+            link.remove();
+            sim.unplug();
+        });
     if (replugAfter) {
         // The link follows the new terminal before "replugged" is logged: a
         // client that waits for that line and then opens the link must reach

@@ -44,6 +44,37 @@
         <source>命令发送失败，通讯端口可能已断开。</source>
         <translation>The command could not be sent; the serial port may be disconnected.</translation>
     </message>
+    <message>
+        <source>接入的适配器没有报告序列号，原来的适配器是 %1</source>
+        <translation>the adapter plugged in reports no serial number; the one before was %1</translation>
+    </message>
+    <message>
+        <source>接入的适配器序列号为 %1，原来的是 %2</source>
+        <translation>the adapter plugged in has serial number %1, the one before %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>设备没有应答连接测试（%n 次）</source>
+        <translation>
+            <numerusform>the device did not answer the connection test (%n time)</numerusform>
+            <numerusform>the device did not answer the connection test (%n times)</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>原来的是 %1 号（显示位数 %2）</source>
+        <translation>the one before was number %1 (%2 digits)</translation>
+    </message>
+    <message>
+        <source>使用的设备编号是 %1</source>
+        <translation>the device number in use is %1</translation>
+    </message>
+    <message>
+        <source>应答的是 %1 号设备（显示位数 %2），%3</source>
+        <translation>device %1 (%2 digits) answered; %3</translation>
+    </message>
+    <message>
+        <source>正在确认重新接入的设备，命令没有发送。</source>
+        <translation>Checking the device that came back; nothing was sent.</translation>
+    </message>
 </context>
 <context>
     <name>vorn::Gbk</name>
@@ -243,6 +274,14 @@
     <message>
         <source>未发送：%1（%2）</source>
         <translation>Not sent: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>端口 %1 重新接入（%2），确认是否为原设备</source>
+        <translation>port %1 is back (%2); checking it is the same device</translation>
+    </message>
+    <message>
+        <source>未恢复连接，端口已关闭：%1</source>
+        <translation>not resumed, port closed: %1</translation>
     </message>
 </context>
 <context>
@@ -552,6 +591,10 @@
         <source>第2个编码</source>
         <translation>Second code</translation>
     </message>
+    <message>
+        <source>通讯端口已断开。同一台设备重新接入后，将自动重新打开端口。</source>
+        <translation>The port was disconnected. It will be reopened when the same device is back.</translation>
+    </message>
 </context>
 <context>
     <name>vorn::MainWindow</name>
@@ -649,6 +692,26 @@
             <numerusform>Recording: %1, %n line</numerusform>
             <numerusform>Recording: %1, %n lines</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>未恢复连接：%1</source>
+        <translation>not resumed: %1</translation>
+    </message>
+    <message>
+        <source>未恢复：设备无应答</source>
+        <translation>not resumed: no answer</translation>
+    </message>
+    <message>
+        <source>未恢复：不是原设备</source>
+        <translation>not resumed: another device</translation>
+    </message>
+    <message>
+        <source>跟踪已停止</source>
+        <translation>trace stopped</translation>
+    </message>
+    <message>
+        <source>跟踪文件写入失败，不再记录：%1（%2）</source>
+        <translation>trace file could not be written, tracing stopped: %1 (%2)</translation>
     </message>
     <message>
         <source>无法写入跟踪文件，程序不记录通讯。</source>
@@ -1028,6 +1091,10 @@ then log out and log in again.</translation>
     <message>
         <source>结果没能写到标准输出：%1</source>
         <translation>The results could not be written to standard output: %1</translation>
+    </message>
+    <message>
+        <source>跟踪文件 %1 写入失败，不再记录：%2</source>
+        <translation>trace file %1 could not be written, tracing stopped: %2</translation>
     </message>
     <message>
         <source>反馈目标值：记录不断到来，却从未停顿 %1 ms；设备要在记录之间停顿这么久，才能读取记录。</source>

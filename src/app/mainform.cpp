@@ -148,7 +148,11 @@ void MainForm::portLost(const QString &reason)
 {
     setLamp(kRed);
     GetValShapeTimer->stop();
-    tell(msg::PortLost(), Dialogs::Icon::Warning, reason);
+    // Told from the event loop once everyone has heard of the loss: the box
+    // waits for a click, the log's time stamp and the watching for the
+    // device do not. It says what the session is going to do.
+    const QString text = m_session->autoReconnect() ? msg::PortLostWatched() : msg::PortLost();
+    QTimer::singleShot(0, this, [this, text, reason] { tell(text, Dialogs::Icon::Warning, reason); });
 }
 
 void MainForm::refused(const Refusal &why)

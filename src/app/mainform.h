@@ -105,6 +105,10 @@ inline QString PortLost()
 {
     return MainForm::tr("通讯端口已断开。请检查连接线，然后点击“打开串口”重新连接。");
 }
+inline QString PortLostWatched()
+{
+    return MainForm::tr("通讯端口已断开。同一台设备重新接入后，将自动重新打开端口。");
+}
 inline QString SaveFailed() { return MainForm::tr("配置文件保存失败，原文件未改动。"); }
 inline QString LoadFailed() { return MainForm::tr("无法打开配置文件，参数表未改动。"); }
 inline QString CutWarning()

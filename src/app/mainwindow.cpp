@@ -71,6 +71,7 @@ QString lineStateText(LineState s)
     case LineState::Open: return MainWindow::tr("已打开");
     case LineState::Lost: return MainWindow::tr("已断开");
     case LineState::Reconnecting: return MainWindow::tr("等待重新连接");
+    case LineState::NotResumed: break;
     }
     return {};
 }
@@ -133,6 +134,8 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     m_countLabel = statusLabel(lines, second, "CountStatus");
     second->setAlignment(m_countLabel, Qt::AlignVCenter);
     m_recordLabel = statusLabel(lines, second, "RecordStatus");
+    m_traceLabel = statusLabel(lines, second, "TraceStatus");
+    m_traceLabel->hide();
     second->addStretch();
     // The shortcuts work from the monitor and trend windows too.
     auto shortcut = [this](const QKeySequence &keys, void (MainWindow::*slot)()) {
@@ -180,6 +183,12 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     connect(s, &DeviceSession::lineStateChanged, this, &MainWindow::updateStatus);
     connect(s, &DeviceSession::ledIdChanged, this, &MainWindow::updateStatus);
     connect(s, &DeviceSession::feedbackModeChanged, this, &MainWindow::updateStatus);
+    // What came back after a loss was not the device being recorded: the
+    // recording ends, saying why in its last line.
+    connect(s, &DeviceSession::notResumed, this, [this](const QString &why) {
+        if (m_recorder->isRecording())
+            m_recorder->stop(tr("未恢复连接：%1").arg(why));
+    });
     // The counts change with every frame and the recorded lines with every
     // set of values: the bar follows them once a second at most, when a
     // frame comes, so that its repaint goes with the one the frame causes
@@ -218,7 +227,13 @@ void MainWindow::updateStatus()
                              ? tr("端口：无")
                              : tr("端口 %1：%2").arg(number).arg(shortName(m_portLabel, path)));
     m_portLabel->setToolTip(s->lineState() == LineState::Closed ? QString() : path);
-    m_lineLabel->setText(lineStateText(s->lineState()));
+    if (s->lineState() == LineState::NotResumed) {
+        m_lineLabel->setText(s->notResumedForSilence() ? tr("未恢复：设备无应答") : tr("未恢复：不是原设备"));
+        m_lineLabel->setToolTip(s->notResumedWhy());
+    } else {
+        m_lineLabel->setText(lineStateText(s->lineState()));
+        m_lineLabel->setToolTip(QString());
+    }
     m_deviceLabel->setText(tr("设备 %1").arg(s->ledId()));
     m_feedbackLabel->setText(feedbackText(s->feedbackMode()));
     m_countLabel->setText(tr("发送 %1 · 接收 %2 · 丢弃 %3")
@@ -280,8 +295,16 @@ void MainWindow::showMonitor()
 
 bool MainWindow::startTrace(const QString &path, QString *why)
 {
-    if (!m_trace)
+    if (!m_trace) {
         m_trace = new LineTrace(m_log, this);
+        // Told once, in the bar and in the monitor; no box per entry.
+        connect(m_trace, &LineTrace::failed, this, [this](const QString &file, const QString &reason) {
+            m_traceLabel->setText(tr("跟踪已停止"));
+            m_traceLabel->setToolTip(file + QLatin1Char('\n') + reason);
+            m_traceLabel->show();
+            m_log->note(tr("跟踪文件写入失败，不再记录：%1（%2）").arg(file, reason), true);
+        });
+    }
     return m_trace->open(path, why);
 }
 

@@ -73,6 +73,7 @@ private:
     QPointer<TrendWindow> m_trend;
     ValueRecorder *m_recorder;
     QLabel *m_portLabel, *m_lineLabel, *m_deviceLabel, *m_feedbackLabel, *m_countLabel, *m_recordLabel;
+    QLabel *m_traceLabel;
     QTimer *m_countTimer;
     QElapsedTimer m_statusShown;
     QCheckBox *m_reconnect;

@@ -264,6 +264,12 @@ int Controller::openLine()
             printErr(tr("无法写入跟踪文件 %1：%2").arg(m_inv.trace, why));
             return ExitFile;
         }
+        // A trace that stops being written is told once; the run ends with 4.
+        connect(m_trace.get(), &LineTrace::failed, this, [this](const QString &file, const QString &reason) {
+            printErr(tr("跟踪文件 %1 写入失败，不再记录：%2").arg(file, reason));
+            m_traceFailed = true;
+            wake();
+        });
     }
     bool opened;
     if (search) {
@@ -278,6 +284,10 @@ int Controller::openLine()
     }
     if (!opened)
         return refusal(false);
+    // The opening is the trace's first line: a trace that cannot take it
+    // stops the run before anything is sent.
+    if (m_traceFailed)
+        return ExitFile;
     return ExitOk;
 }
 
@@ -370,15 +380,19 @@ int Controller::runCommand()
     if (const int rc = openLine(); rc != ExitOk)
         return rc;
     m_session->setLedId(m_inv.address);
+    int rc = ExitOk;
     switch (m_inv.command) {
-    case Command::Find: return find();
-    case Command::Scan: return scan();
-    case Command::Renumber: return renumber();
-    case Command::Read: return read();
-    case Command::Write: return write();
-    case Command::Stream: return stream();
-    default: return noReplyCommand();
+    case Command::Find: rc = find(); break;
+    case Command::Scan: rc = scan(); break;
+    case Command::Renumber: rc = renumber(); break;
+    case Command::Read: rc = read(); break;
+    case Command::Write: rc = write(); break;
+    case Command::Stream: rc = stream(); break;
+    default: rc = noReplyCommand(); break;
     }
+    // A command that went well but lost its trace on the way ends with 4;
+    // any other failure says more.
+    return rc == ExitOk && m_traceFailed ? ExitFile : rc;
 }
 
 int Controller::ports()
@@ -682,11 +696,19 @@ int Controller::stream()
         stop = true;
         wake();
     });
+    // A stream whose trace stopped being written ends as on a signal.
+    QMetaObject::Connection c3;
+    if (m_trace)
+        c3 = connect(m_trace.get(), &LineTrace::failed, this, [&] {
+            stop = true;
+            wake();
+        });
 
     m_session->setLedId(m_inv.address);
     if (!m_session->setFeedback(raw ? FeedbackMode::Raw : FeedbackMode::Target)) {
         disconnect(c1);
         disconnect(c2);
+        disconnect(c3);
         return refusal(false);
     }
     const QDeadlineTimer end = m_inv.seconds > 0 ? QDeadlineTimer(qint64(m_inv.seconds * 1000))
@@ -708,6 +730,7 @@ int Controller::stream()
     }
     disconnect(c1);
     disconnect(c2);
+    disconnect(c3);
     if (m_lost)
         return lost();
     // However it ended, the device stops streaming before the program ends.

@@ -71,6 +71,7 @@ private:
 
     std::optional<Refusal> m_refusal;
     std::optional<QString> m_lost;
+    bool m_traceFailed = false;       // the trace stopped being written (told)
     QStringList m_dropped;            // why replies were dropped, since the last request
     int m_asked = 255;                // the number the last connection test went to
     QList<Found> m_found;             // its answers

@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 namespace vorn {
 
 namespace {
@@ -119,6 +121,36 @@ QString describeRecord(const QByteArray &bytes, bool taken, const QString &why)
     QString fields = text.value_or(QString());
     fields.replace(QLatin1String("\r\n"), QLatin1String(" "));
     return QCoreApplication::translate("vorn::Line", "目标值 %1").arg(fields);
+}
+
+QString escapeControls(const QString &text)
+{
+    // C0, DEL and C1 controls, and the line and paragraph separators.
+    const auto needs = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == 0x2028 || u == 0x2029;
+    };
+    if (std::none_of(text.begin(), text.end(), needs))
+        return text;
+    QString out;
+    out.reserve(text.size() + 8);
+    for (const QChar c : text) {
+        if (!needs(c)) {
+            out += c;
+            continue;
+        }
+        switch (c.unicode()) {
+        case '\n': out += QLatin1String("\\n"); break;
+        case '\r': out += QLatin1String("\\r"); break;
+        case '\t': out += QLatin1String("\\t"); break;
+        default: {
+            const bool narrow = c.unicode() <= 0xFF;
+            out += (narrow ? QLatin1String("\\x") : QLatin1String("\\u"))
+                   + QString::number(c.unicode(), 16).toUpper().rightJustified(narrow ? 2 : 4, QLatin1Char('0'));
+        }
+        }
+    }
+    return out;
 }
 
 }  // namespace vorn

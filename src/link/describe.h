@@ -15,5 +15,9 @@ QString describeCommand(const QByteArray &frame);
 QString describeReply(const QByteArray &bytes, const ReplyVerdict &verdict);
 // A feedback record looked at by the poller: taken, or discarded and why.
 QString describeRecord(const QByteArray &bytes, bool taken, const QString &why);
+// The text with every control character written as an escape (\n, \r, \t,
+// \xHH, \uHHHH for line and paragraph separators), so that it stays on one
+// line.
+QString escapeControls(const QString &text);
 
 }  // namespace vorn

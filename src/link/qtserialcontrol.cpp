@@ -166,6 +166,23 @@ bool QtSerialControl::deviceExists(int port) const
 #endif
 }
 
+QString QtSerialControl::adapterSerial(int port) const
+{
+    // Asked of the system each time: the list made at start-up knows the
+    // adapter that was there then, not the one there now. A path given as a
+    // link (/dev/serial/by-id/...) is looked up by the device it leads to.
+    const QString path = m_ports.path(port);
+    if (path.isEmpty())
+        return {};
+    const QString real = QFileInfo(path).canonicalFilePath();
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        const QString at = info.systemLocation();
+        if (at == path || (!real.isEmpty() && at == real) || info.portName().compare(path, Qt::CaseInsensitive) == 0)
+            return info.serialNumber();
+    }
+    return {};
+}
+
 bool QtSerialControl::output(const QByteArray &frame)
 {
     if (!isOpen() || m_losing) {

@@ -20,6 +20,7 @@ public:
     bool isOpen() const override { return m_port && m_port->isOpen(); }
     QString devicePath(int port) const override { return m_ports.path(port); }
     bool deviceExists(int port) const override;
+    QString adapterSerial(int port) const override;
     bool output(const QByteArray &frame) override;
 
     // Waits until every byte written has left the program for the driver and

@@ -65,6 +65,14 @@ public:
     // Whether the device behind a port number is there now (an adapter that
     // was pulled is not), without opening it.
     virtual bool deviceExists(int port) const = 0;
+    // The USB serial number of the adapter behind a port number, as the
+    // system reports it now; "" when it reports none (no USB adapter, a
+    // pseudo-terminal, or not yet).
+    virtual QString adapterSerial(int port) const
+    {
+        Q_UNUSED(port);
+        return {};
+    }
 
     // Writes the whole frame. False when the port is closed or the write
     // failed; then nothing (or not all) went out and errorText() says why.

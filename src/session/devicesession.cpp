@@ -11,10 +11,13 @@ namespace vorn {
 Q_LOGGING_CATEGORY(lcLine, "vornrt8.line", QtInfoMsg)
 
 DeviceSession::DeviceSession(SerialControl *port, QObject *parent)
-    : QObject(parent), m_port(port), m_pollTimer(new QTimer(this)), m_reconnectTimer(new QTimer(this))
+    : QObject(parent), m_port(port), m_pollTimer(new QTimer(this)), m_reconnectTimer(new QTimer(this)),
+      m_checkTimer(new QTimer(this))
 {
     m_reconnectTimer->setInterval(500);
     connect(m_reconnectTimer, &QTimer::timeout, this, &DeviceSession::tryReconnect);
+    m_checkTimer->setSingleShot(true);
+    connect(m_checkTimer, &QTimer::timeout, this, &DeviceSession::onCheckTimer);
     m_pollTimer->setObjectName(QStringLiteral("GetRsTimer"));
     m_pollTimer->setInterval(kPollIntervalMs);
     connect(m_pollTimer, &QTimer::timeout, this, &DeviceSession::onPollTick);
@@ -58,6 +61,10 @@ void DeviceSession::setLedId(quint8 number)
 {
     if (number == m_ledId)
         return;
+    // Turning to another device: the one known so far is not the one a
+    // reconnection must find any more. 255 reaches it still.
+    if (m_known && number != m_known->number && number != kBroadcast)
+        m_known.reset();
     m_ledId = number;
     emit ledIdChanged(number);
 }
@@ -73,8 +80,13 @@ void DeviceSession::setState(LineState state)
 void DeviceSession::setAutoReconnect(bool on)
 {
     m_autoReconnect = on;
-    if (!on && m_reconnectTimer->isActive()) {
+    if (!on && (m_reconnectTimer->isActive() || m_check != Check::None)) {
         m_reconnectTimer->stop();
+        if (m_check != Check::None) {
+            cancelCheck();
+            m_port->close();
+            m_port->setRThreshold(m_thresholdBefore);
+        }
         setState(LineState::Lost);
     } else if (on && m_state == LineState::Lost) {
         m_reconnectTimer->start();
@@ -85,6 +97,7 @@ void DeviceSession::setAutoReconnect(bool on)
 bool DeviceSession::openPort(const QString &text)
 {
     m_reconnectTimer->stop();
+    cancelCheck();
     // A port the search left open was never announced as open.
     if (m_port->isOpen()) {
         m_port->close();
@@ -113,6 +126,7 @@ bool DeviceSession::openPort(const QString &text)
         return false;
     }
     m_lostTold = false;
+    m_adapterSerial = m_port->adapterSerial(*number);
     setState(LineState::Open);
     emit portOpened(*number, m_port->devicePath(*number));
     return true;
@@ -122,6 +136,7 @@ void DeviceSession::close()
 {
     m_pollTimer->stop();
     m_reconnectTimer->stop();
+    cancelCheck();
     if (m_port->isOpen()) {
         m_port->close();
         emit portClosed();
@@ -131,16 +146,28 @@ void DeviceSession::close()
 
 void DeviceSession::onPortLost(const QString &reason)
 {
+    if (m_check != Check::None) {
+        // Gone again while being checked: it was never resumed, and the
+        // loss was told already. Watch on.
+        qCInfo(lcLine, "line lost again while checking the device: %s", qUtf8Printable(reason));
+        cancelCheck();
+        if (m_autoReconnect)
+            m_reconnectTimer->start();
+        return;
+    }
     if (m_lostTold)
         return;
     m_lostTold = true;
+    m_serialWaits = 0;
     qCWarning(lcLine, "line lost: %s", qUtf8Printable(reason));
     setState(LineState::Lost);
-    emit portLost(reason);
-    if (m_autoReconnect && m_state == LineState::Lost) {
+    // Watching starts at the loss, before anyone is told: a listener that
+    // waits (a message box) holds up nothing.
+    if (m_autoReconnect)
         m_reconnectTimer->start();
+    emit portLost(reason);
+    if (m_reconnectTimer->isActive() && m_state == LineState::Lost)
         setState(LineState::Reconnecting);
-    }
 }
 
 void DeviceSession::tryReconnect()
@@ -150,19 +177,123 @@ void DeviceSession::tryReconnect()
     const int number = m_port->commPort();
     if (!m_port->deviceExists(number))
         return;
+    // Another adapter on the same path shows by its serial number, where the
+    // system reports one; it may report it a moment after the path appears.
+    if (!m_adapterSerial.isEmpty()) {
+        const QString serial = m_port->adapterSerial(number);
+        if (serial.isEmpty() && ++m_serialWaits < kSerialWaitTicks)
+            return;
+        if (serial != m_adapterSerial) {
+            notResume(serial.isEmpty()
+                          ? tr("接入的适配器没有报告序列号，原来的适配器是 %1").arg(m_adapterSerial)
+                          : tr("接入的适配器序列号为 %1，原来的是 %2").arg(serial, m_adapterSerial),
+                      false);
+            return;
+        }
+    }
     const QString path = m_port->devicePath(number);
     if (m_port->open() != SerialControl::kOpened)
         return;
     m_reconnectTimer->stop();
+    qCInfo(lcLine, "line back: port %d, %s; checking the device", number, qUtf8Printable(path));
+    m_checkTries = 0;
+    m_thresholdBefore = m_port->rThreshold();
+    emit checkingDevice(number, path);
+    if (m_mode == FeedbackMode::Off) {
+        sendCheck();
+        return;
+    }
+    // A device that kept its power through the pull keeps streaming; its
+    // stream would spoil the answer. Told to stop first, it falls quiet.
+    m_check = Check::Quiet;
+    m_port->setRThreshold(0);
+    put(frame(cmd::Feedback, QByteArray(1, char(int(FeedbackMode::Off)))));
+    m_checkTimer->start(kCheckQuietMs);
+}
+
+void DeviceSession::sendCheck()
+{
+    ++m_checkTries;
+    m_check = Check::Answer;
+    m_port->clearInput();
+    if (put(frame(cmd::Discover, QByteArray(1, char(m_ledId))))) {
+        m_port->setRThreshold(kDiscoveryReplyLength);
+        m_port->clearInput();
+    }
+    m_checkTimer->start(kCheckAnswerMs);
+}
+
+void DeviceSession::onCheckTimer()
+{
+    switch (m_check) {
+    case Check::Quiet:
+        sendCheck();
+        break;
+    case Check::Answer:
+        if (m_checkTries < kCheckTries)
+            sendCheck();
+        else
+            notResume(tr("设备没有应答连接测试（%n 次）", nullptr, kCheckTries), true);
+        break;
+    case Check::None:
+        break;
+    }
+}
+
+void DeviceSession::checkAnswer(quint8 number, quint8 digits)
+{
+    const DeviceIdentity found{number, digits};
+    // Without a device known before the loss, a device that answers to the
+    // number in use is taken (to 255, any device).
+    const bool same = m_known ? found == *m_known : (m_ledId == kBroadcast || number == m_ledId);
+    if (same) {
+        resume(found);
+        return;
+    }
+    const QString before = m_known ? tr("原来的是 %1 号（显示位数 %2）").arg(m_known->number).arg(m_known->digits)
+                                   : tr("使用的设备编号是 %1").arg(m_ledId);
+    notResume(tr("应答的是 %1 号设备（显示位数 %2），%3").arg(number).arg(digits).arg(before), false);
+}
+
+void DeviceSession::resume(const DeviceIdentity &found)
+{
+    cancelCheck();
+    const int number = m_port->commPort();
+    const QString path = m_port->devicePath(number);
     m_lostTold = false;
-    qCInfo(lcLine, "line back: port %d, %s", number, qUtf8Printable(path));
+    if (!m_known)
+        m_known = found;
+    qCInfo(lcLine, "line back: port %d, %s; device %d resumed", number, qUtf8Printable(path), int(found.number));
     setState(LineState::Open);
     emit portOpened(number, path);
     emit reconnected(number, path);
     // The device may have lost power with the adapter: ask again for what
-    // it was streaming.
+    // it was streaming. Otherwise the threshold is what it was.
     if (m_mode != FeedbackMode::Off)
         setFeedback(m_mode);
+    else
+        m_port->setRThreshold(m_thresholdBefore);
+}
+
+void DeviceSession::notResume(const QString &why, bool silence)
+{
+    cancelCheck();
+    m_reconnectTimer->stop();
+    if (m_port->isOpen()) {
+        m_port->close();
+        m_port->setRThreshold(m_thresholdBefore);
+    }
+    m_notResumedWhy = why;
+    m_notResumedForSilence = silence;
+    qCWarning(lcLine, "line not resumed: %s", qUtf8Printable(why));
+    setState(LineState::NotResumed);
+    emit notResumed(why);
+}
+
+void DeviceSession::cancelCheck()
+{
+    m_checkTimer->stop();
+    m_check = Check::None;
 }
 
 // ---------------------------------------------------------------- sending
@@ -180,7 +311,12 @@ QByteArray DeviceSession::frame(quint8 code, const QByteArray &payload) const
 bool DeviceSession::send(const QByteArray &f, const QString &failText)
 {
     // Requests with a message of their own (download, smart setting) give it
-    // with the reason as detail; the others say what went wrong.
+    // with the reason as detail; the others say what went wrong. While a
+    // device that came back is checked, nothing of the operator's reaches it.
+    if (m_check != Check::None) {
+        refuse(failText.isEmpty() ? msg::Checking() : failText, failText.isEmpty() ? QString() : msg::Checking());
+        return false;
+    }
     if (!m_port->isOpen()) {
         refuse(failText.isEmpty() ? msg::NotOpen() : failText, failText.isEmpty() ? QString() : msg::NotOpen());
         return false;
@@ -189,6 +325,14 @@ bool DeviceSession::send(const QByteArray &f, const QString &failText)
         refuse(failText.isEmpty() ? msg::WriteFailed() : failText, m_port->errorText());
         return false;
     }
+    emit frameSent(f);
+    return true;
+}
+
+bool DeviceSession::put(const QByteArray &f)
+{
+    if (!m_port->output(f))
+        return false;
     emit frameSent(f);
     return true;
 }
@@ -209,7 +353,11 @@ bool DeviceSession::renumber(const QString &digitCount)
         refuse(p.error, {}, true);
         return false;
     }
-    return send(buildFrame(kBroadcast, cmd::SetNumber, p.bytes));
+    if (!send(buildFrame(kBroadcast, cmd::SetNumber, p.bytes)))
+        return false;
+    // Every device on the line now has this number and digit count.
+    m_known = DeviceIdentity{m_ledId, quint8(p.bytes.at(1))};
+    return true;
 }
 
 bool DeviceSession::download(const ChannelTable &table)
@@ -327,23 +475,40 @@ void DeviceSession::onComm()
 
 void DeviceSession::discoveryReply(quint8 number, quint8 digits)
 {
+    // The answer to a check of the session's own changes nothing the
+    // operator works with.
+    if (m_check == Check::Answer) {
+        checkAnswer(number, digits);
+        return;
+    }
+    if (m_check != Check::None)
+        return;
     setLedId(number);
+    m_known = DeviceIdentity{number, digits};
     emit discovered(number, digits);
 }
 
 void DeviceSession::readBackReply(const std::array<DecodedChannel, kChannels> &rows, const QByteArray &blocks)
 {
+    if (m_check != Check::None)
+        return;
     emit tableRead(rows, blocks);
 }
 
 void DeviceSession::rawValueReply(const std::array<int, kChannels> &raw)
 {
+    // Values of a device not yet known to be the same go nowhere.
+    if (m_check != Check::None)
+        return;
     m_capture.apply(raw);
     emit rawValues(raw);
 }
 
 void DeviceSession::onPollTick()
 {
+    // Records of a device not yet known to be the same are not taken.
+    if (m_check != Check::None)
+        return;
     QString text;
     QByteArray bytes;
     switch (m_poller.tick(*m_port, &text, &bytes)) {

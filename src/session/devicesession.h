@@ -20,6 +20,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <array>
+#include <optional>
 
 namespace vorn {
 
@@ -28,9 +29,20 @@ Q_DECLARE_LOGGING_CATEGORY(lcLine)
 // What the device streams; the number is the request's payload byte.
 enum class FeedbackMode { Target = 0, Raw = 1, Off = 2 };
 
-// The state of the line: closed, open, lost underneath (adapter pulled), or
-// lost and watched for the same device to come back.
-enum class LineState { Closed, Open, Lost, Reconnecting };
+// The state of the line: closed, open, lost underneath (adapter pulled),
+// lost and watched for the same device to come back, or lost and not resumed
+// because what came back at the path was not shown to be the same device
+// (another adapter, another answer, no answer): the port is closed again and
+// the operator decides.
+enum class LineState { Closed, Open, Lost, Reconnecting, NotResumed };
+
+// A device as its connection-test answer describes it.
+struct DeviceIdentity
+{
+    quint8 number = 0;
+    quint8 digits = 0;
+    bool operator==(const DeviceIdentity &) const = default;
+};
 
 // A request that was not sent, or a port that did not open: the message and
 // its detail, as the operator is to read them.
@@ -67,13 +79,35 @@ public:
     void close();
     bool isOpen() const { return m_port->isOpen(); }
     LineState lineState() const { return m_state; }
-    // After a lost line, watch (twice a second) for the same device path to
-    // come back, reopen it with the same settings and ask again for the
-    // feedback that was on. On by default.
+    // After a lost line, watch (twice a second, from the moment of the loss)
+    // for the same device path to come back and make sure it is the same
+    // device: the adapter's USB serial number where the system reports one,
+    // then a connection test of the session's own (no discovered() for it;
+    // the device number stays as it is) whose answer must match the device
+    // known before the loss, when one was known. Only then is the line open
+    // again and the feedback that was on asked for again; otherwise the port
+    // is closed and the line NotResumed. On by default.
     void setAutoReconnect(bool on);
     bool autoReconnect() const { return m_autoReconnect; }
     int portNumber() const { return m_port->commPort(); }
     QString devicePath(int number) const { return m_port->devicePath(number); }
+    // Why the line was not resumed (LineState::NotResumed), as the operator
+    // reads it, and whether the reason was that nothing answered.
+    QString notResumedWhy() const { return m_notResumedWhy; }
+    bool notResumedForSilence() const { return m_notResumedForSilence; }
+    // The device a reconnection must find again: the last connection-test
+    // answer, a renumbering, or the device a reconnection found. Forgotten
+    // when the operator turns to another device number (255 excepted).
+    std::optional<DeviceIdentity> knownDevice() const { return m_known; }
+
+    // Checking a device that came back: what is sent and how long each step
+    // waits.
+    static constexpr int kCheckQuietMs = 300;    // after telling a stream to stop
+    static constexpr int kCheckAnswerMs = 1000;  // for each connection test's answer
+    static constexpr int kCheckTries = 3;        // connection tests before giving up
+    // Reconnection ticks to wait for the system to report an adapter's serial
+    // number after its device path appeared.
+    static constexpr int kSerialWaitTicks = 6;
 
     // ---- state
     quint8 ledId() const { return m_ledId; }
@@ -119,8 +153,13 @@ signals:
     void portClosed();
     // The open line failed underneath (adapter pulled); told once per opening.
     void portLost(const QString &reason);
+    // The lost path is there again and was opened to check the device
+    // behind it; nothing is resumed yet.
+    void checkingDevice(int number, const QString &path);
     // The lost line came back and was opened again (portOpened comes first).
     void reconnected(int number, const QString &path);
+    // What came back was not resumed, and why; the port is closed.
+    void notResumed(const QString &why);
     void lineStateChanged(vorn::LineState state);
     // The device number and the feedback mode, when they change.
     void ledIdChanged(quint8 number);
@@ -138,14 +177,24 @@ private:
     void onPollTick();
     void onPortLost(const QString &reason);
     void tryReconnect();
+    void sendCheck();
+    void onCheckTimer();
+    void checkAnswer(quint8 number, quint8 digits);
+    void resume(const DeviceIdentity &found);
+    void notResume(const QString &why, bool silence);
+    void cancelCheck();
     void setState(LineState state);
     bool send(const QByteArray &frame, const QString &failText = {});
+    // Writes a frame of the session's own (checking a device): told like any
+    // frame sent, but a failure refuses nothing (the loss follows).
+    bool put(const QByteArray &frame);
     QByteArray frame(quint8 code, const QByteArray &payload) const;
     void refuse(const QString &text, const QString &detail = {}, bool badField = false);
 
     SerialControl *m_port;
     QTimer *m_pollTimer;
     QTimer *m_reconnectTimer;
+    QTimer *m_checkTimer;
     LineState m_state = LineState::Closed;
     bool m_autoReconnect = true;
     quint8 m_ledId = 255;
@@ -153,6 +202,16 @@ private:
     FeedbackPoller m_poller;
     CaptureState m_capture;
     bool m_lostTold = false;
+    // Checking a device that came back.
+    enum class Check { None, Quiet, Answer };
+    Check m_check = Check::None;
+    int m_checkTries = 0;
+    int m_thresholdBefore = 0;
+    int m_serialWaits = 0;
+    QString m_adapterSerial;   // of the adapter opened last, "" when not reported
+    std::optional<DeviceIdentity> m_known;
+    QString m_notResumedWhy;
+    bool m_notResumedForSilence = false;
 };
 
 }  // namespace vorn

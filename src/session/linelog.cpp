@@ -2,6 +2,8 @@
 
 #include "link/describe.h"
 
+#include <QFileInfo>
+
 namespace vorn {
 
 QString LineEntry::direction() const
@@ -55,14 +57,25 @@ LineLog::LineLog(DeviceSession *session, QObject *parent) : QObject(parent)
         if (s == LineState::Reconnecting)
             add(LineEntry::Kind::Event, {}, tr("等待设备重新接入……"), false);
     });
+    connect(session, &DeviceSession::checkingDevice, this, [this](int number, const QString &path) {
+        add(LineEntry::Kind::Event, {}, tr("端口 %1 重新接入（%2），确认是否为原设备").arg(number).arg(path), false);
+    });
     connect(session, &DeviceSession::reconnected, this, [this](int number, const QString &) {
         add(LineEntry::Kind::Event, {}, tr("端口 %1 已自动重新连接").arg(number), false);
+    });
+    connect(session, &DeviceSession::notResumed, this, [this](const QString &why) {
+        add(LineEntry::Kind::Event, {}, tr("未恢复连接，端口已关闭：%1").arg(why), true);
     });
     connect(session, &DeviceSession::refused, this, [this](const Refusal &r) {
         const QString detail = QString(r.detail).replace(QLatin1Char('\n'), QLatin1Char(' '));
         add(LineEntry::Kind::Event, {},
             detail.isEmpty() ? tr("未发送：%1").arg(r.text) : tr("未发送：%1（%2）").arg(r.text, detail), true);
     });
+}
+
+void LineLog::note(const QString &meaning, bool problem)
+{
+    add(LineEntry::Kind::Event, {}, meaning, problem);
 }
 
 void LineLog::add(LineEntry::Kind kind, const QByteArray &bytes, const QString &meaning, bool problem)
@@ -73,7 +86,9 @@ void LineLog::add(LineEntry::Kind kind, const QByteArray &bytes, const QString &
     e.kind = kind;
     e.problem = problem;
     e.bytes = bytes;
-    e.meaning = meaning;
+    // One entry, one line: a record's LF or other control characters show
+    // as escapes; the bytes keep them exactly.
+    e.meaning = escapeControls(meaning);
     emit entry(e);
     if (kind != LineEntry::Kind::Event)
         emit countsChanged();
@@ -87,7 +102,12 @@ LineTrace::LineTrace(LineLog *log, QObject *parent) : QObject(parent)
 bool LineTrace::open(const QString &path, QString *why)
 {
     m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+    // A file is appended to; a device or a pipe (/dev/stderr) cannot seek
+    // to its end and is simply written.
+    const QFileInfo info(path);
+    const QIODevice::OpenMode mode = info.exists() && !info.isFile() ? QIODevice::WriteOnly
+                                                                     : QIODevice::WriteOnly | QIODevice::Append;
+    if (!m_file.open(mode | QIODevice::Text)) {
         if (why)
             *why = m_file.errorString();
         return false;
@@ -99,8 +119,13 @@ void LineTrace::write(const LineEntry &entry)
 {
     if (!m_file.isOpen())
         return;
-    m_file.write(entry.toLine().toUtf8() + '\n');
-    m_file.flush();
+    const QByteArray line = entry.toLine().toUtf8() + '\n';
+    if (m_file.write(line) == line.size() && m_file.flush())
+        return;
+    const QString why = m_file.errorString();
+    m_failed = true;
+    m_file.close();
+    emit failed(m_file.fileName(), why);
 }
 
 }  // namespace vorn

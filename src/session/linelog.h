@@ -42,6 +42,9 @@ public:
     int taken() const { return m_taken; }
     int dropped() const { return m_dropped; }
 
+    // An event of the program's own about the line (a trace that stopped).
+    void note(const QString &meaning, bool problem);
+
 signals:
     void entry(const vorn::LineEntry &entry);
     void countsChanged();
@@ -63,10 +66,18 @@ public:
     // False (and *why) when the file cannot be opened for appending.
     bool open(const QString &path, QString *why = nullptr);
     QString path() const { return m_file.fileName(); }
+    // Whether a write failed; the trace stopped there.
+    bool hasFailed() const { return m_failed; }
+
+signals:
+    // A line could not be written (a full disk, say): the file is closed
+    // and nothing more is written to it. Raised once.
+    void failed(const QString &path, const QString &why);
 
 private:
     void write(const LineEntry &entry);
     QFile m_file;
+    bool m_failed = false;
 };
 
 }  // namespace vorn

@@ -21,6 +21,10 @@ inline QString NotOpen()
 {
     return QCoreApplication::translate("vorn::DeviceSession", "通讯端口没有打开，命令没有发送。");
 }
+inline QString Checking()
+{
+    return QCoreApplication::translate("vorn::DeviceSession", "正在确认重新接入的设备，命令没有发送。");
+}
 inline QString WriteFailed()
 {
     return QCoreApplication::translate("vorn::DeviceSession", "命令发送失败，通讯端口可能已断开。");

@@ -207,6 +207,15 @@ void ValueRecorder::stop()
     emit stopped();
 }
 
+void ValueRecorder::stop(const QString &why)
+{
+    if (m_writer)
+        m_writer->add(csvLine({QDateTime::currentDateTime().toString(Qt::ISODateWithMs), QStringLiteral("stopped"), why})
+                          .toUtf8()
+                      + "\r\n");
+    stop();
+}
+
 void ValueRecorder::add(FeedbackMode mode, const QStringList &values)
 {
     if (m_writer)

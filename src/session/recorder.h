@@ -37,6 +37,9 @@ public:
     bool start(const QString &path, QString *why = nullptr);
     // Writes what is still waiting, then closes the file.
     void stop();
+    // The same, ending the file with a line that says why: the time, "stopped"
+    // in the mode's column, then why (it counts among the lines).
+    void stop(const QString &why);
     bool isRecording() const { return m_writer != nullptr; }
     QString path() const { return m_path; }
     // Value lines on disk so far.

@@ -79,6 +79,9 @@ private slots:
     void monitorIsBoundedAndPauses();
     void monitorSavesText();
     void traceFileOneLinePerEntry();
+    void oneEntryOneLine_data();
+    void oneEntryOneLine();
+    void traceThatStopsIsToldOnce();
     void reconnectsByItself_data();
     void reconnectsByItself();
 };
@@ -282,6 +285,67 @@ void MainWindowTest::traceFileOneLinePerEntry()
     QVERIFY(!s.window->startTrace(s.dir.filePath("no/such/folder/trace.txt")));
 }
 
+void MainWindowTest::oneEntryOneLine_data()
+{
+    QTest::addColumn<QByteArray>("record");
+    QTest::addColumn<QString>("meaning");
+    QTest::newRow("lone LF") << QByteArray("N12\n3,4\r\n") << QStringLiteral("目标值 12\\n3 4");
+    QTest::newRow("vertical tab") << QByteArray("N1\x0B" "2,3\r\n") << QStringLiteral("目标值 1\\x0B2 3");
+    QTest::newRow("NUL and DEL") << QByteArray("N\0" "1,\x7F\r\n", 7) << QStringLiteral("目标值 \\x001 \\x7F");
+    QTest::newRow("C1 next line") << QByteArray("N5\x85,6\r\n") << QStringLiteral("目标值 5\\x85 6");
+    QTest::newRow("tab") << QByteArray("N1\t2\r\n") << QStringLiteral("目标值 1\\t2");
+}
+
+void MainWindowTest::oneEntryOneLine()
+{
+    QFETCH(QByteArray, record);
+    QFETCH(QString, meaning);
+    Shell s;
+    const QString path = s.dir.filePath("trace.txt");
+    QVERIFY(s.window->startTrace(path));
+    LineMonitor *m = s.window->monitor();
+    m->clear();   // what came before the trace
+    s.click("GetCommand(0)");
+    s.port.inject(record);
+    s.window->session()->pollNow();
+    s.window->session()->pollNow();
+    m->flush();
+    const int rows = m->model()->rowCount();
+    QCOMPARE(m->model()->index(rows - 1, LineModel::Meaning).data().toString(), meaning);
+    const QString bytes = QString::fromLatin1(record.toHex(' ').toUpper());
+    QCOMPARE(m->model()->index(rows - 1, LineModel::Bytes).data().toString(), bytes);
+    // Copied, saved and traced: one line per entry, the record's last.
+    const QStringList shown = m->shownText(false).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(shown.size(), rows);
+    QVERIFY2(shown.last().endsWith(bytes + QStringLiteral("  ") + meaning), qPrintable(shown.last()));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QStringList traced = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(traced.size(), rows);
+    QCOMPARE(traced.last(), shown.last());
+}
+
+void MainWindowTest::traceThatStopsIsToldOnce()
+{
+    Shell s;
+    s.window->show();
+    QVERIFY(s.window->startTrace(QStringLiteral("/dev/full")));
+    LineMonitor *m = s.window->monitor();
+    m->clear();
+    for (int i = 0; i < 3; ++i)
+        s.click("OpenPowCommand");
+    m->flush();
+    auto *traceStatus = s.window->findChild<QLabel *>(QStringLiteral("TraceStatus"));
+    QVERIFY(traceStatus);
+    QVERIFY(traceStatus->isVisible());
+    QCOMPARE(traceStatus->text(), QStringLiteral("跟踪已停止"));
+    QVERIFY(traceStatus->toolTip().startsWith(QStringLiteral("/dev/full\n")));
+    const QStringList told = s.meanings().filter(QStringLiteral("跟踪文件写入失败"));
+    QCOMPARE(told.size(), 1);
+    QVERIFY(told.first().contains(QStringLiteral("/dev/full")));
+    QCOMPARE(s.dialogs.shown.size(), 0);
+}
+
 void MainWindowTest::reconnectsByItself_data()
 {
     QTest::addColumn<bool>("on");
@@ -297,18 +361,24 @@ void MainWindowTest::reconnectsByItself()
     s.click("GetCommand(1)");
     const int written = int(s.port.written.size());
     s.port.unplug(QStringLiteral("cable pulled"));
-    QCOMPARE(s.dialogs.texts(), QStringList{msg::PortLost()});
+    // The message says what is going to happen.
+    const QString told = on ? msg::PortLostWatched() : msg::PortLost();
+    QTRY_COMPARE(s.dialogs.texts(), QStringList{told});
     QCOMPARE(s.status("LineStatus"), on ? QStringLiteral("等待重新连接") : QStringLiteral("已断开"));
     s.port.replug();
     if (on) {
-        // Back by itself: open again, the lamp yellow, raw values asked for
-        // again; the loss was told once.
-        QTRY_VERIFY_WITH_TIMEOUT(s.port.isOpen(), 10000);
+        // Back by itself: the stream stopped and the device asked who it is,
+        // then open again, raw values asked for again; the loss was told
+        // once, the answer not at all.
+        QTRY_COMPARE_WITH_TIMEOUT(s.port.written.size(), written + 2, 10000);
+        QCOMPARE(s.port.written.last(), hex("020009FFEE21FFC603"));
+        s.port.inject(kDiscovery);
         QCOMPARE(s.status("LineStatus"), QStringLiteral("已打开"));
-        QCOMPARE(s.port.written.size(), written + 1);
+        QCOMPARE(s.port.written.size(), written + 3);
         QCOMPARE(s.port.written.last(), hex("020009FFEE400159 03"));
         QCOMPARE(s.port.rThreshold(), 28);
-        QCOMPARE(s.dialogs.texts(), QStringList{msg::PortLost()});
+        QCOMPARE(s.status("DeviceStatus"), QStringLiteral("设备 255"));
+        QCOMPARE(s.dialogs.texts(), QStringList{told});
         QVERIFY(s.meanings().contains(QStringLiteral("• 端口 1 已自动重新连接")));
     } else {
         QTest::qWait(1500);   // three chances to reconnect, none taken

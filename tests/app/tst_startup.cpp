@@ -443,7 +443,7 @@ void StartupTest::portLostIsToldOnce()
     FormFixture f;
     f.port.unplug(QStringLiteral("cable pulled"));
     f.port.unplug();   // already closed: nothing more
-    QCOMPARE(f.dialogs.texts(), QStringList{msg::PortLost()});
+    QTRY_COMPARE(f.dialogs.texts(), QStringList{msg::PortLostWatched()});
     QCOMPARE(f.dialogs.shown.first().detail, QStringLiteral("cable pulled"));
     QCOMPARE(f.form->findChild<Lamp *>(QStringLiteral("GetValShape"))->fillColor(), QColor(255, 0, 0));
     // A request now is refused with a message, nothing written.
@@ -455,7 +455,7 @@ void StartupTest::portLostIsToldOnce()
     QVERIFY(f.port.isOpen());
     QCOMPARE(f.form->findChild<Lamp *>(QStringLiteral("GetValShape"))->fillColor(), QColor(255, 255, 0));
     f.port.unplug();
-    QCOMPARE(f.dialogs.texts().count(msg::PortLost()), 2);
+    QTRY_COMPARE(f.dialogs.texts().count(msg::PortLostWatched()), 2);
 }
 
 void StartupTest::showsInItsPlace()

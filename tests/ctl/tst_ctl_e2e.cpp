@@ -20,6 +20,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,6 +107,9 @@ private slots:
     void find_data();
     void find();
     void traceFileKeepsEveryFrame();
+    void traceThatCannotBeWritten_data();
+    void traceThatCannotBeWritten();
+    void streamEndsWhenItsTraceStops();
     void scanListsOnlyTheDevicesThatAnswer();
     void scanDoesNotTrustAnotherNumber();
     void renumberKeepsTheDigitsAndConfirms();
@@ -173,6 +177,61 @@ void CtlEndToEndTest::traceFileKeepsEveryFrame()
     QVERIFY2(later.exitCode == 0, qPrintable(describe(later)));
     QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QLatin1String("power on")), kBound);
     QVERIFY(!sim.log().contains(QLatin1String("power off")));
+}
+
+void CtlEndToEndTest::traceThatCannotBeWritten_data()
+{
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<QString>("notLogged");
+    QTest::newRow("find") << QStringList{"find"} << "discover";
+    QTest::newRow("power off") << QStringList{"power", "off"} << "power off";
+    QTest::newRow("stream") << QStringList{"stream", "raw", "--count", "2"} << "feedback raw";
+}
+
+void CtlEndToEndTest::traceThatCannotBeWritten()
+{
+    QFETCH(QStringList, command);
+    QFETCH(QString, notLogged);
+    SimProcess sim({"--address", "1"});
+    QVERIFY(!sim.port().isEmpty());
+    // The device opens for appending and refuses the first line: said once,
+    // exit 4, and nothing sent without its trace.
+    const Result r = rt8ctl(QStringList{"--port", sim.port(), "--address", "1", "--trace", "/dev/full"} + command);
+    QVERIFY2(r.exitCode == 4, qPrintable(describe(r)));
+    QCOMPARE(r.err.count(QStringLiteral("/dev/full")), 1);
+    QVERIFY(r.out.isEmpty());
+    expectNothingReached(sim, sim.port(), notLogged);
+}
+
+void CtlEndToEndTest::streamEndsWhenItsTraceStops()
+{
+    // The trace goes to a pipe whose reader leaves in the middle of a stream.
+    QTemporaryDir dir;
+    const QByteArray fifo = QFile::encodeName(dir.filePath("trace"));
+    QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
+    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(reader >= 0);
+    SimProcess sim({"--address", "1", "--period", "100"});
+    QVERIFY(!sim.port().isEmpty());
+    QProcess p;
+    p.start(QStringLiteral(RT8CTL_EXE), {"--port", sim.port(), "--address", "1", "--trace", dir.filePath("trace"),
+                                         "stream", "raw"});
+    QVERIFY(p.waitForStarted(60000));
+    QByteArray traced;
+    QTRY_VERIFY_WITH_TIMEOUT(([&] {
+                                 char buf[4096];
+                                 const auto n = ::read(reader, buf, sizeof buf);
+                                 traced += QByteArray(buf, int(std::max<ssize_t>(n, 0)));
+                                 return traced.count("原始值 ") >= 2;
+                             }()),
+                             kBound);
+    ::close(reader);
+    QVERIFY(p.waitForFinished(60000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QVERIFY2(p.exitCode() == 4, qPrintable(err));
+    QCOMPARE(err.count(QStringLiteral("写入失败")), 1);
+    // It ended as on Ctrl+C: the device told to stop.
+    QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QLatin1String("feedback stop")), kBound);
 }
 
 void CtlEndToEndTest::scanListsOnlyTheDevicesThatAnswer()

@@ -6,15 +6,20 @@
 
 #include "support/csvreader.h"
 #include "support/pty.h"
+#include "support/nestedloopdialogs.h"
 #include "support/scripteddialogs.h"
+#include "app/linemonitor.h"
 #include "app/mainform.h"
+#include "app/mainwindow.h"
+#include "session/recorder.h"
 #include "app/widgets.h"
 #include "link/qtserialcontrol.h"
-#include "session/recorder.h"
 #include "session/recordpoller.h"
 
 #include <QElapsedTimer>
 #include <QSet>
+#include <QFile>
+#include <QLabel>
 #include <QTextEdit>
 
 #include <QComboBox>
@@ -57,6 +62,44 @@ struct Bench
     bool logged(const QString &what) const { return sim->log().contains(what); }
 };
 
+// The whole window (status bar, monitor, recording, trace) on a simulator
+// behind a link, which a second simulator can take over.
+template <typename D> struct WindowBench
+{
+    QTemporaryDir dir;
+    QString link = dir.filePath(QStringLiteral("rt8"));
+    std::unique_ptr<SimProcess> sim, second;
+    QtSerialControl port{PortMap({link})};
+    D dialogs;
+    std::unique_ptr<MainWindow> window;
+
+    explicit WindowBench(const QStringList &simArgs)
+        : sim(std::make_unique<SimProcess>(QStringList{QStringLiteral("--link"), link} + simArgs))
+    {
+        if (sim->port().isEmpty())
+            qFatal("rt8sim did not give its port; log: %s", qPrintable(sim->log()));
+        window = std::make_unique<MainWindow>(&port, &dialogs, nullptr);
+        window->startTrace(dir.filePath(QStringLiteral("trace.txt")));
+        window->load();
+        dialogs.nextSave = dir.filePath(QStringLiteral("values.csv"));
+    }
+    ~WindowBench() { window.reset(); }
+    void click(const char *name) const { window->form()->findChild<QPushButton *>(QLatin1String(name))->click(); }
+    LineState state() const { return window->session()->lineState(); }
+    QStringList lines(const char *file, const QString &separator) const
+    {
+        QFile f(dir.filePath(QLatin1String(file)));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split(separator, Qt::SkipEmptyParts)
+                                           : QStringList();
+    }
+    // When the trace says what.
+    QDateTime traced(const QString &what) const
+    {
+        return QDateTime::fromString(lines("trace.txt", QStringLiteral("\n")).filter(what).value(0).section(' ', 0, 0),
+                                     Qt::ISODateWithMs);
+    }
+};
+
 }  // namespace
 
 class EndToEndTest : public QObject
@@ -72,6 +115,9 @@ private slots:
     void reconnectsByItself();
     void noiseShowsOnlyWholeValidItems();
     void recordingKeepsDeviceTextAsData();
+    void reconnectsWhileTheLossIsShown();
+    void resumesOnlyTheSameDevice_data();
+    void resumesOnlyTheSameDevice();
 };
 
 namespace {
@@ -256,17 +302,17 @@ void EndToEndTest::reconnectsByItself()
     QVERIFY(b.port->isOpen());
     b.button(QStringLiteral("GetCommand(1)"))->click();
     QTRY_VERIFY_WITH_TIMEOUT(!b.feedback().isEmpty(), 15000);
-    QTRY_COMPARE_WITH_TIMEOUT(b.dialogs.texts(), QStringList{msg::PortLost()}, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.dialogs.texts(), QStringList{msg::PortLostWatched()}, 15000);
     QVERIFY(!b.port->isOpen());
     QCOMPARE(b.form->session()->lineState(), LineState::Reconnecting);
     // Back without a click: the same device path is opened again and the raw
     // values asked for again, told once.
     b.form->findChild<FeedbackBox *>(QStringLiteral("RsValText"))->setText(QString());
-    QTRY_VERIFY_WITH_TIMEOUT(b.port->isOpen(), 30000);
-    QCOMPARE(b.form->session()->lineState(), LineState::Open);
+    QTRY_COMPARE_WITH_TIMEOUT(b.form->session()->lineState(), LineState::Open, 30000);
+    QVERIFY(b.port->isOpen());
     QTRY_VERIFY_WITH_TIMEOUT(!b.feedback().isEmpty(), 15000);
     QCOMPARE(b.sim->logLines(QStringLiteral("feedback raw")).size(), 2);
-    QCOMPARE(b.dialogs.texts(), QStringList{msg::PortLost()});
+    QCOMPARE(b.dialogs.texts(), QStringList{msg::PortLostWatched()});
 }
 
 void EndToEndTest::noiseShowsOnlyWholeValidItems()
@@ -350,6 +396,97 @@ void EndToEndTest::recordingKeepsDeviceTextAsData()
     QCOMPARE(rows[1].size(), 12);
     QCOMPARE(rows[1].mid(1), (QStringList{"target", "'=HYPERLINK(\"http://x\";\"y\")", "'+1+1", "'@SUM(A1)",
                                           "'-2+3", "'\t=1", "-3", "-0.5", "12", " 4 ", "a\"b"}));
+}
+
+void EndToEndTest::reconnectsWhileTheLossIsShown()
+{
+    // The device goes (its path with it) and comes back while the box about
+    // the loss is open; the box stays open until its values are recorded
+    // again: all of that happens under the box.
+    const QStringList device{QStringLiteral("--period"), QStringLiteral("100")};
+    WindowBench<NestedLoopDialogs> b(device + QStringList{QStringLiteral("--exit-after"), QStringLiteral("3")});
+    b.click("GetCommand(1)");
+    b.window->toggleRecording();
+    QTRY_VERIFY_WITH_TIMEOUT(b.window->recorder()->lines() > 0, 15000);
+    int atLoss = -1;
+    connect(b.window->session(), &DeviceSession::portLost, this, [&] { atLoss = b.window->recorder()->lines(); });
+    QDateTime closed;
+    b.dialogs.releaseWhen = [&] {
+        if (!b.second && b.sim->process().state() == QProcess::NotRunning)
+            b.second = std::make_unique<SimProcess>(device + QStringList{QStringLiteral("--link"), b.link});
+        if (b.state() != LineState::Open || b.window->recorder()->lines() < atLoss + 3)
+            return false;
+        closed = QDateTime::currentDateTime();
+        return true;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!b.dialogs.shown.isEmpty() && b.state() == LineState::Open, 40000);
+    const QString trace = b.lines("trace.txt", QStringLiteral("\n")).join('\n');
+    QVERIFY2(b.dialogs.released, qPrintable(trace));
+    QCOMPARE(b.dialogs.texts(), QStringList{msg::PortLostWatched()});
+    // Each entry bears the moment it happened: the loss before the device
+    // was back, both before the box was closed.
+    const QDateTime lost = b.traced(QStringLiteral("端口已断开"));
+    const QDateTime back = b.traced(QStringLiteral("已自动重新连接"));
+    QVERIFY2(lost.isValid() && back.isValid() && lost < back && back <= closed, qPrintable(trace));
+}
+
+void EndToEndTest::resumesOnlyTheSameDevice_data()
+{
+    QTest::addColumn<QStringList>("device");   // the one that appears at the path
+    QTest::addColumn<int>("ledId");            // in use when the line is lost
+    QTest::addColumn<QString>("status");
+    const auto device = [](const char *number, const char *digits) {
+        return QStringList{QStringLiteral("--address"), QLatin1String(number), QStringLiteral("--digits"),
+                           QLatin1String(digits)};
+    };
+    QTest::newRow("the same device") << device("1", "40") << 1 << QStringLiteral("已打开");
+    QTest::newRow("another, silent to 1") << device("7", "8") << 1 << QStringLiteral("未恢复：设备无应答");
+    QTest::newRow("another, answering 255") << device("7", "8") << 255 << QStringLiteral("未恢复：不是原设备");
+    QTest::newRow("the same number, other digits") << device("1", "8") << 1 << QStringLiteral("未恢复：不是原设备");
+}
+
+void EndToEndTest::resumesOnlyTheSameDevice()
+{
+    QFETCH(QStringList, device);
+    QFETCH(int, ledId);
+    QFETCH(QString, status);
+    WindowBench<ScriptedDialogs> b({QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("--digits"),
+                                    QStringLiteral("40"), QStringLiteral("--period"), QStringLiteral("100"),
+                                    QStringLiteral("--exit-after"), QStringLiteral("3")});
+    const QString found = QStringLiteral("找到  1 号设备~！");
+    b.click("FindCommand");
+    QTRY_COMPARE_WITH_TIMEOUT(b.dialogs.texts(), QStringList{found}, 15000);
+    auto *number = b.window->form()->findChild<QLineEdit *>(QStringLiteral("LedIDText"));
+    number->setText(QString::number(ledId));
+    b.window->form()->LedIDText_LostFocus();
+    b.click("GetCommand(1)");
+    b.window->toggleRecording();
+    QTRY_VERIFY_WITH_TIMEOUT(b.window->recorder()->lines() > 0, 15000);
+    // Gone, and its path with it (a pseudo-terminal's number is soon another's).
+    QTRY_COMPARE_WITH_TIMEOUT(b.sim->process().state(), QProcess::NotRunning, 15000);
+    b.second = std::make_unique<SimProcess>(device + QStringList{QStringLiteral("--link"), b.link});
+    QVERIFY(!b.second->port().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(b.state() == LineState::Open || b.state() == LineState::NotResumed, 30000);
+    QCOMPARE(b.window->findChild<QLabel *>(QStringLiteral("LineStatus"))->text(), status);
+    // No "found" box for the check, and the number the operator works with
+    // stays.
+    QCOMPARE(b.dialogs.texts(), (QStringList{found, msg::PortLostWatched()}));
+    QCOMPARE(int(b.window->session()->ledId()), ledId);
+    QCOMPARE(number->text(), QString::number(ledId));
+    const int lines = b.window->recorder()->lines();
+    if (b.state() == LineState::Open) {
+        QTRY_VERIFY_WITH_TIMEOUT(b.window->recorder()->lines() > lines + 2, 15000);
+        return;
+    }
+    // Not resumed: the port closed, nothing asked of the stranger, the
+    // recording ended by a line saying why, the monitor saying it too.
+    QVERIFY(!b.port.isOpen());
+    QVERIFY(!b.second->log().contains(QStringLiteral("feedback raw")));
+    QVERIFY(!b.window->recorder()->isRecording());
+    const QStringList rows = b.lines("values.csv", QStringLiteral("\r\n"));
+    QVERIFY2(rows.last().section(QLatin1Char(','), 1).startsWith(QStringLiteral("stopped,未恢复连接：")), qPrintable(rows.last()));
+    b.window->monitor()->flush();
+    QVERIFY(b.window->monitor()->shownText(false).contains(QStringLiteral("未恢复连接，端口已关闭：")));
 }
 
 QTEST_MAIN(EndToEndTest)

@@ -9,6 +9,7 @@
 #include "session/messages.h"
 
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTest>
 #include <functional>
 
@@ -79,6 +80,8 @@ private slots:
     void recordsTakenAndDiscarded();
     void captureFromTheNextRawReply();
     void lineOpenedAndLostOncePerOpening();
+    void resumesOnlyTheSameAdapter_data();
+    void resumesOnlyTheSameAdapter();
 };
 
 void SessionTest::requestFrameAndSettings_data()
@@ -333,6 +336,50 @@ void SessionTest::lineOpenedAndLostOncePerOpening()
     QVERIFY(!session.openPort(QStringLiteral("17")));
     QCOMPARE(refused.size(), 1);
     QCOMPARE(refused.first().first().value<Refusal>().text, msg::OpenError());
+}
+
+void SessionTest::resumesOnlyTheSameAdapter_data()
+{
+    // The adapter's serial number, as the system reports it; another answer
+    // or none is tested end to end.
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<int>("lateMs");   // the system reports "after" only this late
+    QTest::addColumn<bool>("resumed");
+    QTest::newRow("none reported") << "" << "" << 0 << true;
+    QTest::newRow("the same, reported late") << "A1" << "A1" << 1200 << true;
+    QTest::newRow("another") << "A1" << "B7" << 0 << false;
+}
+
+void SessionTest::resumesOnlyTheSameAdapter()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(int, lateMs);
+    QFETCH(bool, resumed);
+    Rig r;
+    r.port.serials[1] = before;
+    QVERIFY(r.session.openPort(1) && r.session.connectionTest());
+    r.port.inject(buildReply(0x21, hex("0C04")));   // device 12, 4 digits
+    QVERIFY(r.session.setFeedback(FeedbackMode::Raw));
+    r.port.unplug();
+    const int opened = r.port.openCount;
+    r.port.serials[1].clear();
+    QTimer::singleShot(lateMs, [&] { r.port.serials[1] = after; });
+    r.port.replug();
+    if (resumed) {
+        // The stream is told to stop, then the device asked who it is.
+        QTRY_COMPARE_WITH_TIMEOUT(r.sent.last(), buildFrame(12, 0x21, hex("0C")), 10000);
+        QCOMPARE(r.sent.at(r.sent.size() - 2), buildFrame(12, 0x40, hex("02")));
+        r.port.inject(buildReply(0x21, hex("0C04")));
+        QCOMPARE(r.session.lineState(), LineState::Open);
+        QCOMPARE(r.sent.last(), buildFrame(12, 0x40, hex("01")));
+    } else {
+        // Another adapter is not even opened.
+        QTRY_COMPARE_WITH_TIMEOUT(r.session.lineState(), LineState::NotResumed, 10000);
+        QCOMPARE(r.port.openCount, opened);
+        QVERIFY(r.session.notResumedWhy().contains(QStringLiteral("B7")));
+    }
 }
 
 QTEST_GUILESS_MAIN(SessionTest)

@@ -27,6 +27,7 @@ public:
     QString devicePath(int port) const override;
     bool deviceExists(int port) const override { return m_results.contains(port) && !m_gone; }
     bool output(const QByteArray &frame) override;
+    QString adapterSerial(int port) const override { return serials.value(port); }
 
     // Bytes from the device; the receive event follows as on a real line.
     void inject(const QByteArray &bytes) { received(bytes); }
@@ -35,6 +36,7 @@ public:
     void replug() { m_gone = false; }
     void setFailWrites(bool fail) { m_failWrites = fail; }
 
+    QMap<int, QString> serials;    // the adapter's serial number the system reports, per port
     QList<QByteArray> written;     // every frame output() accepted, in order
     QList<int> openAttempts;       // every port open() was asked for
     int openCount = 0;             // successful openings
