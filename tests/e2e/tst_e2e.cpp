@@ -8,6 +8,7 @@
 #include "app/mainform.h"
 #include "app/widgets.h"
 #include "link/qtserialcontrol.h"
+#include "session/recorder.h"
 #include "session/recordpoller.h"
 
 #include <QElapsedTimer>
@@ -16,6 +17,7 @@
 
 #include <QComboBox>
 #include <QTemporaryDir>
+#include <QThread>
 #include <sys/resource.h>
 #include <QLineEdit>
 #include <QPushButton>
@@ -68,6 +70,7 @@ private slots:
     void unplugAndReconnect();
     void reconnectsByItself();
     void noiseShowsOnlyWholeValidItems();
+    void heldUpWindowLosesNoReply();
 };
 
 namespace {
@@ -319,6 +322,48 @@ void EndToEndTest::noiseShowsOnlyWholeValidItems()
     QVERIFY2(shown.size() >= 5, qPrintable(QString::number(shown.size())));
     for (const QString &s : shown)
         QVERIFY2(sentRecords.contains(s), qPrintable(s));
+}
+
+void EndToEndTest::heldUpWindowLosesNoReply()
+{
+    // The window's thread is held up for half a second (a slow disk, a drag
+    // of the window; the benchmark stops the process) while raw values
+    // arrive every 10 ms. Once it runs again every reply sent is taken and
+    // recorded, in order: the recording holds the replies the device sent,
+    // from the first on, with none missing.
+    QTemporaryDir dir;
+    Bench b({QStringLiteral("--period"), QStringLiteral("10"), QStringLiteral("--log-sent")});
+    ValueRecorder recorder(b.form->session());
+    const QString path = dir.filePath(QStringLiteral("values.csv"));
+    QVERIFY(recorder.start(path));
+    b.button(QStringLiteral("GetCommand(1)"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.lines() >= 10, 15000);
+    const int beforeStall = recorder.lines();
+    QThread::msleep(500);
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.lines() >= beforeStall + 40, 15000);
+    b.button(QStringLiteral("GetCommand(2)"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(b.logged(QStringLiteral("feedback stop")), 15000);
+    recorder.stop();
+
+    QStringList sent;
+    for (const QString &line : b.sim->logLines(QStringLiteral("sent: 02 00 1c"))) {
+        const QByteArray reply = QByteArray::fromHex(line.section(QStringLiteral("sent: "), 1).toLatin1());
+        QStringList values;
+        for (int ch = 0; ch < kChannels; ++ch)
+            values << QString::number(quint8(reply[6 + 2 * ch]) * 256 + quint8(reply[7 + 2 * ch]));
+        sent << values.join(QLatin1Char(','));
+    }
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QStringList recorded;
+    const QStringList lines = QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    for (const QString &line : lines.mid(1))
+        recorded << line.section(QLatin1Char(','), 2);
+    QVERIFY2(recorded.size() >= beforeStall + 40, qPrintable(QString::number(recorded.size())));
+    QCOMPARE(recorded, sent.mid(0, recorded.size()));
+    // Replies still on their way when the stop request went out are not
+    // taken any more.
+    QVERIFY2(sent.size() - recorded.size() <= 5, qPrintable(QStringLiteral("%1 of %2").arg(recorded.size()).arg(sent.size())));
 }
 
 QTEST_MAIN(EndToEndTest)
