@@ -28,6 +28,7 @@
 //               from the arrival of the oldest update not yet on screen to
 //               the next paint of RsValText (informative)
 //   recorded    lines in the recording (with --record)
+//   drained     replies counted while draining (not shown, not recorded)
 //   cpu_pct     user+system processor time / wall time over the streaming
 //               period only, in % of one core (getrusage RUSAGE_SELF)
 //   rss_peak_mb peak resident size of the process (ru_maxrss)
@@ -246,6 +247,7 @@ int main(int argc, char **argv)
         window.showTrend();
 
     vorn::FrameSplitter drain;
+    qint64 drained = 0;
     vorn::ValueRecorder recorder(&session);
     if (!recordPath.isEmpty() && !recorder.start(recordPath)) {
         std::fprintf(stderr, "bench_stream: cannot record to %s\n", qPrintable(recordPath));
@@ -261,14 +263,15 @@ int main(int argc, char **argv)
         const Usage finalUsage = usageNow();
         std::printf("events=%lld accepted=%lld lat_p50_ms=%.3f lat_p99_ms=%.3f lat_max_ms=%.3f "
                     "paints=%zu paint_p50_ms=%.3f paint_p99_ms=%.3f "
-                    "wall_s=%.3f cpu_s=%.3f cpu_pct=%.3f rss_peak_mb=%.1f dialogs=%lld recorded=%d\n",
+                    "wall_s=%.3f cpu_s=%.3f cpu_pct=%.3f rss_peak_mb=%.1f dialogs=%lld recorded=%d drained=%lld\n",
                     static_cast<long long>(events), static_cast<long long>(accepted),
                     percentileMs(latencies, 50), percentileMs(latencies, 99),
                     percentileMs(latencies, 100),
                     paintLatencies.size(), percentileMs(paintLatencies, 50),
                     percentileMs(paintLatencies, 99),
                     wall, cpu, wall > 0 ? 100.0 * cpu / wall : -1.0, finalUsage.peakMb,
-                    static_cast<long long>(dialogs.shown.size()), recorder.lines());
+                    static_cast<long long>(dialogs.shown.size()), recorder.lines(),
+                    static_cast<long long>(drained));
         std::fflush(stdout);
         for (const auto &s : dialogs.shown)
             std::fprintf(stderr, "bench_stream: the window said: %s %s\n", qPrintable(s.text),
@@ -286,6 +289,7 @@ int main(int argc, char **argv)
                 if (piece.isFrame() && vorn::judgeReply(piece).outcome == vorn::ReceiveOutcome::RawValues) {
                     ++events;
                     ++accepted;
+                    ++drained;
                 }
             }
         });
