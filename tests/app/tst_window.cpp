@@ -60,6 +60,8 @@ private slots:
 
     void receiverRejects_data();
     void receiverRejects();
+    void repliesArrivingTogetherAreEachTaken_data();
+    void repliesArrivingTogetherAreEachTaken();
     void readBackFillsTable();
     void rawValuesAndLamp();
 
@@ -241,6 +243,32 @@ void RequestsTest::receiverRejects()
     QCOMPARE(f.form->ledId(), quint8(255));
     QCOMPARE(lampOf(f), kYellow);
     QCOMPARE(f.dialogs.shown.size(), 0);
+}
+
+// Whole valid replies that arrive together, or with other bytes, are each
+// taken: the first feeds the capture armed before, the box shows the last.
+void RequestsTest::repliesArrivingTogetherAreEachTaken_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    const QByteArray first = rawReply({11, 12, 1000, 14, 15, 16, 17, 18, 19, 20});
+    const QByteArray last = rawReply({21, 22, 23, 24, 25, 26, 27, 28, 29, 30});
+    QTest::newRow("two glued replies") << first + last;
+    QTest::newRow("a stray byte between") << first + QByteArray("x") + last;
+    QTest::newRow("a damaged reply between") << first + QByteArray(first).replace(26, 1, "\x00") + last;
+    QTest::newRow("a record before") << QByteArray("N1,2\r\n") + first + last;
+}
+
+void RequestsTest::repliesArrivingTogetherAreEachTaken()
+{
+    QFETCH(QByteArray, bytes);
+    FormFixture f;
+    f.button(QStringLiteral("GetCommand(1)"))->click();
+    f.button(QStringLiteral("LCommand(2)"))->click();
+    f.port.inject(bytes);
+    QCOMPARE(f.form->capture().lowRaw[2], 1000);
+    QCOMPARE(feedbackOf(f), QStringLiteral("21\r\n22\r\n23\r\n24\r\n25\r\n26\r\n27\r\n28\r\n29\r\n30\r\n"));
+    QCOMPARE(lampOf(f), kGreen);
+    QCOMPARE(f.form->session()->waitingBytes(), 0);
 }
 
 void RequestsTest::readBackFillsTable()
