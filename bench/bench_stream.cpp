@@ -2,27 +2,33 @@
 // (in practice rt8sim's pseudo-terminal), measured from the inside.
 //
 //   bench_stream --port PATH --seconds S [--drain-ms MS] [--settle-ms MS] [--open monitor|trend]
+//                [--record CSV]
 //   bench_stream --qt-version
 //
 // Builds the window as vornrt8 does (MainWindow: the form and its status bar,
 // QtSerialControl with PATH as port 1, load(), show()), with ScriptedDialogs
 // so that no message box can block; with --open, the line monitor or the
-// trend is open too.
+// trend is open too; with --record, the values are recorded to CSV as the
+// window's recording does.
 // Once the window has been painted it starts raw-value streaming
 // (GetCommand_Click(1)), lets it run S seconds and stops it
 // (GetCommand_Click(2)). Replies the device sent before it saw the stop
-// request may still be on their way: for --drain-ms (500) the receive
-// threshold stays armed so they are taken the same way, then the program
-// prints one line of key=value figures and ends:
+// request may still be on their way: for --drain-ms (500) the bytes that
+// arrive are split the same way and each whole raw-value reply counts as
+// accepted, then the program prints one line of key=value figures and ends:
 //
-//   events      receive events (onComm) while streaming and draining
-//   accepted    events after which RsValText had been updated
+//   events      pieces the session cut from the line while streaming, and
+//               replies counted while draining
+//   accepted    replies after which RsValText had been updated, and replies
+//               counted while draining
 //   lat_p50_ms, lat_p99_ms, lat_max_ms
-//               from the receive event (the reply's last byte is in) to the
-//               end of RsValText's update, over the accepted replies
+//               from the moment the session has the whole reply to the end
+//               of RsValText's update, over the accepted replies
 //   paint_p50_ms, paint_p99_ms, paints
-//               from the receive event of the oldest update not yet on screen
-//               to the next paint of RsValText (informative)
+//               from the arrival of the oldest update not yet on screen to
+//               the next paint of RsValText (informative)
+//   recorded    lines in the recording (with --record)
+//   drained     replies counted while draining (not shown, not recorded)
 //   cpu_pct     user+system processor time / wall time over the streaming
 //               period only, in % of one core (getrusage RUSAGE_SELF)
 //   rss_peak_mb peak resident size of the process (ru_maxrss)
@@ -37,6 +43,8 @@
 #include "link/frame.h"
 #include "link/portmap.h"
 #include "link/qtserialcontrol.h"
+#include "link/splitter.h"
+#include "session/recorder.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -99,7 +107,7 @@ public:
 [[noreturn]] void usage()
 {
     std::fprintf(stderr, "usage: bench_stream --port PATH --seconds S [--drain-ms MS] [--settle-ms MS]"
-                         " [--open monitor|trend]\n"
+                         " [--open monitor|trend] [--record CSV]\n"
                          "       bench_stream --qt-version\n");
     std::exit(2);
 }
@@ -113,6 +121,7 @@ int main(int argc, char **argv)
     int drainMs = 500;
     int settleMs = 300;
     QString open;
+    QString recordPath;
     for (int i = 1; i < argc; ++i) {
         const auto is = [&](const char *name) { return std::strcmp(argv[i], name) == 0; };
         const auto value = [&]() -> const char * {
@@ -131,6 +140,8 @@ int main(int argc, char **argv)
             drainMs = std::atoi(value());
         } else if (is("--settle-ms")) {
             settleMs = std::atoi(value());
+        } else if (is("--record")) {
+            recordPath = QString::fromLocal8Bit(value());
         } else if (is("--open")) {
             open = QString::fromLocal8Bit(value());
             if (open != QLatin1String("monitor") && open != QLatin1String("trend"))
@@ -168,21 +179,28 @@ int main(int argc, char **argv)
     latencies.reserve(1 << 16);
     paintLatencies.reserve(1 << 16);
 
-    // Connected before the window makes its own connection, so this runs
-    // first: the reply's last byte has just been taken in.
-    QObject::connect(&port, &vorn::SerialControl::onComm, &app, [&] {
-        inEvent = true;
+    vorn::MainWindow window(&port, &dialogs, nullptr);
+    vorn::MainForm &form = *window.form();
+    vorn::DeviceSession &session = *window.session();
+
+    // The session has cut a whole piece from the line; it is applied next.
+    QObject::connect(&session, &vorn::DeviceSession::replyReceived, &app,
+                     [&](const QByteArray &bytes, const vorn::ReplyVerdict &verdict) {
+        inEvent = verdict.taken();
         previousEvent = measuring && eventStart >= startWall ? eventStart : -1;
         eventStart = clock.nsecsElapsed();
         lastChange = -1;
-        pendingBytes = port.inBufferCount();
+        pendingBytes = int(bytes.size());
+        if (!inEvent && measuring) {
+            ++events;
+            if (++rejectedLogged <= kRejectsLogged)
+                std::fprintf(stderr, "bench_stream: rejected at %.3f s: %d bytes\n",
+                             double(eventStart - startWall) / 1e9, pendingBytes);
+        }
     });
 
-    vorn::MainWindow window(&port, &dialogs, nullptr);
-    vorn::MainForm &form = *window.form();
-
-    // Connected after the window's handler: the event has been handled.
-    QObject::connect(&port, &vorn::SerialControl::onComm, &app, [&] {
+    // Connected after the window's handlers: the reply has been applied.
+    QObject::connect(&session, &vorn::DeviceSession::rawValues, &app, [&] {
         if (!inEvent)
             return;
         inEvent = false;
@@ -190,14 +208,9 @@ int main(int argc, char **argv)
             return;
         ++events;
         if (lastChange < 0) {
-            // Rejected: the bytes were not exactly one raw reply. The first
-            // few go to the log with what was waiting, for the diagnosis.
             if (++rejectedLogged <= kRejectsLogged)
-                std::fprintf(stderr, "bench_stream: rejected at %.3f s: %d bytes (%.1f replies), "
-                                     "%.3f ms after the previous event\n",
-                             double(eventStart - startWall) / 1e9, pendingBytes,
-                             pendingBytes / double(vorn::kRawReplyLength),
-                             previousEvent < 0 ? 0.0 : double(eventStart - previousEvent) / 1e6);
+                std::fprintf(stderr, "bench_stream: a reply taken did not change RsValText at %.3f s\n",
+                             double(eventStart - startWall) / 1e9);
             return;
         }
         ++accepted;
@@ -233,6 +246,14 @@ int main(int argc, char **argv)
     else if (open == QLatin1String("trend"))
         window.showTrend();
 
+    vorn::FrameSplitter drain;
+    qint64 drained = 0;
+    vorn::ValueRecorder recorder(&session);
+    if (!recordPath.isEmpty() && !recorder.start(recordPath)) {
+        std::fprintf(stderr, "bench_stream: cannot record to %s\n", qPrintable(recordPath));
+        return 2;
+    }
+
     Usage startUsage, endUsage;
     int exitCode = 0;
 
@@ -242,14 +263,15 @@ int main(int argc, char **argv)
         const Usage finalUsage = usageNow();
         std::printf("events=%lld accepted=%lld lat_p50_ms=%.3f lat_p99_ms=%.3f lat_max_ms=%.3f "
                     "paints=%zu paint_p50_ms=%.3f paint_p99_ms=%.3f "
-                    "wall_s=%.3f cpu_s=%.3f cpu_pct=%.3f rss_peak_mb=%.1f dialogs=%lld\n",
+                    "wall_s=%.3f cpu_s=%.3f cpu_pct=%.3f rss_peak_mb=%.1f dialogs=%lld recorded=%d drained=%lld\n",
                     static_cast<long long>(events), static_cast<long long>(accepted),
                     percentileMs(latencies, 50), percentileMs(latencies, 99),
                     percentileMs(latencies, 100),
                     paintLatencies.size(), percentileMs(paintLatencies, 50),
                     percentileMs(paintLatencies, 99),
                     wall, cpu, wall > 0 ? 100.0 * cpu / wall : -1.0, finalUsage.peakMb,
-                    static_cast<long long>(dialogs.shown.size()));
+                    static_cast<long long>(dialogs.shown.size()), recorder.lines(),
+                    static_cast<long long>(drained));
         std::fflush(stdout);
         for (const auto &s : dialogs.shown)
             std::fprintf(stderr, "bench_stream: the window said: %s %s\n", qPrintable(s.text),
@@ -261,10 +283,17 @@ int main(int argc, char **argv)
         endUsage = usageNow();
         form.GetCommand_Click(2);
         // Replies already on the line when the device got the stop request
-        // are taken the way streaming takes them.
-        port.setRThreshold(vorn::kRawReplyLength);
+        // count as accepted: the session no longer takes them.
+        QObject::connect(&port, &vorn::SerialControl::received, &app, [&](const QByteArray &bytes) {
+            for (const vorn::FramePiece &piece : drain.feed(bytes)) {
+                if (piece.isFrame() && vorn::judgeReply(piece).outcome == vorn::ReceiveOutcome::RawValues) {
+                    ++events;
+                    ++accepted;
+                    ++drained;
+                }
+            }
+        });
         QTimer::singleShot(drainMs, &app, [&] {
-            port.setRThreshold(0);
             measuring = false;
             report();
             QCoreApplication::exit(exitCode);

@@ -1,20 +1,23 @@
-// The response receiver behind a serial control, fed by arbitrary bytes.
+// The frame splitter and the receiver behind it, fed by arbitrary bytes.
 //
-// Input (FuzzedDataProvider): one byte from the end picks the receive
-// threshold 0..130; then, again from the end, one control byte per step:
-// 0..253 = inject that many bytes taken from the front of the input,
-// 254 = inject a chunk (length: next control byte) 1..64 times (next byte),
-// 255 = set a new threshold (next control byte, 0..130) while bytes may wait.
+// Input (FuzzedDataProvider): one control byte per step, from the end:
+// 0..252 = feed that many bytes taken from the front of the input as one
+// chunk; 253 = feed a valid reply built from the input (code: next byte,
+// payload of 1..130 bytes), in chunks of 1..32 bytes; 254 = a burst, one
+// chunk (length: next byte) fed 1..64 times; 255 = give up the candidate
+// waiting.
 //
-// A model of the input buffer predicts every receive event; each event's bytes
-// are checked against the frame rules written out here independently of
-// link/frame.cpp, and whatever the sink receives must match those bytes.
+// Every piece is checked against the frame rules written out here
+// independently of link/splitter.cpp; the pieces and what still waits are
+// exactly the bytes fed; a valid reply fed while nothing waits comes out
+// whole; the frames do not depend on how the bytes were chunked; and what
+// the receiver hands on must match the piece.
 
 #include "fuzzcheck.h"
 
 #include "channels/channeltable.h"
-#include "support/fakeserialcontrol.h"
 #include "link/frame.h"
+#include "link/splitter.h"
 #include "session/receiver.h"
 
 #include <QCoreApplication>
@@ -29,10 +32,10 @@ using namespace vorn;
 
 namespace {
 
-constexpr int kMaxThreshold = 130;
-constexpr int kBufferLimit = 1024;
+constexpr int kMaxLength = 1024;   // the longest reply the splitter takes
+constexpr int kOpReply = 253;
 constexpr int kOpRepeat = 254;
-constexpr int kOpThreshold = 255;
+constexpr int kOpGiveUp = 255;
 
 enum class Kind { None, Discovery, ReadBack, Raw };
 
@@ -165,21 +168,19 @@ struct Sink : ReceiverSink
     }
 };
 
-struct Event
+void checkPiece(const FramePiece &piece, ReceiveOutcome outcome, const Sink &sink, int callsBefore)
 {
-    QByteArray seen;
-    ReceiveOutcome outcome;
-    int leftAfter;
-};
-
-void checkEvent(const Event &ev, const Sink &sink, int callsBefore)
-{
-    const QByteArray &b = ev.seen;
-    FUZZ_CHECK(ev.leftAfter == 0, "%d bytes left after the receive event", ev.leftAfter);
-    FUZZ_CHECK(b.size() <= kBufferLimit, "event saw %d bytes", int(b.size()));
+    const QByteArray &b = piece.bytes;
+    FUZZ_CHECK(!b.isEmpty(), "an empty piece");
     const Expectation e = expect(b);
-    FUZZ_CHECK(ev.outcome == expectedOutcome(b, e), "outcome %d for %s", int(ev.outcome),
-               fuzzcheck::hex(b).constData());
+    FUZZ_CHECK(piece.isFrame() == (e.envelopeOk && b.size() <= kMaxLength), "piece %s taken as %s",
+               fuzzcheck::hex(b).constData(), piece.isFrame() ? "a frame" : "rejected");
+    if (piece.isFrame())
+        FUZZ_CHECK(outcome == expectedOutcome(b, e), "outcome %d for %s", int(outcome),
+                   fuzzcheck::hex(b).constData());
+    else
+        FUZZ_CHECK(outcome == ReceiveOutcome::BadFrame || outcome == ReceiveOutcome::TooShort,
+                   "rejected span judged %d", int(outcome));
     const int calls = sink.calls - callsBefore;
     FUZZ_CHECK(calls == (e.kind == Kind::None ? 0 : 1), "%d sink calls for %s", calls,
                fuzzcheck::hex(b).constData());
@@ -204,103 +205,79 @@ void checkEvent(const Event &ev, const Sink &sink, int callsBefore)
     }
 }
 
-QCoreApplication *app()
-{
-    // Queued threshold checks need an event loop to be delivered from.
-    static int argc = 1;
-    static char name[] = "fuzz_receiver";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication *a = new QCoreApplication(argc, argv);
-    return a;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    app();
     FuzzedDataProvider fdp(data, size);
-
-    FakeSerialControl port;
-    port.setPortResult(1, 0);
-    port.setCommPort(1);
-    FUZZ_CHECK(port.open() == 0, "fake port does not open");
-
+    FrameSplitter splitter;
     Sink sink;
-    std::vector<Event> events;
-    QObject::connect(&port, &SerialControl::onComm, &port, [&] {
-        Event ev;
-        ev.seen = port.input();
-        FUZZ_CHECK(port.inBufferCount() == ev.seen.size(), "count %d vs %d bytes",
-                   port.inBufferCount(), int(ev.seen.size()));
-        const int before = sink.calls;
-        ev.outcome = handleReceiveEvent(port, sink);
-        ev.leftAfter = port.inBufferCount();
-        checkEvent(ev, sink, before);
-        events.push_back(ev);
-    });
+    QByteArray stream;        // every byte fed
+    QByteArray out;           // every piece's bytes, in order
+    QList<QByteArray> frames;
+    bool gaveUp = false;
 
-    int threshold = fdp.ConsumeIntegralInRange<int>(0, kMaxThreshold);
-    port.setRThreshold(threshold);
-    QByteArray model;   // what the buffer must hold
-
-    // After each step: the events raised must be exactly the ones the model
-    // predicts, with the bytes it predicts.
-    const auto settle = [&](size_t eventsBefore) {
-        const int waiting = int(model.size());
-        std::optional<QByteArray> fired;
-        if (threshold > 0 && model.size() >= threshold) {
-            fired = model;
-            model.clear();
+    const auto take = [&](const QList<FramePiece> &pieces) {
+        for (const FramePiece &piece : pieces) {
+            const int before = sink.calls;
+            const ReceiveOutcome outcome = receivePiece(piece, sink);
+            checkPiece(piece, outcome, sink, before);
+            out += piece.bytes;
+            if (piece.isFrame())
+                frames.append(piece.bytes);
         }
-        FUZZ_CHECK(events.size() == eventsBefore + (fired ? 1 : 0),
-                   "%d events, expected %d (threshold %d, %d bytes waiting)",
-                   int(events.size() - eventsBefore), fired ? 1 : 0, threshold, waiting);
-        if (fired)
-            FUZZ_CHECK(events.back().seen == *fired, "event saw other bytes than arrived");
-        FUZZ_CHECK(port.input() == model, "buffer holds %d bytes, expected %d",
-                   port.inBufferCount(), int(model.size()));
-        FUZZ_CHECK(port.inBufferCount() <= kBufferLimit, "buffer over its limit");
+        FUZZ_CHECK(out + splitter.pending() == stream, "pieces and pending (%d + %d bytes) are not the %d fed",
+                   int(out.size()), splitter.pendingSize(), int(stream.size()));
     };
-
-    const auto inject = [&](const QByteArray &bytes) {
-        const size_t before = events.size();
-        model += bytes.left(kBufferLimit - model.size());
-        port.inject(bytes);
-        settle(before);
+    const auto feed = [&](const QByteArray &bytes) {
+        stream += bytes;
+        take(splitter.feed(bytes));
     };
 
     while (fdp.remaining_bytes() > 0) {
         const int op = fdp.ConsumeIntegral<uint8_t>();
-        if (op == kOpThreshold) {
-            const size_t before = events.size();
-            threshold = fdp.ConsumeIntegralInRange<int>(0, kMaxThreshold);
-            port.setRThreshold(threshold);
-            FUZZ_CHECK(events.size() == before, "threshold change raised the event at once");
-            QCoreApplication::sendPostedEvents();
-            settle(before);
+        if (op == kOpGiveUp) {
+            gaveUp = gaveUp || splitter.pendingSize() > 0;
+            take(splitter.giveUp());
+            FUZZ_CHECK(splitter.pendingSize() == 0 || quint8(splitter.pending()[0]) == kStartByte,
+                       "what waits after giving up does not start with 02");
+        } else if (op == kOpReply) {
+            const quint8 code = fdp.ConsumeIntegral<uint8_t>();
+            const int len = fdp.ConsumeIntegralInRange<int>(1, 130);
+            const int chunk = fdp.ConsumeIntegralInRange<int>(1, 32);
+            const std::vector<char> p = fdp.ConsumeBytes<char>(size_t(len));
+            const QByteArray reply = buildReply(code, QByteArray(p.data(), qsizetype(p.size())) + QByteArray(1, '\0'));
+            const bool clean = splitter.pendingSize() == 0;
+            const qsizetype framesBefore = frames.size();
+            for (qsizetype i = 0; i < reply.size(); i += chunk)
+                feed(reply.mid(i, chunk));
+            if (clean)
+                FUZZ_CHECK(frames.size() == framesBefore + 1 && frames.last() == reply,
+                           "a valid reply fed while nothing waited did not come out: %s",
+                           fuzzcheck::hex(reply).constData());
         } else if (op == kOpRepeat) {
-            // A burst: one chunk arriving again and again (fills the buffer
-            // past its limit with a small input).
             const size_t len = fdp.ConsumeIntegral<uint8_t>();
             const int times = fdp.ConsumeIntegralInRange<int>(1, 64);
-            const std::vector<char> chunk = fdp.ConsumeBytes<char>(len);
-            const QByteArray bytes(chunk.data(), qsizetype(chunk.size()));
+            const std::vector<char> c = fdp.ConsumeBytes<char>(len);
+            const QByteArray bytes(c.data(), qsizetype(c.size()));
             for (int i = 0; i < times; ++i)
-                inject(bytes);
+                feed(bytes);
         } else {
-            const std::vector<char> chunk = fdp.ConsumeBytes<char>(size_t(op));
-            inject(QByteArray(chunk.data(), qsizetype(chunk.size())));
+            const std::vector<char> c = fdp.ConsumeBytes<char>(size_t(op));
+            feed(QByteArray(c.data(), qsizetype(c.size())));
         }
+        FUZZ_CHECK(splitter.pendingSize() < kMaxLength, "%d bytes wait", splitter.pendingSize());
     }
 
-    // The classification never looks beyond n: extra bytes behind the frame
-    // change nothing.
-    for (const Event &ev : events) {
-        QByteArray longer = ev.seen;
-        longer += QByteArray("\x02\x00\x0a\xee\x00\x21\x0c\x04\xcd\x03", 10);
-        FUZZ_CHECK(classifyReply(longer, int(ev.seen.size())) == ev.outcome,
-                   "classification depends on bytes past n");
+    // The same bytes in one chunk give the same frames.
+    if (!gaveUp) {
+        FrameSplitter whole;
+        QList<QByteArray> again;
+        for (const FramePiece &piece : whole.feed(stream))
+            if (piece.isFrame())
+                again.append(piece.bytes);
+        FUZZ_CHECK(again == frames, "%d frames in one chunk, %d in pieces", int(again.size()), int(frames.size()));
+        FUZZ_CHECK(whole.pending() == splitter.pending(), "different bytes wait");
     }
     return 0;
 }

@@ -30,22 +30,26 @@ assert reply(0x40, bytes.fromhex("0064") * 10) == RAW
 assert len(READBACK) == 108
 
 
-def receiver_input(threshold, steps):
-    """steps: byte strings to inject, ("threshold", n) to change it, or
-    ("repeat", bytes, times) for one chunk injected 1..64 times.
+def receiver_input(steps):
+    """steps: byte strings to feed, ("reply", code, payload, chunk) for a
+    valid reply built by the target and fed in chunks, ("repeat", bytes,
+    times) for one chunk fed 1..64 times, or ("giveup",).
 
-    FuzzedDataProvider takes the control bytes from the end (threshold first,
-    then one per step) and the injected bytes from the front."""
+    FuzzedDataProvider takes the control bytes from the end (one per step,
+    then the step's own) and the fed bytes from the front."""
     front = bytearray()
-    controls = [threshold]
+    controls = []
     for s in steps:
-        if isinstance(s, tuple) and s[0] == "threshold":
-            controls += [255, s[1]]
+        if isinstance(s, tuple) and s[0] == "reply":
+            controls += [253, s[1], len(s[2]) - 1, s[3] - 1]
+            front += s[2]
         elif isinstance(s, tuple) and s[0] == "repeat":
             controls += [254, len(s[1]), s[2] - 1]
             front += s[1]
+        elif isinstance(s, tuple) and s[0] == "giveup":
+            controls.append(255)
         else:
-            assert len(s) < 254
+            assert len(s) < 253
             controls.append(len(s))
             front += s
     return bytes(front) + bytes(reversed(controls))
@@ -72,16 +76,17 @@ START = ["0", "1000", "1", "固定关", "0", "1000"]
 
 seeds = {
     "fuzz_receiver": {
-        "discovery": receiver_input(10, [DISCOVERY]),
-        "discovery_split": receiver_input(10, [DISCOVERY[:3], DISCOVERY[3:]]),
-        "raw": receiver_input(28, [RAW]),
-        "raw_split": receiver_input(28, [RAW[:1], RAW[1:]]),
-        "readback": receiver_input(108, [READBACK[:64], READBACK[64:]]),
-        "record": receiver_input(12, [RECORD]),
-        "two_replies": receiver_input(10, [DISCOVERY, RAW]),
-        "late_threshold": receiver_input(0, [DISCOVERY, ("threshold", 10)]),
-        "short_threshold": receiver_input(9, [RAW]),
-        "overflow": receiver_input(0, [("repeat", RAW, 40), ("threshold", 130)]),
+        "discovery": receiver_input([DISCOVERY]),
+        "discovery_split": receiver_input([DISCOVERY[:3], DISCOVERY[3:]]),
+        "raw": receiver_input([RAW]),
+        "raw_split": receiver_input([RAW[:1], RAW[1:]]),
+        "readback": receiver_input([READBACK[:64], READBACK[64:]]),
+        "record": receiver_input([RECORD]),
+        "two_replies": receiver_input([DISCOVERY + RAW]),
+        "garbage_then_reply": receiver_input([b"\x11\x02\x00\x03" + RAW]),
+        "torn_given_up": receiver_input([RAW[:10], ("giveup",), RAW]),
+        "built_reply": receiver_input([b"\x55", ("reply", 0x40, RAW[6:26], 3)]),
+        "overflow": receiver_input([("repeat", RAW, 40)]),
     },
     "fuzz_record": {
         "record": RECORD,

@@ -1,30 +1,25 @@
 #pragma once
-// Cuts the byte stream from the PC into command frames.
-//
-// Bytes arrive in chunks of any size: one frame may be split over several
-// reads, several frames may come glued together, and line noise may sit
-// between them. A frame starts with 02 followed by a length the device could
-// be sent (kMinCommandLength..kMaxCommandLength) and, once it is there, the
-// marker EE at offset 4. Everything before such a start is garbage. A
-// candidate that fails the full check (end byte, check byte) is a bad frame;
-// the search then goes on from the next 02 inside it, so a good frame right
-// behind a broken one is not lost. A candidate whose remaining bytes do not
-// arrive within kStaleMs is given up the same way, so a corrupted length
-// field cannot hold back the frames behind it.
+// Cuts the byte stream from the PC into command frames, with the program's
+// own frame splitter (link/splitter.h): torn, glued and noisy input alike.
+// Everything before a start byte is garbage; a candidate that fails a check
+// is a bad frame, and the search goes on from the next 02 inside it, so a
+// good frame right behind a broken one is not lost. A candidate whose
+// remaining bytes do not arrive within kStaleMs is given up the same way, so
+// a corrupted length field cannot hold back the frames behind it.
 
 #include <QByteArray>
 #include <QList>
 #include <QtGlobal>
+
+#include "link/splitter.h"
 
 namespace rt8sim {
 
 class FrameReader
 {
 public:
-    // The shortest command carries one payload byte; the longest is a
-    // show-number request with 255 digits.
-    static constexpr int kMinCommandLength = 9;
-    static constexpr int kMaxCommandLength = 10 + 255;
+    static constexpr int kMinCommandLength = vorn::FrameSplitter::kMinLength;
+    static constexpr int kMaxCommandLength = vorn::FrameSplitter::kMaxCommandLength;
     static constexpr qint64 kStaleMs = 300;
 
     struct Item
@@ -41,14 +36,12 @@ public:
     // last byte; returns what that frees.
     QList<Item> expire(qint64 nowMs);
 
-    int pendingBytes() const { return int(m_buf.size()); }
+    int pendingBytes() const { return m_splitter.pendingSize(); }
 
 private:
-    void scan(QList<Item> &out);
-    // Drops the candidate at the front up to the next 02 (or all of it).
-    void dropCandidate(QList<Item> &out);
+    static QList<Item> items(const QList<vorn::FramePiece> &pieces);
 
-    QByteArray m_buf;
+    vorn::FrameSplitter m_splitter{vorn::FrameLayout::Command};
     qint64 m_lastByteMs = 0;
 };
 

@@ -244,6 +244,10 @@
             <numerusform>too short: only %n bytes</numerusform>
         </translation>
     </message>
+    <message>
+        <source>长度字段为 %1，应答不会有这个长度</source>
+        <translation>length field %1: no reply is that long</translation>
+    </message>
 </context>
 <context>
     <name>vorn::LineLog</name>

@@ -3,6 +3,7 @@
 #include "channels/channeltable.h"
 #include "link/frame.h"
 #include "link/record.h"
+#include "link/splitter.h"
 
 #include <QCoreApplication>
 
@@ -30,7 +31,7 @@ QString modeName(int mode, const char *target, const char *raw, const char *off)
 
 QString describeCommand(const QByteArray &f)
 {
-    if (!isValidCommand(f))
+    if (!checkFrame(f, FrameLayout::Command).isFrame())
         return QCoreApplication::translate("vorn::Line", "不完整的命令帧");
     const int n = int(f.size());
     const int address = byteAt(f, 3);

@@ -37,29 +37,4 @@ QByteArray buildReply(quint8 code, const QByteArray &payload, quint8 tag)
     return envelope(kMarker, tag, code, payload);
 }
 
-bool isValidReply(const QByteArray &buf, int n)
-{
-    if (n <= kFrameOverhead || n > buf.size())
-        return false;
-    const auto at = [&](int i) { return static_cast<quint8>(buf[i]); };
-    if (at(0) != kStartByte || at(n - 1) != kEndByte || at(3) != kMarker)
-        return false;
-    if (at(1) * 256 + at(2) != n)
-        return false;
-    return xorOf(buf, 1, n - 3) == at(n - 2);
-}
-
-bool isValidCommand(const QByteArray &f)
-{
-    const int n = int(f.size());
-    if (n <= kFrameOverhead)
-        return false;
-    const auto at = [&](int i) { return static_cast<quint8>(f[i]); };
-    if (at(0) != kStartByte || at(n - 1) != kEndByte || at(4) != kMarker)
-        return false;
-    if (at(1) * 256 + at(2) != n)
-        return false;
-    return xorOf(f, 1, n - 3) == at(n - 2);
-}
-
 }  // namespace vorn

@@ -50,13 +50,4 @@ QByteArray buildFrame(quint8 address, quint8 code, const QByteArray &payload = {
 // The same envelope as the device sends it back (marker at 3, `tag` at 4).
 QByteArray buildReply(quint8 code, const QByteArray &payload, quint8 tag = 0x00);
 
-// Checks the first n bytes of buf as a reply frame: at least 9 bytes, start
-// and end byte, marker at offset 3, length field equal to n, check byte.
-// n may be smaller than buf.size(): bytes beyond n are not looked at.
-bool isValidReply(const QByteArray &buf, int n);
-
-// Checks a whole command frame as the device would (marker at offset 3 is the
-// address, marker at 4).
-bool isValidCommand(const QByteArray &frame);
-
 }  // namespace vorn

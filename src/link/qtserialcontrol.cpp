@@ -140,8 +140,6 @@ int QtSerialControl::open()
 
 void QtSerialControl::close()
 {
-    // Whatever waited belongs to the line that is being closed.
-    clearInput();
     if (!m_port)
         return;
     m_port->disconnect(this);
@@ -204,12 +202,6 @@ bool QtSerialControl::output(const QByteArray &frame)
         lose(m_errorText);
         return false;
     }
-    // Until the event loop runs again, whatever the driver holds arrived
-    // after this request went out: emptying the input must not take it.
-    if (!m_wroteThisTurn) {
-        m_wroteThisTurn = true;
-        QMetaObject::invokeMethod(this, [this] { m_wroteThisTurn = false; }, Qt::QueuedConnection);
-    }
     return true;
 }
 
@@ -240,46 +232,33 @@ bool QtSerialControl::waitForSent(int msecs)
 void QtSerialControl::takeWaiting()
 {
     // What the driver and the port object hold arrived before the request
-    // about to be written: move it into the control's buffer, so that
-    // emptying the input after the write discards it and nothing else. A
-    // receive event it may call for is raised later, from the event loop.
-    m_taking = true;
+    // about to be written: hand it up now, so that the session sees it as
+    // what came before the request.
     for (int i = 0; i < 64 && m_port && !m_losing; ++i) {
         const bool more = m_port->waitForReadyRead(0);
         const QByteArray bytes = m_port ? takeBuffered(m_port) : QByteArray();
         if (!bytes.isEmpty())
-            received(bytes, false);
+            emit received(bytes);
         if (!more)
             break;
     }
-    m_taking = false;
     if (m_port && m_port->error() == QSerialPort::TimeoutError)
         m_port->clearError();
-}
-
-void QtSerialControl::discardBelow()
-{
-    if (!m_port || m_losing)
-        return;
-    if (m_wroteThisTurn) {
-        // Everything that came before the request was taken in before the
-        // write; the driver may already hold the answer.
-        takeBuffered(m_port);
-        return;
-    }
-    // Bytes that arrived while a handler was busy (a message box open, say)
-    // stay in the port object, and the driver may hold more: all of it goes.
-    m_port->clear(QSerialPort::Input);
-    takeBuffered(m_port);
 }
 
 void QtSerialControl::onReadyRead()
 {
     if (!m_port || m_losing)
         return;
-    const QByteArray bytes = takeBuffered(m_port);
-    if (!bytes.isEmpty())
-        received(bytes, !m_taking);
+    // A receiver that waits in a nested event loop (a modal box) gets no
+    // second readyRead for what arrives meanwhile: the port object keeps
+    // it, and it is handed up here once the receiver returns.
+    for (;;) {
+        const QByteArray bytes = m_port && !m_losing ? takeBuffered(m_port) : QByteArray();
+        if (bytes.isEmpty())
+            break;
+        emit received(bytes);
+    }
 }
 
 void QtSerialControl::onError(QSerialPort::SerialPortError error)
@@ -309,7 +288,6 @@ void QtSerialControl::lose(const QString &reason)
             return;
         m_errorText = reason;
         close();
-        clearInput();
         emit portLost(reason);
     }, Qt::QueuedConnection);
 }

@@ -32,9 +32,6 @@ public:
     // Bytes the port object holds and the control has not taken yet (tests).
     qint64 heldByPort() const { return m_port ? m_port->bytesAvailable() : 0; }
 
-protected:
-    void discardBelow() override;
-
 private:
     void takeWaiting();
     void onReadyRead();
@@ -44,8 +41,6 @@ private:
     PortMap m_ports;
     QSerialPort *m_port = nullptr;
     bool m_losing = false;
-    bool m_taking = false;
-    bool m_wroteThisTurn = false;
 };
 
 // "38400,n,8,1" to its parts; false when the text is not a settings text.

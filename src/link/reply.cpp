@@ -25,35 +25,42 @@ int neededLength(quint8 code)
 
 }  // namespace
 
-ReplyVerdict judgeReply(const QByteArray &buf, int n)
+ReplyVerdict judgeReply(const FramePiece &piece)
 {
     using Flaw = ReplyVerdict::Flaw;
     const auto dropped = [](ReceiveOutcome o, Flaw f, int expected, int got, const QString &reason) {
         return ReplyVerdict{o, f, expected, got, reason};
     };
-    n = qMin(n, int(buf.size()));
-    if (n <= kFrameOverhead)
+    const int n = int(piece.bytes.size());
+    const auto at = [&](int i) { return int(static_cast<quint8>(piece.bytes[i])); };
+    switch (piece.flaw) {
+    case FramePiece::Flaw::None:
+        break;
+    case FramePiece::Flaw::Torn:
         return dropped(ReceiveOutcome::TooShort, Flaw::TooShort, kFrameOverhead + 1, n,
                        QCoreApplication::translate("vorn::Line", "太短：只有 %n 个字节", nullptr, n));
-    const auto at = [&](int i) { return int(static_cast<quint8>(buf[i])); };
-    if (at(0) != kStartByte)
-        return dropped(ReceiveOutcome::BadFrame, Flaw::StartByte, kStartByte, at(0),
-                       QCoreApplication::translate("vorn::Line", "起始字节应为 0x02，收到 %1").arg(hexByte(at(0))));
-    if (at(n - 1) != kEndByte)
-        return dropped(ReceiveOutcome::BadFrame, Flaw::EndByte, kEndByte, at(n - 1),
-                       QCoreApplication::translate("vorn::Line", "结束字节应为 0x03，收到 %1").arg(hexByte(at(n - 1))));
-    if (at(3) != kMarker)
-        return dropped(ReceiveOutcome::BadFrame, Flaw::Marker, kMarker, at(3),
-                       QCoreApplication::translate("vorn::Line", "帧标志应为 0xEE，收到 %1").arg(hexByte(at(3))));
-    const int length = at(1) * 256 + at(2);
-    if (length != n)
-        return dropped(ReceiveOutcome::BadFrame, Flaw::LengthField, n, length,
-                       QCoreApplication::translate("vorn::Line", "长度字段为 %1，等待的字节却有 %2 个").arg(length).arg(n));
-    const int check = xorOf(buf, 1, n - 3);
-    if (check != at(n - 2))
-        return dropped(ReceiveOutcome::BadFrame, Flaw::CheckByte, check, at(n - 2),
+    case FramePiece::Flaw::StartByte:
+        return dropped(ReceiveOutcome::BadFrame, Flaw::StartByte, kStartByte, piece.got,
+                       QCoreApplication::translate("vorn::Line", "起始字节应为 0x02，收到 %1").arg(hexByte(piece.got)));
+    case FramePiece::Flaw::EndByte:
+        return dropped(ReceiveOutcome::BadFrame, Flaw::EndByte, kEndByte, piece.got,
+                       QCoreApplication::translate("vorn::Line", "结束字节应为 0x03，收到 %1").arg(hexByte(piece.got)));
+    case FramePiece::Flaw::Marker:
+        return dropped(ReceiveOutcome::BadFrame, Flaw::Marker, kMarker, piece.got,
+                       QCoreApplication::translate("vorn::Line", "帧标志应为 0xEE，收到 %1").arg(hexByte(piece.got)));
+    case FramePiece::Flaw::LengthField:
+        if (piece.expected < 0)
+            return dropped(ReceiveOutcome::BadFrame, Flaw::LengthField, -1, piece.got,
+                           QCoreApplication::translate("vorn::Line", "长度字段为 %1，应答不会有这个长度")
+                               .arg(piece.got));
+        return dropped(ReceiveOutcome::BadFrame, Flaw::LengthField, piece.expected, piece.got,
+                       QCoreApplication::translate("vorn::Line", "长度字段为 %1，等待的字节却有 %2 个")
+                           .arg(piece.got).arg(piece.expected));
+    case FramePiece::Flaw::CheckByte:
+        return dropped(ReceiveOutcome::BadFrame, Flaw::CheckByte, piece.expected, piece.got,
                        QCoreApplication::translate("vorn::Line", "校验字节应为 %1，收到 %2")
-                           .arg(hexByte(check), hexByte(at(n - 2))));
+                           .arg(hexByte(piece.expected), hexByte(piece.got)));
+    }
     const int code = at(5);
     const int needed = neededLength(quint8(code));
     if (needed == 0)
@@ -67,6 +74,16 @@ ReplyVerdict judgeReply(const QByteArray &buf, int n)
     taken.outcome = code == cmd::Discover ? ReceiveOutcome::Discovery
                   : code == cmd::ReadBack ? ReceiveOutcome::ReadBack : ReceiveOutcome::RawValues;
     return taken;
+}
+
+ReplyVerdict judgeReply(const QByteArray &buf, int n)
+{
+    n = qMin(n, int(buf.size()));
+    const QByteArrayView bytes = QByteArrayView(buf).first(qMax(n, 0));
+    if (n <= kFrameOverhead)
+        return judgeReply(FramePiece{bytes.toByteArray(), FramePiece::Flaw::Torn, kFrameOverhead + 1, n});
+    FramePiece piece = checkFrame(bytes, FrameLayout::Reply);
+    return judgeReply(piece);
 }
 
 Discovery decodeDiscovery(const QByteArray &buf)

@@ -4,11 +4,12 @@
 //
 //   02 | len hi | len lo | EE | (any) | code | payload... | xor | 03
 //
-// The frame's length field must equal the number of bytes looked at. A frame
+// The frame itself is checked by the splitter (link/splitter.h). A frame
 // longer than its code needs is read for the bytes the code uses; one too
 // short for them is dropped.
 
 #include "channels/channeltable.h"
+#include "link/splitter.h"
 
 #include <QByteArray>
 #include <QString>
@@ -45,8 +46,12 @@ struct ReplyVerdict
     }
 };
 
+// What becomes of one piece the splitter cut from the line: a whole frame is
+// taken for its code (or dropped for an unknown code or a frame too short for
+// it); a rejected span is dropped for its flaw.
+ReplyVerdict judgeReply(const FramePiece &piece);
 // Judges the first n bytes of buf as one reply; bytes beyond n are not looked
-// at.
+// at. A reply followed by more bytes is dropped for its length field.
 ReplyVerdict judgeReply(const QByteArray &buf, int n);
 inline ReceiveOutcome classifyReply(const QByteArray &buf, int n) { return judgeReply(buf, n).outcome; }
 

@@ -1,18 +1,16 @@
 #pragma once
-// The serial control: every byte to and from the device goes through here.
+// The byte transport below the session: every byte to and from the device
+// goes through here.
 //
-// The window relies on these operations only. The real implementation sits on
-// QSerialPort; tests use the in-memory FakeSerialControl.
+// It opens and closes a port, writes whole frames and hands up every chunk of
+// bytes it receives, as it comes; it knows nothing of frames, replies or what
+// a request expects. The real implementation sits on QSerialPort; tests use
+// the in-memory FakeSerialControl.
 //
-// Input is kept in the control's own buffer (at most kInputBufferSize bytes,
-// as the device's adapters of old had); inBufferCount() and input() see that
-// buffer. clearInput() discards every byte that has arrived up to that moment:
-// the control's buffer and whatever the layers below still hold (the port
-// object, the driver), except what arrived after a request written in the same
-// handler: that can only be its answer. When at least rThreshold() bytes wait
-// (and the threshold is above 0) the receive event onComm() is raised, with
-// commEvent() == kEvReceive, from the event loop, never from inside a call the
-// window made.
+// output() first hands up whatever arrived before it (what the port object
+// and the driver hold), then writes: everything received() delivers after an
+// output() arrived after that request went out. received() is emitted from
+// the event loop or from inside output(), never from inside another call.
 
 #include <QByteArray>
 #include <QObject>
@@ -39,9 +37,6 @@ public:
         NoDevice,           // the node exists but nothing answers: an input/output error (8010)
         Other,              // anything else (8010)
     };
-
-    static constexpr int kEvReceive = 2;
-    static constexpr int kInputBufferSize = 1024;
 
     using QObject::QObject;
     ~SerialControl() override = default;
@@ -78,37 +73,14 @@ public:
     // failed; then nothing (or not all) went out and errorText() says why.
     virtual bool output(const QByteArray &frame) = 0;
 
-    int inBufferCount() const { return int(m_input.size()); }
-    // All waiting bytes; they stay waiting until clearInput().
-    QByteArray input() const { return m_input; }
-    void clearInput()
-    {
-        m_input.clear();
-        discardBelow();
-    }
-
-    void setRThreshold(int count);
-    int rThreshold() const { return m_threshold; }
-    int commEvent() const { return m_event; }
-
 signals:
-    // The receive event.
-    void onComm();
+    // Bytes from the device, in the order they came.
+    void received(const QByteArray &bytes);
     // The open port failed underneath us (adapter pulled, line hung up).
     // Raised once; the port is already closed when it arrives.
     void portLost(const QString &reason);
 
 protected:
-    // Implementations hand every received chunk to this. With raiseNow false
-    // (bytes taken in from inside a call the window made) the receive event
-    // is raised later, from the event loop.
-    void received(const QByteArray &bytes, bool raiseNow = true);
-    // Discards what the layers below the control's buffer still hold.
-    virtual void discardBelow() {}
-    // Raise onComm() if enough bytes wait; safe against re-entry.
-    void checkThreshold();
-    // The same, later, from the event loop.
-    void queueCheck();
     QString m_errorText;
     OpenFailure m_failure = OpenFailure::None;
 
@@ -116,11 +88,6 @@ private:
     int m_port = 1;
     QString m_settings = QStringLiteral("9600,n,8,1");
     int m_outBufferSize = 512;
-    int m_threshold = 0;
-    int m_event = 0;
-    bool m_inEvent = false;
-    bool m_checkQueued = false;
-    QByteArray m_input;
 };
 
 // What to tell a user who may not open a serial device: the device, the

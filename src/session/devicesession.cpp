@@ -5,6 +5,9 @@
 #include "link/portmap.h"
 #include "session/messages.h"
 
+#include <QMetaObject>
+#include <utility>
+
 
 namespace vorn {
 
@@ -21,7 +24,7 @@ DeviceSession::DeviceSession(SerialControl *port, QObject *parent)
     m_pollTimer->setObjectName(QStringLiteral("GetRsTimer"));
     m_pollTimer->setInterval(kPollIntervalMs);
     connect(m_pollTimer, &QTimer::timeout, this, &DeviceSession::onPollTick);
-    connect(m_port, &SerialControl::onComm, this, &DeviceSession::onComm);
+    connect(m_port, &SerialControl::received, this, &DeviceSession::onReceived);
     connect(m_port, &SerialControl::portLost, this, &DeviceSession::onPortLost);
 }
 
@@ -85,7 +88,7 @@ void DeviceSession::setAutoReconnect(bool on)
         if (m_check != Check::None) {
             cancelCheck();
             m_port->close();
-            m_port->setRThreshold(m_thresholdBefore);
+            expect(m_awaitingBefore);
         }
         setState(LineState::Lost);
     } else if (on && m_state == LineState::Lost) {
@@ -104,6 +107,8 @@ bool DeviceSession::openPort(const QString &text)
         if (m_state == LineState::Open)
             emit portClosed();
     }
+    // Whatever waited belongs to the line that is being closed.
+    discardInput();
     setState(LineState::Closed);
     const auto number = readStrictByte(text);
     if (!number || *number < kFirstPort || *number > kLastPort) {
@@ -141,6 +146,7 @@ void DeviceSession::close()
         m_port->close();
         emit portClosed();
     }
+    discardInput();
     setState(LineState::Closed);
 }
 
@@ -197,7 +203,7 @@ void DeviceSession::tryReconnect()
     m_reconnectTimer->stop();
     qCInfo(lcLine, "line back: port %d, %s; checking the device", number, qUtf8Printable(path));
     m_checkTries = 0;
-    m_thresholdBefore = m_port->rThreshold();
+    m_awaitingBefore = m_awaiting;
     emit checkingDevice(number, path);
     if (m_mode == FeedbackMode::Off) {
         sendCheck();
@@ -206,7 +212,7 @@ void DeviceSession::tryReconnect()
     // A device that kept its power through the pull keeps streaming; its
     // stream would spoil the answer. Told to stop first, it falls quiet.
     m_check = Check::Quiet;
-    m_port->setRThreshold(0);
+    expect(Awaiting::Nothing);
     put(frame(cmd::Feedback, QByteArray(1, char(int(FeedbackMode::Off)))));
     m_checkTimer->start(kCheckQuietMs);
 }
@@ -215,10 +221,10 @@ void DeviceSession::sendCheck()
 {
     ++m_checkTries;
     m_check = Check::Answer;
-    m_port->clearInput();
+    discardInput();
     if (put(frame(cmd::Discover, QByteArray(1, char(m_ledId))))) {
-        m_port->setRThreshold(kDiscoveryReplyLength);
-        m_port->clearInput();
+        expect(Awaiting::Discovery);
+        discardInput();
     }
     m_checkTimer->start(kCheckAnswerMs);
 }
@@ -272,7 +278,7 @@ void DeviceSession::resume(const DeviceIdentity &found)
     if (m_mode != FeedbackMode::Off)
         setFeedback(m_mode);
     else
-        m_port->setRThreshold(m_thresholdBefore);
+        expect(m_awaitingBefore);
 }
 
 void DeviceSession::notResume(const QString &why, bool silence)
@@ -281,7 +287,7 @@ void DeviceSession::notResume(const QString &why, bool silence)
     m_reconnectTimer->stop();
     if (m_port->isOpen()) {
         m_port->close();
-        m_port->setRThreshold(m_thresholdBefore);
+        expect(m_awaitingBefore);
     }
     m_notResumedWhy = why;
     m_notResumedForSilence = silence;
@@ -321,28 +327,31 @@ bool DeviceSession::send(const QByteArray &f, const QString &failText)
         refuse(failText.isEmpty() ? msg::NotOpen() : failText, failText.isEmpty() ? QString() : msg::NotOpen());
         return false;
     }
-    if (!m_port->output(f)) {
+    if (!put(f)) {
         refuse(failText.isEmpty() ? msg::WriteFailed() : failText, m_port->errorText());
         return false;
     }
-    emit frameSent(f);
     return true;
 }
 
 bool DeviceSession::put(const QByteArray &f)
 {
-    if (!m_port->output(f))
-        return false;
-    emit frameSent(f);
-    return true;
+    m_writing = true;
+    const bool written = m_port->output(f);
+    m_writing = false;
+    if (!m_incoming.isEmpty())
+        QMetaObject::invokeMethod(this, [this] { onReceived({}); }, Qt::QueuedConnection);
+    if (written)
+        emit frameSent(f);
+    return written;
 }
 
 bool DeviceSession::connectionTest()
 {
     if (!send(frame(cmd::Discover, QByteArray(1, char(m_ledId)))))
         return false;
-    m_port->setRThreshold(kDiscoveryReplyLength);
-    m_port->clearInput();
+    expect(Awaiting::Discovery);
+    discardInput();
     return true;
 }
 
@@ -376,8 +385,8 @@ bool DeviceSession::readBack()
     if (!send(frame(cmd::ReadBack, QByteArray(1, '\0'))))
         return false;
     m_pollTimer->stop();
-    m_port->setRThreshold(kReadBackReplyLength);
-    m_port->clearInput();
+    expect(Awaiting::ReadBack);
+    discardInput();
     return true;
 }
 
@@ -385,20 +394,20 @@ bool DeviceSession::setFeedback(FeedbackMode mode)
 {
     if (!send(frame(cmd::Feedback, QByteArray(1, char(int(mode))))))
         return false;
-    m_port->clearInput();
+    discardInput();
     const bool changed = mode != m_mode;
     m_mode = mode;
     switch (mode) {
     case FeedbackMode::Target:
-        m_port->setRThreshold(0);
+        expect(Awaiting::Records);
         m_pollTimer->start();
         break;
     case FeedbackMode::Raw:
         m_pollTimer->stop();
-        m_port->setRThreshold(kRawReplyLength);
+        expect(Awaiting::RawValues);
         break;
     case FeedbackMode::Off:
-        m_port->setRThreshold(0);
+        expect(Awaiting::Nothing);
         m_pollTimer->stop();
         break;
     }
@@ -463,14 +472,55 @@ bool DeviceSession::setClock(const QDateTime &localTime)
 
 // ---------------------------------------------------------------- receiving
 
-void DeviceSession::onComm()
+void DeviceSession::expect(Awaiting what)
 {
-    handleReceiveEvent(*m_port, *this, [this](const QByteArray &bytes, const ReplyVerdict &verdict) {
-        if (!verdict.taken())
-            qCInfo(lcLine, "reply dropped (%s): %s", qUtf8Printable(verdict.reason),
-                   bytes.toHex(' ').constData());
-        emit replyReceived(bytes, verdict);
-    });
+    m_awaiting = what;
+}
+
+void DeviceSession::discardInput()
+{
+    m_splitter.clear();
+    m_waiting.clear();
+    m_incoming.clear();
+    ++m_discards;
+}
+
+void DeviceSession::onReceived(const QByteArray &bytes)
+{
+    m_incoming += bytes;
+    // What the transport hands up while a request is written arrived before
+    // it: it waits until the request has emptied the input, or, for a request
+    // that does not, until the event loop runs again. A reply that shows a
+    // modal box spins a nested event loop; bytes that arrive meanwhile are
+    // taken after it, in order, not on top of it.
+    if (m_writing || m_receiving)
+        return;
+    m_receiving = true;
+    while (!m_incoming.isEmpty()) {
+        const QByteArray chunk = std::exchange(m_incoming, {});
+        if (m_awaiting == Awaiting::Nothing || m_awaiting == Awaiting::Records) {
+            // Like the serial input buffer of old: what does not fit is lost.
+            m_waiting.append(chunk.left(qMax<qsizetype>(0, kWaitingLimit - m_waiting.size())));
+        } else {
+            takeReplies(chunk);
+        }
+    }
+    m_receiving = false;
+}
+
+void DeviceSession::takeReplies(const QByteArray &bytes)
+{
+    const quint64 discards = m_discards;
+    for (const FramePiece &piece : m_splitter.feed(bytes)) {
+        // A request made meanwhile (from a modal box) emptied the input.
+        if (m_discards != discards)
+            return;
+        receivePiece(piece, *this, [this](const QByteArray &b, const ReplyVerdict &verdict) {
+            if (!verdict.taken())
+                qCInfo(lcLine, "reply dropped (%s): %s", qUtf8Printable(verdict.reason), b.toHex(' ').constData());
+            emit replyReceived(b, verdict);
+        });
+    }
 }
 
 void DeviceSession::discoveryReply(quint8 number, quint8 digits)
@@ -511,7 +561,7 @@ void DeviceSession::onPollTick()
         return;
     QString text;
     QByteArray bytes;
-    switch (m_poller.tick(*m_port, &text, &bytes)) {
+    switch (m_poller.tick(m_waiting, &text, &bytes)) {
     case FeedbackPoller::Tick::Taken:
         emit recordReceived(bytes, true, {});
         emit targetRecord(text);

@@ -1,16 +1,23 @@
 #pragma once
 // The device session: one serial line to one device number, and every rule of
 // talking to the device over it. It searches and opens the port, holds the
-// device number, builds and sends each request, sets the receive threshold and
-// empties the input in the order each request needs, receives replies, polls
-// feedback records, keeps the feedback mode and the smart-setting capture, and
-// notices a lost line. Front ends (the window, rt8ctl) call its operations and
+// device number, builds and sends each request, keeps what the last request
+// expects and empties the input in the order each request needs, receives
+// replies, polls feedback records, keeps the feedback mode and the
+// smart-setting capture, and notices a lost line.
+//
+// Receiving: the transport hands up bytes as they come. While replies are
+// expected they go through the frame splitter, and every whole valid reply is
+// taken, also several that arrive together or with other bytes. While text
+// records are expected (or nothing is) the bytes wait for the record poller,
+// which takes a record once they have stopped growing for one 200 ms tick. Front ends (the window, rt8ctl) call its operations and
 // show what it reports; every frame in and out passes through here.
 
 #include "channels/channeltable.h"
 #include "channels/smartsetting.h"
 #include "link/reply.h"
 #include "link/serialcontrol.h"
+#include "link/splitter.h"
 #include "session/receiver.h"
 #include "session/recordpoller.h"
 
@@ -28,6 +35,13 @@ Q_DECLARE_LOGGING_CATEGORY(lcLine)
 
 // What the device streams; the number is the request's payload byte.
 enum class FeedbackMode { Target = 0, Raw = 1, Off = 2 };
+
+// What the last request left the receiving side waiting for. Records: text
+// records for the poller; Nothing: the bytes wait for nobody. The three reply
+// states split the input into replies and take each whole valid one, of any
+// of the three codes (a connection test made while raw values stream still
+// shows them).
+enum class Awaiting { Nothing, Records, Discovery, ReadBack, RawValues };
 
 // The state of the line: closed, open, lost underneath (adapter pulled),
 // lost and watched for the same device to come back, or lost and not resumed
@@ -61,6 +75,10 @@ public:
     // The session does not own the port.
     explicit DeviceSession(SerialControl *port, QObject *parent = nullptr);
     ~DeviceSession() override;
+
+    // Bytes kept for the record poller at most, as the serial input buffer
+    // of old held.
+    static constexpr int kWaitingLimit = 1024;
 
     SerialControl *port() const { return m_port; }
 
@@ -115,6 +133,10 @@ public:
     FeedbackMode feedbackMode() const { return m_mode; }
     const CaptureState &capture() const { return m_capture; }
     int lastInCount() const { return m_poller.lastInCount(); }
+    Awaiting awaiting() const { return m_awaiting; }
+    // Bytes received and not yet taken or discarded: a torn reply, or what
+    // waits for the record poller.
+    int waitingBytes() const { return int(m_waiting.size() + m_splitter.pendingSize() + m_incoming.size()); }
     QTimer *pollTimer() const { return m_pollTimer; }
     // One tick of the record poller, as its timer gives it.
     void pollNow() { onPollTick(); }
@@ -173,7 +195,11 @@ private:
     void readBackReply(const std::array<DecodedChannel, kChannels> &rows, const QByteArray &blocks) override;
     void rawValueReply(const std::array<int, kChannels> &raw) override;
 
-    void onComm();
+    void onReceived(const QByteArray &bytes);
+    void takeReplies(const QByteArray &bytes);
+    // Empties the input: whatever waits arrived before the request just sent.
+    void discardInput();
+    void expect(Awaiting what);
     void onPollTick();
     void onPortLost(const QString &reason);
     void tryReconnect();
@@ -200,13 +226,20 @@ private:
     quint8 m_ledId = 255;
     FeedbackMode m_mode = FeedbackMode::Off;
     FeedbackPoller m_poller;
+    Awaiting m_awaiting = Awaiting::Nothing;
+    FrameSplitter m_splitter{FrameLayout::Reply};
+    QByteArray m_waiting;    // for the record poller
+    QByteArray m_incoming;   // arrived while a request was written or a reply handled
+    bool m_receiving = false;
+    bool m_writing = false;
+    quint64 m_discards = 0;
     CaptureState m_capture;
     bool m_lostTold = false;
     // Checking a device that came back.
     enum class Check { None, Quiet, Answer };
     Check m_check = Check::None;
     int m_checkTries = 0;
-    int m_thresholdBefore = 0;
+    Awaiting m_awaitingBefore = Awaiting::Nothing;
     int m_serialWaits = 0;
     QString m_adapterSerial;   // of the adapter opened last, "" when not reported
     std::optional<DeviceIdentity> m_known;
@@ -219,4 +252,5 @@ private:
 Q_DECLARE_METATYPE(vorn::Refusal)
 Q_DECLARE_METATYPE(vorn::LineState)
 Q_DECLARE_METATYPE(vorn::FeedbackMode)
+Q_DECLARE_METATYPE(vorn::Awaiting)
 Q_DECLARE_METATYPE(vorn::ReplyVerdict)

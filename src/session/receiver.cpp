@@ -2,36 +2,28 @@
 
 namespace vorn {
 
-ReceiveOutcome handleReceiveEvent(SerialControl &port, ReceiverSink &sink, const ReplySeen &seen)
+ReceiveOutcome receivePiece(const FramePiece &piece, ReceiverSink &sink, const ReplySeen &seen)
 {
-    ReceiveOutcome outcome = ReceiveOutcome::OtherEvent;
-    if (port.commEvent() == SerialControl::kEvReceive) {
-        // The frame's end is found with the count taken here; bytes that
-        // arrive later are not part of it.
-        const int n = port.inBufferCount();
-        const QByteArray buf = port.input();
-        const ReplyVerdict verdict = judgeReply(buf, n);
-        outcome = verdict.outcome;
-        if (seen)
-            seen(buf.left(n), verdict);
-        switch (outcome) {
-        case ReceiveOutcome::Discovery: {
-            const Discovery d = decodeDiscovery(buf);
-            sink.discoveryReply(d.number, d.digits);
-            break;
-        }
-        case ReceiveOutcome::ReadBack:
-            sink.readBackReply(decodeReadBack(buf), readBackBlocks(buf));
-            break;
-        case ReceiveOutcome::RawValues:
-            sink.rawValueReply(decodeRawValues(buf));
-            break;
-        default:
-            break;
-        }
+    const ReplyVerdict verdict = judgeReply(piece);
+    if (seen)
+        seen(piece.bytes, verdict);
+    const QByteArray &buf = piece.bytes;
+    switch (verdict.outcome) {
+    case ReceiveOutcome::Discovery: {
+        const Discovery d = decodeDiscovery(buf);
+        sink.discoveryReply(d.number, d.digits);
+        break;
     }
-    port.clearInput();
-    return outcome;
+    case ReceiveOutcome::ReadBack:
+        sink.readBackReply(decodeReadBack(buf), readBackBlocks(buf));
+        break;
+    case ReceiveOutcome::RawValues:
+        sink.rawValueReply(decodeRawValues(buf));
+        break;
+    default:
+        break;
+    }
+    return verdict.outcome;
 }
 
 }  // namespace vorn

@@ -1,10 +1,9 @@
 #pragma once
-// One receive event of the serial control: the waiting bytes are judged as one
-// reply, what it carries is handed on, and the input is emptied whatever
-// happened.
+// One piece the splitter cut from the line: judged as a reply, and what a
+// reply taken carries is handed on.
 
 #include "link/reply.h"
-#include "link/serialcontrol.h"
+#include "link/splitter.h"
 
 #include <array>
 #include <functional>
@@ -23,10 +22,10 @@ public:
     virtual void rawValueReply(const std::array<int, kChannels> &raw) = 0;
 };
 
-// Called with the bytes of a receive event and the verdict on them, before
-// anything is applied.
+// Called with the bytes of a piece and the verdict on them, before anything
+// is applied.
 using ReplySeen = std::function<void(const QByteArray &bytes, const ReplyVerdict &verdict)>;
 
-ReceiveOutcome handleReceiveEvent(SerialControl &port, ReceiverSink &sink, const ReplySeen &seen = {});
+ReceiveOutcome receivePiece(const FramePiece &piece, ReceiverSink &sink, const ReplySeen &seen = {});
 
 }  // namespace vorn

@@ -2,20 +2,19 @@
 
 namespace vorn {
 
-FeedbackPoller::Tick FeedbackPoller::tick(SerialControl &port, QString *text, QByteArray *bytes)
+FeedbackPoller::Tick FeedbackPoller::tick(QByteArray &waiting, QString *text, QByteArray *bytes)
 {
-    const int n = port.inBufferCount();
+    const int n = int(waiting.size());
     if (n <= 0)
         return Tick::Idle;
     if (n != m_lastInCount) {
         m_lastInCount = n;
         return Tick::Noted;
     }
-    const QByteArray buf = port.input();
-    const auto record = parseFeedbackRecord(buf, n);
+    const auto record = parseFeedbackRecord(waiting, n);
     if (bytes)
-        *bytes = buf.left(n);
-    port.clearInput();
+        *bytes = waiting;
+    waiting.clear();
     m_lastInCount = 0;
     if (!record)
         return Tick::Discarded;

@@ -1,12 +1,12 @@
 #pragma once
 // The feedback record poller: while the device streams target values it sends
-// text records. Every 200 ms the session calls tick(); a record is taken once
-// two ticks in a row see the same number of waiting bytes, and the input is
-// emptied.
+// text records. Every 200 ms the session calls tick() on the bytes waiting; a
+// record is taken once two ticks in a row see the same number of waiting
+// bytes, and the waiting bytes are emptied.
 
 #include "link/record.h"
-#include "link/serialcontrol.h"
 
+#include <QByteArray>
 #include <QString>
 
 namespace vorn {
@@ -15,9 +15,9 @@ class FeedbackPoller
 {
 public:
     enum class Tick { Idle, Noted, Taken, Discarded };
-    // One timer tick. On Taken, *text holds what to show; on Taken and
-    // Discarded, *bytes what was taken from the input.
-    Tick tick(SerialControl &port, QString *text, QByteArray *bytes = nullptr);
+    // One timer tick over the waiting bytes. On Taken, *text holds what to
+    // show; on Taken and Discarded, *bytes what was taken from them.
+    Tick tick(QByteArray &waiting, QString *text, QByteArray *bytes = nullptr);
     int lastInCount() const { return m_lastInCount; }
     void reset() { m_lastInCount = 0; }
 

@@ -5,6 +5,7 @@
 
 #include "app/widgets.h"
 #include "link/frame.h"
+#include "link/splitter.h"
 
 using namespace vorn;
 
@@ -84,7 +85,7 @@ void place(FormFixture &f, const QString &control, const QString &text)
 // A frame the device would take, and one that carries what the fields say.
 void checkFrame(const FormFixture &f, const QByteArray &frame, const QString &button)
 {
-    QVERIFY2(isValidCommand(frame), qPrintable(button + QLatin1String(": ") + QString::fromLatin1(frame.toHex(' '))));
+    QVERIFY2(vorn::checkFrame(frame, FrameLayout::Command).isFrame(), qPrintable(button + QLatin1String(": ") + QString::fromLatin1(frame.toHex(' '))));
     const quint8 address = quint8(frame[3]);
     if (button == QLatin1String("SetIDCommand"))
         QCOMPARE(address, quint8(0xFF));

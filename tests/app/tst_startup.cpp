@@ -79,7 +79,7 @@ void StartupTest::startState()
     QVERIFY(!f.timer(QStringLiteral("GetRsTimer"))->isActive());
     QCOMPARE(f.timer(QStringLiteral("GetRsTimer"))->interval(), 200);
     QVERIFY(!f.timer(QStringLiteral("GetValShapeTimer"))->isActive());
-    QCOMPARE(f.port.rThreshold(), 0);
+    QCOMPARE(f.form->session()->awaiting(), Awaiting::Nothing);
     QCOMPARE(f.port.settings(), QStringLiteral("38400,n,8,1"));
     QCOMPARE(f.port.outBufferSize(), 2048);
     // Controls stand at their design places (15 twips to a pixel).
@@ -230,7 +230,7 @@ void StartupTest::reopenPort()
     const int closesBefore = f.port.closeCount;
     f.port.inject("stale bytes of the old line");
     f.button(QStringLiteral("OpenRs232Command"))->click();
-    QCOMPARE(f.port.inBufferCount(), 0);
+    QCOMPARE(f.form->session()->waitingBytes(), 0);
     QCOMPARE(f.port.closeCount, closesBefore + 1);   // the open port was closed first
     QCOMPARE(f.port.isOpen(), opens);
     QCOMPARE(f.dialogs.texts(), opens ? QStringList() : QStringList{QStringLiteral("端口打开错误~!")});

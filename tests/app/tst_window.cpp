@@ -60,6 +60,8 @@ private slots:
 
     void receiverRejects_data();
     void receiverRejects();
+    void repliesArrivingTogetherAreEachTaken_data();
+    void repliesArrivingTogetherAreEachTaken();
     void readBackFillsTable();
     void rawValuesAndLamp();
 
@@ -118,7 +120,7 @@ void RequestsTest::simpleFrames()
     f.button(button)->click();   // twice: two identical frames
     QCOMPARE(f.port.written, (QList<QByteArray>{frame, frame}));
     QCOMPARE(f.dialogs.shown.size(), 0);
-    QCOMPARE(f.port.rThreshold(), 0);
+    QCOMPARE(f.form->session()->awaiting(), Awaiting::Nothing);
     QVERIFY(!f.timer(QStringLiteral("GetRsTimer"))->isActive());
 }
 
@@ -143,7 +145,7 @@ void RequestsTest::refusedWhenPortClosed()
     QCOMPARE(f.port.written.size(), 0);
     QCOMPARE(f.dialogs.texts(), QStringList{message});
     // No setting changed.
-    QCOMPARE(f.port.rThreshold(), 0);
+    QCOMPARE(f.form->session()->awaiting(), Awaiting::Nothing);
     QVERIFY(!f.timer(QStringLiteral("GetRsTimer"))->isActive());
     QVERIFY(!f.button(QStringLiteral("LCommand(0)"))->isEnabled());
 }
@@ -155,7 +157,7 @@ void RequestsTest::failedWriteIsRefused()
     f.button(QStringLiteral("GetCommand(1)"))->click();
     QCOMPARE(f.dialogs.texts(), QStringList{msg::WriteFailed()});
     QCOMPARE(f.dialogs.shown.first().detail, QStringLiteral("write failed"));
-    QCOMPARE(f.port.rThreshold(), 0);
+    QCOMPARE(f.form->session()->awaiting(), Awaiting::Nothing);
     QVERIFY(!f.button(QStringLiteral("OkCommand(9)"))->isEnabled());
     f.button(QStringLiteral("SetCommand"))->click();
     QCOMPARE(f.dialogs.texts().last(), msg::DownloadError());
@@ -169,8 +171,8 @@ void RequestsTest::connectionTest()
     f.port.inject("junk");
     f.button(QStringLiteral("FindCommand"))->click();
     QCOMPARE(f.lastWritten(), hex("02 00 09 FF EE 21 FF C6 03"));
-    QCOMPARE(f.port.rThreshold(), 10);
-    QCOMPARE(f.port.inBufferCount(), 0);
+    QCOMPARE(f.form->session()->awaiting(), Awaiting::Discovery);
+    QCOMPARE(f.form->session()->waitingBytes(), 0);
     const QColor lampBefore = lampOf(f);
     f.port.inject(hex("02 00 0A EE 00 21 0C 04 CD 03"));
     QCOMPARE(f.form->ledId(), quint8(12));
@@ -179,7 +181,7 @@ void RequestsTest::connectionTest()
     QCOMPARE(f.dialogs.texts(), QStringList{QStringLiteral("找到  12 号设备~！")});
     QCOMPARE(f.dialogs.shown.first().icon, Dialogs::Icon::Information);
     QCOMPARE(lampOf(f), lampBefore);
-    QCOMPARE(f.port.inBufferCount(), 0);
+    QCOMPARE(f.form->session()->waitingBytes(), 0);
     // The next request goes to the number found.
     f.button(QStringLiteral("OpenPowCommand"))->click();
     QCOMPARE(f.lastWritten(), hex("02 00 09 0C EE 12 01 F8 03"));
@@ -210,39 +212,63 @@ void RequestsTest::changeNumberRefusesBadCount()
 void RequestsTest::receiverRejects_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("threshold");
+    QTest::addColumn<int>("left");   // bytes that may still begin a reply
     const QByteArray good = rawReply({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
     auto changed = [&](int at, char value) { QByteArray b = good; b[at] = value; return b; };
-    QTest::newRow("start byte") << changed(0, 0x03) << 28;
-    QTest::newRow("end byte") << changed(27, 0x02) << 28;
-    QTest::newRow("marker") << changed(3, char(0xEF)) << 28;
-    QTest::newRow("length field") << changed(2, 0x1B) << 28;
-    QTest::newRow("check byte") << changed(26, char(good[26] ^ 1)) << 28;
-    QTest::newRow("payload byte") << changed(10, char(good[10] ^ 0x40)) << 28;
-    QTest::newRow("two glued replies") << good + good << 56;
-    QTest::newRow("unknown code") << buildReply(0x31, QByteArray(20, '\x01')) << 28;
-    QTest::newRow("8 bytes") << hex("02 00 08 EE 00 40 A6 03") << 8;
-    QTest::newRow("raw code, short frame") << buildReply(0x40, QByteArray(2, '\x01')) << 10;
-    QTest::newRow("discovery code, 9 bytes") << buildReply(0x21, QByteArray(1, '\x01')) << 9;
-    QTest::newRow("read-back code, 28 bytes") << buildReply(0x32, QByteArray(20, '\x01')) << 28;
-    QTest::newRow("feedback record") << QByteArray("N1,2,3,4,5,6,7,8,9,10,11,1\r\n") << 28;
+    QTest::newRow("start byte") << changed(0, 0x03) << 0;
+    QTest::newRow("end byte") << changed(27, 0x02) << 1;
+    QTest::newRow("marker") << changed(3, char(0xEF)) << 0;
+    QTest::newRow("length field") << changed(2, 0x1B) << 0;
+    QTest::newRow("check byte") << changed(26, char(good[26] ^ 1)) << 0;
+    QTest::newRow("payload byte") << changed(10, char(good[10] ^ 0x40)) << 0;
+    QTest::newRow("unknown code") << buildReply(0x31, QByteArray(20, '\x01')) << 0;
+    QTest::newRow("8 bytes") << hex("02 00 08 EE 00 40 A6 03") << 0;
+    QTest::newRow("raw code, short frame") << buildReply(0x40, QByteArray(2, '\x01')) << 0;
+    QTest::newRow("discovery code, 9 bytes") << buildReply(0x21, QByteArray(1, '\x01')) << 0;
+    QTest::newRow("read-back code, 28 bytes") << buildReply(0x32, QByteArray(20, '\x01')) << 0;
+    QTest::newRow("feedback record") << QByteArray("N1,2,3,4,5,6,7,8,9,10,11,1\r\n") << 0;
 }
 
 void RequestsTest::receiverRejects()
 {
     QFETCH(QByteArray, bytes);
-    QFETCH(int, threshold);
+    QFETCH(int, left);
     FormFixture f;
     f.button(QStringLiteral("GetCommand(1)"))->click();
-    f.port.setRThreshold(threshold);
     const ChannelTable before = f.form->table();
     f.port.inject(bytes);
-    QCOMPARE(f.port.inBufferCount(), 0);
+    QCOMPARE(f.form->session()->waitingBytes(), left);
     QCOMPARE(feedbackOf(f), QString());
     QCOMPARE(f.form->table(), before);
     QCOMPARE(f.form->ledId(), quint8(255));
     QCOMPARE(lampOf(f), kYellow);
     QCOMPARE(f.dialogs.shown.size(), 0);
+}
+
+// Whole valid replies that arrive together, or with other bytes, are each
+// taken: the first feeds the capture armed before, the box shows the last.
+void RequestsTest::repliesArrivingTogetherAreEachTaken_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    const QByteArray first = rawReply({11, 12, 1000, 14, 15, 16, 17, 18, 19, 20});
+    const QByteArray last = rawReply({21, 22, 23, 24, 25, 26, 27, 28, 29, 30});
+    QTest::newRow("two glued replies") << first + last;
+    QTest::newRow("a stray byte between") << first + QByteArray("x") + last;
+    QTest::newRow("a damaged reply between") << first + QByteArray(first).replace(26, 1, "\x00") + last;
+    QTest::newRow("a record before") << QByteArray("N1,2\r\n") + first + last;
+}
+
+void RequestsTest::repliesArrivingTogetherAreEachTaken()
+{
+    QFETCH(QByteArray, bytes);
+    FormFixture f;
+    f.button(QStringLiteral("GetCommand(1)"))->click();
+    f.button(QStringLiteral("LCommand(2)"))->click();
+    f.port.inject(bytes);
+    QCOMPARE(f.form->capture().lowRaw[2], 1000);
+    QCOMPARE(feedbackOf(f), QStringLiteral("21\r\n22\r\n23\r\n24\r\n25\r\n26\r\n27\r\n28\r\n29\r\n30\r\n"));
+    QCOMPARE(lampOf(f), kGreen);
+    QCOMPARE(f.form->session()->waitingBytes(), 0);
 }
 
 void RequestsTest::readBackFillsTable()
@@ -280,7 +306,7 @@ void RequestsTest::readBackFillsTable()
     }
     QCOMPARE(lampOf(f), kGreen);
     QVERIFY(f.timer(QStringLiteral("GetValShapeTimer"))->isActive());
-    QCOMPARE(f.port.inBufferCount(), 0);
+    QCOMPARE(f.form->session()->waitingBytes(), 0);
 }
 
 void RequestsTest::rawValuesAndLamp()
@@ -312,7 +338,7 @@ void RequestsTest::download()
     expected += hex("4C 03");
     QCOMPARE(f.port.written, QList<QByteArray>{expected});
     QCOMPARE(f.dialogs.shown.size(), 0);
-    QCOMPARE(f.port.rThreshold(), 0);
+    QCOMPARE(f.form->session()->awaiting(), Awaiting::Nothing);
 }
 
 void RequestsTest::downloadRefused_data()
@@ -350,8 +376,8 @@ void RequestsTest::readBackRequest()
     f.button(QStringLiteral("ReSetCommand"))->click();
     QCOMPARE(f.lastWritten(), hex("02 00 09 FF EE 32 00 2A 03"));
     QVERIFY(!f.timer(QStringLiteral("GetRsTimer"))->isActive());
-    QCOMPARE(f.port.rThreshold(), 108);
-    QCOMPARE(f.port.inBufferCount(), 0);
+    QCOMPARE(f.form->session()->awaiting(), Awaiting::ReadBack);
+    QCOMPARE(f.form->session()->waitingBytes(), 0);
 }
 
 void RequestsTest::readBackClosedPortKeepsSettings()
@@ -364,8 +390,8 @@ void RequestsTest::readBackClosedPortKeepsSettings()
     QCOMPARE(f.port.written.size(), 1);
     QCOMPARE(f.dialogs.texts(), QStringList{msg::NotOpen()});
     QVERIFY(f.timer(QStringLiteral("GetRsTimer"))->isActive());
-    QCOMPARE(f.port.rThreshold(), 0);
-    QCOMPARE(f.port.inBufferCount(), 4);
+    QCOMPARE(f.form->session()->awaiting(), Awaiting::Records);
+    QCOMPARE(f.form->session()->waitingBytes(), 4);
 }
 
 // ------------------------------------------------------------ live feedback
@@ -374,19 +400,19 @@ void RequestsTest::feedbackModes_data()
 {
     QTest::addColumn<int>("mode");
     QTest::addColumn<QByteArray>("frame");
-    QTest::addColumn<int>("threshold");
+    QTest::addColumn<Awaiting>("awaiting");
     QTest::addColumn<bool>("poller");
     QTest::addColumn<bool>("smart");
-    QTest::newRow("target values") << 0 << hex("02 00 09 01 EE 40 00 A6 03") << 0 << true << false;
-    QTest::newRow("raw values") << 1 << hex("02 00 09 01 EE 40 01 A7 03") << 28 << false << true;
-    QTest::newRow("off") << 2 << hex("02 00 09 01 EE 40 02 A4 03") << 0 << false << false;
+    QTest::newRow("target values") << 0 << hex("02 00 09 01 EE 40 00 A6 03") << Awaiting::Records << true << false;
+    QTest::newRow("raw values") << 1 << hex("02 00 09 01 EE 40 01 A7 03") << Awaiting::RawValues << false << true;
+    QTest::newRow("off") << 2 << hex("02 00 09 01 EE 40 02 A4 03") << Awaiting::Nothing << false << false;
 }
 
 void RequestsTest::feedbackModes()
 {
     QFETCH(int, mode);
     QFETCH(QByteArray, frame);
-    QFETCH(int, threshold);
+    QFETCH(Awaiting, awaiting);
     QFETCH(bool, poller);
     QFETCH(bool, smart);
     FormFixture f;
@@ -395,13 +421,14 @@ void RequestsTest::feedbackModes()
     // From each other state, the same settings result.
     for (int from : {0, 1, 2}) {
         f.button(FormFixture::at("GetCommand", from))->click();
-        f.port.setRThreshold(0);
-        f.port.inject(QByteArray(5, 'x'));
+        // The start of a reply waits in every state.
+        f.port.inject(hex("02 00 1C EE 00"));
+        QCOMPARE(f.form->session()->waitingBytes(), 5);
         f.port.written.clear();
         f.button(FormFixture::at("GetCommand", mode))->click();
         QCOMPARE(f.port.written, QList<QByteArray>{frame});
-        QCOMPARE(f.port.inBufferCount(), 0);
-        QCOMPARE(f.port.rThreshold(), threshold);
+        QCOMPARE(f.form->session()->waitingBytes(), 0);
+        QCOMPARE(f.form->session()->awaiting(), awaiting);
         QCOMPARE(f.timer(QStringLiteral("GetRsTimer"))->isActive(), poller);
         for (int i = 0; i < 10; ++i) {
             QCOMPARE(f.button(FormFixture::at("LCommand", i))->isEnabled(), smart);
@@ -409,10 +436,10 @@ void RequestsTest::feedbackModes()
             QCOMPARE(f.button(FormFixture::at("OkCommand", i))->isEnabled(), smart);
         }
     }
-    // A connection test during streaming sets its own threshold and leaves
-    // the poller running.
+    // A connection test during streaming awaits its reply and leaves the
+    // poller running.
     f.button(QStringLiteral("FindCommand"))->click();
-    QCOMPARE(f.port.rThreshold(), 10);
+    QCOMPARE(f.form->session()->awaiting(), Awaiting::Discovery);
     QCOMPARE(f.timer(QStringLiteral("GetRsTimer"))->isActive(), poller);
 }
 
@@ -431,10 +458,10 @@ void RequestsTest::poller()
     f.form->GetRsTimer_Timer();   // grew: noted again, nothing taken
     QCOMPARE(f.form->lastInCount(), 12);
     QCOMPARE(feedbackOf(f), QString());
-    QCOMPARE(f.port.inBufferCount(), 12);
+    QCOMPARE(f.form->session()->waitingBytes(), 12);
     f.form->GetRsTimer_Timer();   // settled: taken
     QCOMPARE(feedbackOf(f), QStringLiteral("12\r\n-3\r\n450"));
-    QCOMPARE(f.port.inBufferCount(), 0);
+    QCOMPARE(f.form->session()->waitingBytes(), 0);
     QCOMPARE(f.form->lastInCount(), 0);
     QCOMPARE(lampOf(f), kGreen);
 
@@ -443,14 +470,14 @@ void RequestsTest::poller()
     f.form->GetRsTimer_Timer();
     f.form->GetRsTimer_Timer();
     QCOMPARE(feedbackOf(f), QStringLiteral("1\r\n2"));
-    QCOMPARE(f.port.inBufferCount(), 0);
+    QCOMPARE(f.form->session()->waitingBytes(), 0);
     // No CR LF at the end, or stray bytes: discarded, the text stays.
     for (const QByteArray &junk : {QByteArray("N7,8\r"), QByteArray("x"), QByteArray("\r\n"),
                                    rawReply({1, 2, 3, 4, 5, 6, 7, 8, 9, 10})}) {
         f.port.inject(junk);
         f.form->GetRsTimer_Timer();
         f.form->GetRsTimer_Timer();
-        QCOMPARE(f.port.inBufferCount(), 0);
+        QCOMPARE(f.form->session()->waitingBytes(), 0);
         QCOMPARE(feedbackOf(f), QStringLiteral("1\r\n2"));
     }
 }

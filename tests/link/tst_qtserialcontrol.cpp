@@ -4,6 +4,7 @@
 #include "channels/channeltable.h"
 #include "link/frame.h"
 #include "link/qtserialcontrol.h"
+#include "session/devicesession.h"
 
 #include "support/pty.h"
 
@@ -32,13 +33,13 @@ class TstQtSerialControl : public QObject
     Q_OBJECT
 private slots:
     void writesFrameByteForByte();
-    void raisesReceiveEvent_data();
-    void raisesReceiveEvent();
+    void deliversBytes_data();
+    void deliversBytes();
     void refusesPortHeldByAnother();
     void openErrors_data();
     void openErrors();
     void reportsHangUpOnce();
-    void emptyingDiscardsWhatArrivedDuringAHandler();
+    void repliesThatArriveDuringAHandlerAreTaken();
     void emptyingAfterARequestDiscardsWhatCameBefore();
     void emptyingAfterARequestKeepsAQuickAnswer();
 };
@@ -62,39 +63,28 @@ void TstQtSerialControl::writesFrameByteForByte()
     QVERIFY(!ctl.output(frame));
 }
 
-void TstQtSerialControl::raisesReceiveEvent_data()
+void TstQtSerialControl::deliversBytes_data()
 {
     QTest::addColumn<int>("firstChunk");
     QTest::newRow("one chunk") << 10;
     QTest::newRow("two chunks") << 4;
 }
 
-void TstQtSerialControl::raisesReceiveEvent()
+void TstQtSerialControl::deliversBytes()
 {
     QFETCH(int, firstChunk);
     Pty pty;
     QVERIFY(pty.ok());
     QtSerialControl ctl(PortMap({pty.path}));
     QCOMPARE(ctl.open(), 0);
-    ctl.setRThreshold(10);
-    QSignalSpy spy(&ctl, &SerialControl::onComm);
-    int eventSeen = 0;
-    connect(&ctl, &SerialControl::onComm, this, [&] { eventSeen = ctl.commEvent(); });
+    QByteArray got;
+    connect(&ctl, &SerialControl::received, this, [&](const QByteArray &bytes) { got += bytes; });
 
     const QByteArray reply = QByteArray::fromHex("02 00 0A EE 00 21 0C 04 CD 03");
     QVERIFY(pty.send(reply.left(firstChunk)));
-    QTRY_COMPARE(ctl.inBufferCount(), firstChunk);
-    if (firstChunk < 10) {
-        QTest::qWait(50);
-        QCOMPARE(spy.count(), 0);
-        QVERIFY(pty.send(reply.mid(firstChunk)));
-    }
-    QTRY_COMPARE(spy.count(), 1);
-    QCOMPARE(eventSeen, SerialControl::kEvReceive);
-    QCOMPARE(ctl.input(), reply);
-    // Closing discards what waited on the old line.
-    ctl.close();
-    QCOMPARE(ctl.inBufferCount(), 0);
+    QTRY_COMPARE(got, reply.left(firstChunk));
+    QVERIFY(pty.send(reply.mid(firstChunk)));
+    QTRY_COMPARE(got, reply);
 }
 
 void TstQtSerialControl::refusesPortHeldByAnother()
@@ -160,86 +150,98 @@ const QByteArray kDiscovery = QByteArray::fromHex("02 00 0A EE 00 21 0C 04 CD 03
 const QByteArray kStray = QByteArray::fromHex("11 22 33 44 55");
 }  // namespace
 
-void TstQtSerialControl::emptyingDiscardsWhatArrivedDuringAHandler()
+namespace {
+// A session on the pseudo-terminal's port, already open.
+struct OnPty
 {
-    // A handler that waits in a nested event loop (a message box): bytes that
-    // arrive meanwhile stay in the port object, since it raises no second
-    // readyRead inside the first. Emptying the input must take them too.
     Pty pty;
-    QVERIFY(pty.ok());
-    QtSerialControl ctl(PortMap({pty.path}));
-    QCOMPARE(ctl.open(), 0);
-    ctl.setRThreshold(10);
-    QList<QByteArray> seen;
-    bool strayHeld = false;
-    connect(&ctl, &SerialControl::onComm, this, [&] {
-        seen.append(ctl.input());
-        if (seen.size() == 1) {
-            QVERIFY(pty.send(kStray));
-            QEventLoop box;
-            QTimer ticker;
-            QDeadlineTimer deadline(5000);
-            connect(&ticker, &QTimer::timeout, &box, [&] {
-                if (ctl.heldByPort() == kStray.size() || deadline.hasExpired())
-                    box.quit();
-            });
-            ticker.start(2);
-            box.exec();
-            strayHeld = ctl.heldByPort() == kStray.size();
-        }
-        ctl.clearInput();
+    QtSerialControl ctl{PortMap({pty.path})};
+    DeviceSession session{&ctl};
+    QList<quint8> found;
+    QList<int> raw;
+    OnPty()
+    {
+        QObject::connect(&session, &DeviceSession::discovered, &session,
+                         [this](quint8 number, quint8) { found.append(number); });
+        QObject::connect(&session, &DeviceSession::rawValues, &session,
+                         [this](const std::array<int, kChannels> &v) { raw.append(v[0]); });
+    }
+};
+// A raw-value reply with `first` as channel 0's value, the rest 0.
+QByteArray rawReplyOf(int first)
+{
+    QByteArray values(20, '\0');
+    values[1] = char(first);
+    return buildReply(cmd::Feedback, values);
+}
+}  // namespace
+
+void TstQtSerialControl::repliesThatArriveDuringAHandlerAreTaken()
+{
+    // A handler that waits in a nested event loop (a message box): replies
+    // that arrive meanwhile, with stray bytes between them, are each taken
+    // once it returns, in order.
+    OnPty p;
+    QVERIFY(p.pty.ok());
+    QVERIFY(p.session.openPort(1));
+    QVERIFY(p.session.setFeedback(FeedbackMode::Raw));
+    QCOMPARE(p.pty.receive(9, 2000).size(), 9);
+    bool heldMeanwhile = false;
+    connect(&p.session, &DeviceSession::rawValues, this, [&] {
+        if (p.raw.size() != 1)
+            return;
+        QVERIFY(p.pty.send(rawReplyOf(2) + kStray + rawReplyOf(3)));
+        QEventLoop box;
+        QTimer ticker;
+        QDeadlineTimer deadline(5000);
+        connect(&ticker, &QTimer::timeout, &box, [&] {
+            if (p.ctl.heldByPort() + p.session.waitingBytes() >= 61 || deadline.hasExpired())
+                box.quit();
+        });
+        ticker.start(2);
+        box.exec();
+        heldMeanwhile = p.raw.size() == 1;
     });
-    QVERIFY(pty.send(kDiscovery));
-    QTRY_COMPARE(seen.size(), 1);
-    QVERIFY2(strayHeld, "the stray bytes never reached the port object while the handler waited");
-    QCOMPARE(ctl.heldByPort(), 0);
-    QVERIFY(pty.send(kDiscovery));
-    QTRY_COMPARE(seen.size(), 2);
-    QCOMPARE(seen.last(), kDiscovery);
+    QVERIFY(p.pty.send(rawReplyOf(1)));
+    QTRY_COMPARE(p.raw, (QList<int>{1, 2, 3}));
+    QVERIFY2(heldMeanwhile, "a reply was handled inside the handler of another");
 }
 
 void TstQtSerialControl::emptyingAfterARequestDiscardsWhatCameBefore()
 {
     // Bytes still in the driver when a request goes out came before it: the
-    // input emptied after the write must not keep them.
-    Pty pty;
-    QVERIFY(pty.ok());
-    QtSerialControl ctl(PortMap({pty.path}));
-    QCOMPARE(ctl.open(), 0);
-    QSignalSpy events(&ctl, &SerialControl::onComm);
-    QList<QByteArray> seen;
-    connect(&ctl, &SerialControl::onComm, this, [&] { seen.append(ctl.input()); ctl.clearInput(); });
-    QVERIFY(pty.send(kStray));
-    QVERIFY(pty.waitInDriver(kStray.size()));
-    const QByteArray request = buildFrame(255, cmd::Discover, QByteArray(1, char(255)));
-    QVERIFY(ctl.output(request));
-    ctl.setRThreshold(10);
-    ctl.clearInput();
-    QCOMPARE(pty.receive(request.size(), 2000), request);
-    QVERIFY(pty.send(kDiscovery));
-    QTRY_COMPARE(seen.size(), 1);
-    QCOMPARE(seen.first(), kDiscovery);
+    // input emptied after the write must not keep them (here the start of a
+    // raw-value reply that would swallow the answer).
+    OnPty p;
+    QVERIFY(p.pty.ok());
+    QVERIFY(p.session.openPort(1));
+    QVERIFY(p.session.setFeedback(FeedbackMode::Raw));
+    QCOMPARE(p.pty.receive(9, 2000).size(), 9);
+    const QByteArray torn = rawReplyOf(7).left(12);
+    QVERIFY(p.pty.send(torn));
+    QVERIFY(p.pty.waitInDriver(torn.size()));
+    QVERIFY(p.session.connectionTest());
+    QCOMPARE(p.session.waitingBytes(), 0);
+    QCOMPARE(p.pty.receive(9, 2000), buildFrame(255, cmd::Discover, QByteArray(1, char(255))));
+    QVERIFY(p.pty.send(kDiscovery));
+    QTRY_COMPARE(p.found, QList<quint8>{12});
+    QVERIFY(p.raw.isEmpty());
 }
 
 void TstQtSerialControl::emptyingAfterARequestKeepsAQuickAnswer()
 {
     // A device on a fast line (a pseudo-terminal) may answer before the
-    // handler that wrote the request has emptied the input: that answer stays.
-    Pty pty;
-    QVERIFY(pty.ok());
-    QtSerialControl ctl(PortMap({pty.path}));
-    QCOMPARE(ctl.open(), 0);
-    QList<QByteArray> seen;
-    connect(&ctl, &SerialControl::onComm, this, [&] { seen.append(ctl.input()); ctl.clearInput(); });
-    const QByteArray request = buildFrame(255, cmd::Discover, QByteArray(1, char(255)));
-    QVERIFY(ctl.output(request));
-    QCOMPARE(pty.receive(request.size(), 2000), request);
-    QVERIFY(pty.send(kDiscovery));
-    QVERIFY(pty.waitInDriver(kDiscovery.size()));
-    ctl.setRThreshold(10);
-    ctl.clearInput();
-    QTRY_COMPARE(seen.size(), 1);
-    QCOMPARE(seen.first(), kDiscovery);
+    // request that was written has emptied the input: that answer stays.
+    OnPty p;
+    QVERIFY(p.pty.ok());
+    QVERIFY(p.session.openPort(1));
+    connect(&p.session, &DeviceSession::frameSent, this, [&](const QByteArray &request) {
+        QCOMPARE(p.pty.receive(request.size(), 2000), request);
+        QVERIFY(p.pty.send(kDiscovery));
+        QVERIFY(p.pty.waitInDriver(kDiscovery.size()));
+    });
+    QVERIFY(p.session.connectionTest());
+    QTRY_COMPARE(p.found, QList<quint8>{12});
 }
 
 QTEST_GUILESS_MAIN(TstQtSerialControl)

@@ -90,39 +90,39 @@ void SessionTest::requestFrameAndSettings_data()
     QTest::addColumn<int>("ledId");
     QTest::addColumn<bool>("streamingTargets");   // the poller runs before the request
     QTest::addColumn<QByteArray>("frame");
-    QTest::addColumn<int>("threshold");           // after; -1 unchanged (0)
+    QTest::addColumn<Awaiting>("awaiting");     // after
     QTest::addColumn<bool>("pollerAfter");
     QTest::addColumn<bool>("inputEmptied");
     QTest::addColumn<int>("mode");                // FeedbackMode after
     const int off = int(FeedbackMode::Off), target = int(FeedbackMode::Target), raw = int(FeedbackMode::Raw);
-    QTest::newRow("connection test") << "connection test" << 255 << false << hex("020009FFEE21FFC603") << 10
+    QTest::newRow("connection test") << "connection test" << 255 << false << hex("020009FFEE21FFC603") << Awaiting::Discovery
                                      << false << true << off;
     QTest::newRow("connection test while targets stream")
-        << "connection test" << 255 << true << hex("020009FFEE21FFC603") << 10 << true << true << target;
-    QTest::newRow("renumber goes to 255") << "renumber" << 5 << false << hex("02000AFFEE940528A203") << -1 << false
+        << "connection test" << 255 << true << hex("020009FFEE21FFC603") << Awaiting::Discovery << true << true << target;
+    QTest::newRow("renumber goes to 255") << "renumber" << 5 << false << hex("02000AFFEE940528A203") << Awaiting::Nothing << false
                                           << false << off;
     QTest::newRow("download") << "download" << 255 << false
                               << hex("02006CFFEE31" + QByteArray("000003E80100000003E8").repeated(10) + "4C03")
-                              << -1 << false << false << off;
-    QTest::newRow("read back stops the poller") << "read back" << 255 << true << hex("020009FFEE32002A03") << 108
+                              << Awaiting::Nothing << false << false << off;
+    QTest::newRow("read back stops the poller") << "read back" << 255 << true << hex("020009FFEE32002A03") << Awaiting::ReadBack
                                                 << false << true << target;
-    QTest::newRow("target values") << "target values" << 1 << false << hex("02000901EE4000A603") << 0 << true
+    QTest::newRow("target values") << "target values" << 1 << false << hex("02000901EE4000A603") << Awaiting::Records << true
                                    << true << target;
-    QTest::newRow("raw values") << "raw values" << 1 << true << hex("02000901EE4001A703") << 28 << false << true
+    QTest::newRow("raw values") << "raw values" << 1 << true << hex("02000901EE4001A703") << Awaiting::RawValues << false << true
                                 << raw;
-    QTest::newRow("feedback off") << "feedback off" << 1 << true << hex("02000901EE4002A403") << 0 << false << true
+    QTest::newRow("feedback off") << "feedback off" << 1 << true << hex("02000901EE4002A403") << Awaiting::Nothing << false << true
                                   << off;
-    QTest::newRow("display mode") << "display mode 1" << 1 << false << hex("02000901EE4101A603") << -1 << false
+    QTest::newRow("display mode") << "display mode 1" << 1 << false << hex("02000901EE4101A603") << Awaiting::Nothing << false
                                   << false << off;
     QTest::newRow("show number") << "show number" << 255 << false << hex("02000EFFEE232E010102030417 03")
-                                 << -1 << false << false << off;
-    QTest::newRow("show code") << "show code" << 255 << false << hex("02000CFFEE242E01010116 03") << -1 << false
+                                 << Awaiting::Nothing << false << false << off;
+    QTest::newRow("show code") << "show code" << 255 << false << hex("02000CFFEE242E01010116 03") << Awaiting::Nothing << false
                                << false << off;
-    QTest::newRow("power on") << "power on" << 1 << false << hex("02000901EE1201F503") << -1 << false << false
+    QTest::newRow("power on") << "power on" << 1 << false << hex("02000901EE1201F503") << Awaiting::Nothing << false << false
                               << off;
-    QTest::newRow("power off") << "power off" << 1 << false << hex("02000901EE1200F403") << -1 << false << false
+    QTest::newRow("power off") << "power off" << 1 << false << hex("02000901EE1200F403") << Awaiting::Nothing << false << false
                                << off;
-    QTest::newRow("clock") << "clock" << 1 << false << hex("02000E01EE201A0C06080F1BCD03") << -1 << false
+    QTest::newRow("clock") << "clock" << 1 << false << hex("02000E01EE201A0C06080F1BCD03") << Awaiting::Nothing << false
                            << false << off;
 }
 
@@ -132,7 +132,7 @@ void SessionTest::requestFrameAndSettings()
     QFETCH(int, ledId);
     QFETCH(bool, streamingTargets);
     QFETCH(QByteArray, frame);
-    QFETCH(int, threshold);
+    QFETCH(Awaiting, awaiting);
     QFETCH(bool, pollerAfter);
     QFETCH(bool, inputEmptied);
     QFETCH(int, mode);
@@ -146,9 +146,9 @@ void SessionTest::requestFrameAndSettings()
     QVERIFY(requests()[request](r.session));
     QCOMPARE(r.port.written, QList<QByteArray>{frame});
     QCOMPARE(r.sent, QList<QByteArray>{frame});
-    QCOMPARE(r.port.rThreshold(), threshold < 0 ? 0 : threshold);
+    QCOMPARE(r.session.awaiting(), awaiting);
     QCOMPARE(r.session.pollTimer()->isActive(), pollerAfter);
-    QCOMPARE(r.port.inBufferCount(), inputEmptied ? 0 : 7);
+    QCOMPARE(r.session.waitingBytes(), inputEmptied ? 0 : 7);
     QCOMPARE(int(r.session.feedbackMode()), mode);
     QVERIFY(r.refusals.isEmpty());
 }
@@ -175,11 +175,10 @@ void SessionTest::refusedWhenClosedOrFailing()
     QFETCH(bool, open);
     QFETCH(QString, text);
     QFETCH(QString, detail);
-    Rig r(open);
-    r.port.setFailWrites(true);
+    Rig r;
     // A valid pair of readings, so that smart setting fails on the line only.
     r.session.armCapture(CaptureState::kLow, 0);
-    r.port.setRThreshold(28);
+    QVERIFY(r.session.setFeedback(FeedbackMode::Raw));
     QByteArray payload;
     for (int v : {1000, 0, 0, 0, 0, 0, 0, 0, 0, 0})
         payload += char(v >> 8), payload += char(v & 0xFF);
@@ -187,14 +186,20 @@ void SessionTest::refusedWhenClosedOrFailing()
     r.session.armCapture(CaptureState::kHigh, 0);
     payload[0] = char(5000 >> 8), payload[1] = char(5000 & 0xFF);
     r.port.inject(buildReply(0x40, payload));
-    r.port.setRThreshold(0);
+    QVERIFY(r.session.setFeedback(FeedbackMode::Off));
+    r.port.written.clear();
+    r.sent.clear();
+    if (open)
+        r.port.setFailWrites(true);
+    else
+        r.session.close();
     QVERIFY(!requests()[request](r.session));
     QCOMPARE(r.port.written.size(), 0);
     QVERIFY(r.sent.isEmpty());
     QCOMPARE(r.refusals.size(), 1);
     QCOMPARE(r.refusals.first().text, text);
     QCOMPARE(r.refusals.first().detail, detail);
-    QCOMPARE(r.port.rThreshold(), 0);
+    QCOMPARE(r.session.awaiting(), Awaiting::Nothing);
     QVERIFY(!r.session.pollTimer()->isActive());
     QCOMPARE(r.session.feedbackMode(), FeedbackMode::Off);
 }
@@ -233,42 +238,67 @@ void SessionTest::badFieldsSendNothing()
     QVERIFY2((why.text + why.detail).contains(inText), qPrintable(why.text + " / " + why.detail));
 }
 
+// What the splitter cut from the bytes, piece by piece: taken ("") or dropped
+// with the reason.
 void SessionTest::repliesAndWhatBecameOfThem_data()
 {
-    QTest::addColumn<int>("threshold");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("taken");
-    QTest::addColumn<QString>("reason");
-    const QByteArray raw = buildReply(0x40, QByteArray(20, '\x01'));
+    QTest::addColumn<QStringList>("reasons");
+    QTest::addColumn<QList<int>>("rawShown");   // channel 0 of each raw reply taken
+    const auto raw = [](int first) {
+        QByteArray p(20, '\x01');
+        p[0] = 0;
+        p[1] = char(first);
+        return buildReply(0x40, p);
+    };
     QByteArray badCheck = kDiscoveryReply;
     badCheck[8] = 0x21;
-    QTest::newRow("discovery") << 10 << kDiscoveryReply << true << QString();
-    QTest::newRow("check byte") << 10 << badCheck << false << QStringLiteral("校验字节应为 0xCD，收到 0x21");
-    QTest::newRow("two glued") << 56 << raw + raw << false << QStringLiteral("长度字段为 28，等待的字节却有 56 个");
-    QTest::newRow("unknown code") << 9 << buildReply(0x55, QByteArray(1, '\0')) << false << QStringLiteral("未知的应答代码 0x55");
-    QTest::newRow("too short for its code") << 10 << buildReply(0x40, QByteArray(2, '\0')) << false
-                                            << QStringLiteral("代码 0x40 的应答需要 28 个字节，这一帧只有 10 个");
-    QTest::newRow("start byte") << 10 << QByteArray(1, '\x05') + kDiscoveryReply.mid(1) << false
-                                << QStringLiteral("起始字节应为 0x02，收到 0x05");
+    QTest::newRow("discovery") << kDiscoveryReply << QStringList{""} << QList<int>{};
+    QTest::newRow("check byte") << badCheck << QStringList{"校验字节应为 0xCD，收到 0x21"} << QList<int>{};
+    QTest::newRow("two glued") << raw(1) + raw(2) << QStringList{"", ""} << QList<int>{1, 2};
+    QTest::newRow("garbage around")
+        << QByteArray("\x11\x22") + raw(3) + QByteArray("\x33") + raw(4) + QByteArray("\x44")
+        << QStringList{"起始字节应为 0x02，收到 0x11", "", "起始字节应为 0x02，收到 0x33", "",
+                       "起始字节应为 0x02，收到 0x44"}
+        << QList<int>{3, 4};
+    QTest::newRow("a valid reply after a damaged one") << badCheck + raw(5)
+        << QStringList{"校验字节应为 0xCD，收到 0x21", ""} << QList<int>{5};
+    QTest::newRow("length field no reply has") << hex("02FFFF") + raw(6)
+        << QStringList{"长度字段为 65535，应答不会有这个长度", ""} << QList<int>{6};
+    QTest::newRow("unknown code") << buildReply(0x55, QByteArray(1, '\0')) << QStringList{"未知的应答代码 0x55"}
+                                  << QList<int>{};
+    QTest::newRow("too short for its code") << buildReply(0x40, QByteArray(2, '\0'))
+                                            << QStringList{"代码 0x40 的应答需要 28 个字节，这一帧只有 10 个"}
+                                            << QList<int>{};
+    QTest::newRow("start byte") << QByteArray(1, '\x05') + kDiscoveryReply.mid(1)
+                                << QStringList{"起始字节应为 0x02，收到 0x05"} << QList<int>{};
 }
 
 void SessionTest::repliesAndWhatBecameOfThem()
 {
-    QFETCH(int, threshold);
     QFETCH(QByteArray, bytes);
-    QFETCH(bool, taken);
-    QFETCH(QString, reason);
+    QFETCH(QStringList, reasons);
+    QFETCH(QList<int>, rawShown);
     Rig r;
+    QVERIFY(r.session.connectionTest());
     QSignalSpy seen(&r.session, &DeviceSession::replyReceived);
     QSignalSpy found(&r.session, &DeviceSession::discovered);
-    r.port.setRThreshold(threshold);
+    QList<int> shown;
+    connect(&r.session, &DeviceSession::rawValues, this,
+            [&](const std::array<int, kChannels> &v) { shown.append(v[0]); });
     r.port.inject(bytes);
-    QCOMPARE(seen.size(), 1);
-    QCOMPARE(seen.first().at(0).toByteArray(), bytes);
-    const auto verdict = seen.first().at(1).value<ReplyVerdict>();
-    QCOMPARE(verdict.taken(), taken);
-    QCOMPARE(verdict.reason, reason);
-    QCOMPARE(r.port.inBufferCount(), 0);
+    QByteArray pieces;
+    QStringList got;
+    for (const auto &call : seen) {
+        pieces += call.at(0).toByteArray();
+        const auto verdict = call.at(1).value<ReplyVerdict>();
+        QCOMPARE(verdict.taken(), verdict.reason.isEmpty());
+        got << verdict.reason;
+    }
+    QCOMPARE(got, reasons);
+    QCOMPARE(pieces, bytes);   // every byte accounted for, once
+    QCOMPARE(shown, rawShown);
+    QCOMPARE(r.session.waitingBytes(), 0);
     QCOMPARE(found.size(), bytes == kDiscoveryReply ? 1 : 0);
     QCOMPARE(r.session.ledId(), quint8(bytes == kDiscoveryReply ? 12 : 255));
 }

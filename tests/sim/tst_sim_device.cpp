@@ -6,6 +6,7 @@
 #include "channels/channeltable.h"
 #include "device.h"
 #include "link/frame.h"
+#include "link/splitter.h"
 
 #include <QTest>
 
@@ -110,7 +111,7 @@ private slots:
         QFETCH(int, digits);
         QFETCH(QByteArray, request);
         QFETCH(QByteArray, reply);
-        QVERIFY(vorn::isValidCommand(request));
+        QVERIFY(vorn::checkFrame(request, vorn::FrameLayout::Command).isFrame());
         Bench b{quint8(number), quint8(digits)};
         b.in(request);
         QCOMPARE(b.sent.size(), 1);
@@ -239,7 +240,7 @@ private slots:
         QCOMPARE(b.sent.size(), replies);
         QCOMPARE(early, QTest::currentDataTag() == QByteArray("stale header") ? 0 : replies);
         for (const auto &s : b.sent)
-            QVERIFY(vorn::isValidReply(s, int(s.size())));
+            QVERIFY(vorn::checkFrame(s, vorn::FrameLayout::Reply).isFrame());
         QCOMPARE(b.logs.value(0), firstLog);
         QCOMPARE(b.device.blocks(), times(kStartBlock, 10));
     }
@@ -291,7 +292,7 @@ private slots:
         for (qint64 t : {0LL, 5000LL, 30000LL}) {
             const QByteArray r = b.device.rawReply(t);
             QCOMPARE(r.size(), 28);
-            QVERIFY(vorn::isValidReply(r, 28));
+            QVERIFY(vorn::checkFrame(r.left(28), vorn::FrameLayout::Reply).isFrame());
             QCOMPARE(quint8(r[4]), quint8(9));
             for (int ch = 0; ch < 10; ++ch)
                 QCOMPARE(rawOf(r, ch), ch == channel ? value : rt8sim::syntheticRaw(ch, t));

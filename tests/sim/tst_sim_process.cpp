@@ -1,6 +1,7 @@
 // The built rt8sim program on a real pseudo-terminal.
 
 #include "link/frame.h"
+#include "link/splitter.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -202,11 +203,11 @@ private slots:
             got += readFor(port, 200);
             for (qsizetype i = 0; !held && i + 28 <= got.size(); ++i) {
                 const QByteArray r = got.mid(i, 28);
-                held = vorn::isValidReply(r, 28) && r.mid(6 + 6, 2).toHex() == QByteArray("2ee0");
+                held = vorn::checkFrame(r.left(28), vorn::FrameLayout::Reply).isFrame() && r.mid(6 + 6, 2).toHex() == QByteArray("2ee0");
             }
         }
         QVERIFY2(held, "no reply carried the held value");
-        QVERIFY(vorn::isValidReply(got.left(28), 28));
+        QVERIFY(vorn::checkFrame(got.left(28), vorn::FrameLayout::Reply).isFrame());
         port.write(vorn::buildFrame(1, 0x40, QByteArray(1, '\x02')));
         QTRY_VERIFY_WITH_TIMEOUT(sim.logged("feedback stop\n"), 20000);
         readFor(port, 100);
@@ -242,7 +243,7 @@ private slots:
         QTRY_VERIFY(sim.logged("[5] input: ch3 held at 12000\n"));
         port.write(vorn::buildFrame(5, 0x40, QByteArray(1, '\x01')));
         const QByteArray r = readFor(port, 3000, 28).left(28);
-        QVERIFY(vorn::isValidReply(r, 28));
+        QVERIFY(vorn::checkFrame(r.left(28), vorn::FrameLayout::Reply).isFrame());
         QCOMPARE(quint8(r[4]), quint8(5));
         QCOMPARE(r.mid(6 + 6, 2).toHex(), QByteArray("2ee0"));
         port.write(vorn::buildFrame(5, 0x40, QByteArray(1, '\x02')));

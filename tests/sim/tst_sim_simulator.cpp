@@ -3,6 +3,7 @@
 
 #include "line.h"
 #include "link/frame.h"
+#include "link/splitter.h"
 #include "simulator.h"
 
 #include <QElapsedTimer>
@@ -58,7 +59,7 @@ private:
 int rawReplies(const QByteArray &bytes)
 {
     for (int i = 0; i < bytes.size(); i += vorn::kRawReplyLength)
-        if (!vorn::isValidReply(bytes.mid(i, vorn::kRawReplyLength), vorn::kRawReplyLength) || bytes[i + 5] != 0x40)
+        if (!vorn::checkFrame(bytes.mid(i, vorn::kRawReplyLength), vorn::FrameLayout::Reply).isFrame() || bytes[i + 5] != 0x40)
             return -1;
     return int(bytes.size() / vorn::kRawReplyLength);
 }

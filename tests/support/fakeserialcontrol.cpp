@@ -48,7 +48,6 @@ int FakeSerialControl::open()
 
 void FakeSerialControl::close()
 {
-    clearInput();
     if (m_open)
         ++closeCount;
     m_open = false;

@@ -29,8 +29,8 @@ public:
     bool output(const QByteArray &frame) override;
     QString adapterSerial(int port) const override { return serials.value(port); }
 
-    // Bytes from the device; the receive event follows as on a real line.
-    void inject(const QByteArray &bytes) { received(bytes); }
+    // Bytes from the device, handed up at once as on a real line.
+    void inject(const QByteArray &bytes) { emit received(bytes); }
     // The line dies under an open port; the device is gone until replug().
     void unplug(const QString &reason = QStringLiteral("device disconnected"));
     void replug() { m_gone = false; }
