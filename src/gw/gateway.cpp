@@ -36,7 +36,7 @@ QByteArray json(const QJsonObject &o)
 }
 
 constexpr int kFirstRetryMs = 1000;
-constexpr int kLastRetryMs = 30000;
+constexpr int kLastRetryMs = 10000;
 constexpr int kGoodbyeMs = 3000;
 
 }  // namespace
