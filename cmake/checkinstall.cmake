@@ -1,5 +1,5 @@
 # Installs a build tree into a fresh prefix and checks what lands there: the
-# three programs, which run from it, and what a Linux desktop expects (desktop
+# four programs, which run from it, and what a Linux desktop expects (desktop
 # entry, icons at their sizes, AppStream metadata, manual pages, Debian
 # documents); no test, test double or benchmark. Run by CTest (test
 # "install_tree"):
@@ -22,19 +22,23 @@ endif()
 
 set(expected
   bin/rt8ctl
+  bin/rt8gw
   bin/rt8sim
   bin/vornrt8
   share/applications/org.vornrt8.VornRT8.desktop
   share/doc/vornrt8/README.Debian
   share/doc/vornrt8/changelog.Debian.gz
   share/doc/vornrt8/copyright
+  share/doc/vornrt8/rt8gw.json.example
   share/icons/hicolor/256x256/apps/vornrt8.png
   share/icons/hicolor/48x48/apps/vornrt8.png
   share/icons/hicolor/scalable/apps/vornrt8.svg
   share/man/man1/rt8ctl.1.gz
+  share/man/man1/rt8gw.1.gz
   share/man/man1/rt8sim.1.gz
   share/man/man1/vornrt8.1.gz
-  share/metainfo/org.vornrt8.VornRT8.metainfo.xml)
+  share/metainfo/org.vornrt8.VornRT8.metainfo.xml
+  lib/systemd/system/rt8gw.service)
 file(GLOB_RECURSE found LIST_DIRECTORIES false RELATIVE "${PREFIX}" "${PREFIX}/*")
 set(missing ${expected})
 list(REMOVE_ITEM missing ${found})
@@ -61,7 +65,7 @@ foreach(size 48 256)
 endforeach()
 
 # The installed programs run from the prefix.
-foreach(run "vornrt8;--version;1.0" "rt8ctl;--help;Usage" "rt8sim;--help;Usage" "rt8ctl;--version;1.0")
+foreach(run "vornrt8;--version;1.0" "rt8ctl;--help;Usage" "rt8sim;--help;Usage" "rt8ctl;--version;1.0" "rt8gw;--version;1.0")
   list(GET run 0 program)
   list(GET run 1 option)
   list(GET run 2 needle)

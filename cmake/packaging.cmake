@@ -4,7 +4,7 @@
 
 include(GNUInstallDirs)
 
-install(TARGETS vornrt8 rt8ctl rt8sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS vornrt8 rt8ctl rt8sim rt8gw RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 set(_data ${PROJECT_SOURCE_DIR}/data)
 install(FILES ${_data}/org.vornrt8.VornRT8.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -19,7 +19,7 @@ install(FILES ${_data}/icons/vornrt8-256.png DESTINATION ${CMAKE_INSTALL_DATADIR
 # (gzip -n: no name or time stamp, so the same sources give the same bytes).
 find_program(VORN_GZIP gzip REQUIRED)
 set(_gz_outputs)
-foreach(_page vornrt8 rt8ctl rt8sim)
+foreach(_page vornrt8 rt8ctl rt8sim rt8gw)
   set(_out ${CMAKE_CURRENT_BINARY_DIR}/man/${_page}.1.gz)
   add_custom_command(OUTPUT ${_out}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
@@ -38,6 +38,11 @@ add_custom_target(vornrt8_compressed_docs ALL DEPENDS ${_gz_outputs})
 
 set(_docdir ${CMAKE_INSTALL_DATADIR}/doc/vornrt8)
 install(FILES ${_data}/debian/copyright ${_data}/debian/README.Debian ${_changelog} DESTINATION ${_docdir})
+
+# The gateway's systemd unit (its configuration, /etc/vornrt8/rt8gw.json, is
+# the site's; an example lies with the documents).
+install(FILES ${_data}/rt8gw.service DESTINATION lib/systemd/system)
+install(FILES ${_data}/rt8gw.json.example DESTINATION ${_docdir})
 
 # ---------------------------------------------------------------- Debian package
 set(CPACK_GENERATOR DEB)
@@ -72,8 +77,9 @@ the LED display and set the device clock.
 The window has a line monitor that tells what every frame means and why a
 reply was dropped, a trend of the ten channels, recording of live values to
 CSV, and reopens a pulled adapter by itself. rt8ctl does the same from
-scripts and production lines; rt8sim simulates the device on a
-pseudo-terminal for training.
+scripts and production lines; rt8gw publishes the live values of many
+devices to an MQTT broker (systemd unit rt8gw.service); rt8sim simulates
+the device on a pseudo-terminal for training.
 
 License: MIT.")
 include(CPack)

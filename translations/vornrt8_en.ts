@@ -1262,4 +1262,172 @@ then log out and log in again.</translation>
         </translation>
     </message>
 </context>
+<context>
+    <name>vorn::gw::Config</name>
+    <message>
+        <source>密码不写在配置里；请把它写进一个只有本用户能读的文件，用 password_file 指向它</source>
+        <translation>no password in the configuration; put it in a file only this user can read and name it in password_file</translation>
+    </message>
+    <message>
+        <source>不认识这个键</source>
+        <translation>unknown key</translation>
+    </message>
+    <message>
+        <source>缺少这个键</source>
+        <translation>missing</translation>
+    </message>
+    <message>
+        <source>应是文本</source>
+        <translation>must be a text</translation>
+    </message>
+    <message>
+        <source>不能为空</source>
+        <translation>must not be empty</translation>
+    </message>
+    <message>
+        <source>应是 %1 到 %2 的整数</source>
+        <translation>must be a whole number from %1 to %2</translation>
+    </message>
+    <message>
+        <source>无法读取 %1：%2</source>
+        <translation>cannot read %1: %2</translation>
+    </message>
+    <message>
+        <source>不能含有 +、# 或空字符</source>
+        <translation>must not contain +, # or a null character</translation>
+    </message>
+    <message>
+        <source>不能含有 /</source>
+        <translation>must not contain /</translation>
+    </message>
+    <message>
+        <source>不能以 / 开头或结尾，也不能含有 //</source>
+        <translation>must not begin or end with / nor contain //</translation>
+    </message>
+    <message>
+        <source>应是对象</source>
+        <translation>must be an object</translation>
+    </message>
+    <message>
+        <source>有密码文件却没有 username</source>
+        <translation>a password file needs a username</translation>
+    </message>
+    <message>
+        <source>mqtts:// 需要 CA 证书文件</source>
+        <translation>mqtts:// needs a CA certificate file</translation>
+    </message>
+    <message>
+        <source>只用于 mqtts://</source>
+        <translation>only for mqtts://</translation>
+    </message>
+    <message>
+        <source>应是数组</source>
+        <translation>must be an array</translation>
+    </message>
+    <message>
+        <source>至少要有一台设备</source>
+        <translation>at least one device is needed</translation>
+    </message>
+    <message>
+        <source>“gateway”留给网关自己的状态</source>
+        <translation>&quot;gateway&quot; is kept for the gateway&apos;s own status</translation>
+    </message>
+    <message>
+        <source>与前面的设备重名</source>
+        <translation>already the name of an earlier device</translation>
+    </message>
+    <message>
+        <source>端口号应是 %1 到 %2</source>
+        <translation>a port number is %1 to %2</translation>
+    </message>
+    <message>
+        <source>已由设备 %1 使用</source>
+        <translation>already used by device %1</translation>
+    </message>
+    <message>
+        <source>应是 raw 或 target</source>
+        <translation>must be raw or target</translation>
+    </message>
+    <message>
+        <source>应是 mqtt://主机[:端口] 或 mqtts://主机[:端口]，而不是 %1</source>
+        <translation>must be mqtt://HOST[:PORT] or mqtts://HOST[:PORT], not %1</translation>
+    </message>
+    <message>
+        <source>不是有效的 JSON（第 %1 个字符处：%2）</source>
+        <translation>not valid JSON (at character %1: %2)</translation>
+    </message>
+    <message>
+        <source>应是 JSON 对象</source>
+        <translation>must be a JSON object</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::gw::Gateway</name>
+    <message>
+        <source>设备 %1：通讯端口已断开（%2），等它回来。</source>
+        <translation>device %1: port lost (%2), waiting for it to come back.</translation>
+    </message>
+    <message>
+        <source>设备 %1：通讯端口 %2 已重新打开。</source>
+        <translation>device %1: port %2 open again.</translation>
+    </message>
+    <message>
+        <source>设备 %1：已打开 %2，等待数值。</source>
+        <translation>device %1: %2 open, waiting for values.</translation>
+    </message>
+    <message>
+        <source>设备 %1：无法打开通讯端口 %2（%3），%4 秒后再试。</source>
+        <translation>device %1: cannot open port %2 (%3), trying again in %4 s.</translation>
+    </message>
+    <message>
+        <source>设备 %1：数值又来了。</source>
+        <translation>device %1: values again.</translation>
+    </message>
+    <message>
+        <source>已连接 MQTT 服务器 %1:%2。</source>
+        <translation>connected to MQTT broker %1:%2.</translation>
+    </message>
+    <message numerus="yes">
+        <source>MQTT 服务器不在时，队列满了，丢弃了 %n 组最早的数值。</source>
+        <translation>
+            <numerusform>while the broker was away the queue was full: %n oldest set of values dropped.</numerusform>
+            <numerusform>while the broker was away the queue was full: %n oldest sets of values dropped.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>无法连接 MQTT 服务器 %1:%2（%3），稍后再试；数值先排队（最多 %4 组）。</source>
+        <translation>no connection to MQTT broker %1:%2 (%3), trying again; values wait in a queue (at most %4).</translation>
+    </message>
+    <message>
+        <source>把 RT8 设备的实时数值发布到 MQTT 服务器。</source>
+        <translation>Publishes the live values of RT8 devices to an MQTT broker.</translation>
+    </message>
+    <message>
+        <source>配置文件（JSON）</source>
+        <translation>configuration file (JSON)</translation>
+    </message>
+    <message>
+        <source>只检查配置文件，然后退出</source>
+        <translation>check the configuration file and exit</translation>
+    </message>
+    <message>
+        <source>语言：en 或 zh</source>
+        <translation>language: en or zh</translation>
+    </message>
+    <message>
+        <source>缺少 --config FILE</source>
+        <translation>--config FILE is missing</translation>
+    </message>
+    <message numerus="yes">
+        <source>配置无误：%n 台设备。</source>
+        <translation>
+            <numerusform>configuration sound: %n device.</numerusform>
+            <numerusform>configuration sound: %n devices.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>无法启动 MQTT 客户端：%1</source>
+        <translation>cannot start the MQTT client: %1</translation>
+    </message>
+</context>
 </TS>

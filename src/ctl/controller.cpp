@@ -5,6 +5,7 @@
 #include "link/frame.h"
 #include "link/portmap.h"
 #include "session/csv.h"
+#include "session/portchoice.h"
 
 #include <QDeadlineTimer>
 #include <QJsonArray>
@@ -251,10 +252,9 @@ void Controller::makeSession(const PortMap &ports)
 
 int Controller::openLine()
 {
-    bool isNumber = false;
-    const int number = m_inv.port.toInt(&isNumber);
-    const bool search = m_inv.port.isEmpty();
-    makeSession(search || isNumber ? PortMap::fromSystem() : PortMap(QStringList{m_inv.port}));
+    const PortChoice choice = choosePort(m_inv.port);
+    const bool search = choice.search;
+    makeSession(choice.map);
     if (!m_inv.trace.isEmpty()) {
         // The trace is opened before anything goes out, so it holds all.
         m_lineLog = std::make_unique<LineLog>(m_session.get());
@@ -280,7 +280,7 @@ int Controller::openLine()
         if (opened)
             printErr(tr("使用端口 %1（%2）。").arg(found).arg(m_session->devicePath(found)));
     } else {
-        opened = m_session->openPort(isNumber ? number : 1);
+        opened = m_session->openPort(choice.number);
     }
     if (!opened)
         return refusal(false);

@@ -1,0 +1,51 @@
+#pragma once
+// The gateway's configuration: the broker, what it is published under, and
+// the devices, read from a JSON file. Every mistake is named by its key.
+
+#include "session/devicesession.h"
+
+#include <QList>
+#include <QString>
+
+namespace vorn::gw {
+
+struct DeviceConfig
+{
+    QString name;           // the topic level under the prefix
+    QString port;           // a port number or a device path, as rt8ctl --port
+    quint8 address = 1;
+    FeedbackMode mode = FeedbackMode::Raw;
+};
+
+struct Config
+{
+    QString host;
+    int port = 1883;
+    bool tls = false;
+    QString caFile;
+    QString prefix;
+    QString clientId;
+    QString userName;
+    QString password;       // read from the password file
+    int queueSize = 10000;
+    int keepAliveSeconds = 30;
+    QList<DeviceConfig> devices;
+};
+
+struct ConfigError
+{
+    QString key;            // "devices[1].mode"; empty for the file as a whole
+    QString reason;
+};
+
+// The configuration in json; files it names (password, CA) are read or
+// checked, found from baseDir when their paths are relative (loadConfig: the
+// file's folder). False and the first mistake when it is not a sound
+// configuration.
+bool parseConfig(const QByteArray &json, Config *config, ConfigError *error, const QString &baseDir = QString());
+bool loadConfig(const QString &path, Config *config, ConfigError *error);
+
+// "mqtt://HOST[:PORT]" or "mqtts://HOST[:PORT]".
+bool parseBrokerUrl(const QString &url, Config *config, QString *why);
+
+}  // namespace vorn::gw

@@ -1,0 +1,79 @@
+#pragma once
+// The gateway: one device session per configured device, each streaming its
+// live values, and every set of values taken published to the broker. While
+// the broker is away the values wait in a bounded queue (the oldest dropped
+// first); how many were dropped is published once it is back.
+//
+// Topics under the prefix P:
+//   P/NAME/values      {"time": ..., "mode": "raw"|"target", "values": [ten]}
+//   P/NAME/status      online, lost, offline (retained)
+//   P/gateway/status   online, offline (retained; offline is the last will)
+//   P/gateway/dropped  {"time": ..., "dropped": N, "total": M, "devices": {NAME: N}}
+//                      (retained; after an outage that dropped values)
+
+#include "gw/config.h"
+#include "gw/mqttclient.h"
+
+#include <QJsonArray>
+#include <QObject>
+#include <QTimer>
+
+#include <deque>
+#include <memory>
+#include <vector>
+
+namespace vorn {
+class QtSerialControl;
+}
+
+namespace vorn::gw {
+
+class Gateway : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Gateway(Config config, QObject *parent = nullptr);
+    ~Gateway() override;
+
+    // Starts the broker connection and opens every device; a device whose
+    // port does not open is tried again later. False (and why) only when the
+    // MQTT library refuses the settings.
+    bool start(QString *why);
+    // Feedback off on every device, statuses offline, a clean goodbye to the
+    // broker.
+    void stop();
+
+    // The values of one set as published: raw values as numbers, a record's
+    // fields as numbers where they are numbers, otherwise as the text shown.
+    static QJsonArray rawValuesJson(const std::array<int, kChannels> &raw);
+    static QJsonArray targetValuesJson(const QString &recordText);
+
+private:
+    struct Device;
+    struct Message
+    {
+        QString topic;
+        QByteArray payload;
+        Device *device = nullptr;
+    };
+
+    void openDevice(Device &d);
+    void deviceValues(Device &d, const QJsonArray &values);
+    void setStatus(Device &d, const QString &status);
+    void publishValues(const Message &m);
+    void brokerUp();
+    void brokerDown(const QString &why);
+    QString topic(const QString &name, const char *leaf) const;
+
+    Config m_config;
+    MqttClient m_client;
+    std::vector<std::unique_ptr<Device>> m_devices;
+    std::deque<Message> m_queue;
+    bool m_brokerUp = false;
+    bool m_stopped = false;
+    qint64 m_droppedTotal = 0;
+    qint64 m_droppedOutage = 0;
+    QString m_brokerWhy;
+};
+
+}  // namespace vorn::gw

@@ -1,0 +1,134 @@
+// rt8gw: the live values of the configured RT8 devices, published to an MQTT
+// broker until it is told to stop (SIGTERM, SIGINT). See rt8gw(1).
+
+#include "gw/config.h"
+#include "gw/gateway.h"
+#include "session/language.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+class Texts
+{
+    Q_DECLARE_TR_FUNCTIONS(vorn::gw::Gateway)
+public:
+    static QString about() { return tr("把 RT8 设备的实时数值发布到 MQTT 服务器。"); }
+    static QString configOption() { return tr("配置文件（JSON）"); }
+    static QString checkOption() { return tr("只检查配置文件，然后退出"); }
+    static QString langOption() { return tr("语言：en 或 zh"); }
+    static QString noConfig() { return tr("缺少 --config FILE"); }
+    static QString checked(int devices) { return tr("配置无误：%n 台设备。", nullptr, devices); }
+    static QString cannotStart(const QString &why) { return tr("无法启动 MQTT 客户端：%1").arg(why); }
+};
+
+void printErr(const QString &text)
+{
+    const QByteArray b = (QStringLiteral("rt8gw: ") + text + QLatin1Char('\n')).toUtf8();
+    std::fwrite(b.constData(), 1, size_t(b.size()), stderr);
+    std::fflush(stderr);
+}
+
+int s_pipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const int saved = errno;
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(s_pipe[1], &c, 1);
+    errno = saved;
+}
+
+QString languageChoice(const QStringList &args)
+{
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--lang") && i + 1 < args.size())
+            return args[i + 1];
+        if (args[i].startsWith(QLatin1String("--lang=")))
+            return args[i].mid(7);
+    }
+    return {};
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("rt8gw"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VORNRT8_VERSION));
+    QLoggingCategory::setFilterRules(QStringLiteral("vornrt8.line.info=false"));
+    vorn::installTranslations(languageChoice(app.arguments()));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(Texts::about());
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption config{QStringLiteral("config"), Texts::configOption(), QStringLiteral("FILE")};
+    const QCommandLineOption check{QStringLiteral("check"), Texts::checkOption()};
+    const QCommandLineOption lang{QStringLiteral("lang"), Texts::langOption(), QStringLiteral("en|zh")};
+    parser.addOptions({config, check, lang});
+    if (!parser.parse(app.arguments())) {
+        printErr(parser.errorText());
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (!parser.isSet(config) || !parser.positionalArguments().isEmpty()) {
+        printErr(Texts::noConfig());
+        return 2;
+    }
+
+    const QString file = parser.value(config);
+    vorn::gw::Config cfg;
+    vorn::gw::ConfigError error;
+    if (!vorn::gw::loadConfig(file, &cfg, &error)) {
+        printErr(error.key.isEmpty() ? file + QStringLiteral(": ") + error.reason
+                                     : file + QStringLiteral(": ") + error.key + QStringLiteral(": ") + error.reason);
+        return 2;
+    }
+    if (parser.isSet(check)) {
+        printErr(Texts::checked(int(cfg.devices.size())));
+        return 0;
+    }
+
+    // SIGTERM and SIGINT end the gateway in order, through the event loop.
+    if (::pipe(s_pipe) != 0)
+        return 1;
+    for (int fd : s_pipe)
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    struct sigaction sa{};
+    sa.sa_handler = &onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+    struct sigaction ignore{};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, nullptr);
+
+    vorn::gw::Gateway gateway(cfg);
+    QSocketNotifier stopNotifier(s_pipe[0], QSocketNotifier::Read);
+    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&] {
+        stopNotifier.setEnabled(false);
+        gateway.stop();
+        app.quit();
+    });
+    QString why;
+    if (!gateway.start(&why)) {
+        printErr(Texts::cannotStart(why));
+        return 1;
+    }
+    return app.exec();
+}

@@ -1,0 +1,387 @@
+// rt8gw, the built program, against a real mosquitto on 127.0.0.1 and rt8sim
+// devices on pseudo-terminals: what reaches a subscriber, the retained
+// statuses, the last will, a broker that goes away and comes back, a device
+// unplugged, and configurations with mistakes.
+
+#include "e2e/simprocess.h"
+
+#include "link/reply.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace vorn;
+
+namespace {
+
+constexpr int kBound = 30000;   // for anything to arrive on a busy machine
+
+// JSON written with single quotes.
+QString J(const char *text)
+{
+    return QString::fromUtf8(text).replace(QLatin1Char('\''), QLatin1Char('"'));
+}
+
+// A port on 127.0.0.1 nobody listens on now.
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool listening(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(quint16(port));
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// A process that ends with the test.
+struct Process : QProcess
+{
+    QString out;
+    Process()
+    {
+        connect(this, &QProcess::readyReadStandardOutput, [this] { out += QString::fromUtf8(readAllStandardOutput()); });
+    }
+    ~Process() override { end(); }
+    void end()
+    {
+        if (state() == NotRunning)
+            return;
+        terminate();
+        if (!waitForFinished(5000))
+            kill();
+        waitForFinished(5000);
+    }
+};
+
+// mosquitto on 127.0.0.1 at a port of its own, without persistence.
+struct Broker
+{
+    QTemporaryDir dir;
+    int port = freePort();
+    Process proc;
+    Broker()
+    {
+        QFile f(dir.filePath(QStringLiteral("mosquitto.conf")));
+        if (f.open(QIODevice::WriteOnly))
+            f.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(port).toUtf8());
+    }
+    bool start()
+    {
+        proc.setProcessChannelMode(QProcess::MergedChannels);
+        proc.start(QStringLiteral(MOSQUITTO_EXE), {QStringLiteral("-c"), dir.filePath(QStringLiteral("mosquitto.conf"))});
+        return QTest::qWaitFor([this] { return listening(port); }, kBound);
+    }
+};
+
+// mosquitto_sub on every topic under the prefix: "topic payload" lines.
+struct Subscriber : Process
+{
+    Subscriber(int port, const QString &filter)
+    {
+        setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        start(QStringLiteral(MOSQUITTO_SUB_EXE), {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                                                  QString::number(port), QStringLiteral("-q"), QStringLiteral("1"),
+                                                  QStringLiteral("-v"), QStringLiteral("-t"), filter});
+    }
+    // The payloads on topic, in order.
+    QStringList on(const QString &topic) const
+    {
+        QStringList got;
+        const QString head = topic + QLatin1Char(' ');
+        for (const QString &l : out.split(QLatin1Char('\n')))
+            if (l.startsWith(head))
+                got.append(l.mid(head.size()));
+        return got;
+    }
+    QList<QJsonObject> values(const QString &topic) const
+    {
+        QList<QJsonObject> got;
+        for (const QString &p : on(topic))
+            got.append(QJsonDocument::fromJson(p.toUtf8()).object());
+        return got;
+    }
+};
+
+struct Device
+{
+    QString name;
+    QString port;
+    int address;
+    QString mode;
+};
+
+QString configText(int brokerPort, const QList<Device> &devices, const QString &extra = {})
+{
+    QJsonArray list;
+    for (const Device &d : devices)
+        list.append(QJsonObject{{"name", d.name}, {"port", d.port}, {"address", d.address}, {"mode", d.mode}});
+    QJsonObject broker{{"url", QStringLiteral("mqtt://127.0.0.1:%1").arg(brokerPort)}, {"prefix", "plant/rt8"}};
+    const QJsonObject more = QJsonDocument::fromJson(extra.toUtf8()).object();
+    for (auto it = more.begin(); it != more.end(); ++it)
+        broker.insert(it.key(), it.value());
+    return QString::fromUtf8(QJsonDocument(QJsonObject{{"broker", broker}, {"devices", list}}).toJson());
+}
+
+struct Gateway : Process
+{
+    QString err;
+    Gateway(const QTemporaryDir &dir, const QString &config)
+    {
+        QFile f(dir.filePath(QStringLiteral("rt8gw.json")));
+        if (f.open(QIODevice::WriteOnly))
+            f.write(config.toUtf8());
+        f.close();
+        connect(this, &QProcess::readyReadStandardError, [this] { err += QString::fromUtf8(readAllStandardError()); });
+        start(QStringLiteral(RT8GW_EXE), {QStringLiteral("--config"), f.fileName(), QStringLiteral("--lang"), QStringLiteral("en")});
+    }
+    // Ended while err is still there to take its last words.
+    ~Gateway() override { end(); }
+};
+
+// The values the simulator sent, oldest first: raw replies as numbers, target
+// records as their fields.
+QList<QStringList> sentValues(const SimProcess &sim)
+{
+    QList<QStringList> got;
+    for (const QString &line : sim.logLines(QStringLiteral("sent: "))) {
+        const QByteArray bytes = QByteArray::fromHex(line.section(QStringLiteral("sent: "), 1).remove(QLatin1Char(' ')).toLatin1());
+        QStringList fields;
+        if (bytes.startsWith('N')) {
+            fields = QString::fromLatin1(bytes.mid(1, bytes.size() - 3)).split(QLatin1Char(','));
+        } else if (bytes.size() == 28) {
+            for (int v : decodeRawValues(bytes))
+                fields.append(QString::number(v));
+        } else {
+            continue;
+        }
+        got.append(fields);
+    }
+    return got;
+}
+
+// A published value as text to compare with what was sent: numbers by value.
+bool sameValues(const QJsonArray &published, const QStringList &sent)
+{
+    if (published.size() != sent.size())
+        return false;
+    for (qsizetype i = 0; i < sent.size(); ++i) {
+        const QJsonValue v = published.at(i);
+        bool ok = false;
+        const double d = sent[i].toDouble(&ok);
+        if (v.isDouble() ? !(ok && d == v.toDouble()) : v.toString() != sent[i])
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+class TestGatewayE2e : public QObject
+{
+    Q_OBJECT
+private slots:
+    void configMistakes_data();
+    void configMistakes();
+    void publishesEveryValueAndStopsCleanly();
+    void lastWillOnKill();
+    void brokerAwayAndBack();
+    void deviceLateUnpluggedAndBack();
+};
+
+void TestGatewayE2e::configMistakes_data()
+{
+    QTest::addColumn<QString>("config");
+    QTest::addColumn<QString>("said");   // the key, or the reason for the file as a whole
+    const QString dev = J("{'name':'cab1','port':'/dev/ttyUSB0','address':1,'mode':'raw'}");
+    const auto with = [&](const QString &broker, const QString &devices) {
+        return J("{'broker':%1,'devices':%2}").arg(broker, devices);
+    };
+    const QString broker = J("{'url':'mqtt://127.0.0.1:1883','prefix':'plant/rt8'}");
+    const QString list = QLatin1Char('[') + dev + QLatin1Char(']');
+    QTest::newRow("not JSON") << QStringLiteral("{\"broker\":") << QStringLiteral("not valid JSON");
+    QTest::newRow("not an object") << QStringLiteral("[]") << QStringLiteral("must be a JSON object");
+    QTest::newRow("unknown key") << with(broker, list).replace(QStringLiteral("\"devices\""), QStringLiteral("\"device\""))
+                                 << QStringLiteral(": device: unknown key");
+    QTest::newRow("no broker") << J("{'devices':%1}").arg(list) << QStringLiteral(": broker: missing");
+    QTest::newRow("bad scheme") << with(J("{'url':'http://127.0.0.1','prefix':'p'}"), list) << QStringLiteral(": broker.url: must be");
+    QTest::newRow("port 0") << with(J("{'url':'mqtt://127.0.0.1:0','prefix':'p'}"), list) << QStringLiteral(": broker.url: must be");
+    QTest::newRow("wildcard prefix") << with(J("{'url':'mqtt://h','prefix':'plant/#'}"), list) << QStringLiteral(": broker.prefix: must not contain +");
+    QTest::newRow("password in JSON") << with(J("{'url':'mqtt://h','prefix':'p','username':'u','password':'secret'}"), list)
+                                      << QStringLiteral(": broker.password: no password in the configuration");
+    QTest::newRow("password file unreadable") << with(J("{'url':'mqtt://h','prefix':'p','username':'u','password_file':'/nonexistent/pw'}"), list)
+                                              << QStringLiteral(": broker.password_file: cannot read");
+    QTest::newRow("mqtts without CA") << with(J("{'url':'mqtts://h','prefix':'p'}"), list) << QStringLiteral(": broker.ca_file: mqtts:// needs");
+    QTest::newRow("queue size 0") << with(J("{'url':'mqtt://h','prefix':'p','queue_size':0}"), list) << QStringLiteral(": broker.queue_size: must be a whole number");
+    QTest::newRow("no devices") << with(broker, QStringLiteral("[]")) << QStringLiteral(": devices: at least one");
+    QTest::newRow("mode") << with(broker, QStringLiteral("[%1]").arg(QString(dev).replace("\"raw\"", "\"scaled\""))) << QStringLiteral(": devices[0].mode: must be raw or target");
+    QTest::newRow("address 256") << with(broker, QStringLiteral("[%1]").arg(QString(dev).replace("\"address\":1", "\"address\":256"))) << QStringLiteral(": devices[0].address: must be a whole number from 0 to 255");
+    QTest::newRow("address as text") << with(broker, QStringLiteral("[%1]").arg(QString(dev).replace("\"address\":1", "\"address\":\"1\""))) << QStringLiteral(": devices[0].address: must be a whole number");
+    QTest::newRow("port 17") << with(broker, QStringLiteral("[%1]").arg(QString(dev).replace("/dev/ttyUSB0", "17"))) << QStringLiteral(": devices[0].port: a port number is 1 to 16");
+    QTest::newRow("name with /") << with(broker, QStringLiteral("[%1]").arg(QString(dev).replace("cab1", "a/b"))) << QStringLiteral(": devices[0].name: must not contain /");
+    QTest::newRow("name gateway") << with(broker, QStringLiteral("[%1]").arg(QString(dev).replace("cab1", "gateway"))) << QStringLiteral(": devices[0].name: \"gateway\"");
+    QTest::newRow("same name") << with(broker, QStringLiteral("[%1,%2]").arg(dev, QString(dev).replace("ttyUSB0", "ttyUSB1"))) << QStringLiteral(": devices[1].name: already the name");
+    QTest::newRow("same port") << with(broker, QStringLiteral("[%1,%2]").arg(dev, QString(dev).replace("cab1", "cab2"))) << QStringLiteral(": devices[1].port: already used by device cab1");
+    QTest::newRow("no mode") << with(broker, QStringLiteral("[%1]").arg(QString(dev).replace(",\"mode\":\"raw\"", ""))) << QStringLiteral(": devices[0].mode: missing");
+    QTest::newRow("sound") << with(broker, list) << QString();
+}
+
+void TestGatewayE2e::configMistakes()
+{
+    QFETCH(QString, config);
+    QFETCH(QString, said);
+    QTemporaryDir dir;
+    QFile f(dir.filePath(QStringLiteral("gw.json")));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(config.toUtf8());
+    f.close();
+    QProcess p;
+    p.start(QStringLiteral(RT8GW_EXE), {QStringLiteral("--check"), QStringLiteral("--config"), f.fileName(),
+                                        QStringLiteral("--lang"), QStringLiteral("en")});
+    QVERIFY(p.waitForFinished(kBound));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    if (said.isEmpty()) {
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY2(err.contains(QLatin1String("configuration sound: 1 device")), qPrintable(err));
+    } else {
+        QCOMPARE(p.exitCode(), 2);
+        QVERIFY2(err.startsWith(QStringLiteral("rt8gw: ") + f.fileName() + QLatin1Char(':')) && err.contains(said), qPrintable(err));
+    }
+}
+
+void TestGatewayE2e::publishesEveryValueAndStopsCleanly()
+{
+    Broker broker;
+    QVERIFY(broker.start());
+    // A raw device fast, a target device at the pace its records need.
+    SimProcess raw({"--address", "1", "--period", "100", "--log-sent"});
+    SimProcess target({"--address", "5", "--period", "500", "--log-sent"});
+    QVERIFY(!raw.port().isEmpty() && !target.port().isEmpty());
+    Subscriber sub(broker.port, QStringLiteral("plant/rt8/#"));
+    QTRY_VERIFY_WITH_TIMEOUT(sub.state() == QProcess::Running, kBound);
+    QTemporaryDir dir;
+    Gateway gw(dir, configText(broker.port, {{"cab1", raw.port(), 1, "raw"}, {"cab2", target.port(), 5, "target"}}));
+    QTRY_VERIFY2_WITH_TIMEOUT(sub.on("plant/rt8/cab1/values").size() >= 20 && sub.on("plant/rt8/cab2/values").size() >= 3,
+                              qPrintable(gw.err + sub.out.right(2000)), kBound);
+
+    // Retained: a subscriber that comes later is told every status at once.
+    Subscriber late(broker.port, QStringLiteral("plant/rt8/+/status"));
+    QTRY_VERIFY_WITH_TIMEOUT(late.on("plant/rt8/gateway/status") == QStringList{"online"}
+                             && late.on("plant/rt8/cab1/status") == QStringList{"online"}
+                             && late.on("plant/rt8/cab2/status") == QStringList{"online"}, kBound);
+
+    ::kill(pid_t(gw.processId()), SIGTERM);
+    QVERIFY(gw.waitForFinished(kBound));
+    QCOMPARE(gw.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(gw.exitCode(), 0);
+    // Both devices were told to stop before the gateway went.
+    QTRY_VERIFY_WITH_TIMEOUT(raw.log().contains(QLatin1String("feedback stop")) && target.log().contains(QLatin1String("feedback stop")), kBound);
+    QTRY_VERIFY_WITH_TIMEOUT(sub.on("plant/rt8/gateway/status").endsWith(QStringLiteral("offline")), kBound);
+    QCOMPARE(sub.on("plant/rt8/cab1/status").last(), QStringLiteral("offline"));
+    QCOMPARE(sub.on("plant/rt8/cab2/status").last(), QStringLiteral("offline"));
+
+    // Every set the devices sent, in order, up to the stop; none twice.
+    for (const auto &[name, sim, mode] : {std::tuple{"cab1", &raw, "raw"}, std::tuple{"cab2", &target, "target"}}) {
+        const QList<QJsonObject> published = sub.values(QStringLiteral("plant/rt8/%1/values").arg(QLatin1String(name)));
+        const QList<QStringList> sent = sentValues(*sim);
+        QVERIFY2(published.size() <= sent.size() && published.size() + 2 >= sent.size(),
+                 qPrintable(QStringLiteral("%1: %2 published, %3 sent").arg(name).arg(published.size()).arg(sent.size())));
+        for (qsizetype i = 0; i < published.size(); ++i) {
+            QCOMPARE(published[i].value("mode").toString(), QLatin1String(mode));
+            QVERIFY2(sameValues(published[i].value("values").toArray(), sent[i]),
+                     qPrintable(QStringLiteral("%1 #%2: %3 vs %4").arg(name).arg(i)
+                                    .arg(QString::fromUtf8(QJsonDocument(published[i]).toJson(QJsonDocument::Compact)), sent[i].join(','))));
+            QVERIFY(QDateTime::fromString(published[i].value("time").toString(), Qt::ISODateWithMs).isValid());
+        }
+    }
+}
+
+void TestGatewayE2e::lastWillOnKill()
+{
+    Broker broker;
+    QVERIFY(broker.start());
+    SimProcess sim({"--period", "100"});
+    QVERIFY(!sim.port().isEmpty());
+    Subscriber sub(broker.port, QStringLiteral("plant/rt8/gateway/status"));
+    QTemporaryDir dir;
+    Gateway gw(dir, configText(broker.port, {{"cab1", sim.port(), 1, "raw"}}));
+    QTRY_VERIFY_WITH_TIMEOUT(sub.on("plant/rt8/gateway/status").contains(QStringLiteral("online")), kBound);
+    gw.kill();
+    QVERIFY(gw.waitForFinished(kBound));
+    QTRY_VERIFY_WITH_TIMEOUT(sub.on("plant/rt8/gateway/status").endsWith(QStringLiteral("offline")), kBound);
+}
+
+void TestGatewayE2e::brokerAwayAndBack()
+{
+    Broker broker;
+    QVERIFY(broker.start());
+    SimProcess sim({"--period", "100", "--log-sent"});
+    QVERIFY(!sim.port().isEmpty());
+    QTemporaryDir dir;
+    Gateway gw(dir, configText(broker.port, {{"cab1", sim.port(), 1, "raw"}}, J("{'queue_size': 5}")));
+    {
+        Subscriber sub(broker.port, QStringLiteral("plant/rt8/#"));
+        QTRY_VERIFY_WITH_TIMEOUT(sub.on("plant/rt8/cab1/values").size() >= 3, kBound);
+    }
+    broker.proc.end();
+    // Away while the device sends at least 20 more sets: more than the queue holds.
+    const qsizetype sentBefore = sentValues(sim).size();
+    QTRY_VERIFY_WITH_TIMEOUT(sentValues(sim).size() >= sentBefore + 20, kBound);
+    QVERIFY(broker.start());
+    Subscriber sub(broker.port, QStringLiteral("plant/rt8/#"));
+    // Retained, so told whenever the subscriber comes.
+    QTRY_VERIFY_WITH_TIMEOUT(!sub.on("plant/rt8/gateway/dropped").isEmpty(), kBound);
+    const QJsonObject dropped = sub.values("plant/rt8/gateway/dropped").last();
+    QVERIFY2(dropped.value("dropped").toInt() >= 15, qPrintable(sub.on("plant/rt8/gateway/dropped").last()));
+    QCOMPARE(dropped.value("devices").toObject().value("cab1").toInt(), dropped.value("dropped").toInt());
+    QCOMPARE(dropped.value("total").toInt(), dropped.value("dropped").toInt());
+    QTRY_VERIFY_WITH_TIMEOUT(sub.on("plant/rt8/cab1/values").size() >= 10, kBound);
+    QTRY_COMPARE_WITH_TIMEOUT(sub.on("plant/rt8/gateway/status").value(0), QStringLiteral("online"), kBound);
+    QVERIFY2(gw.err.contains(QLatin1String("oldest sets of values dropped")), qPrintable(gw.err));
+}
+
+void TestGatewayE2e::deviceLateUnpluggedAndBack()
+{
+    Broker broker;
+    QVERIFY(broker.start());
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("rt8"));
+    Subscriber sub(broker.port, QStringLiteral("plant/rt8/cab1/status"));
+    // The port is not there yet: tried again, not fatal.
+    Gateway gw(dir, configText(broker.port, {{"cab1", link, 1, "raw"}}));
+    QTRY_COMPARE_WITH_TIMEOUT(sub.on("plant/rt8/cab1/status"), QStringList{"lost"}, kBound);
+    QVERIFY(gw.state() == QProcess::Running);
+    SimProcess sim({"--period", "100", "--link", link, "--unplug-after", "6", "--replug-after", "9"});
+    QTRY_COMPARE_WITH_TIMEOUT(sub.on("plant/rt8/cab1/status"), (QStringList{"lost", "online"}), kBound);
+    QTRY_COMPARE_WITH_TIMEOUT(sub.on("plant/rt8/cab1/status"), (QStringList{"lost", "online", "lost"}), kBound);
+    QTRY_VERIFY2_WITH_TIMEOUT(sub.on("plant/rt8/cab1/status") == (QStringList{"lost", "online", "lost", "online"}),
+                              qPrintable(gw.err + sim.log()), kBound);
+}
+
+QTEST_GUILESS_MAIN(TestGatewayE2e)
+#include "tst_gw_e2e.moc"
