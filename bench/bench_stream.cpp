@@ -1,13 +1,14 @@
 // The main window streaming raw values from a device on a real serial line
 // (in practice rt8sim's pseudo-terminal), measured from the inside.
 //
-//   bench_stream --port PATH --seconds S [--drain-ms MS] [--settle-ms MS] [--open monitor|trend]
+//   bench_stream --port PATH --seconds S [--drain-ms MS] [--settle-ms MS]
+//                [--open monitor|trend|monitor,trend] [--rss-at S2]
 //   bench_stream --qt-version
 //
 // Builds the window as vornrt8 does (MainWindow: the form and its status bar,
 // QtSerialControl with PATH as port 1, load(), show()), with ScriptedDialogs
-// so that no message box can block; with --open, the line monitor or the
-// trend is open too.
+// so that no message box can block; with --open, the line monitor, the
+// trend or both are open too.
 // Once the window has been painted it starts raw-value streaming
 // (GetCommand_Click(1)), lets it run S seconds and stops it
 // (GetCommand_Click(2)). Replies the device sent before it saw the stop
@@ -26,6 +27,11 @@
 //   cpu_pct     user+system processor time / wall time over the streaming
 //               period only, in % of one core (getrusage RUSAGE_SELF)
 //   rss_peak_mb peak resident size of the process (ru_maxrss)
+//   rss_start_mb, rss_at_mb, rss_end_mb
+//               resident size (VmRSS) when streaming starts, S2 seconds
+//               later (with --rss-at; -1 without, or when the run is shorter)
+//               and when it ends; every minute of streaming it also goes to
+//               standard error
 //   dialogs     message boxes the window would have shown (should be 0)
 //
 // Exit code 0, 2 on bad usage, 3 when the port could not be opened.
@@ -70,6 +76,21 @@ Usage usageNow()
     return u;
 }
 
+// The resident size now (VmRSS), in MB; -1 when it cannot be read.
+double residentMb()
+{
+    std::FILE *f = std::fopen("/proc/self/status", "r");
+    if (!f)
+        return -1;
+    char line[256];
+    double kb = -1;
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "VmRSS: %lf kB", &kb) == 1)
+            break;
+    std::fclose(f);
+    return kb < 0 ? -1 : kb / 1024.0;
+}
+
 // Nearest-rank percentile of samples in nanoseconds, in milliseconds; -1
 // without samples.
 double percentileMs(std::vector<qint64> samples, double p)
@@ -99,7 +120,7 @@ public:
 [[noreturn]] void usage()
 {
     std::fprintf(stderr, "usage: bench_stream --port PATH --seconds S [--drain-ms MS] [--settle-ms MS]"
-                         " [--open monitor|trend]\n"
+                         " [--open monitor|trend|monitor,trend] [--rss-at S2]\n"
                          "       bench_stream --qt-version\n");
     std::exit(2);
 }
@@ -113,6 +134,7 @@ int main(int argc, char **argv)
     int drainMs = 500;
     int settleMs = 300;
     QString open;
+    double rssAt = -1;
     for (int i = 1; i < argc; ++i) {
         const auto is = [&](const char *name) { return std::strcmp(argv[i], name) == 0; };
         const auto value = [&]() -> const char * {
@@ -133,7 +155,12 @@ int main(int argc, char **argv)
             settleMs = std::atoi(value());
         } else if (is("--open")) {
             open = QString::fromLocal8Bit(value());
-            if (open != QLatin1String("monitor") && open != QLatin1String("trend"))
+            if (open != QLatin1String("monitor") && open != QLatin1String("trend")
+                && open != QLatin1String("monitor,trend"))
+                usage();
+        } else if (is("--rss-at")) {
+            rssAt = std::atof(value());
+            if (rssAt <= 0)
                 usage();
         } else {
             usage();
@@ -165,8 +192,12 @@ int main(int argc, char **argv)
     constexpr int kRejectsLogged = 20;
     qint64 startWall = 0, endWall = 0;
     std::vector<qint64> latencies, paintLatencies;
-    latencies.reserve(1 << 16);
-    paintLatencies.reserve(1 << 16);
+    // Kept for the first 65536 replies only (a run of seconds has fewer), so
+    // that a long run's own figures do not add to the memory it measures.
+    constexpr size_t kKept = 1 << 16;
+    latencies.reserve(kKept);
+    paintLatencies.reserve(kKept);
+    double rssStart = -1, rssAtMb = -1, rssEnd = -1;
 
     // Connected before the window makes its own connection, so this runs
     // first: the reply's last byte has just been taken in.
@@ -201,7 +232,8 @@ int main(int argc, char **argv)
             return;
         }
         ++accepted;
-        latencies.push_back(lastChange - eventStart);
+        if (latencies.size() < kKept)
+            latencies.push_back(lastChange - eventStart);
         if (oldestUnpainted < 0)
             oldestUnpainted = eventStart;
     });
@@ -220,7 +252,8 @@ int main(int argc, char **argv)
     PaintWatch rsPaint;
     rsPaint.onPaint = [&] {
         if (oldestUnpainted >= 0) {
-            paintLatencies.push_back(clock.nsecsElapsed() - oldestUnpainted);
+            if (paintLatencies.size() < kKept)
+                paintLatencies.push_back(clock.nsecsElapsed() - oldestUnpainted);
             oldestUnpainted = -1;
         }
     };
@@ -228,9 +261,9 @@ int main(int argc, char **argv)
 
     window.load();
     window.showCentred();
-    if (open == QLatin1String("monitor"))
+    if (open.contains(QLatin1String("monitor")))
         window.showMonitor();
-    else if (open == QLatin1String("trend"))
+    if (open.contains(QLatin1String("trend")))
         window.showTrend();
 
     Usage startUsage, endUsage;
@@ -242,13 +275,15 @@ int main(int argc, char **argv)
         const Usage finalUsage = usageNow();
         std::printf("events=%lld accepted=%lld lat_p50_ms=%.3f lat_p99_ms=%.3f lat_max_ms=%.3f "
                     "paints=%zu paint_p50_ms=%.3f paint_p99_ms=%.3f "
-                    "wall_s=%.3f cpu_s=%.3f cpu_pct=%.3f rss_peak_mb=%.1f dialogs=%lld\n",
+                    "wall_s=%.3f cpu_s=%.3f cpu_pct=%.3f rss_peak_mb=%.1f "
+                    "rss_start_mb=%.2f rss_at_mb=%.2f rss_end_mb=%.2f dialogs=%lld\n",
                     static_cast<long long>(events), static_cast<long long>(accepted),
                     percentileMs(latencies, 50), percentileMs(latencies, 99),
                     percentileMs(latencies, 100),
                     paintLatencies.size(), percentileMs(paintLatencies, 50),
                     percentileMs(paintLatencies, 99),
                     wall, cpu, wall > 0 ? 100.0 * cpu / wall : -1.0, finalUsage.peakMb,
+                    rssStart, rssAtMb, rssEnd,
                     static_cast<long long>(dialogs.shown.size()));
         std::fflush(stdout);
         for (const auto &s : dialogs.shown)
@@ -259,6 +294,7 @@ int main(int argc, char **argv)
     const auto stop = [&] {
         endWall = clock.nsecsElapsed();
         endUsage = usageNow();
+        rssEnd = residentMb();
         form.GetCommand_Click(2);
         // Replies already on the line when the device got the stop request
         // are taken the way streaming takes them.
@@ -284,6 +320,19 @@ int main(int argc, char **argv)
         measuring = true;
         startWall = clock.nsecsElapsed();
         startUsage = usageNow();
+        rssStart = residentMb();
+        if (rssAt > 0 && rssAt < seconds)
+            QTimer::singleShot(int(rssAt * 1000.0 + 0.5), Qt::PreciseTimer, &app, [&] { rssAtMb = residentMb(); });
+        // The resident size every minute, for the log.
+        auto *minutes = new QTimer(&app);
+        QObject::connect(minutes, &QTimer::timeout, &app, [&, minutes, n = 0]() mutable {
+            if (!measuring || endWall > 0) {
+                minutes->stop();
+                return;
+            }
+            std::fprintf(stderr, "bench_stream: VmRSS after %d min: %.2f MB\n", ++n, residentMb());
+        });
+        minutes->start(60000);
         form.GetCommand_Click(1);
         QTimer::singleShot(int(seconds * 1000.0 + 0.5), Qt::PreciseTimer, &app, stop);
     };
