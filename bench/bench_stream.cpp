@@ -57,6 +57,9 @@
 #include <vector>
 
 #include <sys/resource.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -330,7 +333,16 @@ int main(int argc, char **argv)
                 minutes->stop();
                 return;
             }
-            std::fprintf(stderr, "bench_stream: VmRSS after %d min: %.2f MB\n", ++n, residentMb());
+            std::fprintf(stderr, "bench_stream: VmRSS after %d min: %.2f MB", ++n, residentMb());
+#ifdef __GLIBC__
+            // The heap: what is in use, what is free inside it, and what the
+            // process holds for it (from the system break and in mappings).
+            const struct mallinfo2 m = mallinfo2();
+            std::fprintf(stderr, " (heap in use %.2f MB, free in it %.2f MB, held %.2f MB)",
+                         double(m.uordblks + m.hblkhd) / 1048576.0, double(m.fordblks) / 1048576.0,
+                         double(m.arena + m.hblkhd) / 1048576.0);
+#endif
+            std::fputc('\n', stderr);
         });
         minutes->start(60000);
         form.GetCommand_Click(1);
