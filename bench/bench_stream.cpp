@@ -1,15 +1,15 @@
 // The main window streaming raw values from a device on a real serial line
 // (in practice rt8sim's pseudo-terminal), measured from the inside.
 //
-//   bench_stream --port PATH --seconds S [--drain-ms MS] [--settle-ms MS] [--open monitor|trend]
-//                [--record CSV]
+//   bench_stream --port PATH --seconds S [--drain-ms MS] [--settle-ms MS]
+//                [--open monitor|trend|monitor,trend] [--rss-at S2] [--record CSV]
 //   bench_stream --qt-version
 //
 // Builds the window as vornrt8 does (MainWindow: the form and its status bar,
 // QtSerialControl with PATH as port 1, load(), show()), with ScriptedDialogs
-// so that no message box can block; with --open, the line monitor or the
-// trend is open too; with --record, the values are recorded to CSV as the
-// window's recording does.
+// so that no message box can block; with --open, the line monitor, the
+// trend or both are open too; with --record, the values are recorded to CSV
+// as the window's recording does.
 // Once the window has been painted it starts raw-value streaming
 // (GetCommand_Click(1)), lets it run S seconds and stops it
 // (GetCommand_Click(2)). Replies the device sent before it saw the stop
@@ -32,6 +32,11 @@
 //   cpu_pct     user+system processor time / wall time over the streaming
 //               period only, in % of one core (getrusage RUSAGE_SELF)
 //   rss_peak_mb peak resident size of the process (ru_maxrss)
+//   rss_start_mb, rss_at_mb, rss_end_mb
+//               resident size (VmRSS) when streaming starts, S2 seconds
+//               later (with --rss-at; -1 without, or when the run is shorter)
+//               and when it ends; every minute of streaming it also goes to
+//               standard error
 //   dialogs     message boxes the window would have shown (should be 0)
 //
 // Exit code 0, 2 on bad usage, 3 when the port could not be opened.
@@ -59,6 +64,9 @@
 #include <vector>
 
 #include <sys/resource.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -76,6 +84,21 @@ Usage usageNow()
                  + double(ru.ru_stime.tv_sec) + double(ru.ru_stime.tv_usec) / 1e6;
     u.peakMb = double(ru.ru_maxrss) / 1024.0;   // Linux: kilobytes
     return u;
+}
+
+// The resident size now (VmRSS), in MB; -1 when it cannot be read.
+double residentMb()
+{
+    std::FILE *f = std::fopen("/proc/self/status", "r");
+    if (!f)
+        return -1;
+    char line[256];
+    double kb = -1;
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "VmRSS: %lf kB", &kb) == 1)
+            break;
+    std::fclose(f);
+    return kb < 0 ? -1 : kb / 1024.0;
 }
 
 // Nearest-rank percentile of samples in nanoseconds, in milliseconds; -1
@@ -107,7 +130,7 @@ public:
 [[noreturn]] void usage()
 {
     std::fprintf(stderr, "usage: bench_stream --port PATH --seconds S [--drain-ms MS] [--settle-ms MS]"
-                         " [--open monitor|trend] [--record CSV]\n"
+                         " [--open monitor|trend|monitor,trend] [--rss-at S2] [--record CSV]\n"
                          "       bench_stream --qt-version\n");
     std::exit(2);
 }
@@ -122,6 +145,7 @@ int main(int argc, char **argv)
     int settleMs = 300;
     QString open;
     QString recordPath;
+    double rssAt = -1;
     for (int i = 1; i < argc; ++i) {
         const auto is = [&](const char *name) { return std::strcmp(argv[i], name) == 0; };
         const auto value = [&]() -> const char * {
@@ -144,7 +168,12 @@ int main(int argc, char **argv)
             recordPath = QString::fromLocal8Bit(value());
         } else if (is("--open")) {
             open = QString::fromLocal8Bit(value());
-            if (open != QLatin1String("monitor") && open != QLatin1String("trend"))
+            if (open != QLatin1String("monitor") && open != QLatin1String("trend")
+                && open != QLatin1String("monitor,trend"))
+                usage();
+        } else if (is("--rss-at")) {
+            rssAt = std::atof(value());
+            if (rssAt <= 0)
                 usage();
         } else {
             usage();
@@ -176,8 +205,12 @@ int main(int argc, char **argv)
     constexpr int kRejectsLogged = 20;
     qint64 startWall = 0, endWall = 0;
     std::vector<qint64> latencies, paintLatencies;
-    latencies.reserve(1 << 16);
-    paintLatencies.reserve(1 << 16);
+    // Kept for the first 65536 replies only (a run of seconds has fewer), so
+    // that a long run's own figures do not add to the memory it measures.
+    constexpr size_t kKept = 1 << 16;
+    latencies.reserve(kKept);
+    paintLatencies.reserve(kKept);
+    double rssStart = -1, rssAtMb = -1, rssEnd = -1;
 
     vorn::MainWindow window(&port, &dialogs, nullptr);
     vorn::MainForm &form = *window.form();
@@ -214,7 +247,8 @@ int main(int argc, char **argv)
             return;
         }
         ++accepted;
-        latencies.push_back(lastChange - eventStart);
+        if (latencies.size() < kKept)
+            latencies.push_back(lastChange - eventStart);
         if (oldestUnpainted < 0)
             oldestUnpainted = eventStart;
     });
@@ -233,7 +267,8 @@ int main(int argc, char **argv)
     PaintWatch rsPaint;
     rsPaint.onPaint = [&] {
         if (oldestUnpainted >= 0) {
-            paintLatencies.push_back(clock.nsecsElapsed() - oldestUnpainted);
+            if (paintLatencies.size() < kKept)
+                paintLatencies.push_back(clock.nsecsElapsed() - oldestUnpainted);
             oldestUnpainted = -1;
         }
     };
@@ -241,9 +276,9 @@ int main(int argc, char **argv)
 
     window.load();
     window.showCentred();
-    if (open == QLatin1String("monitor"))
+    if (open.contains(QLatin1String("monitor")))
         window.showMonitor();
-    else if (open == QLatin1String("trend"))
+    if (open.contains(QLatin1String("trend")))
         window.showTrend();
 
     vorn::FrameSplitter drain;
@@ -263,13 +298,15 @@ int main(int argc, char **argv)
         const Usage finalUsage = usageNow();
         std::printf("events=%lld accepted=%lld lat_p50_ms=%.3f lat_p99_ms=%.3f lat_max_ms=%.3f "
                     "paints=%zu paint_p50_ms=%.3f paint_p99_ms=%.3f "
-                    "wall_s=%.3f cpu_s=%.3f cpu_pct=%.3f rss_peak_mb=%.1f dialogs=%lld recorded=%d drained=%lld\n",
+                    "wall_s=%.3f cpu_s=%.3f cpu_pct=%.3f rss_peak_mb=%.1f "
+                    "rss_start_mb=%.2f rss_at_mb=%.2f rss_end_mb=%.2f dialogs=%lld recorded=%d drained=%lld\n",
                     static_cast<long long>(events), static_cast<long long>(accepted),
                     percentileMs(latencies, 50), percentileMs(latencies, 99),
                     percentileMs(latencies, 100),
                     paintLatencies.size(), percentileMs(paintLatencies, 50),
                     percentileMs(paintLatencies, 99),
                     wall, cpu, wall > 0 ? 100.0 * cpu / wall : -1.0, finalUsage.peakMb,
+                    rssStart, rssAtMb, rssEnd,
                     static_cast<long long>(dialogs.shown.size()), recorder.lines(),
                     static_cast<long long>(drained));
         std::fflush(stdout);
@@ -281,6 +318,7 @@ int main(int argc, char **argv)
     const auto stop = [&] {
         endWall = clock.nsecsElapsed();
         endUsage = usageNow();
+        rssEnd = residentMb();
         form.GetCommand_Click(2);
         // Replies already on the line when the device got the stop request
         // count as accepted: the session no longer takes them.
@@ -313,6 +351,28 @@ int main(int argc, char **argv)
         measuring = true;
         startWall = clock.nsecsElapsed();
         startUsage = usageNow();
+        rssStart = residentMb();
+        if (rssAt > 0 && rssAt < seconds)
+            QTimer::singleShot(int(rssAt * 1000.0 + 0.5), Qt::PreciseTimer, &app, [&] { rssAtMb = residentMb(); });
+        // The resident size every minute, for the log.
+        auto *minutes = new QTimer(&app);
+        QObject::connect(minutes, &QTimer::timeout, &app, [&, minutes, n = 0]() mutable {
+            if (!measuring || endWall > 0) {
+                minutes->stop();
+                return;
+            }
+            std::fprintf(stderr, "bench_stream: VmRSS after %d min: %.2f MB", ++n, residentMb());
+#ifdef __GLIBC__
+            // The heap: what is in use, what is free inside it, and what the
+            // process holds for it (from the system break and in mappings).
+            const struct mallinfo2 m = mallinfo2();
+            std::fprintf(stderr, " (heap in use %.2f MB, free in it %.2f MB, held %.2f MB)",
+                         double(m.uordblks + m.hblkhd) / 1048576.0, double(m.fordblks) / 1048576.0,
+                         double(m.arena + m.hblkhd) / 1048576.0);
+#endif
+            std::fputc('\n', stderr);
+        });
+        minutes->start(60000);
         form.GetCommand_Click(1);
         QTimer::singleShot(int(seconds * 1000.0 + 0.5), Qt::PreciseTimer, &app, stop);
     };

@@ -35,7 +35,12 @@ LineModel::LineModel(LineLog *log, QObject *parent) : QAbstractTableModel(parent
 
 void LineModel::take(const LineEntry &entry)
 {
-    m_pending.append(entry);
+    // Kept for long, so in arrays of their own size: what the line or a
+    // text builder handed over may share a far larger block.
+    LineEntry kept = entry;
+    kept.bytes.squeeze();
+    kept.meaning.squeeze();
+    m_pending.append(std::move(kept));
     if (m_pending.size() > 2 * kMaxEntries)
         m_pending.remove(0, m_pending.size() - kMaxEntries);
 }

@@ -193,6 +193,9 @@ FeedbackBox::FeedbackBox(QWidget *parent) : QTextEdit(parent)
 {
     setReadOnly(true);
     setAcceptRichText(false);
+    // The box only ever shows the latest values: nothing is kept to undo
+    // (an undo history would keep every update of a stream for ever).
+    setUndoRedoEnabled(false);
     setLineWrapMode(QTextEdit::NoWrap);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -221,6 +224,46 @@ void FeedbackBox::setText(const QString &text)
         shown.chop(1);
     measure();
     const QStringList lines = shown.split(QLatin1Char('\n'));
+    QTextDocument *doc = document();
+    // What the operator has selected stays on the same lines while the
+    // values under it change, so that a copy gives what is shown.
+    const QTextCursor selection = textCursor();
+    if (selection.hasSelection()) {
+        const LinePlace anchor = linePlace(selection.anchor(), selection.anchor() > selection.position());
+        const LinePlace position = linePlace(selection.position(), selection.position() > selection.anchor());
+        replaceLines(lines);
+        QTextCursor kept(doc);
+        kept.setPosition(documentPosition(anchor));
+        kept.setPosition(documentPosition(position), QTextCursor::KeepAnchor);
+        setTextCursor(kept);
+        return;
+    }
+    replaceLines(lines);
+}
+
+FeedbackBox::LinePlace FeedbackBox::linePlace(int position, bool endsSelection) const
+{
+    const QTextBlock block = document()->findBlock(position);
+    const int column = position - block.position();
+    // A selection that ends at the end of a line keeps the whole line,
+    // however long its new text.
+    return {block.blockNumber(), endsSelection && column == block.length() - 1 ? -1 : column};
+}
+
+int FeedbackBox::documentPosition(const LinePlace &place) const
+{
+    const QTextDocument *doc = document();
+    if (place.line >= doc->blockCount()) {
+        const QTextBlock last = doc->lastBlock();
+        return last.position() + last.length() - 1;
+    }
+    const QTextBlock block = doc->findBlockByNumber(place.line);
+    const int length = block.length() - 1;
+    return block.position() + (place.column < 0 ? length : qMin(place.column, length));
+}
+
+void FeedbackBox::replaceLines(const QStringList &lines)
+{
     QTextDocument *doc = document();
     QTextCursor c(doc);
     if (doc->blockCount() == lines.size() && m_docFrameTop == m_frameTop && m_docMargins == m_margins) {

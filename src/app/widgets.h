@@ -107,6 +107,16 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    // A place in the text as line and column; column -1 is the line's end.
+    struct LinePlace
+    {
+        int line = 0;
+        int column = 0;
+    };
+    LinePlace linePlace(int position, bool endsSelection) const;
+    int documentPosition(const LinePlace &place) const;
+    // Puts the lines into the document, changing only what differs.
+    void replaceLines(const QStringList &lines);
     // Works out where each line goes (when the font or the box's place
     // changes), then gives the lines there their places.
     void placeLines();

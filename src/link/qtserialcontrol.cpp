@@ -19,11 +19,18 @@ namespace vorn {
 // What the port object holds, in an array of just that size. readAll() would
 // make a 16 KiB array for every read, a fresh one each time, even when
 // nothing waits; at a reply every 10 ms that is most of the receive path's
-// work.
+// work. A read of all that waits hands over the port object's own 32 KiB
+// block; the bytes are copied into one of their own size, or every reply kept
+// downstream (the line monitor keeps ten thousand) would hold 32 KiB. A copy,
+// not the block cut down in place: cut-down blocks kept for long would leave
+// the heap in pieces too small for the next read's 32 KiB.
 static QByteArray takeBuffered(QSerialPort *port)
 {
     const qint64 waiting = port->bytesAvailable();
-    return waiting > 0 ? port->read(waiting) : QByteArray();
+    if (waiting <= 0)
+        return QByteArray();
+    const QByteArray block = port->read(waiting);
+    return QByteArray(block.constData(), block.size());
 }
 
 QtSerialControl::QtSerialControl(PortMap ports, QObject *parent)

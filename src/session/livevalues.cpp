@@ -28,12 +28,15 @@ double fieldValue(const QString &field)
     return ok && std::isfinite(v) ? v : std::numeric_limits<double>::quiet_NaN();
 }
 
-SampleRing::SampleRing(int capacity) : m_capacity(std::max(1, capacity)) {}
+SampleRing::SampleRing(int capacity) : m_capacity(std::max(1, capacity))
+{
+    m_data.resize(size_t(m_capacity));
+}
 
 void SampleRing::append(const Sample &s)
 {
-    if (int(m_data.size()) < m_capacity) {
-        m_data.push_back(s);
+    if (m_size < m_capacity) {
+        m_data[size_t((m_first + m_size) % m_capacity)] = s;
         ++m_size;
     } else {
         m_data[size_t(m_first)] = s;
@@ -43,8 +46,6 @@ void SampleRing::append(const Sample &s)
 
 void SampleRing::clear()
 {
-    m_data.clear();
-    m_data.shrink_to_fit();
     m_first = 0;
     m_size = 0;
 }

@@ -44,7 +44,8 @@ public:
     std::pair<int, int> window(qint64 from, qint64 to) const;
 
 private:
-    // Grows as samples come, up to the capacity, then wraps.
+    // Taken whole at the start, so that memory stands still however long
+    // values come; the newest sample overwrites the oldest once it is full.
     std::vector<Sample> m_data;
     int m_capacity;
     int m_first = 0;

@@ -229,6 +229,17 @@ void MainWindowTest::monitorIsBoundedAndPauses()
     QCOMPARE(m->model()->rowCount(), LineModel::kMaxEntries);
     QCOMPARE(m->model()->index(LineModel::kMaxEntries - 1, LineModel::Meaning).data().toString(),
              QStringLiteral("关机 → 255"));
+    // An entry keeps its bytes in an array of their size, whatever block the
+    // line handed them over in.
+    s.click("FindCommand");
+    QByteArray inBigBlock;
+    inBigBlock.reserve(32768);
+    inBigBlock += kDiscovery;
+    s.port.inject(inBigBlock);
+    m->flush();
+    const LineEntry &reply = m->model()->at(LineModel::kMaxEntries - 1);
+    QCOMPARE(reply.bytes, kDiscovery);
+    QVERIFY2(reply.bytes.capacity() < 1024, qPrintable(QString::number(reply.bytes.capacity())));
     // Paused, the table stands still; resumed, it shows what came meanwhile.
     m->clear();
     m->setPaused(true);
