@@ -39,6 +39,14 @@ QStringList PortMap::paths() const
 
 QStringList PortMap::parseList(const QString &text)
 {
+    // Network URLs hold colons of their own: a list with one in it is
+    // separated by semicolons.
+    if (text.contains(QLatin1String("://"))) {
+        QStringList out = text.split(QLatin1Char(';'), Qt::KeepEmptyParts);
+        for (QString &e : out)
+            e = e.trimmed();
+        return out;
+    }
     return text.split(QLatin1Char(':'), Qt::KeepEmptyParts);
 }
 

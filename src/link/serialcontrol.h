@@ -72,6 +72,9 @@ public:
     // Writes the whole frame. False when the port is closed or the write
     // failed; then nothing (or not all) went out and errorText() says why.
     virtual bool output(const QByteArray &frame) = 0;
+    // The program has just thrown away what it received: a transport with
+    // buffers of its own far away (a device server) may empty them too.
+    virtual void purgeInput() {}
 
 signals:
     // Bytes from the device, in the order they came.
