@@ -29,6 +29,16 @@ PortInfo PortMap::info(int port) const
     return m_ports.at(port - 1);
 }
 
+void PortMap::setPath(int port, const QString &path)
+{
+    if (port < kFirstPort || port > kLastPort)
+        return;
+    while (m_ports.size() < port)
+        m_ports.append(PortInfo{});
+    m_ports[port - 1] = PortInfo{};
+    m_ports[port - 1].path = path;
+}
+
 QStringList PortMap::paths() const
 {
     QStringList out;

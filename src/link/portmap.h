@@ -43,6 +43,8 @@ public:
     // What is known of port p (an empty path when there is none).
     PortInfo info(int port) const;
     QStringList paths() const;
+    // Port p to another device or URL (what was known of it is dropped).
+    void setPath(int port, const QString &path);
     int size() const { return int(m_ports.size()); }
 
     // VORNRT8_PORTS text to paths.

@@ -28,8 +28,13 @@ static QByteArray takeBuffered(QSerialPort *port)
 }
 
 QtSerialControl::QtSerialControl(PortMap ports, QObject *parent)
-    : SerialControl(parent), m_ports(std::move(ports))
+    : SerialControl(parent), m_ports(ports), m_systemPorts(std::move(ports))
 {
+}
+
+void QtSerialControl::setPortName(int port, const QString &name)
+{
+    m_ports.setPath(port, name.isEmpty() ? m_systemPorts.path(port) : name);
 }
 
 QtSerialControl::~QtSerialControl()

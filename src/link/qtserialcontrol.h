@@ -27,6 +27,7 @@ public:
     QString adapterSerial(int port) const override;
     bool output(const QByteArray &frame) override;
     void purgeInput() override;
+    void setPortName(int port, const QString &name) override;
 
     // How long a network port may take to connect.
     void setConnectTimeout(int msecs) { m_connectMs = msecs; }
@@ -59,6 +60,7 @@ private:
     int m_connectMs = kConnectTimeoutMs;
 
     PortMap m_ports;
+    const PortMap m_systemPorts;
     QSerialPort *m_port = nullptr;
     bool m_losing = false;
 };
