@@ -723,6 +723,25 @@
     </message>
 </context>
 <context>
+    <name>vorn::NetworkPortsDialog</name>
+    <message>
+        <source>网络端口</source>
+        <translation>Network ports</translation>
+    </message>
+    <message>
+        <source>tcp://主机:端口 或 rfc2217://主机:端口；空着即本机串口。</source>
+        <translation>tcp://HOST:PORT or rfc2217://HOST:PORT; empty: the local serial port.</translation>
+    </message>
+    <message>
+        <source>网络地址</source>
+        <translation>Network address</translation>
+    </message>
+    <message>
+        <source>端口 %1：%2</source>
+        <translation>Port %1: %2</translation>
+    </message>
+</context>
+<context>
     <name>vorn::Requests</name>
     <message>
         <source>“%1”无效：请输入 0 到 255 之间的数字。</source>

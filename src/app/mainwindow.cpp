@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/linemonitor.h"
+#include "app/networkports.h"
 #include "app/trendwindow.h"
 #include "app/widgets.h"
 #include "session/recorder.h"
@@ -9,6 +10,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QBoxLayout>
 #include <QLayout>
 #include <QSettings>
@@ -91,8 +93,10 @@ QString feedbackText(FeedbackMode m)
 MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *settings, QWidget *parent)
     : QMainWindow(parent), m_form(new MainForm(port, dialogs, this)), m_dialogs(dialogs), m_settings(settings),
       m_log(new LineLog(m_form->session(), this)), m_lines(new LineModel(m_log, this)),
-      m_recorder(new ValueRecorder(m_form->session(), this))
+      m_recorder(new ValueRecorder(m_form->session(), this)), m_control(port)
 {
+    // The operator's network ports count from the start-up search on.
+    NetworkPortsDialog::apply(port, settings);
     setObjectName(QStringLiteral("MainWindow"));
     // The form's font for the status bar too: the default font has no
     // Chinese, and looking for one that has costs start-up a good part of
@@ -123,6 +127,8 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
     stack->addLayout(first);
     stack->addLayout(second);
     m_portLabel = statusLabel(lines, first, "PortStatus");
+    m_portLabel->setCursor(Qt::PointingHandCursor);
+    m_portLabel->installEventFilter(this);
     m_lineLabel = statusLabel(lines, first, "LineStatus");
     m_deviceLabel = statusLabel(lines, first, "DeviceStatus");
     m_feedbackLabel = statusLabel(lines, first, "FeedbackStatus");
@@ -279,6 +285,28 @@ void MainWindow::showCentred()
     adjustSize();
     centreOnScreen(this);
     show();
+}
+
+NetworkPortsDialog *MainWindow::networkPorts()
+{
+    if (!m_networkPorts)
+        m_networkPorts = new NetworkPortsDialog(m_control, m_settings, this);
+    return m_networkPorts;
+}
+
+void MainWindow::showNetworkPorts()
+{
+    bringForward(networkPorts());
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_portLabel && event->type() == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        showNetworkPorts();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 LineMonitor *MainWindow::monitor()

@@ -21,6 +21,7 @@ namespace vorn {
 
 class LineModel;
 class LineMonitor;
+class NetworkPortsDialog;
 class TrendWindow;
 class ValueRecorder;
 
@@ -50,6 +51,11 @@ public:
     // opened.
     bool startTrace(const QString &path, QString *why = nullptr);
 
+    // Network ports for port numbers, made on first use; reached by
+    // clicking the port in the status bar.
+    NetworkPortsDialog *networkPorts();
+    void showNetworkPorts();
+
     // The trend, made on first use.
     TrendWindow *trend();
     void showTrend();
@@ -59,6 +65,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void updateStatus();
@@ -71,6 +78,8 @@ private:
     LineTrace *m_trace = nullptr;
     QPointer<LineMonitor> m_monitor;
     QPointer<TrendWindow> m_trend;
+    QPointer<NetworkPortsDialog> m_networkPorts;
+    SerialControl *m_control;
     ValueRecorder *m_recorder;
     QLabel *m_portLabel, *m_lineLabel, *m_deviceLabel, *m_feedbackLabel, *m_countLabel, *m_recordLabel;
     QLabel *m_traceLabel;

@@ -3,6 +3,7 @@
 #include "channels/rtxfile.h"
 #include "ctl/verify.h"
 #include "link/frame.h"
+#include "link/netport.h"
 #include "link/portmap.h"
 #include "session/csv.h"
 #include "session/portchoice.h"
@@ -421,7 +422,7 @@ int Controller::ports()
             about.append(tr("序列号 %1").arg(info.serialNumber));
         if (m_inv.json) {
             QJsonObject o{{QStringLiteral("port"), p},
-                          {QStringLiteral("path"), info.path},
+                          {QStringLiteral("path"), shownPortName(info.path)},
                           {QStringLiteral("opens"), opens},
                           {QStringLiteral("reason"), reason},
                           {QStringLiteral("description"), info.description},
@@ -431,7 +432,7 @@ int Controller::ports()
             o.insert(QStringLiteral("productId"), info.productId >= 0 ? QJsonValue(info.productId) : QJsonValue());
             printOut(jsonLine(o));
         } else {
-            rows.append({QString::number(p), info.path,
+            rows.append({QString::number(p), shownPortName(info.path),
                          opens ? tr("可以打开") : tr("打不开：%1").arg(reason), usbIds(info),
                          about.join(tr("，"))});
         }

@@ -29,6 +29,16 @@ PortInfo PortMap::info(int port) const
     return m_ports.at(port - 1);
 }
 
+void PortMap::setPath(int port, const QString &path)
+{
+    if (port < kFirstPort || port > kLastPort)
+        return;
+    while (m_ports.size() < port)
+        m_ports.append(PortInfo{});
+    m_ports[port - 1] = PortInfo{};
+    m_ports[port - 1].path = path;
+}
+
 QStringList PortMap::paths() const
 {
     QStringList out;
@@ -39,6 +49,14 @@ QStringList PortMap::paths() const
 
 QStringList PortMap::parseList(const QString &text)
 {
+    // Network URLs hold colons of their own: a list with one in it is
+    // separated by semicolons.
+    if (text.contains(QLatin1String("://"))) {
+        QStringList out = text.split(QLatin1Char(';'), Qt::KeepEmptyParts);
+        for (QString &e : out)
+            e = e.trimmed();
+        return out;
+    }
     return text.split(QLatin1Char(':'), Qt::KeepEmptyParts);
 }
 

@@ -3,7 +3,8 @@
 //
 // Windows: port p is COMp. Elsewhere VORNRT8_PORTS, when set, is a
 // colon-separated list of device paths, entry p being port p (an empty entry:
-// no such port); otherwise the serial ports the system reports at start-up
+// no such port); a list that holds a network URL (tcp://, rfc2217://) is
+// separated by semicolons instead; otherwise the serial ports the system reports at start-up
 // (QSerialPortInfo, which leaves out serial nodes with no device behind them),
 // USB adapters first: ttyUSB, then ttyACM, then the rest (on macOS the cu.*
 // devices only), each group in numeric order.
@@ -42,6 +43,8 @@ public:
     // What is known of port p (an empty path when there is none).
     PortInfo info(int port) const;
     QStringList paths() const;
+    // Port p to another device or URL (what was known of it is dropped).
+    void setPath(int port, const QString &path);
     int size() const { return int(m_ports.size()); }
 
     // VORNRT8_PORTS text to paths.

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QSerialPortInfo>
+#include <QTcpSocket>
 #include <QThread>
 
 #ifdef Q_OS_UNIX
@@ -34,8 +35,13 @@ static QByteArray takeBuffered(QSerialPort *port)
 }
 
 QtSerialControl::QtSerialControl(PortMap ports, QObject *parent)
-    : SerialControl(parent), m_ports(std::move(ports))
+    : SerialControl(parent), m_ports(ports), m_systemPorts(std::move(ports))
 {
+}
+
+void QtSerialControl::setPortName(int port, const QString &name)
+{
+    m_ports.setPath(port, name.isEmpty() ? m_systemPorts.path(port) : name);
 }
 
 QtSerialControl::~QtSerialControl()
@@ -103,6 +109,8 @@ int QtSerialControl::open()
         m_failure = OpenFailure::NoSuchPort;
         return kErrNoSuchPort;
     }
+    if (isNetworkName(path))
+        return openNetwork(path);
     delete m_port;
     m_port = new QSerialPort(this);
     m_port->setPortName(path);
@@ -145,8 +153,141 @@ int QtSerialControl::open()
     return kOpened;
 }
 
+bool QtSerialControl::isOpen() const
+{
+    if (m_sock)
+        return m_sock->state() == QAbstractSocket::ConnectedState;
+    return m_port && m_port->isOpen();
+}
+
+qint64 QtSerialControl::heldByPort() const
+{
+    if (m_sock)
+        return m_sock->bytesAvailable();
+    return m_port ? m_port->bytesAvailable() : 0;
+}
+
+int QtSerialControl::openNetwork(const QString &url)
+{
+    NetAddress at;
+    QString why;
+    if (!parseNetAddress(url, &at, &why)) {
+        m_errorText = why;
+        m_failure = OpenFailure::NoSuchPort;
+        return kErrNoSuchPort;
+    }
+    delete m_sock;
+    m_sock = new QTcpSocket(this);
+    m_telnet = at.kind == NetAddress::Kind::Rfc2217;
+    m_codec = Rfc2217Codec();
+    m_purgeWanted = false;
+    const auto fail = [this](const QString &reason, OpenFailure failure) {
+        m_errorText = reason;
+        m_failure = failure;
+        m_sock->disconnect(this);
+        m_sock->abort();
+        m_sock->deleteLater();
+        m_sock = nullptr;
+        // A host that cannot be found is no port at all; one that does not
+        // answer is like a node with no device behind it. The search passes
+        // over both.
+        return failure == OpenFailure::NoSuchPort ? kErrNoSuchPort : kErrOpenFailed;
+    };
+    const QDeadlineTimer deadline(m_connectMs);
+    m_sock->connectToHost(at.host, at.port);
+    if (!m_sock->waitForConnected(int(deadline.remainingTime()))) {
+        const auto err = m_sock->error();
+        if (err == QAbstractSocket::SocketTimeoutError || m_sock->state() != QAbstractSocket::UnconnectedState)
+            return fail(QStringLiteral("no connection within %1 s").arg(m_connectMs / 1000.0), OpenFailure::NoDevice);
+        return fail(m_sock->errorString(),
+                    err == QAbstractSocket::HostNotFoundError ? OpenFailure::NoSuchPort : OpenFailure::NoDevice);
+    }
+    m_sock->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    if (m_telnet) {
+        // The server must take up the COM-PORT-OPTION before the line is
+        // ours; its answer sets the far port's line.
+        m_sock->write(Rfc2217Codec::opening());
+        QByteArray early;
+        while (m_codec.state() == Rfc2217Codec::State::Negotiating) {
+            if (deadline.hasExpired() || !m_sock->waitForReadyRead(int(deadline.remainingTime())))
+                break;
+            early += takeNet();
+        }
+        if (m_codec.state() == Rfc2217Codec::State::Refused)
+            return fail(QStringLiteral("the server refuses RFC 2217 (the COM-PORT-OPTION)"), OpenFailure::Other);
+        if (m_codec.state() != Rfc2217Codec::State::Ready)
+            return fail(m_sock->state() == QAbstractSocket::ConnectedState
+                            ? QStringLiteral("the server did not take up RFC 2217 within %1 s").arg(m_connectMs / 1000.0)
+                            : m_sock->errorString(),
+                        OpenFailure::NoDevice);
+        // Whatever the device sent before the line was set up is not kept.
+        m_sock->write(Rfc2217Codec::purgeReceived());
+        m_sock->flush();
+    }
+    m_errorText.clear();
+    m_failure = OpenFailure::None;
+    m_losing = false;
+    connect(m_sock, &QTcpSocket::readyRead, this, &QtSerialControl::onNetReadyRead);
+    connect(m_sock, &QTcpSocket::disconnected, this, [this] { lose(QStringLiteral("the server closed the connection")); });
+    connect(m_sock, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+        if (e != QAbstractSocket::SocketTimeoutError && m_sock)
+            lose(m_sock->errorString());
+    });
+    return kOpened;
+}
+
+QByteArray QtSerialControl::takeNet()
+{
+    if (!m_sock)
+        return {};
+    const qint64 waiting = m_sock->bytesAvailable();
+    if (waiting <= 0)
+        return {};
+    const QByteArray raw = m_sock->read(waiting);
+    if (!m_telnet)
+        return raw;
+    const QByteArray data = m_codec.feed(raw);
+    const QByteArray replies = m_codec.takeReplies();
+    if (!replies.isEmpty())
+        m_sock->write(replies);
+    return data;
+}
+
+void QtSerialControl::onNetReadyRead()
+{
+    if (!m_sock || m_losing)
+        return;
+    for (;;) {
+        const QByteArray bytes = m_sock && !m_losing ? takeNet() : QByteArray();
+        if (m_sock && m_telnet && m_codec.state() == Rfc2217Codec::State::Refused) {
+            lose(QStringLiteral("the server refuses RFC 2217 (the COM-PORT-OPTION)"));
+            return;
+        }
+        if (bytes.isEmpty()) {
+            if (m_sock && m_sock->bytesAvailable() > 0)
+                continue;   // only Telnet commands this time
+            break;
+        }
+        emit received(bytes);
+    }
+}
+
+void QtSerialControl::purgeInput()
+{
+    // Sent ahead of the next request, not now: the program empties its input
+    // right after a request, and the server may already hold the answer.
+    if (m_sock && m_telnet)
+        m_purgeWanted = true;
+}
+
 void QtSerialControl::close()
 {
+    if (m_sock) {
+        m_sock->disconnect(this);
+        m_sock->abort();
+        m_sock->deleteLater();
+        m_sock = nullptr;
+    }
     if (!m_port)
         return;
     m_port->disconnect(this);
@@ -161,6 +302,9 @@ bool QtSerialControl::deviceExists(int port) const
     const QString path = m_ports.path(port);
     if (path.isEmpty())
         return false;
+    // A network port is there as far as anyone can tell without connecting.
+    if (isNetworkName(path))
+        return true;
 #ifdef Q_OS_WIN
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
         if (info.portName().compare(path, Qt::CaseInsensitive) == 0)
@@ -177,7 +321,7 @@ QString QtSerialControl::adapterSerial(int port) const
     // adapter that was there then, not the one there now. A path given as a
     // link (/dev/serial/by-id/...) is looked up by the device it leads to.
     const QString path = m_ports.path(port);
-    if (path.isEmpty())
+    if (path.isEmpty() || isNetworkName(path))
         return {};
     const QString real = QFileInfo(path).canonicalFilePath();
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
@@ -195,6 +339,22 @@ bool QtSerialControl::output(const QByteArray &frame)
         return false;
     }
     takeWaiting();
+    if (m_sock) {
+        if (m_losing || !m_sock)
+            return false;
+        QByteArray out = m_telnet ? Rfc2217Codec::escape(frame) : frame;
+        if (m_purgeWanted) {
+            out.prepend(Rfc2217Codec::purgeReceived());
+            m_purgeWanted = false;
+        }
+        if (m_sock->write(out) != out.size()) {
+            m_errorText = m_sock->errorString();
+            lose(m_errorText);
+            return false;
+        }
+        m_sock->flush();
+        return true;
+    }
     const qint64 n = m_port->write(frame);
     if (n != frame.size()) {
         m_errorText = m_port->errorString();
@@ -217,6 +377,13 @@ bool QtSerialControl::waitForSent(int msecs)
     if (!isOpen() || m_losing)
         return false;
     const QDeadlineTimer deadline(msecs);
+    if (m_sock) {
+        while (m_sock && m_sock->bytesToWrite() > 0) {
+            if (deadline.hasExpired() || !m_sock->waitForBytesWritten(int(deadline.remainingTime())))
+                break;
+        }
+        return m_sock && m_sock->bytesToWrite() == 0;
+    }
     while (m_port->bytesToWrite() > 0) {
         if (deadline.hasExpired() || !m_port->waitForBytesWritten(int(deadline.remainingTime())))
             break;
@@ -241,6 +408,17 @@ void QtSerialControl::takeWaiting()
     // What the driver and the port object hold arrived before the request
     // about to be written: hand it up now, so that the session sees it as
     // what came before the request.
+    if (m_sock) {
+        for (int i = 0; i < 64 && m_sock && !m_losing; ++i) {
+            const bool more = m_sock->waitForReadyRead(0);
+            const QByteArray bytes = takeNet();
+            if (!bytes.isEmpty())
+                emit received(bytes);
+            if (!more)
+                break;
+        }
+        return;
+    }
     for (int i = 0; i < 64 && m_port && !m_losing; ++i) {
         const bool more = m_port->waitForReadyRead(0);
         const QByteArray bytes = m_port ? takeBuffered(m_port) : QByteArray();
@@ -291,7 +469,7 @@ void QtSerialControl::lose(const QString &reason)
         return;
     m_losing = true;
     QMetaObject::invokeMethod(this, [this, reason] {
-        if (!m_port)
+        if (!m_port && !m_sock)
             return;
         m_errorText = reason;
         close();

@@ -1,10 +1,14 @@
 #pragma once
-// The serial control over QSerialPort.
+// The serial control over QSerialPort, or over a TCP connection for a port
+// mapped to a network URL (tcp://, rfc2217://).
 
+#include "link/netport.h"
 #include "link/portmap.h"
 #include "link/serialcontrol.h"
 
 #include <QSerialPort>
+
+class QTcpSocket;
 
 namespace vorn {
 
@@ -17,11 +21,17 @@ public:
 
     int open() override;
     void close() override;
-    bool isOpen() const override { return m_port && m_port->isOpen(); }
-    QString devicePath(int port) const override { return m_ports.path(port); }
+    bool isOpen() const override;
+    QString devicePath(int port) const override { return shownPortName(m_ports.path(port)); }
     bool deviceExists(int port) const override;
     QString adapterSerial(int port) const override;
     bool output(const QByteArray &frame) override;
+    void purgeInput() override;
+    void setPortName(int port, const QString &name) override;
+
+    // How long a network port may take to connect.
+    void setConnectTimeout(int msecs) { m_connectMs = msecs; }
+    static constexpr int kConnectTimeoutMs = 3000;
 
     // Waits until every byte written has left the program for the driver and
     // the driver's queue is empty, at most msecs. False when some bytes still
@@ -30,15 +40,27 @@ public:
     bool waitForSent(int msecs);
 
     // Bytes the port object holds and the control has not taken yet (tests).
-    qint64 heldByPort() const { return m_port ? m_port->bytesAvailable() : 0; }
+    qint64 heldByPort() const;
 
 private:
     void takeWaiting();
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
     void lose(const QString &reason);
+    int openNetwork(const QString &url);
+    // Takes what the connection holds, through the Telnet codec for an
+    // rfc2217:// port; answers the server where it must.
+    QByteArray takeNet();
+    void onNetReadyRead();
+
+    QTcpSocket *m_sock = nullptr;
+    bool m_telnet = false;
+    Rfc2217Codec m_codec;
+    bool m_purgeWanted = false;
+    int m_connectMs = kConnectTimeoutMs;
 
     PortMap m_ports;
+    const PortMap m_systemPorts;
     QSerialPort *m_port = nullptr;
     bool m_losing = false;
 };

@@ -72,6 +72,16 @@ public:
     // Writes the whole frame. False when the port is closed or the write
     // failed; then nothing (or not all) went out and errorText() says why.
     virtual bool output(const QByteArray &frame) = 0;
+    // Gives a port number a name of the operator's, a network URL; "" gives
+    // it back its own device. Takes effect at the next open().
+    virtual void setPortName(int port, const QString &name)
+    {
+        Q_UNUSED(port);
+        Q_UNUSED(name);
+    }
+    // The program has just thrown away what it received: a transport with
+    // buffers of its own far away (a device server) may empty them too.
+    virtual void purgeInput() {}
 
 signals:
     // Bytes from the device, in the order they came.

@@ -483,6 +483,7 @@ void DeviceSession::discardInput()
     m_waiting.clear();
     m_incoming.clear();
     ++m_discards;
+    m_port->purgeInput();
 }
 
 void DeviceSession::onReceived(const QByteArray &bytes)

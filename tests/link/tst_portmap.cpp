@@ -51,6 +51,9 @@ void TstPortMap::overrideList_data()
     QTest::newRow("empty first entry: no port 1") << ":/dev/b" << QStringList{"", "/dev/b", ""};
     QTest::newRow("empty middle entry") << "a::b" << QStringList{"a", "", "b"};
     QTest::newRow("empty text: no ports") << "" << QStringList{"", ""};
+    QTest::newRow("with a URL: semicolons separate")
+        << "/dev/a;tcp://cab5:4001; ;rfc2217://[fe80::1]:2217"
+        << QStringList{"/dev/a", "tcp://cab5:4001", "", "rfc2217://[fe80::1]:2217", ""};
 }
 
 void TstPortMap::overrideList()
