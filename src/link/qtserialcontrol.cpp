@@ -1,5 +1,7 @@
 #include "link/qtserialcontrol.h"
 
+#include <QDateTime>
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -194,8 +196,19 @@ int QtSerialControl::openNetwork(const QString &url)
         return failure == OpenFailure::NoSuchPort ? kErrNoSuchPort : kErrOpenFailed;
     };
     const QDeadlineTimer deadline(m_connectMs);
-    m_sock->connectToHost(at.host, at.port);
-    if (!m_sock->waitForConnected(int(deadline.remainingTime()))) {
+    if (m_probe && m_probeFor == url && m_probe->state() == QAbstractSocket::ConnectedState) {
+        // The connection that told reconnecting the server is back: a second
+        // one right after it closed may be turned away by the server.
+        delete m_sock;
+        m_sock = m_probe;
+        m_probe = nullptr;
+        m_probeFor.clear();
+    } else {
+        dropProbe();
+        m_sock->connectToHost(at.host, at.port);
+    }
+    if (m_sock->state() != QAbstractSocket::ConnectedState
+        && !m_sock->waitForConnected(int(deadline.remainingTime()))) {
         const auto err = m_sock->error();
         if (err == QAbstractSocket::SocketTimeoutError || m_sock->state() != QAbstractSocket::UnconnectedState)
             return fail(QStringLiteral("no connection within %1 s").arg(m_connectMs / 1000.0), OpenFailure::NoDevice);
@@ -207,7 +220,9 @@ int QtSerialControl::openNetwork(const QString &url)
         // The server must take up the COM-PORT-OPTION before the line is
         // ours; its answer sets the far port's line.
         m_sock->write(Rfc2217Codec::opening());
-        QByteArray early;
+        // A connection taken over from reconnecting may hold what the server
+        // said first.
+        QByteArray early = m_sock->bytesAvailable() > 0 ? takeNet() : QByteArray();
         while (m_codec.state() == Rfc2217Codec::State::Negotiating) {
             if (deadline.hasExpired() || !m_sock->waitForReadyRead(int(deadline.remainingTime())))
                 break;
@@ -280,8 +295,19 @@ void QtSerialControl::purgeInput()
         m_purgeWanted = true;
 }
 
+void QtSerialControl::dropProbe() const
+{
+    if (!m_probe)
+        return;
+    m_probe->abort();
+    m_probe->deleteLater();
+    m_probe = nullptr;
+    m_probeFor.clear();
+}
+
 void QtSerialControl::close()
 {
+    dropProbe();
     if (m_sock) {
         m_sock->disconnect(this);
         m_sock->abort();
@@ -302,9 +328,31 @@ bool QtSerialControl::deviceExists(int port) const
     const QString path = m_ports.path(port);
     if (path.isEmpty())
         return false;
-    // A network port is there as far as anyone can tell without connecting.
-    if (isNetworkName(path))
-        return true;
+    // A network port is there when a connection to it gets through. Asked
+    // twice a second while the line is down, this must not wait: a server
+    // that drops packets would hold the window for the whole connect timeout
+    // at each try. So a connection is made in the background, and the port is
+    // there once it has got through; open() takes that connection over.
+    if (isNetworkName(path)) {
+        NetAddress at;
+        QString why;
+        if (!parseNetAddress(path, &at, &why))
+            return false;
+        if (m_probe && m_probeFor == path) {
+            const auto state = m_probe->state();
+            if (state == QAbstractSocket::ConnectedState)
+                return true;
+            if (state != QAbstractSocket::UnconnectedState
+                && QDateTime::currentMSecsSinceEpoch() - m_probeSince < m_connectMs)
+                return false;
+        }
+        dropProbe();
+        m_probe = new QTcpSocket(const_cast<QtSerialControl *>(this));
+        m_probeFor = path;
+        m_probeSince = QDateTime::currentMSecsSinceEpoch();
+        m_probe->connectToHost(at.host, at.port);
+        return false;
+    }
 #ifdef Q_OS_WIN
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
         if (info.portName().compare(path, Qt::CaseInsensitive) == 0)

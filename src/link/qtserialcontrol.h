@@ -54,6 +54,13 @@ private:
     void onNetReadyRead();
 
     QTcpSocket *m_sock = nullptr;
+    // While a network port is down: a connection made in the background, to
+    // learn without waiting whether the server is back; taken over by the
+    // open that follows.
+    mutable QTcpSocket *m_probe = nullptr;
+    mutable QString m_probeFor;
+    mutable qint64 m_probeSince = 0;
+    void dropProbe() const;
     bool m_telnet = false;
     Rfc2217Codec m_codec;
     bool m_purgeWanted = false;
