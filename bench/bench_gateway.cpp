@@ -7,6 +7,7 @@
 //   bench_gateway RT8GW RT8SIM [SECONDS]
 
 #include "link/reply.h"
+#include "support/processrun.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -28,20 +29,7 @@
 
 namespace {
 
-int freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0
-        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
-}
+using vorn::test::freePort;
 
 // Processor seconds (user + system) a process has used.
 double cpuSeconds(qint64 pid)

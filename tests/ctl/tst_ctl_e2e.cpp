@@ -3,6 +3,7 @@
 
 #include "e2e/simprocess.h"
 
+#include "support/processrun.h"
 #include "support/pty.h"
 #include "support/tables.h"
 #include "support/scripteddialogs.h"
@@ -30,11 +31,9 @@ namespace {
 
 constexpr int kBound = 15000;   // for anything to show in the simulator's log
 
-struct Result
-{
-    int exitCode = -1;
-    QString out, err;
-};
+using vorn::test::Result;
+using vorn::test::describe;
+using vorn::test::finish;
 
 // Runs rt8ctl to its end; as the unprivileged user "nobody" with asNobody.
 // Replies are waited for generously unless args say how long: the machine may
@@ -56,22 +55,7 @@ Result rt8ctl(QStringList args, bool asNobody = false)
         p.setArguments(args);
     }
     p.start();
-    Result r;
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished(5000);
-        r.err = QStringLiteral("(did not end)");
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
-
-QString describe(const Result &r)
-{
-    return QStringLiteral("exit %1\nstdout: %2\nstderr: %3").arg(r.exitCode).arg(r.out, r.err);
+    return finish(p);
 }
 
 // Frames reach the device in the order they were written: once a power-on

@@ -4,6 +4,7 @@
 
 #include "simprocess.h"
 
+#include "support/processrun.h"
 #include "support/scripteddialogs.h"
 #include "support/tables.h"
 #include "app/mainform.h"
@@ -99,11 +100,9 @@ private:
     QProcess m_proc;
 };
 
-struct Result
-{
-    int exitCode = -1;
-    QString out, err;
-};
+using vorn::test::Result;
+using vorn::test::describe;
+using vorn::test::finish;
 
 Result rt8ctl(const QStringList &args, const QString &portList = {})
 {
@@ -114,22 +113,7 @@ Result rt8ctl(const QStringList &args, const QString &portList = {})
         p.setProcessEnvironment(env);
     }
     p.start(QStringLiteral(RT8CTL_EXE), QStringList{"--timeout", "20000"} + args);
-    Result r;
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished(5000);
-        r.err = QStringLiteral("(did not end)");
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
-
-QString describe(const Result &r)
-{
-    return QStringLiteral("exit %1\nstdout: %2\nstderr: %3").arg(r.exitCode).arg(r.out, r.err);
+    return finish(p);
 }
 
 QString feedbackOf(const MainForm &form)

@@ -4,6 +4,7 @@
 // unplugged, and configurations with mistakes.
 
 #include "e2e/simprocess.h"
+#include "support/processrun.h"
 
 #include "link/reply.h"
 
@@ -31,21 +32,7 @@ QString J(const char *text)
     return QString::fromUtf8(text).replace(QLatin1Char('\''), QLatin1Char('"'));
 }
 
-// A port on 127.0.0.1 nobody listens on now.
-int freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0
-        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
-}
+using vorn::test::freePort;
 
 bool listening(int port)
 {

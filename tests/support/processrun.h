@@ -1,0 +1,61 @@
+#pragma once
+// What the end-to-end tests and benchmarks need of the programs they start:
+// a run to its end with what it printed, and a free port on 127.0.0.1.
+
+#include <QProcess>
+#include <QString>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace vorn::test {
+
+// How a program ended and what it printed.
+struct Result
+{
+    int exitCode = -1;   // -2 when it crashed
+    QString out, err;
+};
+
+// Waits for a started process to end (killed after ms) and collects it.
+inline Result finish(QProcess &p, int ms = 120000)
+{
+    Result r;
+    if (!p.waitForFinished(ms)) {
+        p.kill();
+        p.waitForFinished(5000);
+        r.err = QStringLiteral("(did not end)");
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+inline QString describe(const Result &r)
+{
+    return QStringLiteral("exit %1\nstdout: %2\nstderr: %3").arg(r.exitCode).arg(r.out, r.err);
+}
+
+// A port on 127.0.0.1 nobody listens on now (0 when none could be had).
+inline int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return 0;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    ::close(fd);
+    return port;
+}
+
+}  // namespace vorn::test
