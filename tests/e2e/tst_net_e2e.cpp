@@ -6,6 +6,7 @@
 
 #include "support/processrun.h"
 #include "support/scripteddialogs.h"
+#include "support/ser2net.h"
 #include "support/tables.h"
 #include "app/mainform.h"
 #include "app/mainwindow.h"
@@ -33,74 +34,8 @@ namespace {
 
 constexpr int kBound = 20000;
 
-// A ser2net serving one pseudo-terminal on 127.0.0.1 at a free port; it can
-// be killed and started again on the same port.
-class Ser2net
-{
-public:
-    Ser2net(const QString &device, bool telnet) : m_device(device), m_telnet(telnet)
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        m_port = probe.serverPort();
-        probe.close();
-        start();
-    }
-    ~Ser2net() { kill(); }
-
-    QString url() const
-    {
-        return QStringLiteral("%1://127.0.0.1:%2").arg(m_telnet ? "rfc2217" : "tcp").arg(m_port);
-    }
-    bool start()
-    {
-        QFile f(m_dir.filePath(QStringLiteral("ser2net.yaml")));
-        if (!f.open(QIODevice::WriteOnly))
-            return false;
-        f.write(QStringLiteral("connection: &rt8\n"
-                               "  accepter: %1tcp,127.0.0.1,%2\n"
-                               "  connector: serialdev,%3,38400n81,local\n"
-                               "  options:\n"
-                               "    kickolduser: true\n")
-                    .arg(m_telnet ? QStringLiteral("telnet(rfc2217),") : QString())
-                    .arg(m_port)
-                    .arg(m_device)
-                    .toUtf8());
-        f.close();
-        m_proc.setProcessChannelMode(QProcess::MergedChannels);
-        m_proc.start(QStringLiteral("ser2net"), {QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-c"),
-                                                 f.fileName(), QStringLiteral("-P"),
-                                                 m_dir.filePath(QStringLiteral("pid"))});
-        if (!m_proc.waitForStarted(kBound))
-            return false;
-        // Listening once a connection is taken (it opens the device and is
-        // closed again at once).
-        return QTest::qWaitFor([this] {
-            QTcpSocket s;
-            s.connectToHost(QHostAddress::LocalHost, m_port);
-            const bool up = s.waitForConnected(1000);
-            s.abort();
-            return up;
-        }, kBound);
-    }
-    void kill()
-    {
-        if (m_proc.state() == QProcess::NotRunning)
-            return;
-        m_proc.kill();
-        m_proc.waitForFinished(kBound);
-    }
-    QString output() { return QString::fromUtf8(m_proc.readAll()); }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_device;
-    bool m_telnet;
-    quint16 m_port = 0;
-    QProcess m_proc;
-};
-
 using vorn::test::Result;
+using vorn::test::Ser2net;
 using vorn::test::describe;
 using vorn::test::finish;
 
