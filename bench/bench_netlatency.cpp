@@ -2,11 +2,14 @@
 // pseudo-terminal and through a ser2net on 127.0.0.1 in front of it.
 //
 //   bench_netlatency [--count N] [--period-ms MS] [--kinds pty,tcp,rfc2217]
+//                    [--no-chardelay]
 //
 // One process plays the device itself: it opens a pseudo-terminal pair (the
 // master side is the device, the slave path the line) and, for tcp and
 // rfc2217, starts ser2net with a raw TCP or a Telnet RFC 2217 accepter at a
-// free port in front of the slave path. The main window is built as vornrt8
+// free port in front of the slave path (with --no-chardelay, configured with
+// "chardelay: false", so that it does not wait for more characters before
+// passing on what it read). The main window is built as vornrt8
 // does, with port 1 = the slave path or the server's URL; once it is open, raw
 // feedback is started with the "反馈原始值" button and, when the request frame
 // has reached the master side, a thread writes N (500) raw-value replies to
@@ -14,7 +17,7 @@
 // before each write is kept; when RsValText first shows that reply's values,
 // the difference is one sample. One line per kind:
 //
-//   kind=pty sent=500 shown=500 p50_ms=... p99_ms=... max_ms=...
+//   kind=pty chardelay=- sent=500 shown=500 p50_ms=... p99_ms=... max_ms=...
 //
 // (shown < sent when the window took two replies at once and only the later
 // one was on screen), then, with pty among the kinds, p99_added_ms for each
@@ -105,7 +108,7 @@ struct Figures
 };
 
 // One run; exit code as main's, figures in out.
-int run(const QString &kind, int count, int periodMs, Figures &out)
+int run(const QString &kind, int count, int periodMs, bool chardelay, Figures &out)
 {
     Pty pty;
     if (!pty.ok()) {
@@ -115,7 +118,7 @@ int run(const QString &kind, int count, int periodMs, Figures &out)
     std::unique_ptr<vorn::test::Ser2net> server;
     QString portName = pty.path;
     if (kind != QLatin1String("pty")) {
-        server = std::make_unique<vorn::test::Ser2net>(pty.path, kind == QLatin1String("rfc2217"));
+        server = std::make_unique<vorn::test::Ser2net>(pty.path, kind == QLatin1String("rfc2217"), chardelay);
         if (!QTest::qWaitFor([&] {
                 QTcpSocket s;
                 s.connectToHost(QHostAddress::LocalHost, QUrl(server->url()).port());
@@ -214,7 +217,8 @@ int run(const QString &kind, int count, int periodMs, Figures &out)
 
 [[noreturn]] void usage()
 {
-    std::fprintf(stderr, "usage: bench_netlatency [--count N] [--period-ms MS] [--kinds pty,tcp,rfc2217]\n");
+    std::fprintf(stderr, "usage: bench_netlatency [--count N] [--period-ms MS] [--kinds pty,tcp,rfc2217]"
+                         " [--no-chardelay]\n");
     std::exit(2);
 }
 
@@ -225,6 +229,7 @@ int main(int argc, char **argv)
     int count = 500;
     int periodMs = 10;
     QString kinds = QStringLiteral("pty,tcp,rfc2217");
+    bool chardelay = true;
     for (int i = 1; i < argc; ++i) {
         const auto is = [&](const char *name) { return std::strcmp(argv[i], name) == 0; };
         const auto value = [&]() -> const char * {
@@ -238,6 +243,8 @@ int main(int argc, char **argv)
             periodMs = std::atoi(value());
         else if (is("--kinds"))
             kinds = QString::fromLocal8Bit(value());
+        else if (is("--no-chardelay"))
+            chardelay = false;
         else
             usage();
     }
@@ -257,10 +264,11 @@ int main(int argc, char **argv)
     std::vector<std::pair<QString, double>> networkP99;
     for (const QString &kind : kindList) {
         Figures f;
-        if (const int code = run(kind, count, periodMs, f))
+        if (const int code = run(kind, count, periodMs, chardelay, f))
             return code;
-        std::printf("kind=%s sent=%d shown=%d p50_ms=%.3f p99_ms=%.3f max_ms=%.3f\n", qPrintable(kind), f.sent,
-                    f.shown, f.p50, f.p99, f.max);
+        std::printf("kind=%s chardelay=%s sent=%d shown=%d p50_ms=%.3f p99_ms=%.3f max_ms=%.3f\n", qPrintable(kind),
+                    kind == QLatin1String("pty") ? "-" : chardelay ? "on" : "off", f.sent, f.shown, f.p50, f.p99,
+                    f.max);
         std::fflush(stdout);
         if (kind == QLatin1String("pty"))
             ptyP99 = f.p99;

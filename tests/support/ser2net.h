@@ -20,7 +20,10 @@ inline constexpr int kSer2netBound = 20000;
 class Ser2net
 {
 public:
-    Ser2net(const QString &device, bool telnet) : m_device(device), m_telnet(telnet)
+    // chardelay false: ser2net passes on what it reads at once instead of
+    // waiting for more characters first (at least 1 ms).
+    Ser2net(const QString &device, bool telnet, bool chardelay = true)
+        : m_device(device), m_telnet(telnet), m_chardelay(chardelay)
     {
         QTcpServer probe;
         probe.listen(QHostAddress::LocalHost, 0);
@@ -43,10 +46,11 @@ public:
                                "  accepter: %1tcp,127.0.0.1,%2\n"
                                "  connector: serialdev,%3,38400n81,local\n"
                                "  options:\n"
-                               "    kickolduser: true\n")
+                               "    kickolduser: true\n%4")
                     .arg(m_telnet ? QStringLiteral("telnet(rfc2217),") : QString())
                     .arg(m_port)
                     .arg(m_device)
+                    .arg(m_chardelay ? QString() : QStringLiteral("    chardelay: false\n"))
                     .toUtf8());
         f.close();
         m_proc.setProcessChannelMode(QProcess::MergedChannels);
@@ -78,6 +82,7 @@ private:
     QTemporaryDir m_dir;
     QString m_device;
     bool m_telnet;
+    bool m_chardelay;
     quint16 m_port = 0;
     QProcess m_proc;
 };
