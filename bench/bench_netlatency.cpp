@@ -26,6 +26,7 @@
 // Exit code 0, 2 on bad usage, 3 when a port could not be opened or the
 // request never came, 4 when ser2net could not be started.
 
+#include "percentile.h"
 #include "support/pty.h"
 #include "support/scripteddialogs.h"
 #include "support/ser2net.h"
@@ -58,18 +59,6 @@ using Clock = std::chrono::steady_clock;
 qint64 nowNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
-
-// Nearest-rank percentile of samples in nanoseconds, in milliseconds; -1
-// without samples.
-double percentileMs(std::vector<qint64> samples, double p)
-{
-    if (samples.empty())
-        return -1;
-    std::sort(samples.begin(), samples.end());
-    size_t rank = size_t(p / 100.0 * double(samples.size()) + 0.999999);
-    rank = std::clamp<size_t>(rank, 1, samples.size());
-    return double(samples[rank - 1]) / 1e6;
 }
 
 // Reply i carries 1000 + i in channel 1 and distinct values in the others.

@@ -41,6 +41,7 @@
 //
 // Exit code 0, 2 on bad usage, 3 when the port could not be opened.
 
+#include "percentile.h"
 #include "support/scripteddialogs.h"
 #include "app/mainform.h"
 #include "app/mainwindow.h"
@@ -99,18 +100,6 @@ double residentMb()
             break;
     std::fclose(f);
     return kb < 0 ? -1 : kb / 1024.0;
-}
-
-// Nearest-rank percentile of samples in nanoseconds, in milliseconds; -1
-// without samples.
-double percentileMs(std::vector<qint64> samples, double p)
-{
-    if (samples.empty())
-        return -1;
-    std::sort(samples.begin(), samples.end());
-    size_t rank = size_t(p / 100.0 * double(samples.size()) + 0.999999);
-    rank = std::clamp<size_t>(rank, 1, samples.size());
-    return double(samples[rank - 1]) / 1e6;
 }
 
 // Watches one widget for its first paint (the window) or for every paint
