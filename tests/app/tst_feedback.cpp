@@ -2,6 +2,7 @@
 // nothing more however many updates came, and what the operator selected and
 // copies is one whole set of values as shown.
 
+#include "support/tables.h"
 #include "formfixture.h"
 
 #include "app/widgets.h"
@@ -15,14 +16,6 @@
 using namespace vorn;
 
 namespace {
-
-QByteArray rawReply(const std::array<int, kChannels> &v)
-{
-    QByteArray p;
-    for (int x : v)
-        p += char(x >> 8), p += char(x & 0xFF);
-    return buildReply(0x40, p);
-}
 
 // Ten values for update k, of varying widths.
 std::array<int, kChannels> valuesOf(int k)
@@ -153,7 +146,7 @@ void FeedbackTest::copyWhileValuesStream()
             f.form->GetRsTimer_Timer();
             f.form->GetRsTimer_Timer();
         } else {
-            f.port.inject(rawReply(v));
+            f.port.inject(rawValuesReply(v));
         }
         QCOMPARE(box->toPlainText(), shown.join(QLatin1Char('\n')));
     };

@@ -2,6 +2,7 @@
 // shown and hidden, target fields that are not numbers, drawing only from its
 // timer; and the entries of the main window that open it and the recording.
 
+#include "support/tables.h"
 #include "support/csvreader.h"
 #include "support/fakeserialcontrol.h"
 #include "support/scripteddialogs.h"
@@ -24,14 +25,6 @@
 using namespace vorn;
 
 namespace {
-
-QByteArray rawReply(const std::array<int, kChannels> &v)
-{
-    QByteArray p;
-    for (int x : v)
-        p += char(x >> 8), p += char(x & 0xFF);
-    return buildReply(0x40, p);
-}
 
 QList<double> ys(const QLineSeries *s)
 {
@@ -74,9 +67,9 @@ void TrendTest::seriesAfterARawStream()
 {
     Rig r;
     QVERIFY(r.session.setFeedback(FeedbackMode::Raw));
-    r.port.inject(rawReply({10, 20, 30, 40, 50, 60, 70, 80, 90, 100}));
-    r.port.inject(rawReply({11, 21, 31, 41, 51, 61, 71, 81, 91, 101}));
-    r.port.inject(rawReply({12, 22, 32, 42, 52, 62, 72, 82, 92, 65535}));
+    r.port.inject(rawValuesReply({10, 20, 30, 40, 50, 60, 70, 80, 90, 100}));
+    r.port.inject(rawValuesReply({11, 21, 31, 41, 51, 61, 71, 81, 91, 101}));
+    r.port.inject(rawValuesReply({12, 22, 32, 42, 52, 62, 72, 82, 92, 65535}));
     r.trend.redraw();
     QCOMPARE(ys(r.trend.series(0)), (QList<double>{10, 11, 12}));
     QCOMPARE(ys(r.trend.series(9)), (QList<double>{100, 101, 65535}));
@@ -98,7 +91,7 @@ void TrendTest::targetFieldsThatAreNotNumbersAreSkipped()
 {
     Rig r;
     QVERIFY(r.session.setFeedback(FeedbackMode::Raw));
-    r.port.inject(rawReply({1, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
+    r.port.inject(rawValuesReply({1, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
     QVERIFY(r.session.setFeedback(FeedbackMode::Target));
     r.port.inject("N1.5,----,3\r\n");
     r.session.pollNow();
@@ -124,7 +117,7 @@ void TrendTest::drawsOnlyFromItsTimer()
     QVERIFY(r.session.setFeedback(FeedbackMode::Raw));
     const int before = r.trend.redraws();
     for (int i = 0; i < 200; ++i)
-        r.port.inject(rawReply({i, i, i, i, i, i, i, i, i, i}));
+        r.port.inject(rawValuesReply({i, i, i, i, i, i, i, i, i, i}));
     // Values coming in do not draw; the timer does, with all of them.
     QCOMPARE(r.trend.redraws(), before);
     QTRY_VERIFY(r.trend.redraws() > before);
@@ -136,7 +129,7 @@ void TrendTest::exportsWhatItShows()
     QTemporaryDir dir;
     Rig r;
     QVERIFY(r.session.setFeedback(FeedbackMode::Raw));
-    r.port.inject(rawReply({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    r.port.inject(rawValuesReply({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     r.dialogs.nextSave = dir.filePath("trend.csv");
     r.trend.exportData();
     QTRY_VERIFY(!r.trend.exporting());
@@ -180,7 +173,7 @@ void TrendTest::verticalScale()
     QVERIFY(r.session.setFeedback(raw ? FeedbackMode::Raw : FeedbackMode::Target));
     for (double v : values) {
         if (raw) {
-            r.port.inject(rawReply({int(v), 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+            r.port.inject(rawValuesReply({int(v), 0, 0, 0, 0, 0, 0, 0, 0, 0}));
         } else {
             r.port.inject("N" + QByteArray::number(v) + ",0\r\n");
             r.session.pollNow();
@@ -214,7 +207,7 @@ void TrendTest::cancelledExportLeavesNoFile()
     Rig r;
     QVERIFY(r.session.setFeedback(FeedbackMode::Raw));
     for (int i = 0; i < 50; ++i)
-        r.port.inject(rawReply({i, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+        r.port.inject(rawValuesReply({i, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     const QString path = dir.filePath("trend.csv");
     QFile old(path);
     QVERIFY(old.open(QIODevice::WriteOnly));
@@ -254,14 +247,14 @@ void TrendTest::mainWindowEntries()
     QTest::keyClick(&w, Qt::Key_R, Qt::ControlModifier);
     QVERIFY(w.recorder()->isRecording());
     w.form()->findChild<QPushButton *>("GetCommand(1)")->click();
-    port.inject(rawReply({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    port.inject(rawValuesReply({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     auto *label = w.findChild<QLabel *>("RecordStatus");
     QTRY_COMPARE(label->text(), QStringLiteral("记录：run.csv，1 行"));
     // Smart setting keeps working while both run.
     w.form()->findChild<QPushButton *>("LCommand(2)")->click();
-    port.inject(rawReply({0, 0, 1000, 0, 0, 0, 0, 0, 0, 0}));
+    port.inject(rawValuesReply({0, 0, 1000, 0, 0, 0, 0, 0, 0, 0}));
     w.form()->findChild<QPushButton *>("HCommand(2)")->click();
-    port.inject(rawReply({0, 0, 5000, 0, 0, 0, 0, 0, 0, 0}));
+    port.inject(rawValuesReply({0, 0, 5000, 0, 0, 0, 0, 0, 0, 0}));
     w.form()->findChild<QPushButton *>("OkCommand(2)")->click();
     QCOMPARE(port.written.last(), buildFrame(255, 0x30, QByteArray::fromHex("0280FA27100100000003E8")));
     QTest::keyClick(&w, Qt::Key_R, Qt::ControlModifier);

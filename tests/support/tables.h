@@ -2,6 +2,9 @@
 // Channel tables for tests.
 
 #include "channels/channeltable.h"
+#include "link/frame.h"
+
+#include <array>
 
 // A table whose every field differs from row to row and from the start
 // texts: negative limits, all decimal places, all seven formulas, start values
@@ -18,4 +21,13 @@ inline vorn::ChannelTable variedTable()
         t[i].start2 = QString::number(30000 + i);
     }
     return t;
+}
+
+// The device's raw-value reply (code 0x40) carrying these ten values.
+inline QByteArray rawValuesReply(const std::array<int, vorn::kChannels> &v)
+{
+    QByteArray p;
+    for (int x : v)
+        p += char(x >> 8), p += char(x & 0xFF);
+    return vorn::buildReply(0x40, p);
 }
