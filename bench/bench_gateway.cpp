@@ -6,7 +6,7 @@
 //
 //   bench_gateway RT8GW RT8SIM [SECONDS]
 
-#include "link/reply.h"
+#include "protocol/reply.h"
 #include "support/processrun.h"
 
 #include <QCoreApplication>

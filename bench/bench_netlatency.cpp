@@ -33,7 +33,7 @@
 #include "app/mainform.h"
 #include "app/mainwindow.h"
 #include "app/widgets.h"
-#include "link/frame.h"
+#include "protocol/frame.h"
 #include "link/portmap.h"
 #include "link/qtserialcontrol.h"
 

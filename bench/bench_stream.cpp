@@ -46,10 +46,10 @@
 #include "app/mainform.h"
 #include "app/mainwindow.h"
 #include "app/widgets.h"
-#include "link/frame.h"
+#include "protocol/frame.h"
 #include "link/portmap.h"
 #include "link/qtserialcontrol.h"
-#include "link/splitter.h"
+#include "protocol/splitter.h"
 #include "session/recorder.h"
 
 #include <QApplication>

@@ -13,8 +13,8 @@
 
 #include "fuzzcheck.h"
 
-#include "channels/channeltable.h"
-#include "channels/smartsetting.h"
+#include "protocol/channeltable.h"
+#include "protocol/smartsetting.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

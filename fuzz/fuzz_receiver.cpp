@@ -8,16 +8,16 @@
 // waiting.
 //
 // Every piece is checked against the frame rules written out here
-// independently of link/splitter.cpp; the pieces and what still waits are
+// independently of protocol/splitter.cpp; the pieces and what still waits are
 // exactly the bytes fed; a valid reply fed while nothing waits comes out
 // whole; the frames do not depend on how the bytes were chunked; and what
 // the receiver hands on must match the piece.
 
 #include "fuzzcheck.h"
 
-#include "channels/channeltable.h"
-#include "link/frame.h"
-#include "link/splitter.h"
+#include "protocol/channeltable.h"
+#include "protocol/frame.h"
+#include "protocol/splitter.h"
 #include "session/receiver.h"
 
 #include <QCoreApplication>

@@ -6,8 +6,8 @@
 
 #include "fuzzcheck.h"
 
-#include "channels/gbk.h"
-#include "channels/rtxfile.h"
+#include "protocol/gbk.h"
+#include "protocol/rtxfile.h"
 
 #include <cstdint>
 #include <optional>

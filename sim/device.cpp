@@ -1,7 +1,7 @@
 #include "device.h"
 
-#include "channels/channeltable.h"
-#include "link/frame.h"
+#include "protocol/channeltable.h"
+#include "protocol/frame.h"
 
 #include <QDateTime>
 #include <algorithm>

@@ -1,6 +1,6 @@
 #pragma once
 // Cuts the byte stream from the PC into command frames, with the program's
-// own frame splitter (link/splitter.h): torn, glued and noisy input alike.
+// own frame splitter (protocol/splitter.h): torn, glued and noisy input alike.
 // Everything before a start byte is garbage; a candidate that fails a check
 // is a bad frame, and the search goes on from the next 02 inside it, so a
 // good frame right behind a broken one is not lost. A candidate whose
@@ -11,7 +11,7 @@
 #include <QList>
 #include <QtGlobal>
 
-#include "link/splitter.h"
+#include "protocol/splitter.h"
 
 namespace rt8sim {
 

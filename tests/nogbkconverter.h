@@ -1,7 +1,7 @@
 #pragma once
 // While one is alive, GBK conversions act as in a build without a converter.
 
-#include "channels/gbk.h"
+#include "protocol/gbk.h"
 
 struct NoGbkConverter
 {

@@ -1,7 +1,7 @@
 #include "app/mainform.h"
 
-#include "channels/rtxfile.h"
-#include "control/requests.h"
+#include "protocol/rtxfile.h"
+#include "protocol/requests.h"
 #include "link/portmap.h"
 
 #include <cmath>

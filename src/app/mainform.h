@@ -5,7 +5,7 @@
 
 #include "app/dialogs.h"
 #include "app/mainformui.h"
-#include "channels/smartsetting.h"
+#include "protocol/smartsetting.h"
 #include "session/devicesession.h"
 #include "session/messages.h"
 

@@ -1,6 +1,6 @@
 #include "app/mainformui.h"
 
-#include "channels/channeltable.h"
+#include "protocol/channeltable.h"
 #include "link/portmap.h"
 
 #include <QFontDatabase>

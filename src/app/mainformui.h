@@ -6,7 +6,7 @@
 // the window's messages.
 
 #include "app/widgets.h"
-#include "channels/channeltable.h"
+#include "protocol/channeltable.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 #include "ctl/controller.h"
 
-#include "channels/rtxfile.h"
+#include "protocol/rtxfile.h"
 #include "ctl/verify.h"
-#include "link/frame.h"
+#include "protocol/frame.h"
 #include "link/netport.h"
 #include "link/portmap.h"
 #include "session/csv.h"

@@ -1,6 +1,6 @@
 #include "ctl/options.h"
 
-#include "control/requests.h"
+#include "protocol/requests.h"
 #include "link/portmap.h"
 
 #include <QCommandLineParser>

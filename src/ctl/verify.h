@@ -3,7 +3,7 @@
 // says it holds: field by field, as numbers on the wire, not as texts ("1.5"
 // goes out as 2, "" as 0, and a read-back never gives the texts typed).
 
-#include "channels/channeltable.h"
+#include "protocol/channeltable.h"
 
 #include <QByteArray>
 #include <QList>

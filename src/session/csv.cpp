@@ -1,6 +1,6 @@
 #include "session/csv.h"
 
-#include "channels/channeltable.h"
+#include "protocol/channeltable.h"
 
 namespace vorn {
 

@@ -1,7 +1,7 @@
 #include "session/devicesession.h"
 
-#include "control/requests.h"
-#include "link/frame.h"
+#include "protocol/requests.h"
+#include "protocol/frame.h"
 #include "link/portmap.h"
 #include "session/messages.h"
 

@@ -13,11 +13,11 @@
 // which takes a record once they have stopped growing for one 200 ms tick. Front ends (the window, rt8ctl) call its operations and
 // show what it reports; every frame in and out passes through here.
 
-#include "channels/channeltable.h"
-#include "channels/smartsetting.h"
-#include "link/reply.h"
+#include "protocol/channeltable.h"
+#include "protocol/smartsetting.h"
+#include "protocol/reply.h"
 #include "link/serialcontrol.h"
-#include "link/splitter.h"
+#include "protocol/splitter.h"
 #include "session/receiver.h"
 #include "session/recordpoller.h"
 

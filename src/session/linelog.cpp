@@ -1,6 +1,6 @@
 #include "session/linelog.h"
 
-#include "link/describe.h"
+#include "protocol/describe.h"
 
 #include <QFileInfo>
 

@@ -3,7 +3,7 @@
 // the fields of a target-value record. What the trend keeps and what the
 // recording writes.
 
-#include "channels/channeltable.h"
+#include "protocol/channeltable.h"
 
 #include <QString>
 #include <QStringList>

@@ -2,8 +2,8 @@
 // One piece the splitter cut from the line: judged as a reply, and what a
 // reply taken carries is handed on.
 
-#include "link/reply.h"
-#include "link/splitter.h"
+#include "protocol/reply.h"
+#include "protocol/splitter.h"
 
 #include <array>
 #include <functional>

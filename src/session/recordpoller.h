@@ -4,7 +4,7 @@
 // record is taken once two ticks in a row see the same number of waiting
 // bytes, and the waiting bytes are emptied.
 
-#include "link/record.h"
+#include "protocol/record.h"
 
 #include <QByteArray>
 #include <QString>

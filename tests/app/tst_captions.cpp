@@ -8,7 +8,7 @@
 #include "support/scripteddialogs.h"
 
 #include "app/mainwindow.h"
-#include "link/frame.h"
+#include "protocol/frame.h"
 #include "session/language.h"
 #include "session/recorder.h"
 

@@ -6,7 +6,7 @@
 #include "formfixture.h"
 
 #include "app/widgets.h"
-#include "link/frame.h"
+#include "protocol/frame.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -4,8 +4,8 @@
 #include "formfixture.h"
 
 #include "app/widgets.h"
-#include "link/frame.h"
-#include "link/splitter.h"
+#include "protocol/frame.h"
+#include "protocol/splitter.h"
 
 using namespace vorn;
 

@@ -7,7 +7,7 @@
 
 #include "app/linemonitor.h"
 #include "app/mainwindow.h"
-#include "link/frame.h"
+#include "protocol/frame.h"
 
 #include <QCheckBox>
 #include <QFile>

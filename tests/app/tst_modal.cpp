@@ -7,8 +7,8 @@
 #include "support/pty.h"
 
 #include "app/mainform.h"
-#include "channels/channeltable.h"
-#include "link/frame.h"
+#include "protocol/channeltable.h"
+#include "protocol/frame.h"
 #include "link/qtserialcontrol.h"
 
 #include <QPushButton>

@@ -9,7 +9,7 @@
 
 #include "app/mainwindow.h"
 #include "app/trendwindow.h"
-#include "link/frame.h"
+#include "protocol/frame.h"
 #include "session/recorder.h"
 
 #include <QDir>

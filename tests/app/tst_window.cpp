@@ -4,8 +4,8 @@
 #include "formfixture.h"
 
 #include "app/widgets.h"
-#include "channels/rtxfile.h"
-#include "link/frame.h"
+#include "protocol/rtxfile.h"
+#include "protocol/frame.h"
 #include "nogbkconverter.h"
 
 #include <QFile>

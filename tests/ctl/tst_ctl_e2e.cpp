@@ -8,8 +8,8 @@
 #include "support/tables.h"
 #include "support/scripteddialogs.h"
 #include "app/mainform.h"
-#include "channels/rtxfile.h"
-#include "link/frame.h"
+#include "protocol/rtxfile.h"
+#include "protocol/frame.h"
 #include "link/qtserialcontrol.h"
 
 #include <QApplication>

@@ -12,7 +12,7 @@
 #include "app/mainwindow.h"
 #include "app/networkports.h"
 #include "app/widgets.h"
-#include "channels/rtxfile.h"
+#include "protocol/rtxfile.h"
 #include "link/qtserialcontrol.h"
 
 #include <QComboBox>

@@ -6,7 +6,7 @@
 #include "e2e/simprocess.h"
 #include "support/processrun.h"
 
-#include "link/reply.h"
+#include "protocol/reply.h"
 
 #include <QFile>
 #include <QJsonArray>

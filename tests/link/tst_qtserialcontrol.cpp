@@ -1,8 +1,8 @@
 // The serial control over QSerialPort, against a pseudo-terminal whose master
 // side plays the device.
 
-#include "channels/channeltable.h"
-#include "link/frame.h"
+#include "protocol/channeltable.h"
+#include "protocol/frame.h"
 #include "link/qtserialcontrol.h"
 #include "session/devicesession.h"
 

@@ -2,7 +2,7 @@
 // language; and that the texts then read in it, the built-in English
 // translation loaded or none.
 
-#include "channels/rtxfile.h"
+#include "protocol/rtxfile.h"
 #include "session/language.h"
 #include "session/messages.h"
 

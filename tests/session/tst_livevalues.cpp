@@ -4,7 +4,7 @@
 #include "support/csvreader.h"
 #include "support/fakeserialcontrol.h"
 
-#include "link/frame.h"
+#include "protocol/frame.h"
 #include "session/csv.h"
 #include "session/devicesession.h"
 #include "session/livevalues.h"

@@ -4,7 +4,7 @@
 
 #include "support/fakeserialcontrol.h"
 
-#include "link/frame.h"
+#include "protocol/frame.h"
 #include "session/devicesession.h"
 #include "session/messages.h"
 

@@ -3,10 +3,10 @@
 // one line each request reaches.
 
 #include "bus.h"
-#include "channels/channeltable.h"
+#include "protocol/channeltable.h"
 #include "device.h"
-#include "link/frame.h"
-#include "link/splitter.h"
+#include "protocol/frame.h"
+#include "protocol/splitter.h"
 
 #include <QTest>
 

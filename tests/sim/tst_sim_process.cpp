@@ -1,7 +1,7 @@
 // The built rt8sim program on a real pseudo-terminal.
 
-#include "link/frame.h"
-#include "link/splitter.h"
+#include "protocol/frame.h"
+#include "protocol/splitter.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -2,8 +2,8 @@
 // unplugging and replugging, and several devices sharing the line.
 
 #include "line.h"
-#include "link/frame.h"
-#include "link/splitter.h"
+#include "protocol/frame.h"
+#include "protocol/splitter.h"
 #include "simulator.h"
 
 #include <QElapsedTimer>

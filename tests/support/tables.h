@@ -1,8 +1,8 @@
 #pragma once
 // Channel tables for tests.
 
-#include "channels/channeltable.h"
-#include "link/frame.h"
+#include "protocol/channeltable.h"
+#include "protocol/frame.h"
 
 #include <array>
 

@@ -1,10 +1,10 @@
 // What the line monitor and the trace say of each frame: every command the
 // program writes, every reply taken or dropped (with the reason), every
 // feedback record taken or discarded.
-#include "link/describe.h"
-#include "link/frame.h"
-#include "link/record.h"
-#include "link/reply.h"
+#include "protocol/describe.h"
+#include "protocol/frame.h"
+#include "protocol/record.h"
+#include "protocol/reply.h"
 
 #include <QTest>
 

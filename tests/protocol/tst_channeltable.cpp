@@ -1,7 +1,7 @@
 // Texts to numbers, the channel block both ways, smart setting.
 
-#include "channels/channeltable.h"
-#include "channels/smartsetting.h"
+#include "protocol/channeltable.h"
+#include "protocol/smartsetting.h"
 
 #include <QTest>
 

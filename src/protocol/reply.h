@@ -4,12 +4,12 @@
 //
 //   02 | len hi | len lo | EE | (any) | code | payload... | xor | 03
 //
-// The frame itself is checked by the splitter (link/splitter.h). A frame
+// The frame itself is checked by the splitter (protocol/splitter.h). A frame
 // longer than its code needs is read for the bytes the code uses; one too
 // short for them is dropped.
 
-#include "channels/channeltable.h"
-#include "link/splitter.h"
+#include "protocol/channeltable.h"
+#include "protocol/splitter.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,8 +1,8 @@
 // Command frames as they go out; replies as the receiver checks and hands them on.
 
 #include "support/fakeserialcontrol.h"
-#include "link/frame.h"
-#include "link/splitter.h"
+#include "protocol/frame.h"
+#include "protocol/splitter.h"
 #include "session/receiver.h"
 
 #include <QSignalSpy>

@@ -8,7 +8,7 @@
 // the high reading to the upper limit, and sends them with the row's other
 // fields.
 
-#include "channels/channeltable.h"
+#include "protocol/channeltable.h"
 
 #include <array>
 #include <optional>

@@ -1,8 +1,8 @@
 // Display and housekeeping requests: reading their fields, their payloads and
 // the frames they travel in.
 
-#include "control/requests.h"
-#include "link/frame.h"
+#include "protocol/requests.h"
+#include "protocol/frame.h"
 
 #include <QTest>
 

@@ -1,9 +1,9 @@
-#include "link/describe.h"
+#include "protocol/describe.h"
 
-#include "channels/channeltable.h"
-#include "link/frame.h"
-#include "link/record.h"
-#include "link/splitter.h"
+#include "protocol/channeltable.h"
+#include "protocol/frame.h"
+#include "protocol/record.h"
+#include "protocol/splitter.h"
 
 #include <QCoreApplication>
 

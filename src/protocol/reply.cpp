@@ -1,6 +1,6 @@
-#include "link/reply.h"
+#include "protocol/reply.h"
 
-#include "link/frame.h"
+#include "protocol/frame.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,7 @@
 // GBK conversion: the bytes of the formula names, refusals in both
 // directions, and a build without any converter.
 
-#include "channels/gbk.h"
+#include "protocol/gbk.h"
 #include "nogbkconverter.h"
 
 #include <QTest>

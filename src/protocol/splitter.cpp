@@ -1,6 +1,6 @@
-#include "link/splitter.h"
+#include "protocol/splitter.h"
 
-#include "link/frame.h"
+#include "protocol/frame.h"
 
 namespace vorn {
 

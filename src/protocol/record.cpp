@@ -1,4 +1,4 @@
-#include "link/record.h"
+#include "protocol/record.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
-#include "channels/rtxfile.h"
+#include "protocol/rtxfile.h"
 
-#include "channels/gbk.h"
+#include "protocol/gbk.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,8 +1,8 @@
 // The frame splitter by table: whole frames and rejected spans, in order,
 // whatever the chunks; torn, glued and noisy input.
 
-#include "link/frame.h"
-#include "link/splitter.h"
+#include "protocol/frame.h"
+#include "protocol/splitter.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "link/frame.h"
+#include "protocol/frame.h"
 
 namespace vorn {
 

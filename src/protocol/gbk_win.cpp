@@ -1,4 +1,4 @@
-#include "channels/gbk_win.h"
+#include "protocol/gbk_win.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN

@@ -1,4 +1,4 @@
-#include "channels/gbk.h"
+#include "protocol/gbk.h"
 
 #include <QCoreApplication>
 #include <QStringDecoder>
@@ -7,7 +7,7 @@
 #include <atomic>
 
 #ifdef Q_OS_WIN
-#include "channels/gbk_win.h"
+#include "protocol/gbk_win.h"
 #endif
 
 namespace vorn {

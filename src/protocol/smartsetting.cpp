@@ -1,4 +1,4 @@
-#include "channels/smartsetting.h"
+#include "protocol/smartsetting.h"
 
 namespace vorn {
 

@@ -9,7 +9,7 @@
 // their width. Widths count characters, not bytes (a Chinese character takes
 // two bytes in GBK).
 
-#include "channels/channeltable.h"
+#include "protocol/channeltable.h"
 
 #include <QString>
 #include <optional>

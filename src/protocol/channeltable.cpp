@@ -1,4 +1,4 @@
-#include "channels/channeltable.h"
+#include "protocol/channeltable.h"
 
 #include <clocale>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "control/requests.h"
+#include "protocol/requests.h"
 
-#include "channels/channeltable.h"
+#include "protocol/channeltable.h"
 
 #include <QCoreApplication>
 #include <QRegularExpression>

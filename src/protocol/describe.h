@@ -2,7 +2,7 @@
 // What a frame on the line means, in a few words, for the line monitor and
 // the trace: "连接测试 → 255", "找到设备 12，显示位数 4", "原始值 100 100 ...".
 
-#include "link/reply.h"
+#include "protocol/reply.h"
 
 #include <QByteArray>
 #include <QString>

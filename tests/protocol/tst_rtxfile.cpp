@@ -1,6 +1,6 @@
 // Configuration files: the bytes on disk, loading back, and what is refused.
 
-#include "channels/rtxfile.h"
+#include "protocol/rtxfile.h"
 #include "nogbkconverter.h"
 
 #include <QDir>
