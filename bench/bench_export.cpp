@@ -47,7 +47,7 @@ int main(int argc, char **argv)
     for (int n = 0; n < samples; ++n) {
         for (int i = 0; i < kChannels; ++i)
             raw[i] = (n * 7 + i * 1000) % 65536;
-        emit session.rawValues(raw);
+        emit session.liveValues(LiveValues::fromRaw(raw));
     }
     dialogs.nextSave = dirPath + QStringLiteral("/export.csv");
 

@@ -122,8 +122,9 @@ int run(const QString &kind, int count, int periodMs, bool chardelay, Figures &o
     }
 
     vorn::QtSerialControl port(vorn::PortMap({portName}));
+    vorn::DeviceSession session(&port);
     vorn::ScriptedDialogs dialogs;
-    vorn::MainWindow window(&port, &dialogs, nullptr);
+    vorn::MainWindow window(&session, &dialogs, nullptr);
     vorn::MainForm &form = *window.form();
     auto *rsVal = form.findChild<vorn::FeedbackBox *>(QStringLiteral("RsValText"));
     auto *rawButton = form.findChild<QPushButton *>(QStringLiteral("GetCommand(1)"));
@@ -188,7 +189,7 @@ int run(const QString &kind, int count, int periodMs, bool chardelay, Figures &o
     });
     loop.exec();
     device.join();
-    form.GetCommand_Click(2);
+    form.findChild<QPushButton *>(QStringLiteral("GetCommand(2)"))->click();
 
     std::vector<qint64> latencies;
     for (int i = 0; i < count; ++i)

@@ -11,8 +11,8 @@
 // trend or both are open too; with --record, the values are recorded to CSV
 // as the window's recording does.
 // Once the window has been painted it starts raw-value streaming
-// (GetCommand_Click(1)), lets it run S seconds and stops it
-// (GetCommand_Click(2)). Replies the device sent before it saw the stop
+// (a click on GetCommand(1)), lets it run S seconds and stops it
+// (GetCommand(2)). Replies the device sent before it saw the stop
 // request may still be on their way: for --drain-ms (500) the bytes that
 // arrive are split the same way and each whole raw-value reply counts as
 // accepted, then the program prints one line of key=value figures and ends:
@@ -53,6 +53,7 @@
 #include "session/recorder.h"
 
 #include <QApplication>
+#include <QPushButton>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QTimer>
@@ -201,9 +202,13 @@ int main(int argc, char **argv)
     paintLatencies.reserve(kKept);
     double rssStart = -1, rssAtMb = -1, rssEnd = -1;
 
-    vorn::MainWindow window(&port, &dialogs, nullptr);
+    vorn::DeviceSession session(&port);
+    vorn::MainWindow window(&session, &dialogs, nullptr);
     vorn::MainForm &form = *window.form();
-    vorn::DeviceSession &session = *window.session();
+    // The feedback buttons, clicked as the operator clicks them.
+    const auto click = [&form](const char *name) {
+        form.findChild<QPushButton *>(QLatin1String(name))->click();
+    };
 
     // The session has cut a whole piece from the line; it is applied next.
     QObject::connect(&session, &vorn::DeviceSession::replyReceived, &app,
@@ -222,7 +227,7 @@ int main(int argc, char **argv)
     });
 
     // Connected after the window's handlers: the reply has been applied.
-    QObject::connect(&session, &vorn::DeviceSession::rawValues, &app, [&] {
+    QObject::connect(&session, &vorn::DeviceSession::liveValues, &app, [&] {
         if (!inEvent)
             return;
         inEvent = false;
@@ -308,7 +313,7 @@ int main(int argc, char **argv)
         endWall = clock.nsecsElapsed();
         endUsage = usageNow();
         rssEnd = residentMb();
-        form.GetCommand_Click(2);
+        click("GetCommand(2)");
         // Replies already on the line when the device got the stop request
         // count as accepted: the session no longer takes them.
         QObject::connect(&port, &vorn::SerialControl::received, &app, [&](const QByteArray &bytes) {
@@ -362,7 +367,7 @@ int main(int argc, char **argv)
             std::fputc('\n', stderr);
         });
         minutes->start(60000);
-        form.GetCommand_Click(1);
+        click("GetCommand(1)");
         QTimer::singleShot(int(seconds * 1000.0 + 0.5), Qt::PreciseTimer, &app, stop);
     };
 

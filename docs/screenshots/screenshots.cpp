@@ -327,7 +327,8 @@ int main(int argc, char **argv)
     // No port at all: the message of the start-up search, before any window.
     {
         QtSerialControl none(PortMap({work.filePath(QStringLiteral("ttyUSB0"))}));
-        MainWindow window(&none, &dialogs, nullptr);
+        DeviceSession session(&none);
+        MainWindow window(&session, &dialogs, nullptr);
         dialogs.grabNext(QStringLiteral("no-port"));
         window.load();
         if (!dialogs.grabbed())
@@ -342,7 +343,8 @@ int main(int argc, char **argv)
     if (portPath.isEmpty())
         fail(QStringLiteral("rt8sim to give its port"));
     QtSerialControl port(PortMap({portPath}));
-    MainWindow window(&port, &dialogs, nullptr);
+    DeviceSession session(&port);
+    MainWindow window(&session, &dialogs, nullptr);
     MainForm *form = window.form();
     window.load();
     window.showCentred();
@@ -400,11 +402,11 @@ int main(int argc, char **argv)
 
     // Smart setting on channel 2: low point at raw 1000, high point at 5000.
     click(form, "LCommand(2)");
-    waitFor(QStringLiteral("the low point taken"), [&] { return form->capture().lowRaw[2] == 1000; });
+    waitFor(QStringLiteral("the low point taken"), [&] { return session.capture().lowRaw[2] == 1000; });
     simulator.type(QStringLiteral("hold 2 5000"));
     waitFor(QStringLiteral("channel 2 at 5000"), [&] { return value(form, 2) == QLatin1String("5000"); });
     click(form, "HCommand(2)");
-    waitFor(QStringLiteral("the high point taken"), [&] { return form->capture().highRaw[2] == 5000; });
+    waitFor(QStringLiteral("the high point taken"), [&] { return session.capture().highRaw[2] == 5000; });
     click(form, "OkCommand(2)");
     waitFor(QStringLiteral("the smart setting to reach the device"),
             [&] { return simulator.logged(QStringLiteral("smart ch2 offset=-250 gain=10000")); });

@@ -208,10 +208,14 @@ int main(int argc, char **argv)
     QAccessible::isActive();
     populateHeap();
 
+    // The line and the one session on it, for the window and every window
+    // it opens.
     vorn::QtSerialControl port(vorn::PortMap::fromSystem());
+    port.setObjectName(QStringLiteral("VornMsComm"));
+    vorn::DeviceSession session(&port);
     vorn::QtDialogs dialogs;
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, vorn::programName(), vorn::programName());
-    vorn::MainWindow window(&port, &dialogs, &settings);
+    vorn::MainWindow window(&session, &dialogs, &settings);
     const QString trace = parser().value(QStringLiteral("trace"));
     QString why;
     if (!trace.isEmpty() && !window.startTrace(trace, &why))

@@ -18,56 +18,50 @@ const QColor kYellow(255, 255, 0), kGreen(0, 255, 0), kBlack(0, 0, 0), kRed(255,
 
 }  // namespace
 
-MainForm::MainForm(SerialControl *port, Dialogs *dialogs, QWidget *parent)
-    : QWidget(parent), m_session(new DeviceSession(port, this)), m_dialogs(dialogs),
-      m_clock([] { return QDateTime::currentDateTime(); }), GetValShapeTimer(new QTimer(this))
+MainForm::MainForm(DeviceSession *session, Dialogs *dialogs, QWidget *parent)
+    : QWidget(parent), m_session(session), m_dialogs(dialogs), GetValShapeTimer(new QTimer(this))
 {
-    port->setObjectName(QStringLiteral("VornMsComm"));
     ui.setupUi(this);
     GetValShapeTimer->setObjectName(QStringLiteral("GetValShapeTimer"));
     GetValShapeTimer->setInterval(100);
     wire();
 }
 
-MainForm::~MainForm()
-{
-    m_session->close();
-}
+MainForm::~MainForm() = default;
 
 void MainForm::wire()
 {
     for (int i = 0; i < kChannels; ++i) {
-        connect(ui.LCommand[i], &QPushButton::clicked, this, [this, i] { LCommand_Click(i); });
-        connect(ui.HCommand[i], &QPushButton::clicked, this, [this, i] { HCommand_Click(i); });
-        connect(ui.OkCommand[i], &QPushButton::clicked, this, [this, i] { OkCommand_Click(i); });
+        connect(ui.LCommand[i], &QPushButton::clicked, this, [this, i] { captureLow(i); });
+        connect(ui.HCommand[i], &QPushButton::clicked, this, [this, i] { captureHigh(i); });
+        connect(ui.OkCommand[i], &QPushButton::clicked, this, [this, i] { applySmartSetting(i); });
     }
     for (int i = 0; i < 3; ++i) {
-        connect(ui.GetCommand[i], &QPushButton::clicked, this, [this, i] { GetCommand_Click(i); });
-        connect(ui.SM2TypeCommand[i], &QPushButton::clicked, this, [this, i] { SM2TypeCommand_Click(i); });
+        connect(ui.GetCommand[i], &QPushButton::clicked, this, [this, i] { setFeedback(i); });
+        connect(ui.SM2TypeCommand[i], &QPushButton::clicked, this, [this, i] { setDisplayMode(i); });
     }
-    connect(ui.ReSetCommand, &QPushButton::clicked, this, &MainForm::ReSetCommand_Click);
-    connect(ui.SetCommand, &QPushButton::clicked, this, &MainForm::SetCommand_Click);
-    connect(ui.SaveSetCommand, &QPushButton::clicked, this, &MainForm::SaveSetCommand_Click);
-    connect(ui.OpenSetCommand, &QPushButton::clicked, this, &MainForm::OpenSetCommand_Click);
-    connect(ui.CMD23Command, &QPushButton::clicked, this, &MainForm::CMD23Command_Click);
-    connect(ui.CMD24Command, &QPushButton::clicked, this, &MainForm::CMD24Command_Click);
+    connect(ui.ReSetCommand, &QPushButton::clicked, this, &MainForm::readTable);
+    connect(ui.SetCommand, &QPushButton::clicked, this, &MainForm::downloadTable);
+    connect(ui.SaveSetCommand, &QPushButton::clicked, this, &MainForm::saveTable);
+    connect(ui.OpenSetCommand, &QPushButton::clicked, this, &MainForm::openTable);
+    connect(ui.CMD23Command, &QPushButton::clicked, this, &MainForm::showNumber);
+    connect(ui.CMD24Command, &QPushButton::clicked, this, &MainForm::showCode);
     connect(ui.RsCombo, &QComboBox::currentTextChanged, this, &MainForm::updatePortTip);
     ui.LedIDText->installEventFilter(this);
-    connect(ui.OpenRs232Command, &QPushButton::clicked, this, &MainForm::OpenCommPort);
-    connect(ui.SeTimeCommand, &QPushButton::clicked, this, &MainForm::SeTimeCommand_Click);
-    connect(ui.FindCommand, &QPushButton::clicked, this, &MainForm::FindCommand_Click);
-    connect(ui.SetIDCommand, &QPushButton::clicked, this, &MainForm::SetIDCommand_Click);
-    connect(ui.OpenPowCommand, &QPushButton::clicked, this, &MainForm::OpenPowCommand_Click);
-    connect(ui.ClosePowCommand, &QPushButton::clicked, this, &MainForm::ClosePowCommand_Click);
+    connect(ui.OpenRs232Command, &QPushButton::clicked, this, &MainForm::openPort);
+    connect(ui.SeTimeCommand, &QPushButton::clicked, this, &MainForm::setDeviceClock);
+    connect(ui.FindCommand, &QPushButton::clicked, this, &MainForm::findDevice);
+    connect(ui.SetIDCommand, &QPushButton::clicked, this, &MainForm::renumber);
+    connect(ui.OpenPowCommand, &QPushButton::clicked, this, &MainForm::powerOn);
+    connect(ui.ClosePowCommand, &QPushButton::clicked, this, &MainForm::powerOff);
     // The window may sit inside a larger one (with a status bar): exit closes
     // the top-level window.
     connect(ui.ExitCommand, &QPushButton::clicked, this, [this] { window()->close(); });
-    connect(GetValShapeTimer, &QTimer::timeout, this, &MainForm::GetValShapeTimer_Timer);
+    connect(GetValShapeTimer, &QTimer::timeout, this, &MainForm::dimLamp);
 
     connect(m_session, &DeviceSession::discovered, this, &MainForm::showDiscovery);
     connect(m_session, &DeviceSession::tableRead, this, &MainForm::showTable);
-    connect(m_session, &DeviceSession::rawValues, this, &MainForm::showRawValues);
-    connect(m_session, &DeviceSession::targetRecord, this, &MainForm::showRecord);
+    connect(m_session, &DeviceSession::liveValues, this, &MainForm::showValues);
     connect(m_session, &DeviceSession::portOpened, this, &MainForm::portOpened);
     connect(m_session, &DeviceSession::portLost, this, &MainForm::portLost);
     connect(m_session, &DeviceSession::refused, this, &MainForm::refused);
@@ -88,7 +82,7 @@ void MainForm::load()
     }
     setSmartButtons(false);
     updatePortTip();
-    SearchCommPort();
+    searchPorts();
 }
 
 void MainForm::centre()
@@ -110,17 +104,17 @@ void MainForm::closeEvent(QCloseEvent *event)
 
 // ---------------------------------------------------------------- the line
 
-void MainForm::SearchCommPort()
+void MainForm::searchPorts()
 {
     // Nothing found: the session refuses with its message.
     const int found = m_session->searchPorts();
     if (found == 0)
         return;
     ui.RsCombo->setEditText(QString::number(found));
-    OpenCommPort();
+    openPort();
 }
 
-void MainForm::OpenCommPort()
+void MainForm::openPort()
 {
     m_session->openPort(ui.RsCombo->currentText());
 }
@@ -160,7 +154,7 @@ void MainForm::refused(const Refusal &why)
     tell(why.text, why.badField ? Dialogs::Icon::Warning : Dialogs::Icon::None, why.detail);
 }
 
-void MainForm::GetValShapeTimer_Timer()
+void MainForm::dimLamp()
 {
     setLamp(kBlack);
     GetValShapeTimer->stop();
@@ -182,10 +176,10 @@ void MainForm::tell(const QString &text, Dialogs::Icon icon, const QString &deta
 void MainForm::commitNumber()
 {
     if (ui.LedIDText->hasFocus())
-        LedIDText_LostFocus();
+        takeNumber();
 }
 
-void MainForm::LedIDText_LostFocus()
+void MainForm::takeNumber()
 {
     // Only a whole, non-negative number becomes the device number; anything
     // else puts the current number back in the box.
@@ -208,7 +202,7 @@ void MainForm::LedIDText_LostFocus()
 bool MainForm::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == ui.LedIDText && event->type() == QEvent::FocusOut)
-        LedIDText_LostFocus();
+        takeNumber();
     return QWidget::eventFilter(watched, event);
 }
 
@@ -238,24 +232,10 @@ void MainForm::showTable(const std::array<DecodedChannel, kChannels> &rows)
     lightLamp();
 }
 
-void MainForm::showRawValues(const std::array<int, kChannels> &raw)
+void MainForm::showValues(const LiveValues &values)
 {
-    QString text;
-    for (int i = 0; i < kChannels; ++i)
-        text += QString::number(raw[i]) + QLatin1String("\r\n");
-    ui.RsValText->setText(text);
+    ui.RsValText->setText(values.text);
     lightLamp();
-}
-
-void MainForm::showRecord(const QString &text)
-{
-    ui.RsValText->setText(text);
-    lightLamp();
-}
-
-void MainForm::GetRsTimer_Timer()
-{
-    m_session->pollNow();
 }
 
 // ---------------------------------------------------------------- channel table
@@ -286,38 +266,43 @@ void MainForm::setTable(const ChannelTable &t)
     }
 }
 
-void MainForm::SetCommand_Click()
+void MainForm::downloadTable()
 {
     commitNumber();
     m_session->download(table());
 }
 
-void MainForm::ReSetCommand_Click()
+void MainForm::readTable()
 {
     commitNumber();
     m_session->readBack();
 }
 
-void MainForm::SaveSetCommand_Click()
+void MainForm::saveTable()
 {
-    const ChannelTable t = table();
-    QString why;
-    const auto bytes = encodeRtx(t, &why);
-    if (!bytes) {
+    QString why, path;
+    const auto acceptCut = [this](const QStringList &cut) {
+        return m_dialogs->confirm(this, msg::CutWarning(), cut.join(QLatin1Char('\n')));
+    };
+    const auto askPath = [this, &path] {
+        path = m_dialogs->saveFileName(this, QCoreApplication::applicationDirPath(), rtxDialogFilter());
+        return path;
+    };
+    switch (saveTableToRtx(table(), acceptCut, askPath, &why)) {
+    case RtxSave::NotStorable:
         tell(msg::SaveFailed(), Dialogs::Icon::Warning, why);
-        return;
-    }
-    const QStringList cut = rtxCutTexts(t);
-    if (!cut.isEmpty() && !m_dialogs->confirm(this, msg::CutWarning(), cut.join(QLatin1Char('\n'))))
-        return;
-    const QString path = m_dialogs->saveFileName(this, QCoreApplication::applicationDirPath(), rtxDialogFilter());
-    if (path.isEmpty())
-        return;
-    if (!saveRtxFile(path, *bytes, &why))
+        break;
+    case RtxSave::NotWritten:
         tell(msg::SaveFailed(), Dialogs::Icon::Warning, path + QStringLiteral("\n") + why);
+        break;
+    case RtxSave::Saved:
+    case RtxSave::CutRefused:
+    case RtxSave::NoPath:
+        break;
+    }
 }
 
-void MainForm::OpenSetCommand_Click()
+void MainForm::openTable()
 {
     const QString path = m_dialogs->openFileName(this, QStringLiteral("."), rtxDialogFilter());
     if (path.isEmpty())
@@ -342,7 +327,7 @@ void MainForm::setSmartButtons(bool enabled)
     }
 }
 
-void MainForm::GetCommand_Click(int index)
+void MainForm::setFeedback(int index)
 {
     commitNumber();
     // Smart setting works on raw readings only.
@@ -350,17 +335,17 @@ void MainForm::GetCommand_Click(int index)
         setSmartButtons(FeedbackMode(index) == FeedbackMode::Raw);
 }
 
-void MainForm::LCommand_Click(int index)
+void MainForm::captureLow(int index)
 {
     m_session->armCapture(CaptureState::kLow, index);
 }
 
-void MainForm::HCommand_Click(int index)
+void MainForm::captureHigh(int index)
 {
     m_session->armCapture(CaptureState::kHigh, index);
 }
 
-void MainForm::OkCommand_Click(int index)
+void MainForm::applySmartSetting(int index)
 {
     commitNumber();
     m_session->smartSetting(index, row(index));
@@ -368,20 +353,20 @@ void MainForm::OkCommand_Click(int index)
 
 // ---------------------------------------------------------------- display
 
-void MainForm::SM2TypeCommand_Click(int index)
+void MainForm::setDisplayMode(int index)
 {
     commitNumber();
     m_session->setDisplayMode(index);
 }
 
-void MainForm::CMD23Command_Click()
+void MainForm::showNumber()
 {
     commitNumber();
     m_session->showNumber(ui.RsAddText[0]->text(), ui.RsAddText[1]->text(), ui.RsAddText[2]->text(),
                           ui.CMD23Text->text());
 }
 
-void MainForm::CMD24Command_Click()
+void MainForm::showCode()
 {
     commitNumber();
     m_session->showCode(ui.RsAddText[0]->text(), ui.RsAddText[1]->text(), ui.CMD24Text[0]->text(),
@@ -390,34 +375,34 @@ void MainForm::CMD24Command_Click()
 
 // ---------------------------------------------------------------- housekeeping
 
-void MainForm::FindCommand_Click()
+void MainForm::findDevice()
 {
     commitNumber();
     m_session->connectionTest();
 }
 
-void MainForm::SetIDCommand_Click()
+void MainForm::renumber()
 {
     commitNumber();
     m_session->renumber(ui.SanLongText->text());
 }
 
-void MainForm::OpenPowCommand_Click()
+void MainForm::powerOn()
 {
     commitNumber();
     m_session->setPower(true);
 }
 
-void MainForm::ClosePowCommand_Click()
+void MainForm::powerOff()
 {
     commitNumber();
     m_session->setPower(false);
 }
 
-void MainForm::SeTimeCommand_Click()
+void MainForm::setDeviceClock()
 {
     commitNumber();
-    m_session->setClock(m_clock());
+    m_session->setClock(QDateTime::currentDateTime());
 }
 
 }  // namespace vorn

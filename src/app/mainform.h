@@ -9,10 +9,8 @@
 #include "session/devicesession.h"
 #include "session/messages.h"
 
-#include <QDateTime>
 #include <QTimer>
 #include <QWidget>
-#include <functional>
 
 namespace vorn {
 
@@ -20,8 +18,9 @@ class MainForm : public QWidget
 {
     Q_OBJECT
 public:
-    // The window does not own port or dialogs; its session works the port.
-    MainForm(SerialControl *port, Dialogs *dialogs, QWidget *parent = nullptr);
+    // The form works the device through the session and shows what it
+    // reports; it owns neither the session nor the dialogs.
+    MainForm(DeviceSession *session, Dialogs *dialogs, QWidget *parent = nullptr);
     ~MainForm() override;
 
     // Fills the lists, sets the start state and searches the ports. Message
@@ -32,70 +31,60 @@ public:
     // Centres the window, then shows it.
     void showCentred();
 
-    // The PC clock the time request reads; tests fix it.
-    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
-
-    DeviceSession *session() const { return m_session; }
-    SerialControl *port() const { return m_session->port(); }
-    quint8 ledId() const { return m_session->ledId(); }
-    int lastInCount() const { return m_session->lastInCount(); }
-    const CaptureState &capture() const { return m_session->capture(); }
-
-    ChannelTexts row(int channel) const;
+    // The channel table in the grid.
     ChannelTable table() const;
     void setTable(const ChannelTable &table);
-
-    // Handlers, named after their controls and events.
-    void SearchCommPort();
-    void OpenCommPort();
-    void LedIDText_LostFocus();
-    void GetRsTimer_Timer();
-    void GetValShapeTimer_Timer();
-    void SetCommand_Click();
-    void ReSetCommand_Click();
-    void SaveSetCommand_Click();
-    void OpenSetCommand_Click();
-    void GetCommand_Click(int index);
-    void LCommand_Click(int index);
-    void HCommand_Click(int index);
-    void OkCommand_Click(int index);
-    void SM2TypeCommand_Click(int index);
-    void CMD23Command_Click();
-    void CMD24Command_Click();
-    void FindCommand_Click();
-    void SetIDCommand_Click();
-    void OpenPowCommand_Click();
-    void ClosePowCommand_Click();
-    void SeTimeCommand_Click();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-private:
-    void wire();
+private slots:
+    // The controls.
+    void searchPorts();
+    void openPort();
+    void takeNumber();
+    void downloadTable();
+    void readTable();
+    void saveTable();
+    void openTable();
+    void setFeedback(int mode);
+    void captureLow(int channel);
+    void captureHigh(int channel);
+    void applySmartSetting(int channel);
+    void setDisplayMode(int mode);
+    void showNumber();
+    void showCode();
+    void findDevice();
+    void renumber();
+    void powerOn();
+    void powerOff();
+    void setDeviceClock();
+    void dimLamp();
+
     // What the session reports.
     void showDiscovery(quint8 number, quint8 digits);
-    void showTable(const std::array<DecodedChannel, kChannels> &rows);
-    void showRawValues(const std::array<int, kChannels> &raw);
-    void showRecord(const QString &text);
+    void showTable(const std::array<vorn::DecodedChannel, vorn::kChannels> &rows);
+    void showValues(const vorn::LiveValues &values);
     void portOpened();
     void portLost(const QString &reason);
-    void refused(const Refusal &why);
+    void refused(const vorn::Refusal &why);
+    void updatePortTip();
 
+private:
+    void wire();
+    ChannelTexts row(int channel) const;
     // A click may come without the number box losing focus (a shortcut, a
     // click from code); the number typed must still be the one used.
     void commitNumber();
     void lightLamp();
     void setLamp(const QColor &colour);
     void setSmartButtons(bool enabled);
-    void updatePortTip();
     void tell(const QString &text, Dialogs::Icon icon = Dialogs::Icon::None, const QString &detail = {});
 
     MainFormUi ui;
     DeviceSession *m_session;
     Dialogs *m_dialogs;
-    std::function<QDateTime()> m_clock;
     QTimer *GetValShapeTimer;
 };
 

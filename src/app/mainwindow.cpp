@@ -90,13 +90,13 @@ QString feedbackText(FeedbackMode m)
 
 }  // namespace
 
-MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *settings, QWidget *parent)
-    : QMainWindow(parent), m_form(new MainForm(port, dialogs, this)), m_dialogs(dialogs), m_settings(settings),
-      m_log(new LineLog(m_form->session(), this)), m_lines(new LineModel(m_log, this)),
-      m_recorder(new ValueRecorder(m_form->session(), this)), m_control(port)
+MainWindow::MainWindow(DeviceSession *session, Dialogs *dialogs, QSettings *settings, QWidget *parent)
+    : QMainWindow(parent), m_session(session), m_form(new MainForm(session, dialogs, this)), m_dialogs(dialogs),
+      m_settings(settings), m_log(new LineLog(session, this)), m_lines(new LineModel(m_log, this)),
+      m_recorder(new ValueRecorder(session, this))
 {
     // The operator's network ports count from the start-up search on.
-    NetworkPortsDialog::apply(port, settings);
+    NetworkPortsDialog::apply(session->port(), settings);
     setObjectName(QStringLiteral("MainWindow"));
     // The form's font for the status bar too: the default font has no
     // Chinese, and looking for one that has costs start-up a good part of
@@ -175,12 +175,12 @@ MainWindow::MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *setting
                            Dialogs::Icon::Warning, path + QLatin1Char('\n') + why);
     });
 
-    DeviceSession *s = session();
+    DeviceSession *s = m_session;
     const bool reconnect = !m_settings || m_settings->value(QLatin1String(kReconnectKey), true).toBool();
     s->setAutoReconnect(reconnect);
     m_reconnect->setChecked(reconnect);
     connect(m_reconnect, &QCheckBox::toggled, this, [this](bool on) {
-        session()->setAutoReconnect(on);
+        m_session->setAutoReconnect(on);
         if (m_settings)
             m_settings->setValue(QLatin1String(kReconnectKey), on);
     });
@@ -218,15 +218,15 @@ MainWindow::~MainWindow()
     // The line is closed while everything that listens to it is whole; the
     // form, deleted after this window's own parts, then has nothing to tell.
     m_recorder->stop();
-    session()->close();
-    session()->disconnect(this);
+    m_session->close();
+    m_session->disconnect(this);
 }
 
 void MainWindow::updateStatus()
 {
     m_statusShown.start();
     m_countTimer->stop();
-    DeviceSession *s = session();
+    DeviceSession *s = m_session;
     const int number = s->portNumber();
     const QString path = s->devicePath(number);
     m_portLabel->setText(s->lineState() == LineState::Closed
@@ -257,7 +257,7 @@ void MainWindow::updateStatus()
 TrendWindow *MainWindow::trend()
 {
     if (!m_trend)
-        m_trend = new TrendWindow(session(), m_dialogs, this);
+        m_trend = new TrendWindow(m_session, m_dialogs, this);
     return m_trend;
 }
 
@@ -290,7 +290,7 @@ void MainWindow::showCentred()
 NetworkPortsDialog *MainWindow::networkPorts()
 {
     if (!m_networkPorts)
-        m_networkPorts = new NetworkPortsDialog(m_control, m_settings, this);
+        m_networkPorts = new NetworkPortsDialog(m_session->port(), m_settings, this);
     return m_networkPorts;
 }
 

@@ -29,12 +29,12 @@ class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
-    // settings keeps the operator's choices between runs (not owned).
-    MainWindow(SerialControl *port, Dialogs *dialogs, QSettings *settings, QWidget *parent = nullptr);
+    // The window works the device through the session; settings keeps the
+    // operator's choices between runs. It owns neither, nor the dialogs.
+    MainWindow(DeviceSession *session, Dialogs *dialogs, QSettings *settings, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     MainForm *form() const { return m_form; }
-    DeviceSession *session() const { return m_form->session(); }
     LineLog *lineLog() const { return m_log; }
     LineModel *lineModel() const { return m_lines; }
 
@@ -70,6 +70,7 @@ protected:
 private:
     void updateStatus();
 
+    DeviceSession *m_session;
     MainForm *m_form;
     Dialogs *m_dialogs;
     QSettings *m_settings;
@@ -79,7 +80,6 @@ private:
     QPointer<LineMonitor> m_monitor;
     QPointer<TrendWindow> m_trend;
     QPointer<NetworkPortsDialog> m_networkPorts;
-    SerialControl *m_control;
     ValueRecorder *m_recorder;
     QLabel *m_portLabel, *m_lineLabel, *m_deviceLabel, *m_feedbackLabel, *m_countLabel, *m_recordLabel;
     QLabel *m_traceLabel;

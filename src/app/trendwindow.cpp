@@ -169,18 +169,11 @@ TrendWindow::TrendWindow(DeviceSession *session, Dialogs *dialogs, QWidget *pare
     layout->addLayout(boxes);
     layout->addWidget(m_view, 1);
 
-    connect(session, &DeviceSession::rawValues, this, [this](const std::array<int, kChannels> &raw) {
+    connect(session, &DeviceSession::liveValues, this, [this](const LiveValues &live) {
         std::array<double, kChannels> v;
         for (int i = 0; i < kChannels; ++i)
-            v[i] = raw[i];
-        add(FeedbackMode::Raw, v);
-    });
-    connect(session, &DeviceSession::targetRecord, this, [this](const QString &text) {
-        const QStringList fields = shownValues(text);
-        std::array<double, kChannels> v;
-        for (int i = 0; i < kChannels; ++i)
-            v[i] = fieldValue(fields[i]);
-        add(FeedbackMode::Target, v);
+            v[i] = live.number(i);
+        add(live.mode, v);
     });
     // However fast the values come, the chart is drawn at most ten times a
     // second.

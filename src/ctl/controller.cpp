@@ -206,25 +206,18 @@ private:
 
 // ---------------------------------------------------------------- the line
 
-Controller::Controller(Invocation invocation, QObject *parent) : QObject(parent), m_inv(std::move(invocation)) {}
-
-Controller::~Controller()
+PortChoice linePorts(const Invocation &invocation)
 {
-    // The session closes the port it drives, before the port goes; the trace
-    // sees the closing.
-    if (m_session)
-        m_session->close();
-    m_session.reset();
-    m_trace.reset();
-    m_lineLog.reset();
-    m_control.reset();
+    if (invocation.command == Command::Ports)
+        return {PortMap::fromSystem(), 0, false};
+    return choosePort(invocation.port);
 }
 
-void Controller::makeSession(const PortMap &ports)
+Controller::Controller(Invocation invocation, const PortChoice &choice, QtSerialControl *port,
+                       DeviceSession *session, QObject *parent)
+    : QObject(parent), m_inv(std::move(invocation)), m_choice(choice), m_control(port), m_session(session)
 {
-    m_control = std::make_unique<QtSerialControl>(ports);
-    m_session = std::make_unique<DeviceSession>(m_control.get());
-    DeviceSession *s = m_session.get();
+    DeviceSession *s = m_session;
     connect(s, &DeviceSession::refused, this, [this](const Refusal &r) { m_refusal = r; });
     connect(s, &DeviceSession::portLost, this, [this](const QString &reason) {
         m_lost = reason;
@@ -251,14 +244,22 @@ void Controller::makeSession(const PortMap &ports)
             });
 }
 
+Controller::~Controller()
+{
+    // The port closes while the trace still listens: it sees the closing.
+    m_session->close();
+    disconnect(m_session, nullptr, this, nullptr);
+    m_trace.reset();
+    m_lineLog.reset();
+}
+
 int Controller::openLine()
 {
-    const PortChoice choice = choosePort(m_inv.port);
+    const PortChoice &choice = m_choice;
     const bool search = choice.search;
-    makeSession(choice.map);
     if (!m_inv.trace.isEmpty()) {
         // The trace is opened before anything goes out, so it holds all.
-        m_lineLog = std::make_unique<LineLog>(m_session.get());
+        m_lineLog = std::make_unique<LineLog>(m_session);
         m_trace = std::make_unique<LineTrace>(m_lineLog.get());
         QString why;
         if (!m_trace->open(m_inv.trace, &why)) {
@@ -398,8 +399,7 @@ int Controller::runCommand()
 
 int Controller::ports()
 {
-    const PortMap map = PortMap::fromSystem();
-    makeSession(map);
+    const PortMap &map = m_choice.map;
     QList<QStringList> rows{{tr("端口"), tr("设备"), tr("现在"), QStringLiteral("USB"), tr("说明")}};
     QStringList advice;
     int listed = 0;
@@ -597,26 +597,30 @@ int Controller::read()
     for (int ch = 0; ch < kChannels; ++ch)
         table[ch] = rows[ch].texts;
     QString why;
-    const auto bytes = encodeRtx(table, &why);
-    if (!bytes) {
-        printErr(tr("配置文件保存失败，没有写文件。") + QLatin1Char('\n') + why);
-        return ExitFile;
-    }
-    const QStringList cut = rtxCutTexts(table);
-    if (!cut.isEmpty()) {
+    const auto cutAllowed = [this](const QStringList &cut) {
         if (!m_inv.allowCut) {
             printErr(tr("部分参数超过文件中的字段宽度，保存时将被截断；没有写文件"
                         "（--allow-cut 照样保存）。")
                      + QLatin1Char('\n') + cut.join(QLatin1Char('\n')));
-            return ExitFile;
+            return false;
         }
         printErr(tr("部分参数超过文件中的字段宽度，已截断保存：") + QLatin1Char('\n') + cut.join(QLatin1Char('\n')));
-    }
-    if (!saveRtxFile(path, *bytes, &why)) {
-        printErr(tr("配置文件保存失败，原文件未改动。\n%1\n%2").arg(path, why));
+        return true;
+    };
+    switch (saveTableToRtx(table, cutAllowed, [&] { return path; }, &why)) {
+    case RtxSave::Saved:
+        return ExitOk;
+    case RtxSave::NotStorable:
+        printErr(tr("配置文件保存失败，没有写文件。") + QLatin1Char('\n') + why);
         return ExitFile;
+    case RtxSave::CutRefused:
+    case RtxSave::NoPath:
+        return ExitFile;
+    case RtxSave::NotWritten:
+        break;
     }
-    return ExitOk;
+    printErr(tr("配置文件保存失败，原文件未改动。\n%1\n%2").arg(path, why));
+    return ExitFile;
 }
 
 int Controller::write()
@@ -673,26 +677,16 @@ int Controller::stream()
         wake();
     };
     // Raw values as numbers; target values as the device wrote them.
-    const auto rawLine = [&](const std::array<int, kChannels> &v) {
+    const auto c1 = connect(m_session, &DeviceSession::liveValues, this, [&](const LiveValues &v) {
         QJsonArray values;
-        QStringList fields;
-        for (int x : v) {
-            values.append(x);
-            fields.append(QString::number(x));
+        for (int i = 0; i < kChannels; ++i) {
+            if (v.mode == FeedbackMode::Raw)
+                values.append(int(v.number(i)));
+            else
+                values.append(v.values[i]);
         }
-        line(values, fields);
-    };
-    const auto targetLine = [&](const QString &text) {
-        QJsonArray values;
-        QStringList fields;
-        for (const QString &f : text.split(QStringLiteral("\r\n"))) {
-            values.append(f);
-            fields.append(f);
-        }
-        line(values, fields);
-    };
-    const auto c1 = connect(m_session.get(), &DeviceSession::rawValues, this, rawLine);
-    const auto c2 = connect(m_session.get(), &DeviceSession::targetRecord, this, targetLine);
+        line(values, v.values);
+    });
     StopSignals signals_([&] {
         stop = true;
         wake();
@@ -708,7 +702,6 @@ int Controller::stream()
     m_session->setLedId(m_inv.address);
     if (!m_session->setFeedback(raw ? FeedbackMode::Raw : FeedbackMode::Target)) {
         disconnect(c1);
-        disconnect(c2);
         disconnect(c3);
         return refusal(false);
     }
@@ -730,7 +723,6 @@ int Controller::stream()
             waitUntil(over, int(end.isForever() ? 60000 : std::min<qint64>(end.remainingTime(), 60000)));
     }
     disconnect(c1);
-    disconnect(c2);
     disconnect(c3);
     if (m_lost)
         return lost();

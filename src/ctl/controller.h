@@ -8,6 +8,7 @@
 #include "link/qtserialcontrol.h"
 #include "session/devicesession.h"
 #include "session/linelog.h"
+#include "session/portchoice.h"
 
 #include <QEventLoop>
 #include <QObject>
@@ -17,11 +18,18 @@
 
 namespace vorn::ctl {
 
+// The ports a command works on: every port the system has for `ports`,
+// otherwise those --port names (the search when it names none).
+PortChoice linePorts(const Invocation &invocation);
+
 class Controller : public QObject
 {
     Q_OBJECT
 public:
-    explicit Controller(Invocation invocation, QObject *parent = nullptr);
+    // The line the command works on and the session on it, made by main()
+    // from linePorts(); the controller owns neither.
+    Controller(Invocation invocation, const PortChoice &choice, QtSerialControl *port, DeviceSession *session,
+               QObject *parent = nullptr);
     ~Controller() override;
 
     // Runs the command; the exit code.
@@ -31,7 +39,6 @@ private:
     struct Found { quint8 number; quint8 digits; };
 
     int runCommand();
-    void makeSession(const PortMap &ports);
     int openLine();
     int ports();
     int find();
@@ -63,8 +70,9 @@ private:
     void printFound(const Found &f);
 
     Invocation m_inv;
-    std::unique_ptr<QtSerialControl> m_control;
-    std::unique_ptr<DeviceSession> m_session;
+    PortChoice m_choice;
+    QtSerialControl *m_control;
+    DeviceSession *m_session;
     std::unique_ptr<LineLog> m_lineLog;
     std::unique_ptr<LineTrace> m_trace;
     QEventLoop *m_loop = nullptr;

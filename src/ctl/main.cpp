@@ -31,6 +31,10 @@ int main(int argc, char **argv)
         }
         return parsed.exitCode;
     }
-    vorn::ctl::Controller controller(parsed.invocation);
+    // The line and the one session on it.
+    const vorn::PortChoice choice = vorn::ctl::linePorts(parsed.invocation);
+    vorn::QtSerialControl port(choice.map);
+    vorn::DeviceSession session(&port);
+    vorn::ctl::Controller controller(parsed.invocation, choice, &port, &session);
     return controller.run();
 }

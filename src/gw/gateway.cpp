@@ -71,21 +71,13 @@ QString Gateway::topic(const QString &name, const char *leaf) const
     return m_config.prefix + QLatin1Char('/') + name + QLatin1Char('/') + QLatin1String(leaf);
 }
 
-QJsonArray Gateway::rawValuesJson(const std::array<int, kChannels> &raw)
+QJsonArray Gateway::valuesJson(const LiveValues &live)
 {
     QJsonArray a;
-    for (int v : raw)
-        a.append(v);
-    return a;
-}
-
-QJsonArray Gateway::targetValuesJson(const QString &recordText)
-{
-    QJsonArray a;
-    for (const QString &field : shownValues(recordText)) {
-        const double v = fieldValue(field);
+    for (int i = 0; i < kChannels; ++i) {
+        const double v = live.number(i);
         if (std::isnan(v))
-            a.append(field);
+            a.append(live.values[i]);
         else
             a.append(v);
     }
@@ -119,13 +111,9 @@ bool Gateway::start(QString *why)
         connect(session, &DeviceSession::refused, this, [dev](const Refusal &r) {
             dev->lastRefusal = r.detail.isEmpty() ? r.text : r.text + QLatin1Char(' ') + r.detail;
         });
-        connect(session, &DeviceSession::rawValues, this, [this, dev](const std::array<int, kChannels> &raw) {
-            if (dev->config.mode == FeedbackMode::Raw)
-                deviceValues(*dev, rawValuesJson(raw));
-        });
-        connect(session, &DeviceSession::targetRecord, this, [this, dev](const QString &text) {
-            if (dev->config.mode == FeedbackMode::Target)
-                deviceValues(*dev, targetValuesJson(text));
+        connect(session, &DeviceSession::liveValues, this, [this, dev](const LiveValues &live) {
+            if (live.mode == dev->config.mode)
+                deviceValues(*dev, valuesJson(live));
         });
         connect(session, &DeviceSession::portLost, this, [this, dev](const QString &reason) {
             say(tr("设备 %1：通讯端口已断开（%2），等它回来。").arg(dev->config.name, reason));

@@ -45,8 +45,7 @@ public:
 
     // The values of one set as published: raw values as numbers, a record's
     // fields as numbers where they are numbers, otherwise as the text shown.
-    static QJsonArray rawValuesJson(const std::array<int, kChannels> &raw);
-    static QJsonArray targetValuesJson(const QString &recordText);
+    static QJsonArray valuesJson(const LiveValues &live);
 
 private:
     struct Device;

@@ -162,13 +162,6 @@ bool QtSerialControl::isOpen() const
     return m_port && m_port->isOpen();
 }
 
-qint64 QtSerialControl::heldByPort() const
-{
-    if (m_sock)
-        return m_sock->bytesAvailable();
-    return m_port ? m_port->bytesAvailable() : 0;
-}
-
 int QtSerialControl::openNetwork(const QString &url)
 {
     NetAddress at;

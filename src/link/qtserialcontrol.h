@@ -39,9 +39,6 @@ public:
     // request calls this before closing the port.
     bool waitForSent(int msecs);
 
-    // Bytes the port object holds and the control has not taken yet (tests).
-    qint64 heldByPort() const;
-
 private:
     void takeWaiting();
     void onReadyRead();

@@ -196,6 +196,21 @@ bool saveRtxFile(const QString &path, const QByteArray &bytes, QString *why)
     return true;
 }
 
+RtxSave saveTableToRtx(const ChannelTable &table, const std::function<bool(const QStringList &cut)> &acceptCut,
+                       const std::function<QString()> &path, QString *why)
+{
+    const auto bytes = encodeRtx(table, why);
+    if (!bytes)
+        return RtxSave::NotStorable;
+    const QStringList cut = rtxCutTexts(table);
+    if (!cut.isEmpty() && !acceptCut(cut))
+        return RtxSave::CutRefused;
+    const QString file = path();
+    if (file.isEmpty())
+        return RtxSave::NoPath;
+    return saveRtxFile(file, *bytes, why) ? RtxSave::Saved : RtxSave::NotWritten;
+}
+
 QString rtxDialogFilter()
 {
     // kRtxFilter's description in the language in effect, with its pattern:

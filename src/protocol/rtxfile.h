@@ -12,6 +12,7 @@
 #include "protocol/channeltable.h"
 
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace vorn {
@@ -47,6 +48,15 @@ std::optional<ChannelTable> decodeRtx(const QByteArray &bytes, QString *why = nu
 enum class RtxLoad { Ok, Missing, Unreadable, NotARecord, NoConverter };
 RtxLoad loadRtxFile(const QString &path, ChannelTable *table, QString *why = nullptr);
 bool saveRtxFile(const QString &path, const QByteArray &bytes, QString *why = nullptr);
+
+// Saving a table, as the window and rt8ctl do it: the table is encoded
+// first; texts that would be cut are put to acceptCut (false: nothing is
+// written); then path() names the file ("": nothing is written) and the file
+// is written whole or not at all. *why holds the reason for NotStorable and
+// NotWritten.
+enum class RtxSave { Saved, NotStorable, CutRefused, NoPath, NotWritten };
+RtxSave saveTableToRtx(const ChannelTable &table, const std::function<bool(const QStringList &cut)> &acceptCut,
+                       const std::function<QString()> &path, QString *why = nullptr);
 
 // Qt's filter text for kRtxFilter.
 QString rtxDialogFilter();

@@ -552,7 +552,7 @@ void DeviceSession::rawValueReply(const std::array<int, kChannels> &raw)
     if (m_check != Check::None)
         return;
     m_capture.apply(raw);
-    emit rawValues(raw);
+    emit liveValues(LiveValues::fromRaw(raw));
 }
 
 void DeviceSession::onPollTick()
@@ -565,7 +565,7 @@ void DeviceSession::onPollTick()
     switch (m_poller.tick(m_waiting, &text, &bytes)) {
     case FeedbackPoller::Tick::Taken:
         emit recordReceived(bytes, true, {});
-        emit targetRecord(text);
+        emit liveValues(LiveValues::fromRecord(text));
         break;
     case FeedbackPoller::Tick::Discarded: {
         const QString why = recordFlaw(bytes, int(bytes.size()));

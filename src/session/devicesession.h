@@ -18,6 +18,7 @@
 #include "protocol/reply.h"
 #include "link/serialcontrol.h"
 #include "protocol/splitter.h"
+#include "session/livevalues.h"
 #include "session/receiver.h"
 #include "session/recordpoller.h"
 
@@ -32,9 +33,6 @@
 namespace vorn {
 
 Q_DECLARE_LOGGING_CATEGORY(lcLine)
-
-// What the device streams; the number is the request's payload byte.
-enum class FeedbackMode { Target = 0, Raw = 1, Off = 2 };
 
 // What the last request left the receiving side waiting for. Records: text
 // records for the poller; Nothing: the bytes wait for nobody. The three reply
@@ -113,10 +111,6 @@ public:
     // reads it, and whether the reason was that nothing answered.
     QString notResumedWhy() const { return m_notResumedWhy; }
     bool notResumedForSilence() const { return m_notResumedForSilence; }
-    // The device a reconnection must find again: the last connection-test
-    // answer, a renumbering, or the device a reconnection found. Forgotten
-    // when the operator turns to another device number (255 excepted).
-    std::optional<DeviceIdentity> knownDevice() const { return m_known; }
 
     // Checking a device that came back: what is sent and how long each step
     // waits.
@@ -137,9 +131,6 @@ public:
     // Bytes received and not yet taken or discarded: a torn reply, or what
     // waits for the record poller.
     int waitingBytes() const { return int(m_waiting.size() + m_splitter.pendingSize() + m_incoming.size()); }
-    QTimer *pollTimer() const { return m_pollTimer; }
-    // One tick of the record poller, as its timer gives it.
-    void pollNow() { onPollTick(); }
 
     // ---- requests: each sends one frame to the device number (the
     // renumbering to 255) and returns true, or refuses, sending nothing.
@@ -163,8 +154,8 @@ signals:
     // Replies and records taken.
     void discovered(quint8 number, quint8 digits);
     void tableRead(const std::array<vorn::DecodedChannel, vorn::kChannels> &rows, const QByteArray &blocks);
-    void rawValues(const std::array<int, vorn::kChannels> &raw);
-    void targetRecord(const QString &text);
+    // Live values, raw or target, as they come.
+    void liveValues(const vorn::LiveValues &values);
     // Every frame written, every receive event's bytes with what became of
     // them, every record looked at (taken, or discarded with why).
     void frameSent(const QByteArray &frame);
@@ -242,6 +233,9 @@ private:
     Awaiting m_awaitingBefore = Awaiting::Nothing;
     int m_serialWaits = 0;
     QString m_adapterSerial;   // of the adapter opened last, "" when not reported
+    // The device a reconnection must find again: the last connection-test
+    // answer, a renumbering, or the device a reconnection found. Forgotten
+    // when the operator turns to another device number (255 excepted).
     std::optional<DeviceIdentity> m_known;
     QString m_notResumedWhy;
     bool m_notResumedForSilence = false;
@@ -254,3 +248,4 @@ Q_DECLARE_METATYPE(vorn::LineState)
 Q_DECLARE_METATYPE(vorn::FeedbackMode)
 Q_DECLARE_METATYPE(vorn::Awaiting)
 Q_DECLARE_METATYPE(vorn::ReplyVerdict)
+Q_DECLARE_METATYPE(vorn::LiveValues)

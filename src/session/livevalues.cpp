@@ -5,20 +5,28 @@
 
 namespace vorn {
 
-QStringList shownValues(const std::array<int, kChannels> &raw)
+LiveValues LiveValues::fromRaw(const std::array<int, kChannels> &raw)
 {
-    QStringList out;
-    for (int v : raw)
-        out.append(QString::number(v));
-    return out;
+    LiveValues v;
+    v.mode = FeedbackMode::Raw;
+    v.values.reserve(kChannels);
+    for (int x : raw) {
+        v.values.append(QString::number(x));
+        v.text += v.values.last() + QLatin1String("\r\n");
+    }
+    return v;
 }
 
-QStringList shownValues(const QString &recordText)
+LiveValues LiveValues::fromRecord(const QString &recordText)
 {
-    QStringList out = recordText.split(QLatin1String("\r\n"));
-    while (out.size() < kChannels)
-        out.append(QString());
-    return out.mid(0, kChannels);
+    LiveValues v;
+    v.mode = FeedbackMode::Target;
+    v.text = recordText;
+    v.values = recordText.split(QLatin1String("\r\n"));
+    while (v.values.size() < kChannels)
+        v.values.append(QString());
+    v.values = v.values.mid(0, kChannels);
+    return v;
 }
 
 double fieldValue(const QString &field)

@@ -5,6 +5,8 @@
 
 #include "protocol/channeltable.h"
 
+#include <QMetaType>
+
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -14,13 +16,30 @@
 
 namespace vorn {
 
-// The ten values as shown: raw values in decimal, or a record's fields (one
-// per channel, channel 0 first; missing fields are empty).
-QStringList shownValues(const std::array<int, kChannels> &raw);
-QStringList shownValues(const QString &recordText);
+// What the device streams; the number is the request's payload byte.
+enum class FeedbackMode { Target = 0, Raw = 1, Off = 2 };
 
 // A field as a number, or NaN when it is not one ("----", "", "1.2.3").
 double fieldValue(const QString &field);
+
+// One set of live values as the device streamed it: a raw-value reply or a
+// target-value record. Everything that shows, plots, records or publishes
+// live values takes this one form.
+struct LiveValues
+{
+    FeedbackMode mode = FeedbackMode::Raw;   // Raw or Target
+    // The ten values as shown, channel 0 first: raw values in decimal, or a
+    // record's fields (missing ones empty, any beyond the tenth left out).
+    QStringList values;
+    // The value box's text: raw values one per line, each line ended; a
+    // record's fields one per line as the device sent them.
+    QString text;
+
+    static LiveValues fromRaw(const std::array<int, kChannels> &raw);
+    static LiveValues fromRecord(const QString &recordText);
+    // Channel i as a number, NaN when it is not one.
+    double number(int channel) const { return fieldValue(values.value(channel)); }
+};
 
 // One set of ten values at one moment.
 struct Sample

@@ -163,10 +163,7 @@ private:
 
 ValueRecorder::ValueRecorder(DeviceSession *session, QObject *parent) : QObject(parent)
 {
-    connect(session, &DeviceSession::rawValues, this,
-            [this](const std::array<int, kChannels> &raw) { add(FeedbackMode::Raw, shownValues(raw)); });
-    connect(session, &DeviceSession::targetRecord, this,
-            [this](const QString &text) { add(FeedbackMode::Target, shownValues(text)); });
+    connect(session, &DeviceSession::liveValues, this, [this](const LiveValues &v) { add(v.mode, v.values); });
 }
 
 ValueRecorder::~ValueRecorder()

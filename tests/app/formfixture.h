@@ -4,6 +4,7 @@
 #include "support/scripteddialogs.h"
 #include "app/mainform.h"
 #include "support/fakeserialcontrol.h"
+#include "support/formdriving.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 struct FormFixture
 {
     vorn::FakeSerialControl port;
+    vorn::DeviceSession session{&port};
     vorn::ScriptedDialogs dialogs;
     std::unique_ptr<vorn::MainForm> form;
 
@@ -23,13 +25,15 @@ struct FormFixture
     {
         for (auto it = ports.begin(); it != ports.end(); ++it)
             port.setPortResult(it.key(), it.value());
-        form = std::make_unique<vorn::MainForm>(&port, &dialogs);
+        form = std::make_unique<vorn::MainForm>(&session, &dialogs);
         form->load();
     }
 
     template <typename T = QWidget> T *get(const QString &name) const
     {
         T *w = form->findChild<T *>(name);
+        if (!w)
+            w = session.findChild<T *>(name);
         if (!w)
             qFatal("no control named %s", qPrintable(name));
         return w;
@@ -39,6 +43,8 @@ struct FormFixture
     QComboBox *combo(const QString &name) const { return get<QComboBox>(name); }
     QTimer *timer(const QString &name) const { return get<QTimer>(name); }
     static QString at(const char *name, int i) { return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(i); }
+
+    void leaveNumber() const { vorn::leaveNumber(form.get()); }
 
     QByteArray lastWritten() const { return port.written.isEmpty() ? QByteArray() : port.written.last(); }
 };

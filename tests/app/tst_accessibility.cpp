@@ -47,9 +47,10 @@ struct Shell
 {
     QTemporaryDir dir;
     FakeSerialControl port;
+    DeviceSession session{&port};
     ScriptedDialogs dialogs;
     QSettings settings{dir.filePath("vornrt8.conf"), QSettings::IniFormat};
-    MainWindow window{&port, &dialogs, &settings};
+    MainWindow window{&session, &dialogs, &settings};
     Shell()
     {
         port.setPortResult(1, 0);

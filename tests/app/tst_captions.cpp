@@ -40,6 +40,7 @@ struct Shell
 {
     QTemporaryDir dir;
     FakeSerialControl port;
+    DeviceSession session{&port};
     ScriptedDialogs dialogs;
     std::unique_ptr<QSettings> settings;
     std::unique_ptr<MainWindow> window;
@@ -48,7 +49,7 @@ struct Shell
     {
         settings = std::make_unique<QSettings>(dir.filePath("vornrt8.conf"), QSettings::IniFormat);
         port.setPortResult(1, 0);
-        window = std::make_unique<MainWindow>(&port, &dialogs, settings.get());
+        window = std::make_unique<MainWindow>(&session, &dialogs, settings.get());
         window->load();
     }
     void click(const char *name) const

@@ -2,6 +2,7 @@
 // nothing more however many updates came, and what the operator selected and
 // copies is one whole set of values as shown.
 
+#include "support/driving.h"
 #include "support/tables.h"
 #include "formfixture.h"
 
@@ -143,8 +144,8 @@ void FeedbackTest::copyWhileValuesStream()
             shown.append(QString::number(x));
         if (records) {
             f.port.inject("N" + shown.join(QLatin1Char(',')).toLatin1() + "\r\n");
-            f.form->GetRsTimer_Timer();
-            f.form->GetRsTimer_Timer();
+            pollTick(f.session);
+            pollTick(f.session);
         } else {
             f.port.inject(rawValuesReply(v));
         }

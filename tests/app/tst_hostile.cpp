@@ -79,7 +79,7 @@ void place(FormFixture &f, const QString &control, const QString &text)
     else if (auto *c = qobject_cast<QComboBox *>(w))
         c->setEditText(text);
     if (control == QLatin1String("LedIDText"))
-        f.form->LedIDText_LostFocus();
+        f.leaveNumber();
 }
 
 // A frame the device would take, and one that carries what the fields say.
@@ -90,7 +90,7 @@ void checkFrame(const FormFixture &f, const QByteArray &frame, const QString &bu
     if (button == QLatin1String("SetIDCommand"))
         QCOMPARE(address, quint8(0xFF));
     else
-        QCOMPARE(address, f.form->ledId());
+        QCOMPARE(address, f.session.ledId());
     if (button == QLatin1String("SetCommand")) {
         const auto payload = encodeTable(f.form->table());
         QVERIFY(payload);
@@ -150,7 +150,7 @@ void HostileInputTest::everyFieldEveryRequest()
     f.button(QStringLiteral("HCommand(3)"))->click();
     p[6] = char(0x10);
     f.port.inject(buildReply(0x40, p));
-    QCOMPARE(f.form->capture().highRaw[3], 0x1000);
+    QCOMPARE(f.session.capture().highRaw[3], 0x1000);
 
     const bool baseline = control.isEmpty();
     if (!baseline)

@@ -2,6 +2,7 @@
 // monitor, the trace file and reconnecting by itself, on the fake serial
 // control.
 
+#include "support/driving.h"
 #include "support/fakeserialcontrol.h"
 #include "support/scripteddialogs.h"
 
@@ -32,6 +33,7 @@ struct Shell
 {
     QTemporaryDir dir;
     FakeSerialControl port;
+    DeviceSession session{&port};
     ScriptedDialogs dialogs;
     std::unique_ptr<QSettings> settings;
     std::unique_ptr<MainWindow> window;
@@ -42,7 +44,7 @@ struct Shell
         if (writeSetting)
             settings->setValue("line/autoReconnect", reconnectSetting);
         port.setPortResult(1, 0);
-        window = std::make_unique<MainWindow>(&port, &dialogs, settings.get());
+        window = std::make_unique<MainWindow>(&session, &dialogs, settings.get());
         window->load();
     }
     QString status(const char *name) const
@@ -163,7 +165,7 @@ void MainWindowTest::statusFollowsTheLine()
     QTRY_COMPARE(s.status("CountStatus"), QStringLiteral("发送 2 · 接收 153 · 丢弃 1"));
     QCOMPARE(counts->geometry(), before);
     QVERIFY(counts->width() >= counts->sizeHint().width());
-    s.window->session()->setAutoReconnect(false);
+    s.session.setAutoReconnect(false);
     s.port.unplug();
     QCOMPARE(s.status("LineStatus"), QStringLiteral("已断开"));
 }
@@ -317,8 +319,8 @@ void MainWindowTest::oneEntryOneLine()
     m->clear();   // what came before the trace
     s.click("GetCommand(0)");
     s.port.inject(record);
-    s.window->session()->pollNow();
-    s.window->session()->pollNow();
+    pollTick(s.session);
+    pollTick(s.session);
     m->flush();
     const int rows = m->model()->rowCount();
     QCOMPARE(m->model()->index(rows - 1, LineModel::Meaning).data().toString(), meaning);
@@ -386,7 +388,7 @@ void MainWindowTest::reconnectsByItself()
         QCOMPARE(s.status("LineStatus"), QStringLiteral("已打开"));
         QCOMPARE(s.port.written.size(), written + 3);
         QCOMPARE(s.port.written.last(), hex("020009FFEE400159 03"));
-        QCOMPARE(s.window->form()->session()->awaiting(), Awaiting::RawValues);
+        QCOMPARE(s.session.awaiting(), Awaiting::RawValues);
         QCOMPARE(s.status("DeviceStatus"), QStringLiteral("设备 255"));
         QCOMPARE(s.dialogs.texts(), QStringList{told});
         QVERIFY(s.meanings().contains(QStringLiteral("• 端口 1 已自动重新连接")));

@@ -3,6 +3,7 @@
 // while a box is open must not spoil the next reply, and a whole reply that
 // arrives then is taken once the box is closed.
 
+#include "support/driving.h"
 #include "support/nestedloopdialogs.h"
 #include "support/pty.h"
 
@@ -53,8 +54,9 @@ void ModalTest::bytesDuringTheBoxDoNotSpoilTheNextReply()
     Pty pty;
     QVERIFY(pty.ok());
     QtSerialControl port(PortMap({pty.path}));
+    DeviceSession session(&port);
     NestedLoopDialogs dialogs;
-    MainForm form(&port, &dialogs);
+    MainForm form(&session, &dialogs);
     form.load();
     QVERIFY(port.isOpen());
 
@@ -65,7 +67,7 @@ void ModalTest::bytesDuringTheBoxDoNotSpoilTheNextReply()
         if (!sent)
             sent = pty.send(stray);
         // A later box (the reply that came meanwhile) closes at once.
-        return port.heldByPort() == stray.size() || dialogs.shown.size() > 1;
+        return heldByPort(port) == stray.size() || dialogs.shown.size() > 1;
     };
     form.findChild<QPushButton *>(QStringLiteral("FindCommand"))->click();
     QCOMPARE(pty.receive(9, 5000), QByteArray::fromHex("02 00 09 FF EE 21 FF C6 03"));
@@ -73,7 +75,7 @@ void ModalTest::bytesDuringTheBoxDoNotSpoilTheNextReply()
     QTRY_VERIFY_WITH_TIMEOUT(dialogs.shown.size() == (numberAfter == 12 ? 1 : 2), 10000);
     QVERIFY2(dialogs.released, "the bytes sent while the box was open never reached the port object");
     dialogs.releaseWhen = [] { return true; };
-    QCOMPARE(form.ledId(), quint8(numberAfter));
+    QCOMPARE(session.ledId(), quint8(numberAfter));
     const quint8 number = quint8(numberAfter);
     if (next == QLatin1String("read-back")) {
         ChannelTable t = startTable();
@@ -87,7 +89,7 @@ void ModalTest::bytesDuringTheBoxDoNotSpoilTheNextReply()
         form.findChild<QPushButton *>(QStringLiteral("FindCommand"))->click();
         QCOMPARE(pty.receive(9, 5000), buildFrame(number, cmd::Discover, QByteArray(1, char(number))));
         QVERIFY(pty.send(QByteArray::fromHex("02 00 0A EE 00 21 0D 04 CC 03")));
-        QTRY_COMPARE_WITH_TIMEOUT(form.ledId(), quint8(13), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(session.ledId(), quint8(13), 10000);
         QCOMPARE(dialogs.texts().last(), QStringLiteral("找到  13 号设备~！"));
     }
 }

@@ -31,8 +31,9 @@ int runAsChild(const QStringList &args)
     const QString mode = args.value(0);
     ScriptedDialogs dialogs;
     QtSerialControl port(PortMap(args.mid(1)));
+    DeviceSession session(&port);
     {
-        MainForm form(&port, &dialogs);
+        MainForm form(&session, &dialogs);
         form.load();
         if (mode == QLatin1String("open")) {
             form.findChild<QComboBox *>(QStringLiteral("RsCombo"))->setEditText(QStringLiteral("2"));

@@ -51,7 +51,7 @@ void StartupTest::startState()
         QCOMPARE(rs->itemText(p - 1), QString::number(p));
     QCOMPARE(rs->currentText(), QStringLiteral("1"));
     QCOMPARE(f.edit(QStringLiteral("LedIDText"))->text(), QStringLiteral("255"));
-    QCOMPARE(f.form->ledId(), quint8(255));
+    QCOMPARE(f.session.ledId(), quint8(255));
     QCOMPARE(f.edit(QStringLiteral("SanLongText"))->text(), QStringLiteral("40"));
     QCOMPARE(f.form->findChild<FeedbackBox *>(QStringLiteral("RsValText"))->text(), QString());
     for (int i = 0; i < 10; ++i) {
@@ -79,7 +79,7 @@ void StartupTest::startState()
     QVERIFY(!f.timer(QStringLiteral("GetRsTimer"))->isActive());
     QCOMPARE(f.timer(QStringLiteral("GetRsTimer"))->interval(), 200);
     QVERIFY(!f.timer(QStringLiteral("GetValShapeTimer"))->isActive());
-    QCOMPARE(f.form->session()->awaiting(), Awaiting::Nothing);
+    QCOMPARE(f.session.awaiting(), Awaiting::Nothing);
     QCOMPARE(f.port.settings(), QStringLiteral("38400,n,8,1"));
     QCOMPARE(f.port.outBufferSize(), 2048);
     // Controls stand at their design places (15 twips to a pixel).
@@ -169,7 +169,8 @@ void StartupTest::searchPassesOverUnusablePorts()
                             ports[i] == Failure::PermissionDenied ? QStringLiteral("Permission denied")
                                                                   : QStringLiteral("Input/output error"));
     ScriptedDialogs dialogs;
-    MainForm form(&port, &dialogs);
+    DeviceSession session(&port);
+    MainForm form(&session, &dialogs);
     form.load();
     QCOMPARE(dialogs.texts(), messages);
     QCOMPARE(port.isOpen(), openedPort != 0);
@@ -230,7 +231,7 @@ void StartupTest::reopenPort()
     const int closesBefore = f.port.closeCount;
     f.port.inject("stale bytes of the old line");
     f.button(QStringLiteral("OpenRs232Command"))->click();
-    QCOMPARE(f.form->session()->waitingBytes(), 0);
+    QCOMPARE(f.session.waitingBytes(), 0);
     QCOMPARE(f.port.closeCount, closesBefore + 1);   // the open port was closed first
     QCOMPARE(f.port.isOpen(), opens);
     QCOMPARE(f.dialogs.texts(), opens ? QStringList() : QStringList{QStringLiteral("端口打开错误~!")});
@@ -278,12 +279,12 @@ void StartupTest::numberBox()
     FormFixture f;
     QLineEdit *box = f.edit(QStringLiteral("LedIDText"));
     box->setText(QStringLiteral("12"));
-    f.form->LedIDText_LostFocus();
-    QCOMPARE(f.form->ledId(), quint8(12));
+    f.leaveNumber();
+    QCOMPARE(f.session.ledId(), quint8(12));
     box->setText(typed);
-    f.form->LedIDText_LostFocus();
+    f.leaveNumber();
     QCOMPARE(box->text(), shown);
-    QCOMPARE(int(f.form->ledId()), ledId);
+    QCOMPARE(int(f.session.ledId()), ledId);
 }
 
 void StartupTest::numberTakesEffectForNextFrame()
@@ -303,7 +304,7 @@ void StartupTest::numberTakesEffectForNextFrame()
     box->selectAll();
     QTest::keyClicks(box, QStringLiteral("7"));
     f.button(QStringLiteral("OpenPowCommand"))->setFocus();   // focus leaves the box
-    QCOMPARE(f.form->ledId(), quint8(7));
+    QCOMPARE(f.session.ledId(), quint8(7));
     f.button(QStringLiteral("OpenPowCommand"))->click();
     QCOMPARE(f.lastWritten().at(3), char(7));
 }

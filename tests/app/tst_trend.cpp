@@ -2,6 +2,7 @@
 // shown and hidden, target fields that are not numbers, drawing only from its
 // timer; and the entries of the main window that open it and the recording.
 
+#include "support/driving.h"
 #include "support/tables.h"
 #include "support/csvreader.h"
 #include "support/fakeserialcontrol.h"
@@ -94,11 +95,11 @@ void TrendTest::targetFieldsThatAreNotNumbersAreSkipped()
     r.port.inject(rawValuesReply({1, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
     QVERIFY(r.session.setFeedback(FeedbackMode::Target));
     r.port.inject("N1.5,----,3\r\n");
-    r.session.pollNow();
-    r.session.pollNow();
+    pollTick(r.session);
+    pollTick(r.session);
     r.port.inject("N2.5,7,x\r\n");
-    r.session.pollNow();
-    r.session.pollNow();
+    pollTick(r.session);
+    pollTick(r.session);
     r.trend.redraw();
     // Target values replace the raw ones; fields that are not numbers are
     // left out, not drawn as 0.
@@ -176,8 +177,8 @@ void TrendTest::verticalScale()
             r.port.inject(rawValuesReply({int(v), 0, 0, 0, 0, 0, 0, 0, 0, 0}));
         } else {
             r.port.inject("N" + QByteArray::number(v) + ",0\r\n");
-            r.session.pollNow();
-            r.session.pollNow();
+            pollTick(r.session);
+            pollTick(r.session);
         }
     }
     r.trend.redraw();
@@ -235,7 +236,8 @@ void TrendTest::mainWindowEntries()
     port.setPortResult(1, 0);
     ScriptedDialogs dialogs;
     QSettings settings(dir.filePath("vornrt8.conf"), QSettings::IniFormat);
-    MainWindow w(&port, &dialogs, &settings);
+    DeviceSession session(&port);
+    MainWindow w(&session, &dialogs, &settings);
     w.load();
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));

@@ -6,6 +6,7 @@
 #include "app/widgets.h"
 #include "protocol/rtxfile.h"
 #include "protocol/frame.h"
+#include "protocol/requests.h"
 #include "nogbkconverter.h"
 
 #include <QFile>
@@ -99,7 +100,8 @@ void RequestsTest::simpleFrames_data()
     QTest::newRow("power off, device 1") << "ClosePowCommand" << 1 << hex("02 00 09 01 EE 12 00 F4 03");
     QTest::newRow("change number 5, 40 digits") << "SetIDCommand" << 5 << hex("02 00 0A FF EE 94 05 28 A2 03");
     QTest::newRow("change number from device 1 goes to 255") << "SetIDCommand" << 1 << hex("02 00 0A FF EE 94 01 28 A6 03");
-    QTest::newRow("clock, device 1") << "SeTimeCommand" << 1 << hex("02 00 0E 01 EE 20 1A 0C 06 08 0F 1B CD 03");
+    // Empty: the device's clock set to the PC's, read at the click.
+    QTest::newRow("clock, device 1") << "SeTimeCommand" << 1 << QByteArray();
     QTest::newRow("display mode 0") << "SM2TypeCommand(0)" << 1 << hex("02 00 09 01 EE 41 00 A7 03");
     QTest::newRow("display mode 1") << "SM2TypeCommand(1)" << 1 << hex("02 00 09 01 EE 41 01 A6 03");
     QTest::newRow("display mode 2") << "SM2TypeCommand(2)" << 1 << hex("02 00 09 01 EE 41 02 A5 03");
@@ -113,14 +115,27 @@ void RequestsTest::simpleFrames()
     QFETCH(int, ledId);
     QFETCH(QByteArray, frame);
     FormFixture f;
-    f.form->setClock([] { return QDateTime(QDate(2026, 12, 6), QTime(8, 15, 27)); });
     f.edit(QStringLiteral("LedIDText"))->setText(QString::number(ledId));
-    f.form->LedIDText_LostFocus();
+    f.leaveNumber();
+    QDateTime before = QDateTime::currentDateTime();
+    before.setTime(QTime(before.time().hour(), before.time().minute(), before.time().second()));
     f.button(button)->click();
     f.button(button)->click();   // twice: two identical frames
-    QCOMPARE(f.port.written, (QList<QByteArray>{frame, frame}));
+    const QDateTime after = QDateTime::currentDateTime();
+    if (frame.isEmpty()) {
+        QCOMPARE(f.port.written.size(), 2);
+        for (const QByteArray &w : f.port.written) {
+            QCOMPARE(w.size(), 14);
+            const auto at = [&w](int i) { return int(quint8(w[i])); };
+            const QDateTime sent(QDate(2000 + at(6), at(7), at(8)), QTime(at(9), at(10), at(11)));
+            QVERIFY2(before <= sent && sent <= after, qPrintable(sent.toString(Qt::ISODate)));
+            QCOMPARE(w, buildFrame(quint8(ledId), cmd::Clock, clockPayload(sent)));
+        }
+    } else {
+        QCOMPARE(f.port.written, (QList<QByteArray>{frame, frame}));
+    }
     QCOMPARE(f.dialogs.shown.size(), 0);
-    QCOMPARE(f.form->session()->awaiting(), Awaiting::Nothing);
+    QCOMPARE(f.session.awaiting(), Awaiting::Nothing);
     QVERIFY(!f.timer(QStringLiteral("GetRsTimer"))->isActive());
 }
 
@@ -145,7 +160,7 @@ void RequestsTest::refusedWhenPortClosed()
     QCOMPARE(f.port.written.size(), 0);
     QCOMPARE(f.dialogs.texts(), QStringList{message});
     // No setting changed.
-    QCOMPARE(f.form->session()->awaiting(), Awaiting::Nothing);
+    QCOMPARE(f.session.awaiting(), Awaiting::Nothing);
     QVERIFY(!f.timer(QStringLiteral("GetRsTimer"))->isActive());
     QVERIFY(!f.button(QStringLiteral("LCommand(0)"))->isEnabled());
 }
@@ -157,7 +172,7 @@ void RequestsTest::failedWriteIsRefused()
     f.button(QStringLiteral("GetCommand(1)"))->click();
     QCOMPARE(f.dialogs.texts(), QStringList{msg::WriteFailed()});
     QCOMPARE(f.dialogs.shown.first().detail, QStringLiteral("write failed"));
-    QCOMPARE(f.form->session()->awaiting(), Awaiting::Nothing);
+    QCOMPARE(f.session.awaiting(), Awaiting::Nothing);
     QVERIFY(!f.button(QStringLiteral("OkCommand(9)"))->isEnabled());
     f.button(QStringLiteral("SetCommand"))->click();
     QCOMPARE(f.dialogs.texts().last(), msg::DownloadError());
@@ -171,17 +186,17 @@ void RequestsTest::connectionTest()
     f.port.inject("junk");
     f.button(QStringLiteral("FindCommand"))->click();
     QCOMPARE(f.lastWritten(), hex("02 00 09 FF EE 21 FF C6 03"));
-    QCOMPARE(f.form->session()->awaiting(), Awaiting::Discovery);
-    QCOMPARE(f.form->session()->waitingBytes(), 0);
+    QCOMPARE(f.session.awaiting(), Awaiting::Discovery);
+    QCOMPARE(f.session.waitingBytes(), 0);
     const QColor lampBefore = lampOf(f);
     f.port.inject(hex("02 00 0A EE 00 21 0C 04 CD 03"));
-    QCOMPARE(f.form->ledId(), quint8(12));
+    QCOMPARE(f.session.ledId(), quint8(12));
     QCOMPARE(f.edit(QStringLiteral("LedIDText"))->text(), QStringLiteral("12"));
     QCOMPARE(f.edit(QStringLiteral("SanLongText"))->text(), QStringLiteral("4"));
     QCOMPARE(f.dialogs.texts(), QStringList{QStringLiteral("找到  12 号设备~！")});
     QCOMPARE(f.dialogs.shown.first().icon, Dialogs::Icon::Information);
     QCOMPARE(lampOf(f), lampBefore);
-    QCOMPARE(f.form->session()->waitingBytes(), 0);
+    QCOMPARE(f.session.waitingBytes(), 0);
     // The next request goes to the number found.
     f.button(QStringLiteral("OpenPowCommand"))->click();
     QCOMPARE(f.lastWritten(), hex("02 00 09 0C EE 12 01 F8 03"));
@@ -237,10 +252,10 @@ void RequestsTest::receiverRejects()
     f.button(QStringLiteral("GetCommand(1)"))->click();
     const ChannelTable before = f.form->table();
     f.port.inject(bytes);
-    QCOMPARE(f.form->session()->waitingBytes(), left);
+    QCOMPARE(f.session.waitingBytes(), left);
     QCOMPARE(feedbackOf(f), QString());
     QCOMPARE(f.form->table(), before);
-    QCOMPARE(f.form->ledId(), quint8(255));
+    QCOMPARE(f.session.ledId(), quint8(255));
     QCOMPARE(lampOf(f), kYellow);
     QCOMPARE(f.dialogs.shown.size(), 0);
 }
@@ -265,10 +280,10 @@ void RequestsTest::repliesArrivingTogetherAreEachTaken()
     f.button(QStringLiteral("GetCommand(1)"))->click();
     f.button(QStringLiteral("LCommand(2)"))->click();
     f.port.inject(bytes);
-    QCOMPARE(f.form->capture().lowRaw[2], 1000);
+    QCOMPARE(f.session.capture().lowRaw[2], 1000);
     QCOMPARE(feedbackOf(f), QStringLiteral("21\r\n22\r\n23\r\n24\r\n25\r\n26\r\n27\r\n28\r\n29\r\n30\r\n"));
     QCOMPARE(lampOf(f), kGreen);
-    QCOMPARE(f.form->session()->waitingBytes(), 0);
+    QCOMPARE(f.session.waitingBytes(), 0);
 }
 
 void RequestsTest::readBackFillsTable()
@@ -306,7 +321,7 @@ void RequestsTest::readBackFillsTable()
     }
     QCOMPARE(lampOf(f), kGreen);
     QVERIFY(f.timer(QStringLiteral("GetValShapeTimer"))->isActive());
-    QCOMPARE(f.form->session()->waitingBytes(), 0);
+    QCOMPARE(f.session.waitingBytes(), 0);
 }
 
 void RequestsTest::rawValuesAndLamp()
@@ -338,7 +353,7 @@ void RequestsTest::download()
     expected += hex("4C 03");
     QCOMPARE(f.port.written, QList<QByteArray>{expected});
     QCOMPARE(f.dialogs.shown.size(), 0);
-    QCOMPARE(f.form->session()->awaiting(), Awaiting::Nothing);
+    QCOMPARE(f.session.awaiting(), Awaiting::Nothing);
 }
 
 void RequestsTest::downloadRefused_data()
@@ -376,8 +391,8 @@ void RequestsTest::readBackRequest()
     f.button(QStringLiteral("ReSetCommand"))->click();
     QCOMPARE(f.lastWritten(), hex("02 00 09 FF EE 32 00 2A 03"));
     QVERIFY(!f.timer(QStringLiteral("GetRsTimer"))->isActive());
-    QCOMPARE(f.form->session()->awaiting(), Awaiting::ReadBack);
-    QCOMPARE(f.form->session()->waitingBytes(), 0);
+    QCOMPARE(f.session.awaiting(), Awaiting::ReadBack);
+    QCOMPARE(f.session.waitingBytes(), 0);
 }
 
 void RequestsTest::readBackClosedPortKeepsSettings()
@@ -390,8 +405,8 @@ void RequestsTest::readBackClosedPortKeepsSettings()
     QCOMPARE(f.port.written.size(), 1);
     QCOMPARE(f.dialogs.texts(), QStringList{msg::NotOpen()});
     QVERIFY(f.timer(QStringLiteral("GetRsTimer"))->isActive());
-    QCOMPARE(f.form->session()->awaiting(), Awaiting::Records);
-    QCOMPARE(f.form->session()->waitingBytes(), 4);
+    QCOMPARE(f.session.awaiting(), Awaiting::Records);
+    QCOMPARE(f.session.waitingBytes(), 4);
 }
 
 // ------------------------------------------------------------ live feedback
@@ -417,18 +432,18 @@ void RequestsTest::feedbackModes()
     QFETCH(bool, smart);
     FormFixture f;
     f.edit(QStringLiteral("LedIDText"))->setText(QStringLiteral("1"));
-    f.form->LedIDText_LostFocus();
+    f.leaveNumber();
     // From each other state, the same settings result.
     for (int from : {0, 1, 2}) {
         f.button(FormFixture::at("GetCommand", from))->click();
         // The start of a reply waits in every state.
         f.port.inject(hex("02 00 1C EE 00"));
-        QCOMPARE(f.form->session()->waitingBytes(), 5);
+        QCOMPARE(f.session.waitingBytes(), 5);
         f.port.written.clear();
         f.button(FormFixture::at("GetCommand", mode))->click();
         QCOMPARE(f.port.written, QList<QByteArray>{frame});
-        QCOMPARE(f.form->session()->waitingBytes(), 0);
-        QCOMPARE(f.form->session()->awaiting(), awaiting);
+        QCOMPARE(f.session.waitingBytes(), 0);
+        QCOMPARE(f.session.awaiting(), awaiting);
         QCOMPARE(f.timer(QStringLiteral("GetRsTimer"))->isActive(), poller);
         for (int i = 0; i < 10; ++i) {
             QCOMPARE(f.button(FormFixture::at("LCommand", i))->isEnabled(), smart);
@@ -439,7 +454,7 @@ void RequestsTest::feedbackModes()
     // A connection test during streaming awaits its reply and leaves the
     // poller running.
     f.button(QStringLiteral("FindCommand"))->click();
-    QCOMPARE(f.form->session()->awaiting(), Awaiting::Discovery);
+    QCOMPARE(f.session.awaiting(), Awaiting::Discovery);
     QCOMPARE(f.timer(QStringLiteral("GetRsTimer"))->isActive(), poller);
 }
 
@@ -449,35 +464,35 @@ void RequestsTest::poller()
     f.button(QStringLiteral("GetCommand(0)"))->click();
     QTimer *t = f.timer(QStringLiteral("GetRsTimer"));
     t->stop();   // ticks by hand
-    f.form->GetRsTimer_Timer();
-    QCOMPARE(f.form->lastInCount(), 0);   // empty buffer: nothing noted
+    pollTick(f.session);
+    QCOMPARE(f.session.lastInCount(), 0);   // empty buffer: nothing noted
     f.port.inject("N12,-3,");
-    f.form->GetRsTimer_Timer();
-    QCOMPARE(f.form->lastInCount(), 7);
+    pollTick(f.session);
+    QCOMPARE(f.session.lastInCount(), 7);
     f.port.inject("450\r\n");
-    f.form->GetRsTimer_Timer();   // grew: noted again, nothing taken
-    QCOMPARE(f.form->lastInCount(), 12);
+    pollTick(f.session);   // grew: noted again, nothing taken
+    QCOMPARE(f.session.lastInCount(), 12);
     QCOMPARE(feedbackOf(f), QString());
-    QCOMPARE(f.form->session()->waitingBytes(), 12);
-    f.form->GetRsTimer_Timer();   // settled: taken
+    QCOMPARE(f.session.waitingBytes(), 12);
+    pollTick(f.session);   // settled: taken
     QCOMPARE(feedbackOf(f), QStringLiteral("12\r\n-3\r\n450"));
-    QCOMPARE(f.form->session()->waitingBytes(), 0);
-    QCOMPARE(f.form->lastInCount(), 0);
+    QCOMPARE(f.session.waitingBytes(), 0);
+    QCOMPARE(f.session.lastInCount(), 0);
     QCOMPARE(lampOf(f), kGreen);
 
     // Two records: the first shown, both gone.
     f.port.inject("N1,2\r\nN3,4\r\n");
-    f.form->GetRsTimer_Timer();
-    f.form->GetRsTimer_Timer();
+    pollTick(f.session);
+    pollTick(f.session);
     QCOMPARE(feedbackOf(f), QStringLiteral("1\r\n2"));
-    QCOMPARE(f.form->session()->waitingBytes(), 0);
+    QCOMPARE(f.session.waitingBytes(), 0);
     // No CR LF at the end, or stray bytes: discarded, the text stays.
     for (const QByteArray &junk : {QByteArray("N7,8\r"), QByteArray("x"), QByteArray("\r\n"),
                                    rawReply({1, 2, 3, 4, 5, 6, 7, 8, 9, 10})}) {
         f.port.inject(junk);
-        f.form->GetRsTimer_Timer();
-        f.form->GetRsTimer_Timer();
-        QCOMPARE(f.form->session()->waitingBytes(), 0);
+        pollTick(f.session);
+        pollTick(f.session);
+        QCOMPARE(f.session.waitingBytes(), 0);
         QCOMPARE(feedbackOf(f), QStringLiteral("1\r\n2"));
     }
 }
@@ -493,16 +508,16 @@ void RequestsTest::smartSetting()
     f.button(QStringLiteral("LCommand(2)"))->click();
     v[2] = 1000;
     f.port.inject(rawReply(v));
-    QCOMPARE(f.form->capture().lowRaw[2], 1000);
-    QCOMPARE(f.form->capture().capturePoint, 2);
-    QCOMPARE(f.form->capture().captureChannel, 10);
+    QCOMPARE(f.session.capture().lowRaw[2], 1000);
+    QCOMPARE(f.session.capture().capturePoint, 2);
+    QCOMPARE(f.session.capture().captureChannel, 10);
     v[2] = 7777;
     f.port.inject(rawReply(v));   // not armed: nothing taken
-    QCOMPARE(f.form->capture().lowRaw[2], 1000);
+    QCOMPARE(f.session.capture().lowRaw[2], 1000);
     f.button(QStringLiteral("HCommand(2)"))->click();
     v[2] = 5000;
     f.port.inject(rawReply(v));
-    QCOMPARE(f.form->capture().highRaw[2], 5000);
+    QCOMPARE(f.session.capture().highRaw[2], 5000);
     f.port.written.clear();
     f.button(QStringLiteral("OkCommand(2)"))->click();
     QCOMPARE(f.dialogs.shown.size(), 0);
@@ -521,8 +536,8 @@ void RequestsTest::smartSetting()
     v[2] = 1;
     v[5] = 4242;
     f.port.inject(rawReply(v));
-    QCOMPARE(f.form->capture().lowRaw[2], 1000);
-    QCOMPARE(f.form->capture().highRaw[5], 4242);
+    QCOMPARE(f.session.capture().lowRaw[2], 1000);
+    QCOMPARE(f.session.capture().highRaw[5], 4242);
 }
 
 void RequestsTest::smartSettingRefused()
@@ -558,8 +573,8 @@ void RequestsTest::firstRawReplyCapturesNothing()
     FormFixture f;
     f.button(QStringLiteral("GetCommand(1)"))->click();
     f.port.inject(rawReply({111, 222, 0, 0, 0, 0, 0, 0, 0, 0}));
-    QCOMPARE(f.form->capture().lowRaw[0], 0);
-    QCOMPARE(f.form->capture().highRaw[0], 0);
+    QCOMPARE(f.session.capture().lowRaw[0], 0);
+    QCOMPARE(f.session.capture().highRaw[0], 0);
 }
 
 // ------------------------------------------------------------ display

@@ -301,7 +301,8 @@ void CtlEndToEndTest::writeVerifyThenReadAsTheWindowSaves()
     // The window reads the same device back and saves it.
     QtSerialControl serial(PortMap({port}));
     ScriptedDialogs dialogs;
-    MainForm form(&serial, &dialogs);
+    DeviceSession session(&serial);
+    MainForm form(&session, &dialogs);
     form.load();
     QVERIFY(serial.isOpen());
     form.findChild<QPushButton *>(QStringLiteral("ReSetCommand"))->click();

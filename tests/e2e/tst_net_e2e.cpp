@@ -146,10 +146,11 @@ void NetEndToEndTest::window()
     auto server = std::make_unique<Ser2net>(sim.port(), telnet);
     QtSerialControl port(PortMap({server->url()}));
     ScriptedDialogs dialogs;
-    MainForm form(&port, &dialogs);
+    DeviceSession session(&port);
+    MainForm form(&session, &dialogs);
     form.load();
     QVERIFY(port.isOpen());
-    QCOMPARE(form.session()->devicePath(1), server->url());
+    QCOMPARE(session.devicePath(1), server->url());
 
     form.findChild<QPushButton *>(QStringLiteral("FindCommand"))->click();
     QTRY_COMPARE_WITH_TIMEOUT(dialogs.texts(), QStringList{QStringLiteral("找到  7 号设备~！")}, kBound);
@@ -166,7 +167,7 @@ void NetEndToEndTest::window()
     QVERIFY(!port.isOpen());
     sim.type(QStringLiteral("hold 0 4660"));
     QVERIFY(server->start());
-    QTRY_COMPARE_WITH_TIMEOUT(form.session()->lineState(), LineState::Open, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(session.lineState(), LineState::Open, 30000);
     QTRY_VERIFY_WITH_TIMEOUT(feedbackOf(form).startsWith(QLatin1String("4660\r\n")), kBound);
     QCOMPARE(dialogs.texts().size(), 2);
 }
@@ -182,8 +183,9 @@ void NetEndToEndTest::portFiveIsACabinet()
         // No serial port on this machine; the port entry of the status bar
         // leads to the network ports.
         QtSerialControl port{PortMap(QStringList{})};
+        DeviceSession session(&port);
         ScriptedDialogs dialogs;
-        MainWindow window(&port, &dialogs, &settings);
+        MainWindow window(&session, &dialogs, &settings);
         auto *portStatus = window.findChild<QLabel *>(QStringLiteral("PortStatus"));
         QTest::mouseClick(portStatus, Qt::LeftButton);
         auto *ports = window.findChild<NetworkPortsDialog *>(QStringLiteral("NetworkPortsDialog"));
@@ -213,11 +215,12 @@ void NetEndToEndTest::portFiveIsACabinet()
     }
     // Kept: the next start finds the device at port 5 by the search.
     QtSerialControl port{PortMap(QStringList{})};
+    DeviceSession session(&port);
     ScriptedDialogs dialogs;
-    MainWindow window(&port, &dialogs, &settings);
+    MainWindow window(&session, &dialogs, &settings);
     window.load();
     QVERIFY(port.isOpen());
-    QCOMPARE(window.session()->portNumber(), 5);
+    QCOMPARE(session.portNumber(), 5);
     QCOMPARE(dialogs.texts(), QStringList());
 }
 

@@ -6,6 +6,7 @@
 #include "link/qtserialcontrol.h"
 #include "session/devicesession.h"
 
+#include "support/driving.h"
 #include "support/pty.h"
 
 #include <QEventLoop>
@@ -171,8 +172,8 @@ struct OnPty
     {
         QObject::connect(&session, &DeviceSession::discovered, &session,
                          [this](quint8 number, quint8) { found.append(number); });
-        QObject::connect(&session, &DeviceSession::rawValues, &session,
-                         [this](const std::array<int, kChannels> &v) { raw.append(v[0]); });
+        QObject::connect(&session, &DeviceSession::liveValues, &session,
+                         [this](const LiveValues &v) { raw.append(v.values[0].toInt()); });
     }
 };
 // A raw-value reply with `first` as channel 0's value, the rest 0.
@@ -195,7 +196,7 @@ void TstQtSerialControl::repliesThatArriveDuringAHandlerAreTaken()
     QVERIFY(p.session.setFeedback(FeedbackMode::Raw));
     QCOMPARE(p.pty.receive(9, 2000).size(), 9);
     bool heldMeanwhile = false;
-    connect(&p.session, &DeviceSession::rawValues, this, [&] {
+    connect(&p.session, &DeviceSession::liveValues, this, [&] {
         if (p.raw.size() != 1)
             return;
         QVERIFY(p.pty.send(rawReplyOf(2) + kStray + rawReplyOf(3)));
@@ -203,7 +204,7 @@ void TstQtSerialControl::repliesThatArriveDuringAHandlerAreTaken()
         QTimer ticker;
         QDeadlineTimer deadline(5000);
         connect(&ticker, &QTimer::timeout, &box, [&] {
-            if (p.ctl.heldByPort() + p.session.waitingBytes() >= 61 || deadline.hasExpired())
+            if (heldByPort(p.ctl) + p.session.waitingBytes() >= 61 || deadline.hasExpired())
                 box.quit();
         });
         ticker.start(2);

@@ -171,12 +171,12 @@ void LiveValuesTest::csvLines_data()
     QTest::addColumn<int>("mode");
     QTest::addColumn<QStringList>("values");
     QTest::addColumn<QString>("line");
-    QTest::newRow("raw") << int(FeedbackMode::Raw) << shownValues({0, 1, 2, 3, 4, 5, 6, 7, 8, 65535})
+    QTest::newRow("raw") << int(FeedbackMode::Raw) << LiveValues::fromRaw({0, 1, 2, 3, 4, 5, 6, 7, 8, 65535}).values
                          << "2026-12-07T08:15:27.045,raw,0,1,2,3,4,5,6,7,8,65535";
     QTest::newRow("target, a field not a number")
-        << int(FeedbackMode::Target) << shownValues(QStringLiteral("12\r\n-3\r\n----\r\n4.5"))
+        << int(FeedbackMode::Target) << LiveValues::fromRecord(QStringLiteral("12\r\n-3\r\n----\r\n4.5")).values
         << "2026-12-07T08:15:27.045,target,12,-3,'----,4.5,,,,,,";
-    QTest::newRow("a quote in a field") << int(FeedbackMode::Target) << shownValues(QStringLiteral("a\"b"))
+    QTest::newRow("a quote in a field") << int(FeedbackMode::Target) << LiveValues::fromRecord(QStringLiteral("a\"b")).values
                                         << "2026-12-07T08:15:27.045,target,\"a\"\"b\",,,,,,,,,";
 }
 

@@ -2,6 +2,7 @@
 // receive settings it leaves, refusals, replies and records with what became
 // of them, and the line.
 
+#include "support/driving.h"
 #include "support/fakeserialcontrol.h"
 
 #include "protocol/frame.h"
@@ -147,7 +148,7 @@ void SessionTest::requestFrameAndSettings()
     QCOMPARE(r.port.written, QList<QByteArray>{frame});
     QCOMPARE(r.sent, QList<QByteArray>{frame});
     QCOMPARE(r.session.awaiting(), awaiting);
-    QCOMPARE(r.session.pollTimer()->isActive(), pollerAfter);
+    QCOMPARE(pollTimer(r.session)->isActive(), pollerAfter);
     QCOMPARE(r.session.waitingBytes(), inputEmptied ? 0 : 7);
     QCOMPARE(int(r.session.feedbackMode()), mode);
     QVERIFY(r.refusals.isEmpty());
@@ -200,7 +201,7 @@ void SessionTest::refusedWhenClosedOrFailing()
     QCOMPARE(r.refusals.first().text, text);
     QCOMPARE(r.refusals.first().detail, detail);
     QCOMPARE(r.session.awaiting(), Awaiting::Nothing);
-    QVERIFY(!r.session.pollTimer()->isActive());
+    QVERIFY(!pollTimer(r.session)->isActive());
     QCOMPARE(r.session.feedbackMode(), FeedbackMode::Off);
 }
 
@@ -284,8 +285,10 @@ void SessionTest::repliesAndWhatBecameOfThem()
     QSignalSpy seen(&r.session, &DeviceSession::replyReceived);
     QSignalSpy found(&r.session, &DeviceSession::discovered);
     QList<int> shown;
-    connect(&r.session, &DeviceSession::rawValues, this,
-            [&](const std::array<int, kChannels> &v) { shown.append(v[0]); });
+    connect(&r.session, &DeviceSession::liveValues, this, [&](const LiveValues &v) {
+        QCOMPARE(v.mode, FeedbackMode::Raw);
+        shown.append(v.values[0].toInt());
+    });
     r.port.inject(bytes);
     QByteArray pieces;
     QStringList got;
@@ -308,11 +311,14 @@ void SessionTest::recordsTakenAndDiscarded()
     Rig r;
     QVERIFY(r.session.setFeedback(FeedbackMode::Target));
     QSignalSpy records(&r.session, &DeviceSession::recordReceived);
-    QSignalSpy shown(&r.session, &DeviceSession::targetRecord);
+    QSignalSpy shown(&r.session, &DeviceSession::liveValues);
     r.port.inject("N12,-3,450\r\n");
     QTRY_COMPARE(records.size(), 1);
     QCOMPARE(records.first().at(1).toBool(), true);
-    QCOMPARE(shown.first().first().toString(), QStringLiteral("12\r\n-3\r\n450"));
+    const auto live = shown.first().first().value<LiveValues>();
+    QCOMPARE(live.mode, FeedbackMode::Target);
+    QCOMPARE(live.text, QStringLiteral("12\r\n-3\r\n450"));
+    QCOMPARE(live.values, (QStringList{"12", "-3", "450", "", "", "", "", "", "", ""}));
     r.port.inject("X1,2\r\n");
     QTRY_COMPARE(records.size(), 2);
     QCOMPARE(records.last().at(0).toByteArray(), QByteArray("X1,2\r\n"));
