@@ -44,8 +44,9 @@ constexpr int kGoodbyeMs = 3000;
 struct Gateway::Device
 {
     DeviceConfig config;
-    std::unique_ptr<QtSerialControl> control;
-    std::unique_ptr<DeviceSession> session;
+    QtSerialControl *control = nullptr;
+    DeviceSession *session = nullptr;
+    int number = 0;
     QString status;             // as last published or to be published
     bool statusSent = false;
     QTimer retry;
@@ -55,7 +56,8 @@ struct Gateway::Device
     qint64 droppedOutage = 0;
 };
 
-Gateway::Gateway(Config config, QObject *parent) : QObject(parent), m_config(std::move(config))
+Gateway::Gateway(Config config, std::vector<DeviceLine> lines, QObject *parent)
+    : QObject(parent), m_config(std::move(config)), m_lines(std::move(lines))
 {
     connect(&m_client, &MqttClient::connected, this, &Gateway::brokerUp);
     connect(&m_client, &MqttClient::disconnected, this, &Gateway::brokerDown);
@@ -100,14 +102,14 @@ bool Gateway::start(QString *why)
     if (!m_client.start(s, why))
         return false;
 
-    for (const DeviceConfig &dc : m_config.devices) {
+    for (size_t i = 0; i < size_t(m_config.devices.size()) && i < m_lines.size(); ++i) {
         auto d = std::make_unique<Device>();
-        d->config = dc;
-        const PortChoice choice = choosePort(dc.port);
-        d->control = std::make_unique<QtSerialControl>(choice.map);
-        d->session = std::make_unique<DeviceSession>(d->control.get());
+        d->config = m_config.devices[i];
+        d->control = m_lines[i].port;
+        d->session = m_lines[i].session;
+        d->number = m_lines[i].number;
         Device *dev = d.get();
-        DeviceSession *session = d->session.get();
+        DeviceSession *session = d->session;
         connect(session, &DeviceSession::refused, this, [dev](const Refusal &r) {
             dev->lastRefusal = r.detail.isEmpty() ? r.text : r.text + QLatin1Char(' ') + r.detail;
         });
@@ -135,13 +137,12 @@ void Gateway::openDevice(Device &d)
 {
     if (m_stopped)
         return;
-    const PortChoice choice = choosePort(d.config.port);
     d.lastRefusal.clear();
-    if (d.session->openPort(choice.number)) {
+    if (d.session->openPort(d.number)) {
         d.retryMs = kFirstRetryMs;
         d.session->setLedId(d.config.address);
         if (d.session->setFeedback(d.config.mode)) {
-            say(tr("设备 %1：已打开 %2，等待数值。").arg(d.config.name, d.session->devicePath(choice.number)));
+            say(tr("设备 %1：已打开 %2，等待数值。").arg(d.config.name, d.session->devicePath(d.number)));
             return;
         }
         d.session->close();

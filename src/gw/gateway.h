@@ -28,11 +28,21 @@ class QtSerialControl;
 
 namespace vorn::gw {
 
+// A configured device's line and the session on it, made by main(): one
+// for each device of the configuration, in its order.
+struct DeviceLine
+{
+    QtSerialControl *port = nullptr;
+    DeviceSession *session = nullptr;
+    int number = 0;   // the port number to open
+};
+
 class Gateway : public QObject
 {
     Q_OBJECT
 public:
-    explicit Gateway(Config config, QObject *parent = nullptr);
+    // The gateway owns neither the lines nor their sessions.
+    Gateway(Config config, std::vector<DeviceLine> lines, QObject *parent = nullptr);
     ~Gateway() override;
 
     // Starts the broker connection and opens every device; a device whose
@@ -65,6 +75,7 @@ private:
     QString topic(const QString &name, const char *leaf) const;
 
     Config m_config;
+    std::vector<DeviceLine> m_lines;
     MqttClient m_client;
     std::vector<std::unique_ptr<Device>> m_devices;
     std::deque<Message> m_queue;

@@ -3,7 +3,10 @@
 
 #include "gw/config.h"
 #include "gw/gateway.h"
+#include "link/qtserialcontrol.h"
+#include "session/devicesession.h"
 #include "session/language.h"
+#include "session/portchoice.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -13,7 +16,9 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -118,7 +123,17 @@ int main(int argc, char **argv)
     sigemptyset(&ignore.sa_mask);
     ::sigaction(SIGPIPE, &ignore, nullptr);
 
-    vorn::gw::Gateway gateway(cfg);
+    // Each device's line and the one session on it.
+    std::vector<std::unique_ptr<vorn::QtSerialControl>> ports;
+    std::vector<std::unique_ptr<vorn::DeviceSession>> sessions;
+    std::vector<vorn::gw::DeviceLine> lines;
+    for (const vorn::gw::DeviceConfig &device : cfg.devices) {
+        const vorn::PortChoice choice = vorn::choosePort(device.port);
+        ports.push_back(std::make_unique<vorn::QtSerialControl>(choice.map));
+        sessions.push_back(std::make_unique<vorn::DeviceSession>(ports.back().get()));
+        lines.push_back({ports.back().get(), sessions.back().get(), choice.number});
+    }
+    vorn::gw::Gateway gateway(cfg, lines);
     QSocketNotifier stopNotifier(s_pipe[0], QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&] {
         stopNotifier.setEnabled(false);
