@@ -36,7 +36,6 @@ public:
 
     MainForm *form() const { return m_form; }
     LineLog *lineLog() const { return m_log; }
-    LineModel *lineModel() const { return m_lines; }
 
     // Loads the form (the port search and its messages) and shows the window
     // centred on its screen.
