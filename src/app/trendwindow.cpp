@@ -256,7 +256,6 @@ void TrendWindow::redraw()
     if (m_paused)
         return;
     m_dirty = false;
-    ++m_redraws;
     m_redrawStart = m_lastRedraw = m_clock.nsecsElapsed();
     const qint64 latest = m_ring.size() > 0 ? m_ring.at(m_ring.size() - 1).ms : QDateTime::currentMSecsSinceEpoch();
     const qint64 now = std::max(latest, QDateTime::currentMSecsSinceEpoch());
@@ -407,11 +406,6 @@ void TrendWindow::exportData()
     e->thread = QThread::create([e] { e->run(); });
     connect(e->thread, &QThread::finished, this, &TrendWindow::exportDone);
     e->thread->start(QThread::LowPriority);
-}
-
-QProgressDialog *TrendWindow::exportProgress() const
-{
-    return m_progress.data();
 }
 
 void TrendWindow::exportDone()

@@ -52,9 +52,6 @@ public:
     // What is plotted: raw values, or target values.
     FeedbackMode kind() const { return m_kind; }
     const SampleRing &samples() const { return m_ring; }
-    QLineSeries *series(int channel) const { return m_series[channel]; }
-    QValueAxis *valueAxis() const { return m_y; }
-    int redraws() const { return m_redraws; }
     // The interval between drawings now, in ms.
     int redrawInterval() const;
 
@@ -65,8 +62,6 @@ public:
     // its own, with a progress window that can cancel it (a cancelled export
     // leaves no file). The window keeps answering meanwhile.
     void exportData();
-    bool exporting() const { return m_export != nullptr; }
-    QProgressDialog *exportProgress() const;
     // The samples within the span shown, as CSV (header first).
     QString shownData() const;
     // The samples [first, last) of ring as CSV lines, each with its CR LF.
@@ -88,7 +83,6 @@ private:
     int m_spanSeconds = 60;
     bool m_paused = false;
     bool m_dirty = true;
-    int m_redraws = 0;
     qint64 m_redrawStart = -1;   // ns on m_clock, until the drawing is painted
     qint64 m_lastRedraw = -1;
     double m_costMs = 0;         // what a drawing costs, smoothed
