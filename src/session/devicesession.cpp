@@ -45,16 +45,14 @@ int DeviceSession::searchPorts()
     QStringList denied;
     for (int p = kFirstPort; p <= kLastPort; ++p) {
         m_port->setCommPort(p);
-        const int r = m_port->open();
+        if (m_port->open())
+            return p;
         const auto why = m_port->lastFailure();
         if (why == SerialControl::OpenFailure::PermissionDenied)
             denied.append(permissionAdvice(m_port->devicePath(p), m_port->errorText()));
-        if (r == SerialControl::kErrNoSuchPort || r == SerialControl::kErrPortInUse
-            || why == SerialControl::OpenFailure::NoDevice) {
-            m_port->close();
-            continue;
-        }
-        return p;
+        if (why == SerialControl::OpenFailure::Other)
+            return p;
+        m_port->close();
     }
     refuse(msg::NoPort(), denied.join(QLatin1String("\n\n")));
     return 0;
@@ -116,9 +114,7 @@ bool DeviceSession::openPort(const QString &text)
         return false;
     }
     m_port->setCommPort(*number);
-    m_port->setSettings(QStringLiteral("38400,n,8,1"));
-    m_port->setOutBufferSize(2048);
-    if (m_port->open() != SerialControl::kOpened) {
+    if (!m_port->open()) {
         const QString path = m_port->devicePath(*number);
         QString detail;
         if (m_port->lastFailure() == SerialControl::OpenFailure::PermissionDenied)
@@ -198,7 +194,7 @@ void DeviceSession::tryReconnect()
         }
     }
     const QString path = m_port->devicePath(number);
-    if (m_port->open() != SerialControl::kOpened)
+    if (!m_port->open())
         return;
     m_reconnectTimer->stop();
     qCInfo(lcLine, "line back: port %d, %s; checking the device", number, qUtf8Printable(path));

@@ -52,7 +52,7 @@ struct Shell
     MainWindow window{&port, &dialogs, &settings};
     Shell()
     {
-        port.setPortResult(1, 0);
+        port.addPort(1);
         window.load();
     }
 };
