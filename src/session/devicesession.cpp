@@ -353,15 +353,16 @@ bool DeviceSession::connectionTest()
 
 bool DeviceSession::renumber(const QString &digitCount)
 {
-    const Payload p = changeNumberPayload(m_ledId, digitCount);
-    if (!p.ok()) {
-        refuse(p.error, {}, true);
+    QString why;
+    const auto p = changeNumberPayload(m_ledId, digitCount, &why);
+    if (!p) {
+        refuse(why, {}, true);
         return false;
     }
-    if (!send(buildFrame(kBroadcast, cmd::SetNumber, p.bytes)))
+    if (!send(buildFrame(kBroadcast, cmd::SetNumber, *p)))
         return false;
     // Every device on the line now has this number and digit count.
-    m_known = DeviceIdentity{m_ledId, quint8(p.bytes.at(1))};
+    m_known = DeviceIdentity{m_ledId, quint8(p->at(1))};
     return true;
 }
 
@@ -437,23 +438,25 @@ bool DeviceSession::setDisplayMode(int mode)
 bool DeviceSession::showNumber(const QString &start, const QString &displayPort, const QString &count,
                                const QString &number)
 {
-    const Payload p = showNumberPayload(start, displayPort, count, number);
-    if (!p.ok()) {
-        refuse(p.error, {}, true);
+    QString why;
+    const auto p = showNumberPayload(start, displayPort, count, number, &why);
+    if (!p) {
+        refuse(why, {}, true);
         return false;
     }
-    return send(frame(cmd::ShowNumber, p.bytes));
+    return send(frame(cmd::ShowNumber, *p));
 }
 
 bool DeviceSession::showCode(const QString &start, const QString &displayPort, const QString &code0,
                              const QString &code1)
 {
-    const Payload p = showCodePayload(start, displayPort, code0, code1);
-    if (!p.ok()) {
-        refuse(p.error, {}, true);
+    QString why;
+    const auto p = showCodePayload(start, displayPort, code0, code1, &why);
+    if (!p) {
+        refuse(why, {}, true);
         return false;
     }
-    return send(frame(cmd::ShowCode, p.bytes));
+    return send(frame(cmd::ShowCode, *p));
 }
 
 bool DeviceSession::setPower(bool on)
