@@ -51,7 +51,6 @@ public:
     void setPaused(bool paused);
     // What is plotted: raw values, or target values.
     FeedbackMode kind() const { return m_kind; }
-    const SampleRing &samples() const { return m_ring; }
     QLineSeries *series(int channel) const { return m_series[channel]; }
     QValueAxis *valueAxis() const { return m_y; }
     int redraws() const { return m_redraws; }

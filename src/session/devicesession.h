@@ -113,10 +113,6 @@ public:
     // reads it, and whether the reason was that nothing answered.
     QString notResumedWhy() const { return m_notResumedWhy; }
     bool notResumedForSilence() const { return m_notResumedForSilence; }
-    // The device a reconnection must find again: the last connection-test
-    // answer, a renumbering, or the device a reconnection found. Forgotten
-    // when the operator turns to another device number (255 excepted).
-    std::optional<DeviceIdentity> knownDevice() const { return m_known; }
 
     // Checking a device that came back: what is sent and how long each step
     // waits.
@@ -242,6 +238,9 @@ private:
     Awaiting m_awaitingBefore = Awaiting::Nothing;
     int m_serialWaits = 0;
     QString m_adapterSerial;   // of the adapter opened last, "" when not reported
+    // The device a reconnection must find again: the last connection-test
+    // answer, a renumbering, or the device a reconnection found. Forgotten
+    // when the operator turns to another device number (255 excepted).
     std::optional<DeviceIdentity> m_known;
     QString m_notResumedWhy;
     bool m_notResumedForSilence = false;
