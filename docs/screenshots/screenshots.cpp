@@ -429,7 +429,7 @@ int main(int argc, char **argv)
     auto *recordLabel = child<QLabel>(&window, "RecordStatus");
     // Half a minute of values (one every 400 ms) draws the slow signals.
     waitFor(QStringLiteral("75 sets of raw values in the trend"), [&] {
-        return trend->kind() == FeedbackMode::Raw && trend->samples().size() >= 75;
+        return trend->kind() == FeedbackMode::Raw && trend->shownData().count(QLatin1Char('\n')) > 75;
     });
     waitFor(QStringLiteral("the recorded lines in the status bar"), [&] {
         return window.recorder()->lines() >= 75 && recordLabel->isVisible();

@@ -56,11 +56,6 @@ const QString kDigits = QStringLiteral("0123456789");
 
 }  // namespace
 
-int twipsToPx(int twips)
-{
-    return px(twips);
-}
-
 void MainFormUi::setupUi(QWidget *form)
 {
     form->setObjectName(QStringLiteral("MainForm"));

@@ -19,9 +19,6 @@
 
 namespace vorn {
 
-// Design twips to pixels.
-int twipsToPx(int twips);
-
 class MainFormUi
 {
     Q_DECLARE_TR_FUNCTIONS(vorn::MainForm)

@@ -51,7 +51,6 @@ public:
     void setPaused(bool paused);
     // What is plotted: raw values, or target values.
     FeedbackMode kind() const { return m_kind; }
-    const SampleRing &samples() const { return m_ring; }
     // The interval between drawings now, in ms.
     int redrawInterval() const;
 

@@ -35,7 +35,6 @@ public:
     // Off: the frames behind paint themselves beneath the lamp, as for any
     // widget that is not opaque.
     void setKeepsBackground(bool keep);
-    bool keepsBackground() const { return m_keepBackground; }
 
 protected:
     void paintEvent(QPaintEvent *) override;

@@ -51,38 +51,15 @@ QtSerialControl::~QtSerialControl()
     close();
 }
 
-bool applySettings(QSerialPort &port, const QString &settings)
+// The device's line: 38400 baud, 8 data bits, no parity, 1 stop bit, no
+// flow control.
+static void setLine(QSerialPort &port)
 {
-    const QStringList parts = settings.split(QLatin1Char(','));
-    if (parts.size() != 4)
-        return false;
-    bool ok = false;
-    const int baud = parts[0].trimmed().toInt(&ok);
-    if (!ok || baud <= 0)
-        return false;
-    const QString parity = parts[1].trimmed().toLower();
-    QSerialPort::Parity p;
-    if (parity == QLatin1String("n")) p = QSerialPort::NoParity;
-    else if (parity == QLatin1String("e")) p = QSerialPort::EvenParity;
-    else if (parity == QLatin1String("o")) p = QSerialPort::OddParity;
-    else if (parity == QLatin1String("m")) p = QSerialPort::MarkParity;
-    else if (parity == QLatin1String("s")) p = QSerialPort::SpaceParity;
-    else return false;
-    const int bits = parts[2].trimmed().toInt(&ok);
-    if (!ok || bits < 5 || bits > 8)
-        return false;
-    const QString stop = parts[3].trimmed();
-    QSerialPort::StopBits s;
-    if (stop == QLatin1String("1")) s = QSerialPort::OneStop;
-    else if (stop == QLatin1String("1.5")) s = QSerialPort::OneAndHalfStop;
-    else if (stop == QLatin1String("2")) s = QSerialPort::TwoStop;
-    else return false;
-    port.setBaudRate(baud);
-    port.setParity(p);
-    port.setDataBits(static_cast<QSerialPort::DataBits>(bits));
-    port.setStopBits(s);
+    port.setBaudRate(QSerialPort::Baud38400);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
     port.setFlowControl(QSerialPort::NoFlowControl);
-    return true;
 }
 
 // Whether this user's rights allow opening the device for reading and
@@ -98,31 +75,25 @@ static bool mayOpen(const QString &path)
 #endif
 }
 
-int QtSerialControl::open()
+bool QtSerialControl::open()
 {
     if (isOpen()) {
         m_errorText = QStringLiteral("port already open");
         m_failure = OpenFailure::InUse;
-        return kErrPortInUse;
+        return false;
     }
     const QString path = m_ports.path(commPort());
     if (path.isEmpty()) {
         m_errorText = QStringLiteral("no serial device for port %1").arg(commPort());
         m_failure = OpenFailure::NoSuchPort;
-        return kErrNoSuchPort;
+        return false;
     }
     if (isNetworkName(path))
         return openNetwork(path);
     delete m_port;
     m_port = new QSerialPort(this);
     m_port->setPortName(path);
-    if (!applySettings(*m_port, settings())) {
-        m_errorText = QStringLiteral("invalid line settings \"%1\"").arg(settings());
-        m_failure = OpenFailure::Other;
-        delete m_port;
-        m_port = nullptr;
-        return kErrOpenFailed;
-    }
+    setLine(*m_port);
     m_port->setReadBufferSize(0);
     if (!m_port->open(QIODevice::ReadWrite)) {
         const auto err = m_port->error();
@@ -132,27 +103,28 @@ int QtSerialControl::open()
         switch (err) {
         case QSerialPort::DeviceNotFoundError:
             m_failure = OpenFailure::NoSuchPort;
-            return kErrNoSuchPort;
+            break;
         case QSerialPort::PermissionError:
             // Both another program's lock and a device this user may not
             // open end here; the device's own permissions tell them apart.
             m_failure = mayOpen(path) ? OpenFailure::InUse : OpenFailure::PermissionDenied;
-            return kErrPortInUse;
+            break;
         case QSerialPort::ResourceError:
             // EIO and the like: a serial node with no hardware behind it.
             m_failure = OpenFailure::NoDevice;
-            return kErrOpenFailed;
+            break;
         default:
             m_failure = OpenFailure::Other;
-            return kErrOpenFailed;
+            break;
         }
+        return false;
     }
     m_errorText.clear();
     m_failure = OpenFailure::None;
     m_losing = false;
     connect(m_port, &QSerialPort::readyRead, this, &QtSerialControl::onReadyRead);
     connect(m_port, &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
-    return kOpened;
+    return true;
 }
 
 bool QtSerialControl::isOpen() const
@@ -162,14 +134,14 @@ bool QtSerialControl::isOpen() const
     return m_port && m_port->isOpen();
 }
 
-int QtSerialControl::openNetwork(const QString &url)
+bool QtSerialControl::openNetwork(const QString &url)
 {
     NetAddress at;
     QString why;
     if (!parseNetAddress(url, &at, &why)) {
         m_errorText = why;
         m_failure = OpenFailure::NoSuchPort;
-        return kErrNoSuchPort;
+        return false;
     }
     delete m_sock;
     m_sock = new QTcpSocket(this);
@@ -183,10 +155,10 @@ int QtSerialControl::openNetwork(const QString &url)
         m_sock->abort();
         m_sock->deleteLater();
         m_sock = nullptr;
-        // A host that cannot be found is no port at all; one that does not
-        // answer is like a node with no device behind it. The search passes
-        // over both.
-        return failure == OpenFailure::NoSuchPort ? kErrNoSuchPort : kErrOpenFailed;
+        // A host that cannot be found is no port at all (NoSuchPort); one
+        // that does not answer is like a node with no device behind it
+        // (NoDevice). The search passes over both.
+        return false;
     };
     const QDeadlineTimer deadline(m_connectMs);
     if (m_probe && m_probeFor == url && m_probe->state() == QAbstractSocket::ConnectedState) {
@@ -241,7 +213,7 @@ int QtSerialControl::openNetwork(const QString &url)
         if (e != QAbstractSocket::SocketTimeoutError && m_sock)
             lose(m_sock->errorString());
     });
-    return kOpened;
+    return true;
 }
 
 QByteArray QtSerialControl::takeNet()

@@ -19,7 +19,7 @@ public:
     explicit QtSerialControl(PortMap ports, QObject *parent = nullptr);
     ~QtSerialControl() override;
 
-    int open() override;
+    bool open() override;
     void close() override;
     bool isOpen() const override;
     QString devicePath(int port) const override { return shownPortName(m_ports.path(port)); }
@@ -30,7 +30,6 @@ public:
     void setPortName(int port, const QString &name) override;
 
     // How long a network port may take to connect.
-    void setConnectTimeout(int msecs) { m_connectMs = msecs; }
     static constexpr int kConnectTimeoutMs = 3000;
 
     // Waits until every byte written has left the program for the driver and
@@ -44,7 +43,7 @@ private:
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
     void lose(const QString &reason);
-    int openNetwork(const QString &url);
+    bool openNetwork(const QString &url);
     // Takes what the connection holds, through the Telnet codec for an
     // rfc2217:// port; answers the server where it must.
     QByteArray takeNet();
@@ -68,8 +67,5 @@ private:
     QSerialPort *m_port = nullptr;
     bool m_losing = false;
 };
-
-// "38400,n,8,1" to its parts; false when the text is not a settings text.
-bool applySettings(QSerialPort &port, const QString &settings);
 
 }  // namespace vorn

@@ -22,20 +22,15 @@ class SerialControl : public QObject
 {
     Q_OBJECT
 public:
-    // Results of open(): 0, or the error numbers the window tells apart.
-    static constexpr int kOpened = 0;
-    static constexpr int kErrNoSuchPort = 8002;   // invalid port number / no such device
-    static constexpr int kErrPortInUse = 8005;    // port already open / locked by another program
-    static constexpr int kErrOpenFailed = 8010;   // any other reason the device could not be opened
-
-    // Why the last open() failed, finer than its number.
+    // Why the last open() failed: the one error kind of the transport. The
+    // system's own words for it are in errorText().
     enum class OpenFailure {
         None,
-        NoSuchPort,         // no device at that path, or no such port number (8002)
-        InUse,              // another program holds the port (8005)
-        PermissionDenied,   // this user may not open the device (8005)
-        NoDevice,           // the node exists but nothing answers: an input/output error (8010)
-        Other,              // anything else (8010)
+        NoSuchPort,         // no device at that path, or no such port number
+        InUse,              // another program holds the port (or this control has it open)
+        PermissionDenied,   // this user may not open the device
+        NoDevice,           // the node exists but nothing answers: an input/output error
+        Other,              // anything else
     };
 
     using QObject::QObject;
@@ -43,14 +38,11 @@ public:
 
     void setCommPort(int port) { m_port = port; }
     int commPort() const { return m_port; }
-    void setSettings(const QString &settings) { m_settings = settings; }
-    QString settings() const { return m_settings; }
-    void setOutBufferSize(int size) { m_outBufferSize = size; }
-    int outBufferSize() const { return m_outBufferSize; }
 
-    // Opens the selected port with the current settings. Returns kOpened or an
-    // error number; errorText() then holds the system's own words.
-    virtual int open() = 0;
+    // Opens the selected port; the line is always 38400 baud, 8 data bits, no
+    // parity, 1 stop bit. False when it did not open: lastFailure() says why
+    // and errorText() holds the system's own words.
+    virtual bool open() = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     QString errorText() const { return m_errorText; }
@@ -96,8 +88,6 @@ protected:
 
 private:
     int m_port = 1;
-    QString m_settings = QStringLiteral("9600,n,8,1");
-    int m_outBufferSize = 512;
 };
 
 // What to tell a user who may not open a serial device: the device, the

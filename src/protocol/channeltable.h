@@ -72,7 +72,7 @@ std::optional<QByteArray> encodeTable(const ChannelTable &table, int *failedChan
 struct DecodedChannel
 {
     ChannelTexts texts;
-    // False when the upper limit cannot be shown (span high byte >= 128, or
+    // False when the upper limit has no text (span high byte >= 128, or
     // lower + span outside -32768..32767); texts.upper is then empty and the
     // row's upper limit text must stay as it was.
     bool upperValid = true;

@@ -18,7 +18,7 @@ inline constexpr quint8 kEndByte = 0x03;
 inline constexpr quint8 kMarker = 0xEE;
 inline constexpr int kFrameOverhead = 8;
 
-// Command codes the window sends.
+// Command codes of the requests.
 namespace cmd {
 inline constexpr quint8 Power = 0x12;
 inline constexpr quint8 Clock = 0x20;

@@ -76,16 +76,6 @@ ReplyVerdict judgeReply(const FramePiece &piece)
     return taken;
 }
 
-ReplyVerdict judgeReply(const QByteArray &buf, int n)
-{
-    n = qMin(n, int(buf.size()));
-    const QByteArrayView bytes = QByteArrayView(buf).first(qMax(n, 0));
-    if (n <= kFrameOverhead)
-        return judgeReply(FramePiece{bytes.toByteArray(), FramePiece::Flaw::Torn, kFrameOverhead + 1, n});
-    FramePiece piece = checkFrame(bytes, FrameLayout::Reply);
-    return judgeReply(piece);
-}
-
 Discovery decodeDiscovery(const QByteArray &buf)
 {
     return {static_cast<quint8>(buf[6]), static_cast<quint8>(buf[7])};

@@ -50,10 +50,6 @@ struct ReplyVerdict
 // taken for its code (or dropped for an unknown code or a frame too short for
 // it); a rejected span is dropped for its flaw.
 ReplyVerdict judgeReply(const FramePiece &piece);
-// Judges the first n bytes of buf as one reply; bytes beyond n are not looked
-// at. A reply followed by more bytes is dropped for its length field.
-ReplyVerdict judgeReply(const QByteArray &buf, int n);
-inline ReceiveOutcome classifyReply(const QByteArray &buf, int n) { return judgeReply(buf, n).outcome; }
 
 // Payloads of replies that judgeReply() took (buf holds the whole frame).
 struct Discovery { quint8 number; quint8 digits; };

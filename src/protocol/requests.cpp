@@ -35,28 +35,35 @@ std::optional<int> readLeadingByte(const QString &text)
     return toByte(*v);
 }
 
-// Refusals name the field by its label in the window; the names are marked
-// for translation where they are given.
+// A refusal names the field it could not read by the field's caption; the
+// captions are marked for translation where they are given.
+static std::nullopt_t refuse(QString *why, const QString &message)
+{
+    if (why)
+        *why = message;
+    return std::nullopt;
+}
+
 static QString rangeError(const char *field)
 {
     return QCoreApplication::translate("vorn::Requests", "“%1”无效：请输入 0 到 255 之间的数字。")
         .arg(QCoreApplication::translate("vorn::Requests", field));
 }
 
-Payload showNumberPayload(const QString &start, const QString &port, const QString &count,
-                          const QString &number)
+std::optional<QByteArray> showNumberPayload(const QString &start, const QString &port, const QString &count,
+                                            const QString &number, QString *why)
 {
     const auto s = readStrictByte(start);
-    if (!s) return {{}, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "位置起点"))};
+    if (!s) return refuse(why, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "位置起点")));
     const auto p = readStrictByte(port);
-    if (!p) return {{}, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "显示端口"))};
+    if (!p) return refuse(why, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "显示端口")));
     const auto n = readLeadingByte(count);
-    if (!n) return {{}, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "数据位数"))};
+    if (!n) return refuse(why, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "数据位数")));
     // The number is filled with ten zeros once; more digits than that would
     // run past the text.
     if (*n > number.size() + 10)
-        return {{}, QCoreApplication::translate("vorn::Requests", "“数据位数”过大：最多为显示数字的位数加 10（%1）。")
-                        .arg(number.size() + 10)};
+        return refuse(why, QCoreApplication::translate("vorn::Requests", "“数据位数”过大：最多为显示数字的位数加 10（%1）。")
+                        .arg(number.size() + 10));
     QString digits = number;
     if (digits.size() < *n)
         digits += QStringLiteral("0000000000");
@@ -66,30 +73,30 @@ Payload showNumberPayload(const QString &start, const QString &port, const QStri
     for (int i = 0; i < *n; ++i) {
         const QChar c = digits.at(i);
         if (c < u'0' || c > u'9')
-            return {{}, QCoreApplication::translate("vorn::Requests", "“显示数字”无效：第 %1 位不是数字 0 到 9。")
-                            .arg(i + 1)};
+            return refuse(why, QCoreApplication::translate("vorn::Requests", "“显示数字”无效：第 %1 位不是数字 0 到 9。")
+                            .arg(i + 1));
         b += char(c.unicode() - u'0');
     }
-    return {b, {}};
+    return b;
 }
 
-Payload showCodePayload(const QString &start, const QString &port, const QString &code0,
-                        const QString &code1)
+std::optional<QByteArray> showCodePayload(const QString &start, const QString &port, const QString &code0,
+                                          const QString &code1, QString *why)
 {
     const auto s = readStrictByte(start);
-    if (!s) return {{}, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "位置起点"))};
+    if (!s) return refuse(why, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "位置起点")));
     const auto p = readStrictByte(port);
-    if (!p) return {{}, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "显示端口"))};
+    if (!p) return refuse(why, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "显示端口")));
     const auto c0 = readStrictByte(code0);
-    if (!c0) return {{}, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "显示编码 第1个编码"))};
+    if (!c0) return refuse(why, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "显示编码 第1个编码")));
     const auto c1 = readStrictByte(code1);
-    if (!c1) return {{}, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "显示编码 第2个编码"))};
+    if (!c1) return refuse(why, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "显示编码 第2个编码")));
     QByteArray b;
     b += char(*s);
     b += char(*p);
     b += char(*c0);
     b += char(*c1);
-    return {b, {}};
+    return b;
 }
 
 QByteArray clockPayload(const QDateTime &t)
@@ -106,15 +113,15 @@ QByteArray clockPayload(const QDateTime &t)
     return b;
 }
 
-Payload changeNumberPayload(quint8 ledId, const QString &digitCount)
+std::optional<QByteArray> changeNumberPayload(quint8 ledId, const QString &digitCount, QString *why)
 {
     const auto n = readStrictByte(digitCount);
     if (!n)
-        return {{}, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "显示位数"))};
+        return refuse(why, rangeError(QT_TRANSLATE_NOOP("vorn::Requests", "显示位数")));
     QByteArray b;
     b += char(ledId);
     b += char(*n);
-    return {b, {}};
+    return b;
 }
 
 }  // namespace vorn

@@ -45,16 +45,14 @@ int DeviceSession::searchPorts()
     QStringList denied;
     for (int p = kFirstPort; p <= kLastPort; ++p) {
         m_port->setCommPort(p);
-        const int r = m_port->open();
+        if (m_port->open())
+            return p;
         const auto why = m_port->lastFailure();
         if (why == SerialControl::OpenFailure::PermissionDenied)
             denied.append(permissionAdvice(m_port->devicePath(p), m_port->errorText()));
-        if (r == SerialControl::kErrNoSuchPort || r == SerialControl::kErrPortInUse
-            || why == SerialControl::OpenFailure::NoDevice) {
-            m_port->close();
-            continue;
-        }
-        return p;
+        if (why == SerialControl::OpenFailure::Other)
+            return p;
+        m_port->close();
     }
     refuse(msg::NoPort(), denied.join(QLatin1String("\n\n")));
     return 0;
@@ -116,9 +114,7 @@ bool DeviceSession::openPort(const QString &text)
         return false;
     }
     m_port->setCommPort(*number);
-    m_port->setSettings(QStringLiteral("38400,n,8,1"));
-    m_port->setOutBufferSize(2048);
-    if (m_port->open() != SerialControl::kOpened) {
+    if (!m_port->open()) {
         const QString path = m_port->devicePath(*number);
         QString detail;
         if (m_port->lastFailure() == SerialControl::OpenFailure::PermissionDenied)
@@ -198,7 +194,7 @@ void DeviceSession::tryReconnect()
         }
     }
     const QString path = m_port->devicePath(number);
-    if (m_port->open() != SerialControl::kOpened)
+    if (!m_port->open())
         return;
     m_reconnectTimer->stop();
     qCInfo(lcLine, "line back: port %d, %s; checking the device", number, qUtf8Printable(path));
@@ -357,15 +353,16 @@ bool DeviceSession::connectionTest()
 
 bool DeviceSession::renumber(const QString &digitCount)
 {
-    const Payload p = changeNumberPayload(m_ledId, digitCount);
-    if (!p.ok()) {
-        refuse(p.error, {}, true);
+    QString why;
+    const auto p = changeNumberPayload(m_ledId, digitCount, &why);
+    if (!p) {
+        refuse(why, {}, true);
         return false;
     }
-    if (!send(buildFrame(kBroadcast, cmd::SetNumber, p.bytes)))
+    if (!send(buildFrame(kBroadcast, cmd::SetNumber, *p)))
         return false;
     // Every device on the line now has this number and digit count.
-    m_known = DeviceIdentity{m_ledId, quint8(p.bytes.at(1))};
+    m_known = DeviceIdentity{m_ledId, quint8(p->at(1))};
     return true;
 }
 
@@ -441,23 +438,25 @@ bool DeviceSession::setDisplayMode(int mode)
 bool DeviceSession::showNumber(const QString &start, const QString &displayPort, const QString &count,
                                const QString &number)
 {
-    const Payload p = showNumberPayload(start, displayPort, count, number);
-    if (!p.ok()) {
-        refuse(p.error, {}, true);
+    QString why;
+    const auto p = showNumberPayload(start, displayPort, count, number, &why);
+    if (!p) {
+        refuse(why, {}, true);
         return false;
     }
-    return send(frame(cmd::ShowNumber, p.bytes));
+    return send(frame(cmd::ShowNumber, *p));
 }
 
 bool DeviceSession::showCode(const QString &start, const QString &displayPort, const QString &code0,
                              const QString &code1)
 {
-    const Payload p = showCodePayload(start, displayPort, code0, code1);
-    if (!p.ok()) {
-        refuse(p.error, {}, true);
+    QString why;
+    const auto p = showCodePayload(start, displayPort, code0, code1, &why);
+    if (!p) {
+        refuse(why, {}, true);
         return false;
     }
-    return send(frame(cmd::ShowCode, p.bytes));
+    return send(frame(cmd::ShowCode, *p));
 }
 
 bool DeviceSession::setPower(bool on)

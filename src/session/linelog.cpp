@@ -123,7 +123,6 @@ void LineTrace::write(const LineEntry &entry)
     if (m_file.write(line) == line.size() && m_file.flush())
         return;
     const QString why = m_file.errorString();
-    m_failed = true;
     m_file.close();
     emit failed(m_file.fileName(), why);
 }

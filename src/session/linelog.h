@@ -66,8 +66,6 @@ public:
     // False (and *why) when the file cannot be opened for appending.
     bool open(const QString &path, QString *why = nullptr);
     QString path() const { return m_file.fileName(); }
-    // Whether a write failed; the trace stopped there.
-    bool hasFailed() const { return m_failed; }
 
 signals:
     // A line could not be written (a full disk, say): the file is closed
@@ -77,7 +75,6 @@ signals:
 private:
     void write(const LineEntry &entry);
     QFile m_file;
-    bool m_failed = false;
 };
 
 }  // namespace vorn

@@ -19,7 +19,6 @@ public:
     // show; on Taken and Discarded, *bytes what was taken from them.
     Tick tick(QByteArray &waiting, QString *text, QByteArray *bytes = nullptr);
     int lastInCount() const { return m_lastInCount; }
-    void reset() { m_lastInCount = 0; }
 
 private:
     int m_lastInCount = 0;

@@ -20,11 +20,12 @@ struct FormFixture
     vorn::ScriptedDialogs dialogs;
     std::unique_ptr<vorn::MainForm> form;
 
-    // ports: port number -> open result; the window is loaded at once.
-    explicit FormFixture(const QMap<int, int> &ports = {{1, 0}})
+    // ports: port number -> what opening it yields; the window is loaded at once.
+    using PortResults = QMap<int, vorn::SerialControl::OpenFailure>;
+    explicit FormFixture(const PortResults &ports = {{1, vorn::SerialControl::OpenFailure::None}})
     {
         for (auto it = ports.begin(); it != ports.end(); ++it)
-            port.setPortResult(it.key(), it.value());
+            port.setPortFailure(it.key(), it.value());
         form = std::make_unique<vorn::MainForm>(&session, &dialogs);
         form->load();
     }

@@ -53,7 +53,7 @@ struct Shell
     MainWindow window{&session, &dialogs, &settings};
     Shell()
     {
-        port.setPortResult(1, 0);
+        port.addPort(1);
         window.load();
     }
 };

@@ -48,7 +48,7 @@ struct Shell
     Shell()
     {
         settings = std::make_unique<QSettings>(dir.filePath("vornrt8.conf"), QSettings::IniFormat);
-        port.setPortResult(1, 0);
+        port.addPort(1);
         window = std::make_unique<MainWindow>(&session, &dialogs, settings.get());
         window->load();
     }

@@ -43,7 +43,7 @@ struct Shell
         settings = std::make_unique<QSettings>(dir.filePath("vornrt8.conf"), QSettings::IniFormat);
         if (writeSetting)
             settings->setValue("line/autoReconnect", reconnectSetting);
-        port.setPortResult(1, 0);
+        port.addPort(1);
         window = std::make_unique<MainWindow>(&session, &dialogs, settings.get());
         window->load();
     }

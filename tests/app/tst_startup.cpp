@@ -80,8 +80,6 @@ void StartupTest::startState()
     QCOMPARE(f.timer(QStringLiteral("GetRsTimer"))->interval(), 200);
     QVERIFY(!f.timer(QStringLiteral("GetValShapeTimer"))->isActive());
     QCOMPARE(f.session.awaiting(), Awaiting::Nothing);
-    QCOMPARE(f.port.settings(), QStringLiteral("38400,n,8,1"));
-    QCOMPARE(f.port.outBufferSize(), 2048);
     // Controls stand at their design places (15 twips to a pixel).
     QCOMPARE(f.button(QStringLiteral("ExitCommand"))->geometry(), QRect(152, 112, 65, 25));
     QCOMPARE(f.edit(f.at("HText", 3))->geometry(), QRect(216, 114, 68, 28));
@@ -89,34 +87,38 @@ void StartupTest::startState()
     QCOMPARE(f.combo(QStringLiteral("RsCombo"))->toolTip(), QStringLiteral("/dev/fake1"));
 }
 
+using Failure = SerialControl::OpenFailure;
+Q_DECLARE_METATYPE(QList<Failure>)
+
 void StartupTest::portSearch_data()
 {
-    QTest::addColumn<QList<int>>("results");   // open result of ports 1, 2, ...; missing: absent
+    QTest::addColumn<QList<Failure>>("results");   // what opening ports 1, 2, ... yields; missing: absent
     QTest::addColumn<int>("openedPort");
     QTest::addColumn<QString>("combo");
     QTest::addColumn<QStringList>("messages");
     QTest::addColumn<QColor>("lamp");
 
     const QColor yellow(255, 255, 0), red(255, 0, 0);
-    QTest::newRow("1 and 2 absent, 3 free") << QList<int>{8002, 8002, 0} << 3 << "3" << QStringList() << yellow;
-    QTest::newRow("1 in use, 2 free") << QList<int>{8005, 0} << 2 << "2" << QStringList() << yellow;
-    QTest::newRow("16 the only one") << (QList<int>(15, 8002) << 0) << 16 << "16" << QStringList() << yellow;
-    QTest::newRow("none at all") << QList<int>{} << 0 << "3" << QStringList{QStringLiteral("没有可以使用的通讯端口")} << red;
-    QTest::newRow("all in use") << QList<int>(16, 8005) << 0 << "3" << QStringList{QStringLiteral("没有可以使用的通讯端口")} << red;
-    QTest::newRow("other failure stops the search") << QList<int>{8010, 0} << 0 << "1"
+    const Failure absent = Failure::NoSuchPort, inUse = Failure::InUse, opens = Failure::None;
+    QTest::newRow("1 and 2 absent, 3 free") << QList<Failure>{absent, absent, opens} << 3 << "3" << QStringList() << yellow;
+    QTest::newRow("1 in use, 2 free") << QList<Failure>{inUse, opens} << 2 << "2" << QStringList() << yellow;
+    QTest::newRow("16 the only one") << (QList<Failure>(15, absent) << opens) << 16 << "16" << QStringList() << yellow;
+    QTest::newRow("none at all") << QList<Failure>{} << 0 << "3" << QStringList{QStringLiteral("没有可以使用的通讯端口")} << red;
+    QTest::newRow("all in use") << QList<Failure>(16, inUse) << 0 << "3" << QStringList{QStringLiteral("没有可以使用的通讯端口")} << red;
+    QTest::newRow("other failure stops the search") << QList<Failure>{Failure::Other, opens} << 0 << "1"
         << QStringList{QStringLiteral("端口打开错误~!")} << red;
 }
 
 void StartupTest::portSearch()
 {
-    QFETCH(QList<int>, results);
+    QFETCH(QList<Failure>, results);
     QFETCH(int, openedPort);
     QFETCH(QString, combo);
     QFETCH(QStringList, messages);
     QFETCH(QColor, lamp);
-    QMap<int, int> ports;
+    FormFixture::PortResults ports;
     for (int i = 0; i < results.size(); ++i)
-        if (results[i] != 8002)
+        if (results[i] != Failure::NoSuchPort)
             ports[i + 1] = results[i];
     FormFixture f(ports);
     QCOMPARE(f.dialogs.texts(), messages);
@@ -126,9 +128,6 @@ void StartupTest::portSearch()
     QCOMPARE(f.combo(QStringLiteral("RsCombo"))->currentText(), combo);
     QCOMPARE(f.form->findChild<Lamp *>(QStringLiteral("GetValShape"))->fillColor(), lamp);
 }
-
-using Failure = SerialControl::OpenFailure;
-Q_DECLARE_METATYPE(QList<Failure>)
 
 void StartupTest::searchPassesOverUnusablePorts_data()
 {
@@ -226,7 +225,7 @@ void StartupTest::reopenPort()
 {
     QFETCH(QString, text);
     QFETCH(bool, opens);
-    FormFixture f({{1, 0}, {2, 0}});
+    FormFixture f({{1, Failure::None}, {2, Failure::None}});
     f.combo(QStringLiteral("RsCombo"))->setEditText(text);
     const int closesBefore = f.port.closeCount;
     f.port.inject("stale bytes of the old line");

@@ -154,7 +154,7 @@ void RequestsTest::refusedWhenPortClosed()
 {
     QFETCH(QString, button);
     QFETCH(QString, message);
-    FormFixture f(QMap<int, int>{});   // no port at all
+    FormFixture f(FormFixture::PortResults{});   // no port at all
     f.dialogs.shown.clear();
     f.button(button)->click();
     QCOMPARE(f.port.written.size(), 0);

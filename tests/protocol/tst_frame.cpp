@@ -204,8 +204,7 @@ void TstFrame::receivesReply()
     QFETCH(QString, call);
     QFETCH(QList<ReceiveOutcome>, split);
     QFETCH(QStringList, splitCalls);
-    const int n = int(bytes.size());
-    QCOMPARE(judgeReply(bytes, n).outcome, outcome);
+    QCOMPARE(judgeReply(checkFrame(bytes, FrameLayout::Reply)).outcome, outcome);
     QCOMPARE(checkFrame(bytes, FrameLayout::Reply).isFrame(),
              outcome != ReceiveOutcome::BadFrame && outcome != ReceiveOutcome::TooShort);
     if (split == QList<ReceiveOutcome>{outcome})

@@ -239,7 +239,7 @@ void LiveValuesTest::recordsAScriptedStream()
 {
     QTemporaryDir dir;
     FakeSerialControl port;
-    port.setPortResult(1, 0);
+    port.addPort(1);
     DeviceSession session(&port);
     QVERIFY(session.openPort(1));
     ValueRecorder rec(&session);
@@ -271,7 +271,7 @@ void LiveValuesTest::failedWriteStopsAndKeepsWhatWasWritten()
 {
     QTemporaryDir dir;
     FakeSerialControl port;
-    port.setPortResult(1, 0);
+    port.addPort(1);
     DeviceSession session(&port);
     QVERIFY(session.openPort(1));
     QVERIFY(session.setFeedback(FeedbackMode::Raw));

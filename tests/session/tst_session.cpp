@@ -30,7 +30,8 @@ struct Rig
     QList<QByteArray> sent;
     explicit Rig(bool open = true)
     {
-        port.setPortResult(1, open ? 0 : 8002);
+        if (open)
+            port.addPort(1);
         QObject::connect(&session, &DeviceSession::refused, [this](const Refusal &r) { refusals.append(r); });
         QObject::connect(&session, &DeviceSession::frameSent, [this](const QByteArray &f) { sent.append(f); });
         if (open)
@@ -353,8 +354,8 @@ void SessionTest::captureFromTheNextRawReply()
 void SessionTest::lineOpenedAndLostOncePerOpening()
 {
     FakeSerialControl port;
-    port.setPortResult(1, 8005);
-    port.setPortResult(2, 0);
+    port.setPortFailure(1, SerialControl::OpenFailure::InUse);
+    port.addPort(2);
     DeviceSession session(&port);
     QSignalSpy opened(&session, &DeviceSession::portOpened);
     QSignalSpy lost(&session, &DeviceSession::portLost);

@@ -2,48 +2,25 @@
 
 namespace vorn {
 
-void FakeSerialControl::setPortFailure(int port, OpenFailure failure, const QString &reason)
-{
-    int result = kErrOpenFailed;
-    switch (failure) {
-    case OpenFailure::None: result = kOpened; break;
-    case OpenFailure::NoSuchPort: result = kErrNoSuchPort; break;
-    case OpenFailure::InUse:
-    case OpenFailure::PermissionDenied: result = kErrPortInUse; break;
-    case OpenFailure::NoDevice:
-    case OpenFailure::Other: result = kErrOpenFailed; break;
-    }
-    m_results[port] = result;
-    m_failures[port] = {failure, reason};
-}
-
-int FakeSerialControl::open()
+bool FakeSerialControl::open()
 {
     openAttempts.append(commPort());
     if (m_open) {
         m_errorText = QStringLiteral("already open");
         m_failure = OpenFailure::InUse;
-        return kErrPortInUse;
+        return false;
     }
-    const int r = m_results.value(commPort(), kErrNoSuchPort);
-    if (r == kOpened) {
+    const auto [failure, reason] = m_ports.value(commPort(), {OpenFailure::NoSuchPort, QString()});
+    m_failure = failure;
+    if (failure == OpenFailure::None) {
         m_open = true;
         m_gone = false;
         ++openCount;
         m_errorText.clear();
-        m_failure = OpenFailure::None;
-        return r;
+        return true;
     }
-    if (m_failures.contains(commPort())) {
-        const auto &[failure, reason] = m_failures[commPort()];
-        m_failure = failure;
-        m_errorText = reason.isEmpty() ? QStringLiteral("fake error %1").arg(r) : reason;
-        return r;
-    }
-    m_failure = r == kErrNoSuchPort ? OpenFailure::NoSuchPort
-              : r == kErrPortInUse  ? OpenFailure::InUse : OpenFailure::Other;
-    m_errorText = QStringLiteral("fake error %1").arg(r);
-    return r;
+    m_errorText = reason.isEmpty() ? QStringLiteral("fake error %1").arg(int(failure)) : reason;
+    return false;
 }
 
 void FakeSerialControl::close()
@@ -55,7 +32,7 @@ void FakeSerialControl::close()
 
 QString FakeSerialControl::devicePath(int port) const
 {
-    return m_results.contains(port) ? QStringLiteral("/dev/fake%1").arg(port) : QString();
+    return m_ports.contains(port) ? QStringLiteral("/dev/fake%1").arg(port) : QString();
 }
 
 bool FakeSerialControl::output(const QByteArray &frame)

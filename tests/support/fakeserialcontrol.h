@@ -15,17 +15,18 @@ class FakeSerialControl : public SerialControl
 public:
     using SerialControl::SerialControl;
 
-    // What opening port p yields; ports not listed do not exist (8002).
-    void setPortResult(int port, int result) { m_results[port] = result; m_failures.remove(port); }
-    // The same by the reason of a failure (reported with its number).
-    void setPortFailure(int port, OpenFailure failure, const QString &reason = {});
-    void clearPorts() { m_results.clear(); m_failures.clear(); }
+    // What opening port p yields (None: it opens), with the system's words
+    // for a failure; ports not listed do not exist (NoSuchPort).
+    void setPortFailure(int port, OpenFailure failure, const QString &reason = {}) { m_ports[port] = {failure, reason}; }
+    // A port that opens.
+    void addPort(int port) { setPortFailure(port, OpenFailure::None); }
+    void clearPorts() { m_ports.clear(); }
 
-    int open() override;
+    bool open() override;
     void close() override;
     bool isOpen() const override { return m_open; }
     QString devicePath(int port) const override;
-    bool deviceExists(int port) const override { return m_results.contains(port) && !m_gone; }
+    bool deviceExists(int port) const override { return m_ports.contains(port) && !m_gone; }
     bool output(const QByteArray &frame) override;
     QString adapterSerial(int port) const override { return serials.value(port); }
 
@@ -43,8 +44,7 @@ public:
     int closeCount = 0;            // closings of an open port
 
 private:
-    QMap<int, int> m_results;
-    QMap<int, std::pair<OpenFailure, QString>> m_failures;
+    QMap<int, std::pair<OpenFailure, QString>> m_ports;
     bool m_open = false;
     bool m_failWrites = false;
     bool m_gone = false;
