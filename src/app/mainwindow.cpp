@@ -185,6 +185,14 @@ MainWindow::MainWindow(DeviceSession *session, Dialogs *dialogs, QSettings *sett
             m_settings->setValue(QLatin1String(kReconnectKey), on);
     });
     connect(s, &DeviceSession::portOpened, this, &MainWindow::updateStatus);
+    connect(s, &DeviceSession::reconnected, this, [this](int, const QString &, const DeviceIdentity &device) {
+        m_resumed = device;
+        updateStatus();
+    });
+    connect(s, &DeviceSession::lineStateChanged, this, [this](LineState state) {
+        if (state != LineState::Open)
+            m_resumed.reset();
+    });
     connect(s, &DeviceSession::portClosed, this, &MainWindow::updateStatus);
     connect(s, &DeviceSession::lineStateChanged, this, &MainWindow::updateStatus);
     connect(s, &DeviceSession::ledIdChanged, this, &MainWindow::updateStatus);
@@ -236,6 +244,11 @@ void MainWindow::updateStatus()
     if (s->lineState() == LineState::NotResumed) {
         m_lineLabel->setText(s->notResumedForSilence() ? tr("未恢复：设备无应答") : tr("未恢复：不是原设备"));
         m_lineLabel->setToolTip(s->notResumedWhy());
+    } else if (s->lineState() == LineState::Open && m_resumed) {
+        // Which device a reconnection took: where none was known before the
+        // loss, any device answering to the number in use was taken.
+        m_lineLabel->setText(tr("已重新连接：%1 号设备，显示位数 %2").arg(m_resumed->number).arg(m_resumed->digits));
+        m_lineLabel->setToolTip(QString());
     } else {
         m_lineLabel->setText(lineStateText(s->lineState()));
         m_lineLabel->setToolTip(QString());

@@ -12,6 +12,8 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <optional>
+
 class QCheckBox;
 class QLabel;
 class QSettings;
@@ -85,6 +87,8 @@ private:
     QTimer *m_countTimer;
     QElapsedTimer m_statusShown;
     QCheckBox *m_reconnect;
+    // The device a reconnection resumed, shown while that line stays open.
+    std::optional<DeviceIdentity> m_resumed;
     QToolButton *m_monitorButton, *m_trendButton, *m_recordButton;
 };
 

@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 namespace vorn::gw {
 
 struct DeviceConfig
@@ -15,6 +17,8 @@ struct DeviceConfig
     QString port;           // a port number or a device path, as rt8ctl --port
     quint8 address = 1;
     FeedbackMode mode = FeedbackMode::Raw;
+    int silenceSeconds = 5;         // no value set this long: silent
+    std::optional<quint8> digits;   // the display-digit count the device must report
 };
 
 struct Config

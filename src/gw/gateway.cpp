@@ -4,10 +4,12 @@
 #include "session/csv.h"
 #include "session/livevalues.h"
 #include "session/portchoice.h"
+#include "link/netport.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 
 #include <cmath>
 #include <cstdio>
@@ -35,8 +37,6 @@ QByteArray json(const QJsonObject &o)
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
-constexpr int kFirstRetryMs = 1000;
-constexpr int kLastRetryMs = 10000;
 constexpr int kGoodbyeMs = 3000;
 
 }  // namespace
@@ -46,13 +46,11 @@ struct Gateway::Device
     DeviceConfig config;
     QtSerialControl *control = nullptr;
     DeviceSession *session = nullptr;
-    int number = 0;
+    std::unique_ptr<StreamKeeper> keeper;
+    QString valuesTopic;
     QString status;             // as last published or to be published
     bool statusSent = false;
-    QTimer retry;
-    int retryMs = kFirstRetryMs;
-    QString lastRefusal;
-    QString saidRefusal;
+    bool online = false;
     qint64 droppedOutage = 0;
 };
 
@@ -73,17 +71,51 @@ QString Gateway::topic(const QString &name, const char *leaf) const
     return m_config.prefix + QLatin1Char('/') + name + QLatin1Char('/') + QLatin1String(leaf);
 }
 
-QJsonArray Gateway::valuesJson(const LiveValues &live)
+namespace {
+
+// A JSON string: quotes, backslashes and control characters escaped (a
+// record's text is whatever the device sent).
+void appendJsonString(QByteArray &out, const QString &text)
 {
-    QJsonArray a;
+    out += '"';
+    for (const char c : text.toUtf8()) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20 || u == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", unsigned(u));
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+}  // namespace
+
+QByteArray Gateway::valuesPayload(const QString &time, const LiveValues &live)
+{
+    QByteArray out;
+    out.reserve(160);
+    out += "{\"time\":";
+    appendJsonString(out, time);
+    out += ",\"mode\":\"";
+    out += live.mode == FeedbackMode::Raw ? "raw" : "target";
+    out += "\",\"values\":[";
     for (int i = 0; i < kChannels; ++i) {
+        if (i)
+            out += ',';
         const double v = live.number(i);
         if (std::isnan(v))
-            a.append(live.values[i]);
+            appendJsonString(out, live.values.value(i));
         else
-            a.append(v);
+            out += QByteArray::number(v, 'g', QLocale::FloatingPointShortest);
     }
-    return a;
+    out += "]}";
+    return out;
 }
 
 bool Gateway::start(QString *why)
@@ -107,71 +139,71 @@ bool Gateway::start(QString *why)
         d->config = m_config.devices[i];
         d->control = m_lines[i].port;
         d->session = m_lines[i].session;
-        d->number = m_lines[i].number;
+        d->valuesTopic = topic(d->config.name, "values");
+        StreamKeeper::Settings ks;
+        ks.port = m_lines[i].number;
+        ks.address = d->config.address;
+        ks.mode = d->config.mode;
+        ks.digits = d->config.digits;
+        ks.silenceMs = d->config.silenceSeconds * 1000;
+        d->keeper = std::make_unique<StreamKeeper>(d->session, ks);
         Device *dev = d.get();
-        DeviceSession *session = d->session;
-        connect(session, &DeviceSession::refused, this, [dev](const Refusal &r) {
-            dev->lastRefusal = r.detail.isEmpty() ? r.text : r.text + QLatin1Char(' ') + r.detail;
+        connect(dev->keeper.get(), &StreamKeeper::statusChanged, this,
+                [this, dev](StreamKeeper::Status status, const QString &why) { deviceStatus(*dev, status, why); });
+        connect(dev->keeper.get(), &StreamKeeper::values, this,
+                [this, dev](const LiveValues &values) { deviceValues(*dev, values); });
+        connect(dev->keeper.get(), &StreamKeeper::tried, this, [this] {
+            if (++m_tried == int(m_devices.size()))
+                emit allTried();
         });
-        connect(session, &DeviceSession::liveValues, this, [this, dev](const LiveValues &live) {
-            if (live.mode == dev->config.mode)
-                deviceValues(*dev, valuesJson(live));
-        });
-        connect(session, &DeviceSession::portLost, this, [this, dev](const QString &reason) {
-            say(tr("设备 %1：通讯端口已断开（%2），等它回来。").arg(dev->config.name, reason));
-            setStatus(*dev, QStringLiteral("lost"));
-        });
-        connect(session, &DeviceSession::reconnected, this, [dev](int, const QString &path) {
-            say(tr("设备 %1：通讯端口 %2 已重新打开。").arg(dev->config.name, path));
-        });
-        dev->retry.setSingleShot(true);
-        connect(&dev->retry, &QTimer::timeout, this, [this, dev] { openDevice(*dev); });
         m_devices.push_back(std::move(d));
     }
     for (auto &d : m_devices)
-        openDevice(*d);
+        d->keeper->start();
     return true;
 }
 
-void Gateway::openDevice(Device &d)
+void Gateway::deviceStatus(Device &d, StreamKeeper::Status status, const QString &why)
 {
     if (m_stopped)
         return;
-    d.lastRefusal.clear();
-    if (d.session->openPort(d.number)) {
-        d.retryMs = kFirstRetryMs;
-        d.session->setLedId(d.config.address);
-        if (d.session->setFeedback(d.config.mode)) {
-            say(tr("设备 %1：已打开 %2，等待数值。").arg(d.config.name, d.session->devicePath(d.number)));
-            return;
-        }
-        d.session->close();
+    const QString word = StreamKeeper::word(status);
+    const QString port = shownPortName(d.config.port);
+    const int wait = (d.keeper->nextTryMs() + 999) / 1000;
+    switch (status) {
+    case StreamKeeper::Status::Online: {
+        const DeviceIdentity id = d.keeper->device().value_or(DeviceIdentity{});
+        say(tr("设备 %1：%2（%3，%4 号设备，显示位数 %5）")
+                .arg(d.config.name, word, port).arg(id.number).arg(id.digits));
+        break;
     }
-    // Said once per reason, not at every try.
-    if (d.lastRefusal != d.saidRefusal) {
-        d.saidRefusal = d.lastRefusal;
-        say(tr("设备 %1：无法打开通讯端口 %2（%3），%4 秒后再试。")
-                .arg(d.config.name, d.config.port, d.lastRefusal)
-                .arg(d.retryMs / 1000));
+    case StreamKeeper::Status::Lost:
+        say(tr("设备 %1：%2（%3：%4），%n 秒后再试", nullptr, wait).arg(d.config.name, word, port, why));
+        break;
+    case StreamKeeper::Status::OtherDevice:
+        say(tr("设备 %1：%2（%3；它的数值不发布），%n 秒后再试", nullptr, wait).arg(d.config.name, word, why));
+        break;
+    case StreamKeeper::Status::Silent:
+    case StreamKeeper::Status::NoAnswer:
+        say(tr("设备 %1：%2（%3），%n 秒后再试", nullptr, wait).arg(d.config.name, word, why));
+        break;
+    case StreamKeeper::Status::Starting:
+        return;
     }
-    setStatus(d, QStringLiteral("lost"));
-    d.retry.start(d.retryMs);
-    d.retryMs = std::min(d.retryMs * 2, kLastRetryMs);
+    setStatus(d, word);
+    const bool online = status == StreamKeeper::Status::Online;
+    if (online != d.online) {
+        d.online = online;
+        m_online += online ? 1 : -1;
+        emit onlineChanged(m_online, int(m_devices.size()));
+    }
 }
 
-void Gateway::deviceValues(Device &d, const QJsonArray &values)
+void Gateway::deviceValues(Device &d, const LiveValues &values)
 {
     if (m_stopped)
         return;
-    if (d.status != QLatin1String("online")) {
-        if (d.status == QLatin1String("lost"))
-            say(tr("设备 %1：数值又来了。").arg(d.config.name));
-        setStatus(d, QStringLiteral("online"));
-    }
-    const QJsonObject o{{QStringLiteral("time"), timestamp()},
-                        {QStringLiteral("mode"), modeName(d.config.mode)},
-                        {QStringLiteral("values"), values}};
-    publishValues({topic(d.config.name, "values"), json(o), &d});
+    publishValues({d.valuesTopic, valuesPayload(timestamp(), values), &d});
 }
 
 void Gateway::publishValues(const Message &m)
@@ -251,11 +283,9 @@ void Gateway::stop()
     m_stopped = true;
     // The devices stop streaming before the gateway goes.
     for (auto &d : m_devices) {
-        d->retry.stop();
-        if (d->session->isOpen()) {
-            d->session->setFeedback(FeedbackMode::Off);
+        d->keeper->stop();
+        if (d->session->isOpen())
             d->control->waitForSent(1000);
-        }
         d->session->close();
     }
     m_client.trackAcknowledged();

@@ -1,22 +1,23 @@
 #pragma once
-// The gateway: one device session per configured device, each streaming its
-// live values, and every set of values taken published to the broker. While
-// the broker is away the values wait in a bounded queue (the oldest dropped
-// first); how many were dropped is published once it is back.
+// The gateway: one device session per configured device, each kept streaming
+// its live values by a StreamKeeper, and every set of values taken published
+// to the broker. While the broker is away the values wait in a bounded queue
+// (the oldest dropped first); how many were dropped is published once it is
+// back.
 //
 // Topics under the prefix P:
 //   P/NAME/values      {"time": ..., "mode": "raw"|"target", "values": [ten]}
-//   P/NAME/status      online, lost, offline (retained)
+//   P/NAME/status      online, silent, lost, no-answer, other-device, offline
+//                      (retained; meaningful while P/gateway/status is online)
 //   P/gateway/status   online, offline (retained; offline is the last will)
 //   P/gateway/dropped  {"time": ..., "dropped": N, "total": M, "devices": {NAME: N}}
 //                      (retained; after an outage that dropped values)
 
 #include "gw/config.h"
 #include "gw/mqttclient.h"
+#include "session/streamkeeper.h"
 
-#include <QJsonArray>
 #include <QObject>
-#include <QTimer>
 
 #include <deque>
 #include <memory>
@@ -45,17 +46,24 @@ public:
     Gateway(Config config, std::vector<DeviceLine> lines, QObject *parent = nullptr);
     ~Gateway() override;
 
-    // Starts the broker connection and opens every device; a device whose
-    // port does not open is tried again later. False (and why) only when the
-    // MQTT library refuses the settings.
+    // Starts the broker connection and every device; a device that cannot
+    // be reached is tried again later, for ever. False (and why) only when
+    // the MQTT library refuses the settings.
     bool start(QString *why);
     // Feedback off on every device, statuses offline, a clean goodbye to the
     // broker.
     void stop();
 
-    // The values of one set as published: raw values as numbers, a record's
-    // fields as numbers where they are numbers, otherwise as the text shown.
-    static QJsonArray valuesJson(const LiveValues &live);
+    // One set of values as published: {"time","mode","values"}, raw values
+    // as numbers, a record's fields as numbers where they are numbers,
+    // otherwise as the text shown.
+    static QByteArray valuesPayload(const QString &time, const LiveValues &live);
+
+signals:
+    // Once: every device has been tried once.
+    void allTried();
+    // How many devices stream now, of how many configured.
+    void onlineChanged(int online, int configured);
 
 private:
     struct Device;
@@ -66,8 +74,8 @@ private:
         Device *device = nullptr;
     };
 
-    void openDevice(Device &d);
-    void deviceValues(Device &d, const QJsonArray &values);
+    void deviceStatus(Device &d, StreamKeeper::Status status, const QString &why);
+    void deviceValues(Device &d, const LiveValues &values);
     void setStatus(Device &d, const QString &status);
     void publishValues(const Message &m);
     void brokerUp();
@@ -81,6 +89,8 @@ private:
     std::deque<Message> m_queue;
     bool m_brokerUp = false;
     bool m_stopped = false;
+    int m_tried = 0;
+    int m_online = 0;
     qint64 m_droppedTotal = 0;
     qint64 m_droppedOutage = 0;
     QString m_brokerWhy;

@@ -81,7 +81,8 @@ void DeviceSession::setState(LineState state)
 void DeviceSession::setAutoReconnect(bool on)
 {
     m_autoReconnect = on;
-    if (!on && (m_reconnectTimer->isActive() || m_check != Check::None)) {
+    const bool reconnecting = m_reconnectTimer->isActive() || (m_check != Check::None && !m_checkForIdentify);
+    if (!on && reconnecting) {
         m_reconnectTimer->stop();
         if (m_check != Check::None) {
             cancelCheck();
@@ -148,7 +149,11 @@ void DeviceSession::close()
 
 void DeviceSession::onPortLost(const QString &reason)
 {
-    if (m_check != Check::None) {
+    if (m_check != Check::None && m_checkForIdentify) {
+        // Lost while identify() ran: a loss like any other.
+        cancelCheck();
+        expect(Awaiting::Nothing);
+    } else if (m_check != Check::None) {
         // Gone again while being checked: it was never resumed, and the
         // loss was told already. Watch on.
         qCInfo(lcLine, "line lost again while checking the device: %s", qUtf8Printable(reason));
@@ -198,18 +203,47 @@ void DeviceSession::tryReconnect()
         return;
     m_reconnectTimer->stop();
     qCInfo(lcLine, "line back: port %d, %s; checking the device", number, qUtf8Printable(path));
-    m_checkTries = 0;
     m_awaitingBefore = m_awaiting;
+    // The device known before the loss; without one, a device that answers
+    // to the number in use (to 255, any device).
+    m_checkForIdentify = false;
+    m_checkRule = m_known ? IdentityRule{m_known->number, m_known->digits}
+                          : IdentityRule{m_ledId == kBroadcast ? std::nullopt : std::optional<quint8>(m_ledId), {}};
     emit checkingDevice(number, path);
-    if (m_mode == FeedbackMode::Off) {
+    // A device that kept its power through the pull keeps streaming; its
+    // stream would spoil the answer. Told to stop first, it falls quiet.
+    startCheck(m_mode != FeedbackMode::Off);
+}
+
+bool DeviceSession::identify(const IdentityRule &rule)
+{
+    if (m_check != Check::None) {
+        refuse(msg::Checking());
+        return false;
+    }
+    if (!m_port->isOpen()) {
+        refuse(msg::NotOpen());
+        return false;
+    }
+    m_checkForIdentify = true;
+    m_checkRule = rule;
+    m_pollTimer->stop();
+    startCheck(true);
+    return true;
+}
+
+void DeviceSession::startCheck(bool tellStop)
+{
+    m_checkTries = 0;
+    if (!tellStop) {
         sendCheck();
         return;
     }
-    // A device that kept its power through the pull keeps streaming; its
-    // stream would spoil the answer. Told to stop first, it falls quiet.
     m_check = Check::Quiet;
     expect(Awaiting::Nothing);
     put(frame(cmd::Feedback, QByteArray(1, char(int(FeedbackMode::Off)))));
+    discardInput();
+    m_quietSince.start();
     m_checkTimer->start(kCheckQuietMs);
 }
 
@@ -235,7 +269,7 @@ void DeviceSession::onCheckTimer()
         if (m_checkTries < kCheckTries)
             sendCheck();
         else
-            notResume(tr("设备没有应答连接测试（%n 次）", nullptr, kCheckTries), true);
+            checkFailed(IdentityFailure::NoAnswer, {}, tr("设备没有应答连接测试（%n 次）", nullptr, kCheckTries));
         break;
     case Check::None:
         break;
@@ -245,16 +279,40 @@ void DeviceSession::onCheckTimer()
 void DeviceSession::checkAnswer(quint8 number, quint8 digits)
 {
     const DeviceIdentity found{number, digits};
-    // Without a device known before the loss, a device that answers to the
-    // number in use is taken (to 255, any device).
-    const bool same = m_known ? found == *m_known : (m_ledId == kBroadcast || number == m_ledId);
-    if (same) {
-        resume(found);
+    if (m_checkRule.admits(found)) {
+        if (!m_checkForIdentify) {
+            resume(found);
+            return;
+        }
+        cancelCheck();
+        expect(Awaiting::Nothing);
+        m_known = found;
+        qCInfo(lcLine, "device %d (%d digits) identified", int(number), int(digits));
+        emit identified(found);
         return;
     }
-    const QString before = m_known ? tr("原来的是 %1 号（显示位数 %2）").arg(m_known->number).arg(m_known->digits)
-                                   : tr("使用的设备编号是 %1").arg(m_ledId);
-    notResume(tr("应答的是 %1 号设备（显示位数 %2），%3").arg(number).arg(digits).arg(before), false);
+    QString before;
+    if (m_checkRule.number && m_checkRule.digits)
+        before = m_checkForIdentify ? tr("应是 %1 号（显示位数 %2）").arg(*m_checkRule.number).arg(*m_checkRule.digits)
+                                    : tr("原来的是 %1 号（显示位数 %2）").arg(*m_checkRule.number).arg(*m_checkRule.digits);
+    else if (m_checkRule.number)
+        before = tr("使用的设备编号是 %1").arg(*m_checkRule.number);
+    else
+        before = tr("应有 %1 位显示").arg(m_checkRule.digits.value_or(0));
+    checkFailed(IdentityFailure::OtherDevice, found,
+                tr("应答的是 %1 号设备（显示位数 %2），%3").arg(number).arg(digits).arg(before));
+}
+
+void DeviceSession::checkFailed(IdentityFailure failure, const DeviceIdentity &found, const QString &why)
+{
+    if (!m_checkForIdentify) {
+        notResume(why, failure == IdentityFailure::NoAnswer);
+        return;
+    }
+    cancelCheck();
+    expect(Awaiting::Nothing);
+    qCInfo(lcLine, "device not identified: %s", qUtf8Printable(why));
+    emit notIdentified(failure, found, why);
 }
 
 void DeviceSession::resume(const DeviceIdentity &found)
@@ -268,7 +326,7 @@ void DeviceSession::resume(const DeviceIdentity &found)
     qCInfo(lcLine, "line back: port %d, %s; device %d resumed", number, qUtf8Printable(path), int(found.number));
     setState(LineState::Open);
     emit portOpened(number, path);
-    emit reconnected(number, path);
+    emit reconnected(number, path, found);
     // The device may have lost power with the adapter: ask again for what
     // it was streaming. Otherwise the threshold is what it was.
     if (m_mode != FeedbackMode::Off)
@@ -495,6 +553,15 @@ void DeviceSession::onReceived(const QByteArray &bytes)
     // taken after it, in order, not on top of it.
     if (m_writing || m_receiving)
         return;
+    if (m_check == Check::Quiet) {
+        // Waiting for the line to fall quiet: what comes is thrown away, and
+        // the quiet starts over (up to a limit: a line that never falls
+        // quiet is tested all the same).
+        m_incoming.clear();
+        if (!bytes.isEmpty() && m_quietSince.elapsed() < kCheckQuietLimitMs)
+            m_checkTimer->start(kCheckQuietMs);
+        return;
+    }
     m_receiving = true;
     while (!m_incoming.isEmpty()) {
         const QByteArray chunk = std::exchange(m_incoming, {});

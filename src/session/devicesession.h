@@ -23,6 +23,7 @@
 #include "session/recordpoller.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QObject>
 #include <QStringList>
@@ -55,6 +56,21 @@ struct DeviceIdentity
     quint8 digits = 0;
     bool operator==(const DeviceIdentity &) const = default;
 };
+
+// What a connection-test answer must show for the device to be the one
+// meant: its number and its digit count, each where it is known.
+struct IdentityRule
+{
+    std::optional<quint8> number;
+    std::optional<quint8> digits;
+    bool admits(const DeviceIdentity &found) const
+    {
+        return (!number || *number == found.number) && (!digits || *digits == found.digits);
+    }
+};
+
+// Why identify() found no device it may take.
+enum class IdentityFailure { NoAnswer, OtherDevice };
 
 // A request that was not sent, or a port that did not open: the message and
 // its detail, as the operator is to read them.
@@ -112,9 +128,20 @@ public:
     QString notResumedWhy() const { return m_notResumedWhy; }
     bool notResumedForSilence() const { return m_notResumedForSilence; }
 
-    // Checking a device that came back: what is sent and how long each step
-    // waits.
-    static constexpr int kCheckQuietMs = 300;    // after telling a stream to stop
+    // Makes sure which device is on the open line before anything else is
+    // asked of it: a stream is told to stop, whatever arrives is thrown away
+    // until the line has been quiet for kCheckQuietMs (values a device server
+    // kept while nobody was connected go with it), then the connection test
+    // at the device number in use, up to kCheckTries times. The answer must
+    // satisfy rule: identified(found), or notIdentified(why). Nothing the
+    // operator works with changes (no discovered(), the number stays), and
+    // the operator's requests are refused meanwhile. False (and a refusal)
+    // when the line is not open.
+    bool identify(const IdentityRule &rule);
+
+    // Checking a device: what is sent and how long each step waits.
+    static constexpr int kCheckQuietMs = 200;    // of silence after telling a stream to stop
+    static constexpr int kCheckQuietLimitMs = 3000;  // a line that never falls quiet is tested all the same
     static constexpr int kCheckAnswerMs = 1000;  // for each connection test's answer
     static constexpr int kCheckTries = 3;        // connection tests before giving up
     // Reconnection ticks to wait for the system to report an adapter's serial
@@ -169,8 +196,14 @@ signals:
     // The lost path is there again and was opened to check the device
     // behind it; nothing is resumed yet.
     void checkingDevice(int number, const QString &path);
-    // The lost line came back and was opened again (portOpened comes first).
-    void reconnected(int number, const QString &path);
+    // The lost line came back and was opened again (portOpened comes first),
+    // with the device that answered the check.
+    void reconnected(int number, const QString &path, const vorn::DeviceIdentity &device);
+    // The outcome of identify(): the device on the line is the one meant, or
+    // not (no answer, or another device: why says which, as the operator
+    // reads it). The line stays open either way.
+    void identified(const vorn::DeviceIdentity &device);
+    void notIdentified(vorn::IdentityFailure failure, const vorn::DeviceIdentity &found, const QString &why);
     // What came back was not resumed, and why; the port is closed.
     void notResumed(const QString &why);
     void lineStateChanged(vorn::LineState state);
@@ -194,8 +227,10 @@ private:
     void onPollTick();
     void onPortLost(const QString &reason);
     void tryReconnect();
+    void startCheck(bool tellStop);
     void sendCheck();
     void onCheckTimer();
+    void checkFailed(IdentityFailure failure, const DeviceIdentity &found, const QString &why);
     void checkAnswer(quint8 number, quint8 digits);
     void resume(const DeviceIdentity &found);
     void notResume(const QString &why, bool silence);
@@ -229,6 +264,10 @@ private:
     // Checking a device that came back.
     enum class Check { None, Quiet, Answer };
     Check m_check = Check::None;
+    // Whose check: a reconnection's (resume or not) or identify()'s.
+    bool m_checkForIdentify = false;
+    IdentityRule m_checkRule;
+    QElapsedTimer m_quietSince;   // when the quiet wait began
     int m_checkTries = 0;
     Awaiting m_awaitingBefore = Awaiting::Nothing;
     int m_serialWaits = 0;
@@ -249,3 +288,5 @@ Q_DECLARE_METATYPE(vorn::FeedbackMode)
 Q_DECLARE_METATYPE(vorn::Awaiting)
 Q_DECLARE_METATYPE(vorn::ReplyVerdict)
 Q_DECLARE_METATYPE(vorn::LiveValues)
+Q_DECLARE_METATYPE(vorn::DeviceIdentity)
+Q_DECLARE_METATYPE(vorn::IdentityFailure)

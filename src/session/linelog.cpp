@@ -60,9 +60,14 @@ LineLog::LineLog(DeviceSession *session, QObject *parent) : QObject(parent)
     connect(session, &DeviceSession::checkingDevice, this, [this](int number, const QString &path) {
         add(LineEntry::Kind::Event, {}, tr("端口 %1 重新接入（%2），确认是否为原设备").arg(number).arg(path), false);
     });
-    connect(session, &DeviceSession::reconnected, this, [this](int number, const QString &) {
-        add(LineEntry::Kind::Event, {}, tr("端口 %1 已自动重新连接").arg(number), false);
-    });
+    // Which device answered is said, so that a swap shows also where no
+    // device was known before the loss.
+    connect(session, &DeviceSession::reconnected, this,
+            [this](int number, const QString &, const DeviceIdentity &device) {
+                add(LineEntry::Kind::Event, {},
+                    tr("端口 %1 已自动重新连接：%2 号设备，显示位数 %3").arg(number).arg(device.number).arg(device.digits),
+                    false);
+            });
     connect(session, &DeviceSession::notResumed, this, [this](const QString &why) {
         add(LineEntry::Kind::Event, {}, tr("未恢复连接，端口已关闭：%1").arg(why), true);
     });

@@ -385,13 +385,15 @@ void MainWindowTest::reconnectsByItself()
         QTRY_COMPARE_WITH_TIMEOUT(s.port.written.size(), written + 2, 10000);
         QCOMPARE(s.port.written.last(), hex("020009FFEE21FFC603"));
         s.port.inject(kDiscovery);
-        QCOMPARE(s.status("LineStatus"), QStringLiteral("已打开"));
+        // No device was known before the loss: which one answered is shown,
+        // so that a swap is seen.
+        QCOMPARE(s.status("LineStatus"), QStringLiteral("已重新连接：12 号设备，显示位数 4"));
         QCOMPARE(s.port.written.size(), written + 3);
         QCOMPARE(s.port.written.last(), hex("020009FFEE400159 03"));
         QCOMPARE(s.session.awaiting(), Awaiting::RawValues);
         QCOMPARE(s.status("DeviceStatus"), QStringLiteral("设备 255"));
         QCOMPARE(s.dialogs.texts(), QStringList{told});
-        QVERIFY(s.meanings().contains(QStringLiteral("• 端口 1 已自动重新连接")));
+        QVERIFY(s.meanings().contains(QStringLiteral("• 端口 1 已自动重新连接：12 号设备，显示位数 4")));
     } else {
         QTest::qWait(1500);   // three chances to reconnect, none taken
         QVERIFY(!s.port.isOpen());

@@ -453,7 +453,7 @@ void EndToEndTest::resumesOnlyTheSameDevice_data()
         return QStringList{QStringLiteral("--address"), QLatin1String(number), QStringLiteral("--digits"),
                            QLatin1String(digits)};
     };
-    QTest::newRow("the same device") << device("1", "40") << 1 << QStringLiteral("已打开");
+    QTest::newRow("the same device") << device("1", "40") << 1 << QStringLiteral("已重新连接：1 号设备，显示位数 40");
     QTest::newRow("another, silent to 1") << device("7", "8") << 1 << QStringLiteral("未恢复：设备无应答");
     QTest::newRow("another, answering 255") << device("7", "8") << 255 << QStringLiteral("未恢复：不是原设备");
     QTest::newRow("the same number, other digits") << device("1", "8") << 1 << QStringLiteral("未恢复：不是原设备");
