@@ -199,6 +199,9 @@ private slots:
     void lastWillOnKill();
     void brokerAwayAndBack();
     void deviceLateUnpluggedAndBack();
+    void keepsTheDeviceMeant_data();
+    void keepsTheDeviceMeant();
+    void silentWhileFrozen();
 };
 
 void TestGatewayE2e::configMistakes_data()
@@ -368,6 +371,74 @@ void TestGatewayE2e::deviceLateUnpluggedAndBack()
     QTRY_COMPARE_WITH_TIMEOUT(sub.on("plant/rt8/cab1/status"), (QStringList{"lost", "online", "lost"}), kBound);
     QTRY_VERIFY2_WITH_TIMEOUT(sub.on("plant/rt8/cab1/status") == (QStringList{"lost", "online", "lost", "online"}),
                               qPrintable(gw.err + sim.log()), kBound);
+}
+
+void TestGatewayE2e::keepsTheDeviceMeant_data()
+{
+    QTest::addColumn<int>("address");           // configured
+    QTest::addColumn<QStringList>("other");     // the device put in its place
+    QTest::addColumn<QString>("status");        // while it is there
+    QTest::newRow("swapped for one that does not answer, then back")
+        << 1 << QStringList{"--address", "2", "--digits", "40"} << QStringLiteral("no-answer");
+    QTest::newRow("any device to 255: another is not taken")
+        << 255 << QStringList{"--address", "2", "--digits", "8"} << QStringLiteral("other-device");
+}
+
+void TestGatewayE2e::keepsTheDeviceMeant()
+{
+    QFETCH(int, address);
+    QFETCH(QStringList, other);
+    QFETCH(QString, status);
+    Broker broker;
+    QVERIFY(broker.start());
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("rt8"));
+    const QStringList original{"--address", "1", "--digits", "40", "--period", "100", "--link", link};
+    auto device = std::make_unique<SimProcess>(original);
+    QVERIFY(!device->port().isEmpty());
+    Subscriber sub(broker.port, QStringLiteral("plant/rt8/cab1/#"));
+    Gateway gw(dir, configText(broker.port, {{"cab1", link, address, "raw"}}));
+    QTRY_VERIFY2_WITH_TIMEOUT(sub.on("plant/rt8/cab1/values").size() >= 3, qPrintable(gw.err), kBound);
+    QCOMPARE(sub.on("plant/rt8/cab1/status"), QStringList{"online"});
+
+    // Another device at the same path: never taken, nothing asked of it
+    // but who it is, none of its values published.
+    device.reset();
+    device = std::make_unique<SimProcess>(other + QStringList{"--period", "100", "--link", link, "--log-sent"});
+    QVERIFY(!device->port().isEmpty());
+    QTRY_VERIFY2_WITH_TIMEOUT(sub.on("plant/rt8/cab1/status").endsWith(status), qPrintable(gw.err), kBound);
+    const qsizetype published = sub.on("plant/rt8/cab1/values").size();
+    QVERIFY2(gw.err.contains(QStringLiteral("cab1: ") + status), qPrintable(gw.err));
+    QVERIFY(!device->log().contains(QLatin1String("feedback raw")));
+    QVERIFY(device->logLines(QStringLiteral("sent: ")).size() <= 3);   // connection-test answers at most
+
+    // The device meant back: online again, without a restart.
+    device.reset();
+    device = std::make_unique<SimProcess>(original);
+    QVERIFY(!device->port().isEmpty());
+    QTRY_VERIFY2_WITH_TIMEOUT(sub.on("plant/rt8/cab1/status").endsWith(QStringLiteral("online"))
+                                  && sub.on("plant/rt8/cab1/values").size() > published + 3,
+                              qPrintable(gw.err + sub.on("plant/rt8/cab1/status").join(' ')), 2 * kBound);
+    QVERIFY(gw.state() == QProcess::Running);
+}
+
+void TestGatewayE2e::silentWhileFrozen()
+{
+    Broker broker;
+    QVERIFY(broker.start());
+    SimProcess sim({"--period", "100"});
+    QVERIFY(!sim.port().isEmpty());
+    Subscriber sub(broker.port, QStringLiteral("plant/rt8/cab1/status"));
+    QTemporaryDir dir;
+    Gateway gw(dir, configText(broker.port, {{"cab1", sim.port(), 1, "raw"}}));
+    QTRY_COMPARE_WITH_TIMEOUT(sub.on("plant/rt8/cab1/status"), QStringList{"online"}, kBound);
+    // Frozen: the line stays open, the values stop.
+    const auto pid = pid_t(sim.process().processId());
+    ::kill(pid, SIGSTOP);
+    QTRY_COMPARE_WITH_TIMEOUT(sub.on("plant/rt8/cab1/status"), (QStringList{"online", "silent"}), kBound);
+    ::kill(pid, SIGCONT);
+    QTRY_VERIFY2_WITH_TIMEOUT(sub.on("plant/rt8/cab1/status") == (QStringList{"online", "silent", "online"}),
+                              qPrintable(gw.err), 2 * kBound);
 }
 
 QTEST_GUILESS_MAIN(TestGatewayE2e)
