@@ -1,5 +1,6 @@
 #include "gw/gateway.h"
 
+#include "link/netport.h"
 #include "link/qtserialcontrol.h"
 #include "session/csv.h"
 #include "session/livevalues.h"
@@ -9,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -122,7 +124,7 @@ bool Gateway::start(QString *why)
             setStatus(*dev, QStringLiteral("lost"));
         });
         connect(session, &DeviceSession::reconnected, this, [dev](int, const QString &path) {
-            say(tr("设备 %1：通讯端口 %2 已重新打开。").arg(dev->config.name, path));
+            say(tr("设备 %1：通讯端口 %2 已重新打开。").arg(dev->config.name, shownPortName(path)));
         });
         dev->retry.setSingleShot(true);
         connect(&dev->retry, &QTimer::timeout, this, [this, dev] { openDevice(*dev); });
@@ -130,6 +132,7 @@ bool Gateway::start(QString *why)
     }
     for (auto &d : m_devices)
         openDevice(*d);
+    emit allTried();
     return true;
 }
 
@@ -142,7 +145,7 @@ void Gateway::openDevice(Device &d)
         d.retryMs = kFirstRetryMs;
         d.session->setLedId(d.config.address);
         if (d.session->setFeedback(d.config.mode)) {
-            say(tr("设备 %1：已打开 %2，等待数值。").arg(d.config.name, d.session->devicePath(d.number)));
+            say(tr("设备 %1：已打开 %2，等待数值。").arg(d.config.name, shownPortName(d.session->devicePath(d.number))));
             return;
         }
         d.session->close();
@@ -151,7 +154,7 @@ void Gateway::openDevice(Device &d)
     if (d.lastRefusal != d.saidRefusal) {
         d.saidRefusal = d.lastRefusal;
         say(tr("设备 %1：无法打开通讯端口 %2（%3），%4 秒后再试。")
-                .arg(d.config.name, d.config.port, d.lastRefusal)
+                .arg(d.config.name, shownPortName(d.config.port), d.lastRefusal)
                 .arg(d.retryMs / 1000));
     }
     setStatus(d, QStringLiteral("lost"));
@@ -192,7 +195,13 @@ void Gateway::setStatus(Device &d, const QString &status)
 {
     if (d.status == status && d.statusSent)
         return;
+    const bool changed = d.status != status;
     d.status = status;
+    if (changed) {
+        const auto online = std::count_if(m_devices.begin(), m_devices.end(),
+                                          [](const auto &e) { return e->status == QLatin1String("online"); });
+        emit onlineChanged(int(online), int(m_devices.size()));
+    }
     d.statusSent = m_brokerUp && m_client.publish(topic(d.config.name, "status"), status.toUtf8(), true);
 }
 
@@ -200,7 +209,7 @@ void Gateway::brokerUp()
 {
     if (m_stopped)
         return;
-    say(tr("已连接 MQTT 服务器 %1:%2。").arg(m_config.host).arg(m_config.port));
+    say(tr("已连接 MQTT 服务器 %1。").arg(shownPortName(m_config.url)));
     m_brokerWhy.clear();
     m_brokerUp = true;
     m_client.publish(topic(QStringLiteral("gateway"), "status"), "online", true);
@@ -230,14 +239,15 @@ void Gateway::brokerUp()
     }
 }
 
-void Gateway::brokerDown(const QString &why)
+void Gateway::brokerDown(const QString &why, bool repeated)
 {
     if (m_stopped)
         return;
-    // Said once per outage and reason, not at every try.
-    if (m_brokerUp || why != m_brokerWhy)
-        say(tr("无法连接 MQTT 服务器 %1:%2（%3），稍后再试；数值先排队（最多 %4 组）。")
-                .arg(m_config.host).arg(m_config.port).arg(why).arg(m_config.queueSize));
+    // Said once per outage and reason, not at every try; a client that takes
+    // the connection over and over is said once.
+    if (!repeated && (m_brokerUp || why != m_brokerWhy))
+        say(tr("无法连接 MQTT 服务器 %1（%2），稍后再试；数值先排队（最多 %3 组）。")
+                .arg(shownPortName(m_config.url), why).arg(m_config.queueSize));
     m_brokerWhy = why;
     m_brokerUp = false;
     for (auto &d : m_devices)

@@ -57,6 +57,12 @@ public:
     // fields as numbers where they are numbers, otherwise as the text shown.
     static QJsonArray valuesJson(const LiveValues &live);
 
+signals:
+    // Every configured device has been tried once (opened or not); once.
+    void allTried();
+    // How many devices are online now, of how many configured.
+    void onlineChanged(int online, int configured);
+
 private:
     struct Device;
     struct Message
@@ -71,7 +77,7 @@ private:
     void setStatus(Device &d, const QString &status);
     void publishValues(const Message &m);
     void brokerUp();
-    void brokerDown(const QString &why);
+    void brokerDown(const QString &why, bool repeated);
     QString topic(const QString &name, const char *leaf) const;
 
     Config m_config;
