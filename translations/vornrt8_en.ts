@@ -1360,10 +1360,6 @@ then log out and log in again.</translation>
         <translation>a port number is %1 to %2</translation>
     </message>
     <message>
-        <source>已由设备 %1 使用</source>
-        <translation>already used by device %1</translation>
-    </message>
-    <message>
         <source>应是 raw 或 target</source>
         <translation>must be raw or target</translation>
     </message>
@@ -1378,6 +1374,26 @@ then log out and log in again.</translation>
     <message>
         <source>应是 JSON 对象</source>
         <translation>must be a JSON object</translation>
+    </message>
+    <message>
+        <source>设备 %1（%2）与设备 %3（%4）在同一条线路上</source>
+        <translation>device %1 (%2) and device %3 (%4) are on the same line</translation>
+    </message>
+    <message>
+        <source>网络端口不写用户名或密码：%1</source>
+        <translation>a network port takes no user name or password: %1</translation>
+    </message>
+    <message>
+        <source>应是 tcp://主机:端口 或 rfc2217://主机:端口，而不是 %1</source>
+        <translation>must be tcp://HOST:PORT or rfc2217://HOST:PORT, not %1</translation>
+    </message>
+    <message>
+        <source>网络端口 %1 不可用：%2</source>
+        <translation>network port %1 is not usable: %2</translation>
+    </message>
+    <message>
+        <source>用户名写在 username，密码写在 password_file，不写在网址里：%1</source>
+        <translation>the user name goes in username, the password in password_file, not in the URL: %1</translation>
     </message>
 </context>
 <context>
@@ -1402,20 +1418,12 @@ then log out and log in again.</translation>
         <source>设备 %1：数值又来了。</source>
         <translation>device %1: values again.</translation>
     </message>
-    <message>
-        <source>已连接 MQTT 服务器 %1:%2。</source>
-        <translation>connected to MQTT broker %1:%2.</translation>
-    </message>
     <message numerus="yes">
         <source>MQTT 服务器不在时，队列满了，丢弃了 %n 组最早的数值。</source>
         <translation>
             <numerusform>while the broker was away the queue was full: %n oldest set of values dropped.</numerusform>
             <numerusform>while the broker was away the queue was full: %n oldest sets of values dropped.</numerusform>
         </translation>
-    </message>
-    <message>
-        <source>无法连接 MQTT 服务器 %1:%2（%3），稍后再试；数值先排队（最多 %4 组）。</source>
-        <translation>no connection to MQTT broker %1:%2 (%3), trying again; values wait in a queue (at most %4).</translation>
     </message>
     <message>
         <source>把 RT8 设备的实时数值发布到 MQTT 服务器。</source>
@@ -1447,6 +1455,36 @@ then log out and log in again.</translation>
     <message>
         <source>无法启动 MQTT 客户端：%1</source>
         <translation>cannot start the MQTT client: %1</translation>
+    </message>
+    <message>
+        <source>已连接 MQTT 服务器 %1。</source>
+        <translation>connected to MQTT broker %1.</translation>
+    </message>
+    <message>
+        <source>无法连接 MQTT 服务器 %1（%2），稍后再试；数值先排队（最多 %3 组）。</source>
+        <translation>no connection to MQTT broker %1 (%2), trying again; values wait in a queue (at most %3).</translation>
+    </message>
+    <message>
+        <source>MQTT 服务器 %1，主题前缀 %2</source>
+        <translation>MQTT broker %1, topic prefix %2</translation>
+    </message>
+    <message>
+        <source>设备 %1：端口 %2，地址 %3</source>
+        <translation>device %1: port %2, address %3</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::gw::MqttClient</name>
+    <message>
+        <source>另一个客户端以同一个 client id %1 接管了连接</source>
+        <translation>another client with client id %1 took over the connection</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::gw::ServiceNotifier</name>
+    <message>
+        <source>%1 台设备在线（共 %2 台）</source>
+        <translation>%1 of %2 devices online</translation>
     </message>
 </context>
 </TS>

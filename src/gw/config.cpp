@@ -1,14 +1,18 @@
 #include "gw/config.h"
 
+#include "link/netport.h"
 #include "link/portmap.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSet>
 #include <QUrl>
 
@@ -17,6 +21,55 @@
 namespace vorn::gw {
 
 namespace {
+
+// The line a device's port reaches, to find two devices on one line: a
+// serial device by its path with links resolved, a network port by the
+// addresses its host resolves to (every loopback address counting as one:
+// localhost, 127.0.0.1 and ::1 reach the same server) and its port number,
+// whatever the scheme (tcp:// and rfc2217:// to one server are one line).
+struct Line
+{
+    bool network = false;
+    QString path;
+    QSet<QString> addresses;
+    quint16 port = 0;
+
+    bool same(const Line &o) const
+    {
+        if (network != o.network)
+            return false;
+        return network ? port == o.port && addresses.intersects(o.addresses) : path == o.path;
+    }
+
+    static Line serial(const QString &path)
+    {
+        Line l;
+        const QFileInfo info(path);
+        l.path = info.canonicalFilePath();
+        if (l.path.isEmpty())   // not there (yet): as written
+            l.path = QDir::cleanPath(info.absoluteFilePath());
+        return l;
+    }
+
+    static Line at(const NetAddress &a)
+    {
+        Line l;
+        l.network = true;
+        l.port = a.port;
+        QHostAddress literal;
+        const QList<QHostAddress> found =
+            literal.setAddress(a.host) ? QList<QHostAddress>{literal} : QHostInfo::fromName(a.host).addresses();
+        for (const QHostAddress &h : found)
+            l.addresses.insert(h.isLoopback() ? QStringLiteral("loopback") : h.toString());
+        if (l.addresses.isEmpty()) {   // not resolved: the name as written
+            QString name = a.host.toLower();
+            if (name.endsWith(QLatin1Char('.')))
+                name.chop(1);
+            l.addresses.insert(name);
+        }
+        return l;
+    }
+};
 
 class Reader
 {
@@ -182,14 +235,14 @@ public:
         if (devices.isEmpty())
             return fail(QStringLiteral("devices"), tr("至少要有一台设备"));
         QSet<QString> names;
-        QHash<QString, QString> portUser;
+        QList<std::pair<DeviceConfig, Line>> lines;
         for (qsizetype i = 0; i < devices.size(); ++i) {
             const QString dat = QStringLiteral("devices[%1].").arg(i);
             if (!devices.at(i).isObject())
                 return fail(dat.chopped(1), tr("应是对象"));
             const QJsonObject d = devices.at(i).toObject();
             if (!onlyKnown(d, dat, {QStringLiteral("name"), QStringLiteral("port"), QStringLiteral("address"),
-                                    QStringLiteral("mode")}))
+                                    QStringLiteral("mode"), QStringLiteral("silence_s"), QStringLiteral("digits")}))
                 return false;
             DeviceConfig dc;
             const auto name = string(d, dat, QStringLiteral("name"), true);
@@ -209,16 +262,31 @@ public:
             const int number = port->toInt(&isNumber);
             if (isNumber && (number < kFirstPort || number > kLastPort))
                 return fail(dat + QStringLiteral("port"), tr("端口号应是 %1 到 %2").arg(kFirstPort).arg(kLastPort));
+            const std::optional<Line> line = lineOf(dat + QStringLiteral("port"), *port, isNumber ? number : 0);
+            if (!line)
+                return false;
             // One session per line: two devices on one line would take each
             // other's replies.
-            if (portUser.contains(*port))
-                return fail(dat + QStringLiteral("port"), tr("已由设备 %1 使用").arg(portUser.value(*port)));
-            portUser.insert(*port, dc.name);
+            for (const auto &[other, otherLine] : lines)
+                if (otherLine.same(*line))
+                    return fail(dat + QStringLiteral("port"),
+                                tr("设备 %1（%2）与设备 %3（%4）在同一条线路上")
+                                    .arg(dc.name, shownPortName(*port), other.name, shownPortName(other.port)));
             dc.port = *port;
             const auto address = integer(d, dat, QStringLiteral("address"), 0, 255, 1, true);
             if (!address)
                 return false;
             dc.address = quint8(*address);
+            const auto silence = integer(d, dat, QStringLiteral("silence_s"), 1, 3600, dc.silenceSeconds, false);
+            if (!silence)
+                return false;
+            dc.silenceSeconds = *silence;
+            if (d.contains(QLatin1String("digits"))) {
+                const auto digits = integer(d, dat, QStringLiteral("digits"), 0, 255, 0, true);
+                if (!digits)
+                    return false;
+                dc.digits = quint8(*digits);
+            }
             const auto mode = string(d, dat, QStringLiteral("mode"), true);
             if (!mode)
                 return false;
@@ -229,11 +297,50 @@ public:
             else
                 return fail(dat + QStringLiteral("mode"), tr("应是 raw 或 target"));
             c->devices.append(dc);
+            lines.append({dc, *line});
         }
         return true;
     }
 
-    static QString badUrl(const QString &text) { return tr("应是 mqtt://主机[:端口] 或 mqtts://主机[:端口]，而不是 %1").arg(text); }
+    // The line a port names; nothing when it is not one (the mistake told).
+    std::optional<Line> lineOf(const QString &key, const QString &text, int number)
+    {
+        if (number > 0) {
+            // The device or URL the number stands for, when the system
+            // knows one now.
+            if (!m_ports)
+                m_ports = PortMap::fromSystem();
+            const QString mapped = m_ports->path(number);
+            NetAddress a;
+            if (!mapped.isEmpty() && isNetworkName(mapped) && parseNetAddress(mapped, &a, nullptr))
+                return Line::at(a);
+            if (!mapped.isEmpty() && !isNetworkName(mapped))
+                return Line::serial(mapped);
+            Line l;
+            l.path = QStringLiteral("#%1").arg(number);
+            return l;
+        }
+        // "tcp:/host:1" is a URL mistyped, not a device path.
+        static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:/"));
+        if (!isNetworkName(text) && !scheme.match(text).hasMatch())
+            return Line::serial(text);
+        const QString shown = shownPortName(text);
+        if (shown != text) {
+            fail(key, tr("网络端口不写用户名或密码：%1").arg(shown));
+            return std::nullopt;
+        }
+        NetAddress a;
+        QString why;
+        if (!isNetworkName(text) || !parseNetAddress(text, &a, &why)) {
+            fail(key, why.isEmpty() ? tr("应是 tcp://主机:端口 或 rfc2217://主机:端口，而不是 %1").arg(shown)
+                                    : tr("网络端口 %1 不可用：%2").arg(shown, why));
+            return std::nullopt;
+        }
+        return Line::at(a);
+    }
+
+    static QString badUrl(const QString &text) { return tr("应是 mqtt://主机[:端口] 或 mqtts://主机[:端口]，而不是 %1").arg(shownPortName(text)); }
+    static QString userInUrl(const QString &text) { return tr("用户名写在 username，密码写在 password_file，不写在网址里：%1").arg(shownPortName(text)); }
     static QString badJson(const QString &what, int offset) { return tr("不是有效的 JSON（第 %1 个字符处：%2）").arg(offset).arg(what); }
     static QString notObject() { return tr("应是 JSON 对象"); }
     static QString unreadable(const QString &path, const QString &why) { return tr("无法读取 %1：%2").arg(path, why); }
@@ -241,12 +348,19 @@ public:
 private:
     ConfigError *m_error;
     QString m_base;
+    std::optional<PortMap> m_ports;
 };
 
 }  // namespace
 
 bool parseBrokerUrl(const QString &text, Config *c, QString *why)
 {
+    // A user name or password in the URL is refused, and never repeated.
+    if (shownPortName(text) != text) {
+        if (why)
+            *why = Reader::userInUrl(text);
+        return false;
+    }
     const QUrl url(text, QUrl::StrictMode);
     const QString scheme = url.scheme();
     if (!url.isValid() || (scheme != QLatin1String("mqtt") && scheme != QLatin1String("mqtts")) || url.host().isEmpty()
@@ -256,6 +370,7 @@ bool parseBrokerUrl(const QString &text, Config *c, QString *why)
             *why = Reader::badUrl(text);
         return false;
     }
+    c->url = text;
     c->tls = scheme == QLatin1String("mqtts");
     c->host = url.host();
     c->port = url.port(c->tls ? 8883 : 1883);

@@ -14,15 +14,16 @@ namespace vorn::gw {
 struct DeviceConfig
 {
     QString name;           // the topic level under the prefix
-    QString port;           // a port number or a device path, as rt8ctl --port
+    QString port;           // a port number, a device path or a network URL, as rt8ctl --port
     quint8 address = 1;
     FeedbackMode mode = FeedbackMode::Raw;
-    int silenceSeconds = 5;         // no value set this long: silent
+    int silenceSeconds = 5; // no set of values for this long: the device is silent
     std::optional<quint8> digits;   // the display-digit count the device must report
 };
 
 struct Config
 {
+    QString url;            // the broker as written (shown through shownPortName)
     QString host;
     int port = 1883;
     bool tls = false;
@@ -49,7 +50,8 @@ struct ConfigError
 bool parseConfig(const QByteArray &json, Config *config, ConfigError *error, const QString &baseDir = QString());
 bool loadConfig(const QString &path, Config *config, ConfigError *error);
 
-// "mqtt://HOST[:PORT]" or "mqtts://HOST[:PORT]".
+// "mqtt://HOST[:PORT]" or "mqtts://HOST[:PORT]". No why names a user name or
+// password that the URL holds.
 bool parseBrokerUrl(const QString &url, Config *config, QString *why);
 
 }  // namespace vorn::gw

@@ -1,5 +1,6 @@
 #include "gw/gateway.h"
 
+#include "link/netport.h"
 #include "link/qtserialcontrol.h"
 #include "session/csv.h"
 #include "session/livevalues.h"
@@ -11,6 +12,7 @@
 #include <QJsonObject>
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -50,7 +52,6 @@ struct Gateway::Device
     QString valuesTopic;
     QString status;             // as last published or to be published
     bool statusSent = false;
-    bool online = false;
     qint64 droppedOutage = 0;
 };
 
@@ -191,12 +192,6 @@ void Gateway::deviceStatus(Device &d, StreamKeeper::Status status, const QString
         return;
     }
     setStatus(d, word);
-    const bool online = status == StreamKeeper::Status::Online;
-    if (online != d.online) {
-        d.online = online;
-        m_online += online ? 1 : -1;
-        emit onlineChanged(m_online, int(m_devices.size()));
-    }
 }
 
 void Gateway::deviceValues(Device &d, const LiveValues &values)
@@ -224,7 +219,13 @@ void Gateway::setStatus(Device &d, const QString &status)
 {
     if (d.status == status && d.statusSent)
         return;
+    const bool changed = d.status != status;
     d.status = status;
+    if (changed) {
+        const auto online = std::count_if(m_devices.begin(), m_devices.end(),
+                                          [](const auto &e) { return e->status == QLatin1String("online"); });
+        emit onlineChanged(int(online), int(m_devices.size()));
+    }
     d.statusSent = m_brokerUp && m_client.publish(topic(d.config.name, "status"), status.toUtf8(), true);
 }
 
@@ -232,7 +233,7 @@ void Gateway::brokerUp()
 {
     if (m_stopped)
         return;
-    say(tr("已连接 MQTT 服务器 %1:%2。").arg(m_config.host).arg(m_config.port));
+    say(tr("已连接 MQTT 服务器 %1。").arg(shownPortName(m_config.url)));
     m_brokerWhy.clear();
     m_brokerUp = true;
     m_client.publish(topic(QStringLiteral("gateway"), "status"), "online", true);
@@ -262,14 +263,15 @@ void Gateway::brokerUp()
     }
 }
 
-void Gateway::brokerDown(const QString &why)
+void Gateway::brokerDown(const QString &why, bool repeated)
 {
     if (m_stopped)
         return;
-    // Said once per outage and reason, not at every try.
-    if (m_brokerUp || why != m_brokerWhy)
-        say(tr("无法连接 MQTT 服务器 %1:%2（%3），稍后再试；数值先排队（最多 %4 组）。")
-                .arg(m_config.host).arg(m_config.port).arg(why).arg(m_config.queueSize));
+    // Said once per outage and reason, not at every try; a client that takes
+    // the connection over and over is said once.
+    if (!repeated && (m_brokerUp || why != m_brokerWhy))
+        say(tr("无法连接 MQTT 服务器 %1（%2），稍后再试；数值先排队（最多 %3 组）。")
+                .arg(shownPortName(m_config.url), why).arg(m_config.queueSize));
     m_brokerWhy = why;
     m_brokerUp = false;
     for (auto &d : m_devices)

@@ -60,9 +60,9 @@ public:
     static QByteArray valuesPayload(const QString &time, const LiveValues &live);
 
 signals:
-    // Once: every device has been tried once.
+    // Every configured device has been tried once (opened or not); once.
     void allTried();
-    // How many devices stream now, of how many configured.
+    // How many devices are online now, of how many configured.
     void onlineChanged(int online, int configured);
 
 private:
@@ -79,7 +79,7 @@ private:
     void setStatus(Device &d, const QString &status);
     void publishValues(const Message &m);
     void brokerUp();
-    void brokerDown(const QString &why);
+    void brokerDown(const QString &why, bool repeated);
     QString topic(const QString &name, const char *leaf) const;
 
     Config m_config;
@@ -90,7 +90,6 @@ private:
     bool m_brokerUp = false;
     bool m_stopped = false;
     int m_tried = 0;
-    int m_online = 0;
     qint64 m_droppedTotal = 0;
     qint64 m_droppedOutage = 0;
     QString m_brokerWhy;

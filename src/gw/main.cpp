@@ -3,6 +3,8 @@
 
 #include "gw/config.h"
 #include "gw/gateway.h"
+#include "gw/servicenotifier.h"
+#include "link/netport.h"
 #include "link/qtserialcontrol.h"
 #include "session/devicesession.h"
 #include "session/language.h"
@@ -32,6 +34,14 @@ public:
     static QString langOption() { return tr("语言：en 或 zh"); }
     static QString noConfig() { return tr("缺少 --config FILE"); }
     static QString checked(int devices) { return tr("配置无误：%n 台设备。", nullptr, devices); }
+    static QString checkedBroker(const QString &url, const QString &prefix)
+    {
+        return tr("MQTT 服务器 %1，主题前缀 %2").arg(url, prefix);
+    }
+    static QString checkedDevice(const QString &name, const QString &port, int address)
+    {
+        return tr("设备 %1：端口 %2，地址 %3").arg(name, port).arg(address);
+    }
     static QString cannotStart(const QString &why) { return tr("无法启动 MQTT 客户端：%1").arg(why); }
 };
 
@@ -104,6 +114,15 @@ int main(int argc, char **argv)
     }
     if (parser.isSet(check)) {
         printErr(Texts::checked(int(cfg.devices.size())));
+        printErr(Texts::checkedBroker(vorn::shownPortName(cfg.url), cfg.prefix));
+        for (const vorn::gw::DeviceConfig &device : cfg.devices) {
+            // A port number is shown with what it stands for.
+            const vorn::PortChoice choice = vorn::choosePort(device.port);
+            const QString path = vorn::shownPortName(choice.map.path(choice.number));
+            const QString port = vorn::shownPortName(device.port);
+            printErr(Texts::checkedDevice(device.name, path.isEmpty() || path == port ? port : port + QStringLiteral(" = ") + path,
+                                          device.address));
+        }
         return 0;
     }
 
@@ -134,9 +153,16 @@ int main(int argc, char **argv)
         lines.push_back({ports.back().get(), sessions.back().get(), choice.number});
     }
     vorn::gw::Gateway gateway(cfg, lines);
+    // systemd (Type=notify): ready once every device was tried, how many are
+    // online, the watchdog, and the stop.
+    vorn::gw::ServiceNotifier notifier;
+    notifier.setOnline(0, int(cfg.devices.size()));
+    QObject::connect(&gateway, &vorn::gw::Gateway::onlineChanged, &notifier, &vorn::gw::ServiceNotifier::setOnline);
+    QObject::connect(&gateway, &vorn::gw::Gateway::allTried, &notifier, &vorn::gw::ServiceNotifier::ready);
     QSocketNotifier stopNotifier(s_pipe[0], QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&] {
         stopNotifier.setEnabled(false);
+        notifier.stopping();
         gateway.stop();
         app.quit();
     });

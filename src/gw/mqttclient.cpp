@@ -19,6 +19,13 @@ QString libraryText(int rc)
     return QString::fromUtf8(rc == MOSQ_ERR_ERRNO ? strerror(errno) : mosquitto_strerror(rc));
 }
 
+using Clock = std::chrono::steady_clock;
+// A connection lost sooner than this was taken over by another client.
+constexpr auto kTakenOver = std::chrono::seconds(5);
+// A connection that held this long starts the delays over.
+constexpr auto kHeld = std::chrono::seconds(60);
+constexpr int kLastDelaySeconds = 60;
+
 }  // namespace
 
 MqttClient::MqttClient(QObject *parent) : QObject(parent)
@@ -47,7 +54,6 @@ bool MqttClient::start(const Settings &s, QString *why)
     mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosquitto_max_inflight_messages_set(m_mosq, 100);
     mosquitto_connect_callback_set(m_mosq, &MqttClient::onConnect);
-    mosquitto_disconnect_callback_set(m_mosq, &MqttClient::onDisconnect);
     mosquitto_publish_callback_set(m_mosq, &MqttClient::onPublish);
     int rc = MOSQ_ERR_SUCCESS;
     if (!s.willTopic.isEmpty())
@@ -66,12 +72,18 @@ bool MqttClient::start(const Settings &s, QString *why)
     return true;
 }
 
+QString MqttClient::takenOverText(const QString &clientId)
+{
+    return tr("另一个客户端以同一个 client id %1 接管了连接").arg(clientId);
+}
+
 void MqttClient::run()
 {
     const QByteArray host = m_settings.host.toUtf8();
     int delay = 1;
     while (!m_stop) {
         m_told = false;
+        m_connectedAt.reset();
         int rc = mosquitto_connect(m_mosq, host.constData(), m_settings.port, m_settings.keepAliveSeconds);
         // Served until the connection ends; on stopping, until the goodbye
         // has gone out (the loop then finds no connection), at most 3 s.
@@ -80,17 +92,29 @@ void MqttClient::run()
             rc = mosquitto_loop(m_mosq, 100, 1);
             if (m_stop && goodbye.isForever())
                 goodbye.setRemainingTime(3000);
+            // A connection that holds ends a takeover and starts the delays over.
+            if (m_connectedAt && Clock::now() - *m_connectedAt >= kHeld) {
+                delay = 1;
+                m_takenOver = false;
+            }
         }
         if (m_stop)
             break;
+        QString why = libraryText(rc);
+        bool repeated = false;
+        if (m_connectedAt && Clock::now() - *m_connectedAt < kTakenOver && !m_settings.clientId.isEmpty()) {
+            // The broker let another client in with this client id. Trying
+            // again at once would throw that one out in turn.
+            why = takenOverText(m_settings.clientId);
+            repeated = m_takenOver;
+            m_takenOver = true;
+            delay = kLastDelaySeconds;
+        }
         if (!m_told.exchange(true))
-            QMetaObject::invokeMethod(this, [this, why = libraryText(rc)] { emit disconnected(why); },
+            QMetaObject::invokeMethod(this, [this, why, repeated] { emit disconnected(why, repeated); },
                                       Qt::QueuedConnection);
-        // A connection that was taken starts the delays over.
-        if (m_connectedOnce.exchange(false))
-            delay = 1;
         wait(delay);
-        delay = std::min(delay * 2, 60);
+        delay = std::min(delay * 2, kLastDelaySeconds);
     }
 }
 
@@ -102,24 +126,17 @@ void MqttClient::wait(int seconds)
 
 void MqttClient::onConnect(mosquitto *, void *self, int rc)
 {
+    // On the network thread, inside mosquitto_loop.
     auto *c = static_cast<MqttClient *>(self);
     if (rc == 0) {
-        c->m_connectedOnce = true;
+        c->m_connectedAt = Clock::now();
         QMetaObject::invokeMethod(c, [c] { emit c->connected(); }, Qt::QueuedConnection);
         return;
     }
     // Refused: the broker closes the connection.
     c->m_told = true;
-    QMetaObject::invokeMethod(c, [c, why = QString::fromUtf8(mosquitto_connack_string(rc))] { emit c->disconnected(why); },
+    QMetaObject::invokeMethod(c, [c, why = QString::fromUtf8(mosquitto_connack_string(rc))] { emit c->disconnected(why, false); },
                               Qt::QueuedConnection);
-}
-
-void MqttClient::onDisconnect(mosquitto *, void *self, int rc)
-{
-    auto *c = static_cast<MqttClient *>(self);
-    if (c->m_stop || c->m_told.exchange(true))
-        return;
-    QMetaObject::invokeMethod(c, [c, why = libraryText(rc)] { emit c->disconnected(why); }, Qt::QueuedConnection);
 }
 
 void MqttClient::onPublish(mosquitto *, void *self, int mid)

@@ -2,14 +2,29 @@
 // A connection to an MQTT broker through libmosquitto. Its network runs on a
 // thread of its own, which connects, serves the connection and, when the
 // connection fails or cannot be made, tries again after 1, 2, 4 ... up to 60
-// seconds. What it tells arrives as queued signals on the owner's thread.
+// seconds. The delays start over only once a connection has held for 60 s.
+// A connection lost within 5 s of being made was taken over by another
+// client with the same client id (the broker lets one in at a time): that
+// is told once, and the next try waits the full 60 s, so two gateways with
+// one client id change places at most about once a minute instead of
+// fighting for the connection without end. What it tells arrives as queued
+// signals on the owner's thread.
+//
+// The loop is this class's own, not libmosquitto's (mosquitto_loop_start and
+// mosquitto_reconnect_delay_set): libmosquitto 2.0.11 (Debian 12) starts its
+// delays over at every accepted connection (the endless fight above), gives
+// up for good after errors such as a broker name that does not resolve yet
+// or a TLS failure, and waits 1, 4, 9, 16 ... (n squared) rather than
+// doubling.
 
 #include <QObject>
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -53,16 +68,19 @@ public:
     // Disconnects cleanly (no last will) and ends the network thread.
     void stop();
 
+    // "another client with client id X took over the connection"
+    static QString takenOverText(const QString &clientId);
+
 signals:
     void connected();
-    // The connection ended or could not be made; why, as the library says.
-    void disconnected(const QString &why);
+    // The connection ended or could not be made; why, as the library says,
+    // or takenOverText. repeated: taken over again, as told before.
+    void disconnected(const QString &why, bool repeated);
 
 private:
     void run();
     void wait(int seconds);
     static void onConnect(mosquitto *, void *self, int rc);
-    static void onDisconnect(mosquitto *, void *self, int rc);
     static void onPublish(mosquitto *, void *self, int mid);
 
     Settings m_settings;
@@ -73,7 +91,11 @@ private:
     std::condition_variable m_wake;
     bool m_tracking = false;
     std::set<int> m_acked;      // acknowledged mids, while tracking
-    std::atomic<bool> m_connectedOnce{false};
+    // The network thread's own: when the current connection was accepted
+    // (empty when it was not), and whether a takeover was told and not yet
+    // ended by a connection that held.
+    std::optional<std::chrono::steady_clock::time_point> m_connectedAt;
+    bool m_takenOver = false;
     std::atomic<bool> m_told{false};   // the current failure was reported
 };
 

@@ -38,13 +38,20 @@ bool isNetworkName(const QString &name)
 
 QString shownPortName(const QString &name)
 {
-    const qsizetype sep = name.indexOf(QLatin1String("://"));
-    if (sep < 0)
-        return name;
+    // Whatever stands before the last '@' may be a user name and a password:
+    // it goes, the scheme stays. Without "://" (a mistyped URL such as
+    // "tcp:/bob:pw@host:1", or "bob:pw@host:1") only a scheme followed by a
+    // slash is kept.
     const qsizetype at = name.lastIndexOf(QLatin1Char('@'));
-    if (at < sep)
+    if (at < 0)
         return name;
-    return name.left(sep + 3) + name.mid(at + 1);
+    const qsizetype sep = name.indexOf(QLatin1String("://"));
+    if (sep >= 0 && sep < at)
+        return name.left(sep + 3) + name.mid(at + 1);
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:/+"));
+    const QRegularExpressionMatch m = scheme.match(name);
+    const qsizetype keep = m.hasMatch() && m.capturedEnd() <= at ? m.capturedEnd() : 0;
+    return name.left(keep) + name.mid(at + 1);
 }
 
 bool parseNetAddress(const QString &url, NetAddress *out, QString *why)

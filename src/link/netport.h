@@ -26,8 +26,10 @@ struct NetAddress
 // Whether a port's name is a network URL rather than a device path.
 bool isNetworkName(const QString &name);
 
-// The name to show for a port: a network URL without anything before an '@'
-// (a user name or password is never shown); a device path as it is.
+// The name to show for a port or a broker (mqtt://, mqtts://, tcp://,
+// rfc2217://, or text that only looks like one): nothing of what stands
+// before an '@' (a user name or password is never shown); a device path as
+// it is. Every message that names a port or a broker goes through it.
 QString shownPortName(const QString &name);
 
 // The URL to an address; false with the reason in *why when it is not one.
