@@ -28,6 +28,9 @@
 
 namespace vorn::ctl {
 
+static_assert(kDefaultConnectTimeoutMs == QtSerialControl::kConnectTimeoutMs,
+              "rt8ctl's default connect timeout is the transport's");
+
 namespace {
 
 // ---------------------------------------------------------------- output

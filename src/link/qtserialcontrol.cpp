@@ -263,8 +263,9 @@ void QtSerialControl::noteNet(const QByteArray &data)
 {
     if (!m_onlyText || data.isEmpty())
         return;
+    // Past a few lines it is a device's talk, not a server's refusal.
     m_serverText += data;
-    if (serverWords(m_serverText).isEmpty() && m_serverText.size() > 512) {
+    if (m_serverText.size() > 512) {
         m_onlyText = false;
         m_serverText.clear();
     }
