@@ -843,6 +843,26 @@ then log out and log in again.</translation>
         <source>当前用户没有使用这个串口的权限。</source>
         <translation>This user may not use this serial port.</translation>
     </message>
+    <message>
+        <source>被另一个程序占用（%1）</source>
+        <translation>held by another program (%1)</translation>
+    </message>
+    <message>
+        <source>设备服务器说“%1”，然后断开了连接</source>
+        <translation>the device server said “%1” and closed the connection</translation>
+    </message>
+    <message>
+        <source>设备已不在：%1 被拔出或挂断</source>
+        <translation>the device is gone: %1 was unplugged or hung up</translation>
+    </message>
+    <message>
+        <source>被进程 %1 占用</source>
+        <translation>held by process %1</translation>
+    </message>
+    <message>
+        <source>被 %1 占用（进程 %2）</source>
+        <translation>held by %1, process %2</translation>
+    </message>
 </context>
 <context>
     <name>vorn::TrendWindow</name>
@@ -1123,6 +1143,17 @@ then log out and log in again.</translation>
         <source>反馈目标值：记录不断到来，却从未停顿 %1 ms；设备要在记录之间停顿这么久，才能读取记录。</source>
         <translation>Target values: records arrive but never pause for %1 ms, which the device needs to be read.</translation>
     </message>
+    <message>
+        <source>端口 %1 的网络端口“%2”无效：%3</source>
+        <translation>The network port “%2” of port %1 is not valid: %3</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1：%2 ms 内没有收到新的值，已停止（已收到 %n 组）。</source>
+        <translation>
+            <numerusform>%1: no new value within %2 ms; stopped (after %n set of values).</numerusform>
+            <numerusform>%1: no new value within %2 ms; stopped (after %n sets of values).</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>vorn::ctl::Options</name>
@@ -1217,6 +1248,154 @@ then log out and log in again.</translation>
     <message>
         <source>（255 号是每台设备都应答的号码。）</source>
         <translation>(Every device answers to 255.)</translation>
+    </message>
+    <message>
+        <source>命令：
+  ports                        端口 1-16：编号、设备、现在能否打开
+  find                         连接测试：设备编号和显示位数
+  scan [--from A] [--to B]     逐个对编号 A..B（0..254）做连接测试
+  renumber NEW [--digits D]    把设备编号改为 NEW（发给 255 号：线上的每台设备
+                               都会改用这个编号）
+  read FILE.RTX|-              回读参数表，存入文件或打印出来
+  write FILE.RTX [--verify]    下载文件中的参数表；--verify 回读核对
+  stream raw|target [--count N] [--seconds S]
+                               实时值，CSV 格式：time,ch0..ch9
+  power on|off
+  clock [--at &quot;YYYY-MM-DD hh:mm:ss&quot;]
+  display mode off|target|raw
+  display number TEXT [--start S] [--port P] [--digits N]
+  display code A B [--start S] [--port P]
+
+rt8ctl 命令 --help 列出该命令的选项。
+退出码：0 完成，1 超时内没有有效应答，2 命令行或参数有误（什么都没有发送），
+3 端口没有打开或已断开，4 文件读写失败，5 --verify 发现不一致。
+</source>
+        <translation>Commands:
+  ports                        ports 1-16: number, device, whether it opens now
+  find                         connection test: number and display digits
+  scan [--from A] [--to B]     connection test to each number A..B (0..254)
+  renumber NEW [--digits D]    give the device number NEW (sent to 255: every
+                               device on the line takes it)
+  read FILE.RTX|-              read the table back into a file, or print it
+  write FILE.RTX [--verify]    download a file&apos;s table; --verify reads it back
+  stream raw|target [--count N] [--seconds S]
+                               live values as CSV: time,ch0..ch9
+  power on|off
+  clock [--at &quot;YYYY-MM-DD hh:mm:ss&quot;]
+  display mode off|target|raw
+  display number TEXT [--start S] [--port P] [--digits N]
+  display code A B [--start S] [--port P]
+
+rt8ctl COMMAND --help shows a command&apos;s options.
+Exit codes: 0 done, 1 no valid reply in time, 2 bad command line or field
+(nothing sent), 3 port not opened or lost, 4 file not read or written, 5 --verify
+found a difference.
+</translation>
+    </message>
+    <message>
+        <source>显示这份说明。</source>
+        <translation>Show this help.</translation>
+    </message>
+    <message>
+        <source>显示版本。</source>
+        <translation>Show the version.</translation>
+    </message>
+    <message>
+        <source>通讯端口：端口号 1-16（与窗口的编号相同，包括 VORNRT8_PORTS）、设备路径，或网络端口 tcp://HOST:PORT、rfc2217://HOST:PORT。默认：第一个能打开的端口。</source>
+        <translation>Serial port: number 1-16 (as in the window, VORNRT8_PORTS included), device path, or network port tcp://HOST:PORT or rfc2217://HOST:PORT. Default: the first that opens.</translation>
+    </message>
+    <message>
+        <source>设备编号 0-255（默认 255：任何设备都应答）。</source>
+        <translation>Device number 0-255 (default 255: any device).</translation>
+    </message>
+    <message>
+        <source>每个应答最多等这么久（默认 2000；scan 为 100）；stream 在这么久没有新的值时结束。</source>
+        <translation>Wait this long for each reply (default 2000; scan 100); stream ends when no new value comes for this long.</translation>
+    </message>
+    <message>
+        <source>网络端口：连接和 RFC 2217 协商最多等这么久（默认 3000）。</source>
+        <translation>Network ports: connecting and the RFC 2217 negotiation take at most this long (default 3000).</translation>
+    </message>
+    <message>
+        <source>find、scan、read -、ports、stream：每行一个 JSON 对象。</source>
+        <translation>find, scan, read -, ports, stream: one JSON object per line.</translation>
+    </message>
+    <message>
+        <source>把收发的每一帧和它的结果追加到 FILE，每帧一行。</source>
+        <translation>Append every frame in and out, and what became of it, to FILE, one line each.</translation>
+    </message>
+    <message>
+        <source>消息的语言：en（英文）或 zh（中文）。默认：系统语言是英文时用英文，否则用中文。</source>
+        <translation>Language of the messages: en (English) or zh (Chinese). Default: English when the system&apos;s is, otherwise Chinese.</translation>
+    </message>
+    <message>
+        <source>用法：rt8ctl [全局选项] 命令 [参数]</source>
+        <translation>Usage: rt8ctl [global options] COMMAND [ARGS]</translation>
+    </message>
+    <message>
+        <source>rt8ctl 从脚本配置 RT8 设备：经串口（38400 8N1）或串口服务器。</source>
+        <translation>rt8ctl configures RT8 devices from scripts, over a serial line (38400 8N1)
+or a serial device server.</translation>
+    </message>
+    <message>
+        <source>全局选项（写在命令前面）：</source>
+        <translation>Global options (before the command):</translation>
+    </message>
+    <message>
+        <source>“--port”的网络端口“%1”无效：%2</source>
+        <translation>The network port “%1” of “--port” is not valid: %2</translation>
+    </message>
+    <message>
+        <source>1 到 600000（毫秒）</source>
+        <translation>1 to 600000 (milliseconds)</translation>
+    </message>
+    <message>
+        <source>第一个编号（0）。</source>
+        <translation>First number (0).</translation>
+    </message>
+    <message>
+        <source>最后一个编号（254）。</source>
+        <translation>Last number (254).</translation>
+    </message>
+    <message>
+        <source>给设备的显示位数（默认：设备现有的，由连接测试得知）。</source>
+        <translation>Display-digit count to give the device (default: the one it has, from a connection test).</translation>
+    </message>
+    <message>
+        <source>发送的位数（4）。</source>
+        <translation>Digits to send (4).</translation>
+    </message>
+    <message>
+        <source>回读参数表，与文件逐项核对。</source>
+        <translation>Read the table back and compare it with the file.</translation>
+    </message>
+    <message>
+        <source>文本比文件中的字段长、会被截断时也照样保存（窗口会先询问）。</source>
+        <translation>Save even when a text is longer than its field in the file and would be cut (the window asks first).</translation>
+    </message>
+    <message>
+        <source>输出 N 行后结束。</source>
+        <translation>Stop after N lines.</translation>
+    </message>
+    <message>
+        <source>S 秒后结束。</source>
+        <translation>Stop after S seconds.</translation>
+    </message>
+    <message>
+        <source>要设置的时间（默认：现在）。</source>
+        <translation>The time to set (default: now).</translation>
+    </message>
+    <message>
+        <source>起始位置（46）。</source>
+        <translation>Start position (46).</translation>
+    </message>
+    <message>
+        <source>显示端口（1）。</source>
+        <translation>Display port (1).</translation>
+    </message>
+    <message>
+        <source>选项：</source>
+        <translation>Options:</translation>
     </message>
 </context>
 <context>

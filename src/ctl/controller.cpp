@@ -3,6 +3,7 @@
 #include "protocol/rtxfile.h"
 #include "ctl/verify.h"
 #include "protocol/frame.h"
+#include "protocol/splitter.h"
 #include "link/netport.h"
 #include "link/portmap.h"
 #include "session/csv.h"
@@ -26,6 +27,9 @@
 #endif
 
 namespace vorn::ctl {
+
+static_assert(kDefaultConnectTimeoutMs == QtSerialControl::kConnectTimeoutMs,
+              "rt8ctl's default connect timeout is the transport's");
 
 namespace {
 
@@ -206,6 +210,20 @@ private:
 
 // ---------------------------------------------------------------- the line
 
+bool looksLikeCollidingReplies(const QList<QByteArray> &dropped)
+{
+    // Devices that answer at once on one line garble each other's replies,
+    // which begin alike: the start byte, the length, the marker. A dropped
+    // piece that begins as a reply does but is no whole reply is such a
+    // reply; bytes that never begin one (a server sending 0xFF, noise) are
+    // not.
+    for (const QByteArray &b : dropped)
+        if (b.size() >= 4 && quint8(b[0]) == kStartByte && quint8(b[3]) == kMarker
+            && !checkFrame(b, FrameLayout::Reply).isFrame())
+            return true;
+    return false;
+}
+
 PortChoice linePorts(const Invocation &invocation)
 {
     if (invocation.command == Command::Ports)
@@ -217,15 +235,18 @@ Controller::Controller(Invocation invocation, const PortChoice &choice, QtSerial
                        DeviceSession *session, QObject *parent)
     : QObject(parent), m_inv(std::move(invocation)), m_choice(choice), m_control(port), m_session(session)
 {
+    m_control->setConnectTimeout(m_inv.connectTimeoutMs);
     DeviceSession *s = m_session;
     connect(s, &DeviceSession::refused, this, [this](const Refusal &r) { m_refusal = r; });
     connect(s, &DeviceSession::portLost, this, [this](const QString &reason) {
         m_lost = reason;
         wake();
     });
-    connect(s, &DeviceSession::replyReceived, this, [this](const QByteArray &, const ReplyVerdict &v) {
-        if (!v.taken())
+    connect(s, &DeviceSession::replyReceived, this, [this](const QByteArray &bytes, const ReplyVerdict &v) {
+        if (!v.taken()) {
             m_dropped.append(v.reason.isEmpty() ? tr("不是要等的应答") : v.reason);
+            m_droppedBytes.append(bytes);
+        }
     });
     connect(s, &DeviceSession::discovered, this, [this](quint8 number, quint8 digits) {
         if (m_asked != kBroadcast && number != m_asked) {
@@ -282,6 +303,14 @@ int Controller::openLine()
         if (opened)
             printErr(tr("使用端口 %1（%2）。").arg(found).arg(m_session->devicePath(found)));
     } else {
+        // A network port from VORNRT8_PORTS that is no URL is a mistake of
+        // the command line's environment, like one given to --port.
+        const QString name = choice.map.path(choice.number);
+        QString why;
+        if (isNetworkName(name) && !parseNetAddress(name, nullptr, &why)) {
+            printErr(tr("端口 %1 的网络端口“%2”无效：%3").arg(choice.number).arg(shownPortName(name), why));
+            return ExitUsage;
+        }
         opened = m_session->openPort(choice.number);
     }
     if (!opened)
@@ -450,6 +479,7 @@ int Controller::connectionTest(quint8 number, int timeoutMs, Found *found)
 {
     m_found.clear();
     m_dropped.clear();
+    m_droppedBytes.clear();
     m_asked = number;
     m_session->setLedId(number);
     if (!m_session->connectionTest())
@@ -465,7 +495,7 @@ int Controller::find()
     Found f{};
     const int rc = connectionTest(m_inv.address, m_inv.timeout(), &f);
     if (rc == ExitNoReply) {
-        const bool several = m_inv.address == kBroadcast && !m_dropped.isEmpty();
+        const bool several = m_inv.address == kBroadcast && looksLikeCollidingReplies(m_droppedBytes);
         noReply(tr("测试连接"));
         if (several)
             printErr(tr("线上如果有几台设备，它们会同时应答 255 号；"
@@ -659,9 +689,11 @@ int Controller::stream()
     int lines = 0;
     bool stop = false;
     bool outputGone = false;
+    QDeadlineTimer silence(m_inv.timeout());
     const auto line = [&](const QJsonArray &values, const QStringList &fields) {
         if (stop || (m_inv.count > 0 && lines >= m_inv.count))
             return;
+        silence.setRemainingTime(m_inv.timeout());
         const QString time = timestamp();
         QString text;
         // The header comes with the first value: no value, no output.
@@ -709,18 +741,27 @@ int Controller::stream()
                                                  : QDeadlineTimer(QDeadlineTimer::Forever);
     int rc = ExitOk;
     bool unsettled = false;
+    bool fellSilent = false;
     if (!waitUntil([&] { return lines > 0 || stop || outputGone; }, m_inv.timeout())) {
         rc = m_lost ? ExitPort : ExitNoReply;
         // Bytes kept coming up to the last tick of the poller: records that
         // never leave it the quiet tick it takes one in.
         unsettled = !raw && m_session->lastInCount() > 0;
     } else {
+        // A device that falls silent (frozen, powered off behind a device
+        // server that stays up) ends the stream as one that never answered.
         const auto over = [&] {
-            return stop || outputGone || (m_inv.count > 0 && lines >= m_inv.count) || end.hasExpired();
+            return stop || outputGone || (m_inv.count > 0 && lines >= m_inv.count) || end.hasExpired()
+                || silence.hasExpired();
         };
         // In slices: a stream without an end waits longer than one wait can.
         while (!over() && !m_lost)
-            waitUntil(over, int(end.isForever() ? 60000 : std::min<qint64>(end.remainingTime(), 60000)));
+            waitUntil(over, int(std::min<qint64>(
+                                std::min<qint64>(silence.remainingTime(),
+                                                 end.isForever() ? 60000 : end.remainingTime()),
+                                60000)));
+        fellSilent = !m_lost && !stop && !outputGone && !(m_inv.count > 0 && lines >= m_inv.count)
+                  && !end.hasExpired() && silence.hasExpired();
     }
     disconnect(c1);
     disconnect(c3);
@@ -738,6 +779,12 @@ int Controller::stream()
     }
     if (rc == ExitNoReply)
         return noReply(raw ? tr("反馈原始值") : tr("反馈目标值"));
+    if (fellSilent) {
+        printErr(tr("%1：%2 ms 内没有收到新的值，已停止（已收到 %n 组）。", nullptr, lines)
+                     .arg(raw ? tr("反馈原始值") : tr("反馈目标值"))
+                     .arg(m_inv.timeout()));
+        return ExitNoReply;
+    }
     return rc;
 }
 

@@ -18,6 +18,12 @@
 
 namespace vorn::ctl {
 
+// Whether replies dropped after a connection test to 255 look like the
+// answers of several devices garbling each other (each begins as a reply:
+// start byte, length, marker), so that the hint about several devices is
+// given for them and not for any noise.
+bool looksLikeCollidingReplies(const QList<QByteArray> &dropped);
+
 // The ports a command works on: every port the system has for `ports`,
 // otherwise those --port names (the search when it names none).
 PortChoice linePorts(const Invocation &invocation);
@@ -81,6 +87,7 @@ private:
     std::optional<QString> m_lost;
     bool m_traceFailed = false;       // the trace stopped being written (told)
     QStringList m_dropped;            // why replies were dropped, since the last request
+    QList<QByteArray> m_droppedBytes; // and their bytes
     int m_asked = 255;                // the number the last connection test went to
     QList<Found> m_found;             // its answers
     std::optional<std::array<DecodedChannel, kChannels>> m_rows;

@@ -4,9 +4,9 @@
 #include "ctl/controller.h"
 #include "ctl/options.h"
 #include "session/language.h"
+#include "session/linelog.h"
 
 #include <QCoreApplication>
-#include <QLoggingCategory>
 #include <cstdio>
 
 int main(int argc, char **argv)
@@ -14,9 +14,10 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rt8ctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VORNRT8_VERSION));
-    // The line's notes on dropped replies are for the window's log; rt8ctl
-    // says what went wrong itself (QT_LOGGING_RULES can bring them back).
-    QLoggingCategory::setFilterRules(QStringLiteral("vornrt8.line.info=false"));
+    // The line's log (dropped replies, a lost line) is for the window's
+    // log; rt8ctl says what went wrong itself, in the language chosen.
+    // QT_LOGGING_RULES, read after these rules, can bring it back.
+    vorn::quietLineLog();
     // The language first: every message, those about the command line
     // included, comes in it.
     vorn::installTranslations(vorn::ctl::languageChoice(app.arguments()));

@@ -1,6 +1,7 @@
 #include "ctl/options.h"
 
 #include "protocol/requests.h"
+#include "link/netport.h"
 #include "link/portmap.h"
 
 #include <QCommandLineParser>
@@ -11,27 +12,99 @@ namespace vorn::ctl {
 
 namespace {
 
-const char kCommands[] =
-    "Commands:\n"
-    "  ports                        ports 1-16: number, device, whether it opens now\n"
-    "  find                         connection test: number and display digits\n"
-    "  scan [--from A] [--to B]     connection test to each number A..B (0..254)\n"
-    "  renumber NEW [--digits D]    give the device number NEW (sent to 255: every\n"
-    "                               device on the line takes it)\n"
-    "  read FILE.RTX|-              read the table back into a file, or print it\n"
-    "  write FILE.RTX [--verify]    download a file's table; --verify reads it back\n"
+// The commands, as --help lists them. The texts in the sources are Chinese;
+// the English is in the translation.
+const char kCommands[] = QT_TRANSLATE_NOOP(
+    "vorn::ctl::Options",
+    "命令：\n"
+    "  ports                        端口 1-16：编号、设备、现在能否打开\n"
+    "  find                         连接测试：设备编号和显示位数\n"
+    "  scan [--from A] [--to B]     逐个对编号 A..B（0..254）做连接测试\n"
+    "  renumber NEW [--digits D]    把设备编号改为 NEW（发给 255 号：线上的每台设备\n"
+    "                               都会改用这个编号）\n"
+    "  read FILE.RTX|-              回读参数表，存入文件或打印出来\n"
+    "  write FILE.RTX [--verify]    下载文件中的参数表；--verify 回读核对\n"
     "  stream raw|target [--count N] [--seconds S]\n"
-    "                               live values as CSV: time,ch0..ch9\n"
+    "                               实时值，CSV 格式：time,ch0..ch9\n"
     "  power on|off\n"
     "  clock [--at \"YYYY-MM-DD hh:mm:ss\"]\n"
     "  display mode off|target|raw\n"
     "  display number TEXT [--start S] [--port P] [--digits N]\n"
     "  display code A B [--start S] [--port P]\n"
     "\n"
-    "rt8ctl COMMAND --help shows a command's options.\n"
-    "Exit codes: 0 done, 1 no valid reply in time, 2 bad command line or field\n"
-    "(nothing sent), 3 port not opened, 4 file not read or written, 5 --verify\n"
-    "found a difference.\n";
+    "rt8ctl 命令 --help 列出该命令的选项。\n"
+    "退出码：0 完成，1 超时内没有有效应答，2 命令行或参数有误（什么都没有发送），\n"
+    "3 端口没有打开或已断开，4 文件读写失败，5 --verify 发现不一致。\n");
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("vorn::ctl::Options", text);
+}
+
+// Columns a terminal gives a text: two for CJK and full-width characters.
+int columns(const QString &s)
+{
+    int w = 0;
+    for (const QChar c : s) {
+        const char16_t u = c.unicode();
+        w += (u >= 0x1100 && (u <= 0x115F || (u >= 0x2E80 && u <= 0xA4CF) || (u >= 0xAC00 && u <= 0xD7A3)
+                              || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFE30 && u <= 0xFE4F)
+                              || (u >= 0xFF00 && u <= 0xFF60) || (u >= 0xFFE0 && u <= 0xFFE6)))
+                 ? 2 : 1;
+    }
+    return w;
+}
+
+// The options as a help text lists them, in the language in effect
+// (QCommandLineParser's own help would say "Usage" and "Options" in English
+// whatever the language).
+QString optionsHelp(const QList<QCommandLineOption> &options)
+{
+    QList<std::pair<QString, QString>> rows;
+    int width = 0;
+    for (const QCommandLineOption &o : options) {
+        QStringList names;
+        for (const QString &n : o.names())
+            names.append((n.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + n);
+        QString left = names.join(QStringLiteral(", "));
+        if (!o.valueName().isEmpty())
+            left += QStringLiteral(" <%1>").arg(o.valueName());
+        width = std::max(width, int(left.size()));
+        rows.append({left, o.description()});
+    }
+    width = std::min(width, 28);
+    QString out;
+    for (const auto &[left, description] : rows) {
+        QString line = QStringLiteral("  ") + left;
+        const QString indent(width + 4, QLatin1Char(' '));
+        if (left.size() > width)
+            line += QLatin1Char('\n') + indent;
+        else
+            line += QString(width - left.size() + 2, QLatin1Char(' '));
+        // Wrapped at about 80 columns, at a blank or between CJK characters.
+        const int room = std::max(30, 80 - int(indent.size()));
+        QString rest = description;
+        while (columns(rest) > room) {
+            int cut = 0, used = 0, lastBreak = -1;
+            for (; cut < rest.size(); ++cut) {
+                const int w = columns(rest.mid(cut, 1));
+                if (used + w > room)
+                    break;
+                used += w;
+                // Never before closing punctuation (，。）、：；).
+                const bool closing = cut + 1 < rest.size()
+                                     && QStringLiteral("，。）、：；").contains(rest[cut + 1]);
+                if ((rest[cut] == QLatin1Char(' ') || w == 2) && !closing)
+                    lastBreak = cut;
+            }
+            const int at = lastBreak > 0 ? lastBreak + (rest[lastBreak] == QLatin1Char(' ') ? 0 : 1) : cut;
+            line += rest.left(at).trimmed() + QLatin1Char('\n') + indent;
+            rest = rest.mid(at).trimmed();
+        }
+        out += line + rest + QLatin1Char('\n');
+    }
+    return out;
+}
 
 ParsedCommandLine fail(const QString &why)
 {
@@ -94,33 +167,51 @@ const CommandForm kForms[] = {
 // The global options, up to the command word.
 struct GlobalOptions
 {
-    const QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help.")};
-    const QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Show the version.")};
-    const QCommandLineOption port{QStringLiteral("port"),
-                                  QStringLiteral("Serial port: number 1-16 (as in the window, VORNRT8_PORTS "
-                                                 "included) or device path. Default: the first that opens."),
-                                  QStringLiteral("N|PATH")};
-    const QCommandLineOption address{QStringLiteral("address"),
-                                     QStringLiteral("Device number 0-255 (default 255: any device)."),
-                                     QStringLiteral("N")};
-    const QCommandLineOption timeout{QStringLiteral("timeout"),
-                                     QStringLiteral("Wait this long for each reply (default 2000; scan 100)."),
-                                     QStringLiteral("MS")};
-    const QCommandLineOption json{QStringLiteral("json"),
-                                  QStringLiteral("find, scan, read -, ports, stream: one JSON object per line.")};
-    const QCommandLineOption trace{QStringLiteral("trace"),
-                                   QStringLiteral("Append every frame in and out, and what became of it, to "
-                                                  "FILE, one line each."),
-                                   QStringLiteral("FILE")};
-    const QCommandLineOption lang{QStringLiteral("lang"),
-                                  QStringLiteral("Language of the messages: en (English) or zh (Chinese). "
-                                                 "Default: English when the system's is, otherwise Chinese."),
-                                  QStringLiteral("en|zh")};
+    const QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
+                                  QCoreApplication::translate("vorn::ctl::Options", "显示这份说明。")};
+    const QCommandLineOption version{QStringLiteral("version"),
+                                     QCoreApplication::translate("vorn::ctl::Options", "显示版本。")};
+    const QCommandLineOption port{
+        QStringLiteral("port"),
+        QCoreApplication::translate("vorn::ctl::Options",
+                                    "通讯端口：端口号 1-16（与窗口的编号相同，包括 VORNRT8_PORTS）、设备路径，"
+                                    "或网络端口 tcp://HOST:PORT、rfc2217://HOST:PORT。默认：第一个能打开的端口。"),
+        QStringLiteral("N|PATH|URL")};
+    const QCommandLineOption address{
+        QStringLiteral("address"),
+        QCoreApplication::translate("vorn::ctl::Options", "设备编号 0-255（默认 255：任何设备都应答）。"),
+        QStringLiteral("N")};
+    const QCommandLineOption timeout{
+        QStringLiteral("timeout"),
+        QCoreApplication::translate("vorn::ctl::Options",
+                                    "每个应答最多等这么久（默认 2000；scan 为 100）；stream 在这么久没有新的值时结束。"),
+        QStringLiteral("MS")};
+    const QCommandLineOption connectTimeout{
+        QStringLiteral("connect-timeout"),
+        QCoreApplication::translate("vorn::ctl::Options",
+                                    "网络端口：连接和 RFC 2217 协商最多等这么久（默认 3000）。"),
+        QStringLiteral("MS")};
+    const QCommandLineOption json{
+        QStringLiteral("json"),
+        QCoreApplication::translate("vorn::ctl::Options", "find、scan、read -、ports、stream：每行一个 JSON 对象。")};
+    const QCommandLineOption trace{
+        QStringLiteral("trace"),
+        QCoreApplication::translate("vorn::ctl::Options", "把收发的每一帧和它的结果追加到 FILE，每帧一行。"),
+        QStringLiteral("FILE")};
+    const QCommandLineOption lang{
+        QStringLiteral("lang"),
+        QCoreApplication::translate("vorn::ctl::Options",
+                                    "消息的语言：en（英文）或 zh（中文）。默认：系统语言是英文时用英文，否则用中文。"),
+        QStringLiteral("en|zh")};
 
+    QList<QCommandLineOption> all() const
+    {
+        return {help, version, port, address, timeout, connectTimeout, json, trace, lang};
+    }
     void addTo(QCommandLineParser &parser) const
     {
         parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
-        parser.addOptions({help, version, port, address, timeout, json, trace, lang});
+        parser.addOptions(all());
     }
 };
 
@@ -147,20 +238,21 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
 {
     // ---- global options, up to the command word
     QCommandLineParser global;
-    global.setApplicationDescription(QStringLiteral(
-        "rt8ctl configures RT8 devices over a serial line (38400 8N1) from scripts."));
     const GlobalOptions options;
     options.addTo(global);
     const QCommandLineOption &help = options.help, &versionOpt = options.version, &port = options.port,
                              &address = options.address, &timeout = options.timeout, &json = options.json,
-                             &trace = options.trace, &lang = options.lang;
-    global.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do (below)."),
-                                 QStringLiteral("COMMAND [ARGS]"));
+                             &trace = options.trace, &lang = options.lang, &connectTimeout = options.connectTimeout;
 
     if (!global.parse(arguments))
         return fail(QCoreApplication::translate("vorn::ctl::Options", "命令行有误：%1").arg(global.errorText()));
     if (global.isSet(help))
-        return done(global.helpText() + QLatin1Char('\n') + QLatin1String(kCommands));
+        return done(QCoreApplication::translate("vorn::ctl::Options", "用法：rt8ctl [全局选项] 命令 [参数]") + QLatin1Char('\n')
+                    + QCoreApplication::translate("vorn::ctl::Options",
+                                                  "rt8ctl 从脚本配置 RT8 设备：经串口（38400 8N1）或串口服务器。")
+                    + QStringLiteral("\n\n")
+                    + QCoreApplication::translate("vorn::ctl::Options", "全局选项（写在命令前面）：")
+                    + QLatin1Char('\n') + optionsHelp(options.all()) + QLatin1Char('\n') + tr(kCommands));
     if (global.isSet(versionOpt))
         return done(QStringLiteral("rt8ctl %1\n").arg(version));
 
@@ -169,13 +261,22 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
         inv.port = global.value(port).trimmed();
         if (inv.port.isEmpty())
             return fail(QCoreApplication::translate("vorn::ctl::Options", "“--port”不能为空。"));
-        // A whole number names a port number; anything else is a device path.
+        // A whole number names a port number, a URL a network port; anything
+        // else is a device path.
         bool isNumber = false;
         const int n = inv.port.toInt(&isNumber);
         if (isNumber && (n < kFirstPort || n > kLastPort))
             return fail(QCoreApplication::translate("vorn::ctl::Options", "“%1”不是 1 到 16 之间的端口号。")
                             .arg(inv.port));
+        QString why;
+        if (isNetworkName(inv.port) && !parseNetAddress(inv.port, nullptr, &why))
+            return fail(QCoreApplication::translate("vorn::ctl::Options", "“--port”的网络端口“%1”无效：%2")
+                            .arg(shownPortName(inv.port), why));
     }
+    if (global.isSet(connectTimeout)
+        && !positiveInt(global.value(connectTimeout), 600000, &inv.connectTimeoutMs))
+        return fail(badNumber(QStringLiteral("--connect-timeout"), global.value(connectTimeout),
+                              QCoreApplication::translate("vorn::ctl::Options", "1 到 600000（毫秒）")));
     if (global.isSet(address)) {
         const auto a = readStrictByte(global.value(address));
         if (!a)
@@ -216,51 +317,60 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
     inv.command = form->command;
 
     QCommandLineParser own;
-    own.setApplicationDescription(QStringLiteral("rt8ctl [global options] %1").arg(QLatin1String(form->synopsis)));
     own.addOption(help);
-    const QCommandLineOption from(QStringLiteral("from"), QStringLiteral("First number (0)."), QStringLiteral("A"));
-    const QCommandLineOption to(QStringLiteral("to"), QStringLiteral("Last number (254)."), QStringLiteral("B"));
-    const QCommandLineOption digits(QStringLiteral("digits"),
-                                    inv.command == Command::Renumber
-                                        ? QStringLiteral("Display-digit count to give the device (default: the "
-                                                         "one it has, from a connection test).")
-                                        : QStringLiteral("Digits to send (4)."),
-                                    QStringLiteral("D"));
+    const auto text = [](const char *source) { return QCoreApplication::translate("vorn::ctl::Options", source); };
+    const QCommandLineOption from(QStringLiteral("from"), text(QT_TRANSLATE_NOOP("vorn::ctl::Options", "第一个编号（0）。")),
+                                  QStringLiteral("A"));
+    const QCommandLineOption to(QStringLiteral("to"), text(QT_TRANSLATE_NOOP("vorn::ctl::Options", "最后一个编号（254）。")),
+                                QStringLiteral("B"));
+    const QCommandLineOption digits(
+        QStringLiteral("digits"),
+        inv.command == Command::Renumber
+            ? text(QT_TRANSLATE_NOOP("vorn::ctl::Options", "给设备的显示位数（默认：设备现有的，由连接测试得知）。"))
+            : text(QT_TRANSLATE_NOOP("vorn::ctl::Options", "发送的位数（4）。")),
+        QStringLiteral("D"));
     const QCommandLineOption verify(QStringLiteral("verify"),
-                                    QStringLiteral("Read the table back and compare it with the file."));
-    const QCommandLineOption allowCut(QStringLiteral("allow-cut"),
-                                      QStringLiteral("Save even when a text is longer than its field in the "
-                                                     "file and would be cut (the window asks first)."));
-    const QCommandLineOption count(QStringLiteral("count"), QStringLiteral("Stop after N lines."),
+                                    text(QT_TRANSLATE_NOOP("vorn::ctl::Options", "回读参数表，与文件逐项核对。")));
+    const QCommandLineOption allowCut(
+        QStringLiteral("allow-cut"),
+        text(QT_TRANSLATE_NOOP("vorn::ctl::Options",
+                               "文本比文件中的字段长、会被截断时也照样保存（窗口会先询问）。")));
+    const QCommandLineOption count(QStringLiteral("count"),
+                                   text(QT_TRANSLATE_NOOP("vorn::ctl::Options", "输出 N 行后结束。")),
                                    QStringLiteral("N"));
-    const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("Stop after S seconds."),
+    const QCommandLineOption seconds(QStringLiteral("seconds"),
+                                     text(QT_TRANSLATE_NOOP("vorn::ctl::Options", "S 秒后结束。")),
                                      QStringLiteral("S"));
-    const QCommandLineOption at(QStringLiteral("at"), QStringLiteral("The time to set (default: now)."),
+    const QCommandLineOption at(QStringLiteral("at"),
+                                text(QT_TRANSLATE_NOOP("vorn::ctl::Options", "要设置的时间（默认：现在）。")),
                                 QStringLiteral("YYYY-MM-DD hh:mm:ss"));
-    const QCommandLineOption start(QStringLiteral("start"), QStringLiteral("Start position (46)."),
+    const QCommandLineOption start(QStringLiteral("start"),
+                                   text(QT_TRANSLATE_NOOP("vorn::ctl::Options", "起始位置（46）。")),
                                    QStringLiteral("S"));
-    const QCommandLineOption displayPort(QStringLiteral("port"), QStringLiteral("Display port (1)."),
+    const QCommandLineOption displayPort(QStringLiteral("port"),
+                                         text(QT_TRANSLATE_NOOP("vorn::ctl::Options", "显示端口（1）。")),
                                          QStringLiteral("P"));
+    QList<QCommandLineOption> ownOptions{help};
     switch (inv.command) {
-    case Command::Scan: own.addOptions({from, to}); break;
-    case Command::Renumber: own.addOption(digits); break;
-    case Command::Read: own.addOption(allowCut); break;
-    case Command::Write: own.addOption(verify); break;
-    case Command::Stream: own.addOptions({count, seconds}); break;
-    case Command::Clock: own.addOption(at); break;
-    case Command::DisplayNumber: own.addOptions({start, displayPort, digits}); break;
-    case Command::DisplayCode: own.addOptions({start, displayPort}); break;
+    case Command::Scan: ownOptions += {from, to}; break;
+    case Command::Renumber: ownOptions += {digits}; break;
+    case Command::Read: ownOptions += {allowCut}; break;
+    case Command::Write: ownOptions += {verify}; break;
+    case Command::Stream: ownOptions += {count, seconds}; break;
+    case Command::Clock: ownOptions += {at}; break;
+    case Command::DisplayNumber: ownOptions += {start, displayPort, digits}; break;
+    case Command::DisplayCode: ownOptions += {start, displayPort}; break;
     default: break;
     }
+    own.addOptions(ownOptions.mid(1));
     if (!own.parse(QStringList{arguments.value(0)} + rest))
         return fail(QCoreApplication::translate("vorn::ctl::Options", "%1 的选项有误：%2")
                         .arg(name, own.errorText()));
-    if (own.isSet(help)) {
-        const QString text = own.helpText();
-        const qsizetype options = text.indexOf(QLatin1String("\n\n"));
-        return done(QStringLiteral("Usage: rt8ctl [global options] %1\n\n").arg(QLatin1String(form->synopsis))
-                    + (options < 0 ? QString() : text.mid(options + 2)));
-    }
+    if (own.isSet(help))
+        return done(QCoreApplication::translate("vorn::ctl::Options", "用法：rt8ctl [全局选项] %1")
+                        .arg(QLatin1String(form->synopsis))
+                    + QStringLiteral("\n\n") + QCoreApplication::translate("vorn::ctl::Options", "选项：")
+                    + QLatin1Char('\n') + optionsHelp(ownOptions));
     inv.words = own.positionalArguments();
     if (inv.words.size() < form->minWords || inv.words.size() > form->maxWords)
         return fail(QCoreApplication::translate("vorn::ctl::Options", "用法：rt8ctl [全局选项] %1")

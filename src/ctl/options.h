@@ -23,6 +23,9 @@ enum Exit : int {
 
 inline constexpr int kDefaultTimeoutMs = 2000;
 inline constexpr int kDefaultScanTimeoutMs = 100;
+// How long a network port may take to connect and, for rfc2217://, to
+// negotiate.
+inline constexpr int kDefaultConnectTimeoutMs = 3000;
 
 enum class Command {
     Ports, Find, Scan, Renumber, Read, Write, Stream, Power, Clock,
@@ -35,6 +38,7 @@ struct Invocation
     QString port;            // empty: the first port that opens
     quint8 address = 255;
     int timeoutMs = -1;      // -1: the command's default
+    int connectTimeoutMs = kDefaultConnectTimeoutMs;
     bool json = false;
     QString trace;           // empty: no trace file
     QString language;        // --lang: "en", "zh", or empty (the system's)

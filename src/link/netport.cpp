@@ -70,6 +70,13 @@ bool parseNetAddress(const QString &url, NetAddress *out, QString *why)
         a.kind = NetAddress::Kind::Tcp;
     else if (scheme == QLatin1String("rfc2217"))
         a.kind = NetAddress::Kind::Rfc2217;
+    else if (scheme.contains(QLatin1Char(':')) || scheme.contains(QLatin1Char('/')))
+        // "/dev/ttyUSB0:tcp://cab5:4001": a list separated by colons, as one
+        // without URLs is.
+        return fail(QStringLiteral("unknown kind of network port \"%1\" (tcp or rfc2217); a VORNRT8_PORTS list "
+                                   "that holds a URL is separated by \";\", not \":\": "
+                                   "/dev/ttyUSB0;tcp://HOST:PORT")
+                        .arg(scheme));
     else
         return fail(QStringLiteral("unknown kind of network port \"%1\" (tcp or rfc2217)").arg(scheme));
     QString rest = url.mid(sep + 3);

@@ -1,5 +1,6 @@
 #include "link/qtserialcontrol.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 
 #include <QDeadlineTimer>
@@ -107,7 +108,15 @@ bool QtSerialControl::open()
         case QSerialPort::PermissionError:
             // Both another program's lock and a device this user may not
             // open end here; the device's own permissions tell them apart.
+            // A lock is told by its holder, not as a permission.
             m_failure = mayOpen(path) ? OpenFailure::InUse : OpenFailure::PermissionDenied;
+            if (m_failure == OpenFailure::InUse) {
+                const QString holder = lockHolder(path);
+                m_errorText = !holder.isEmpty()
+                                  ? holder
+                                  : QCoreApplication::translate("vorn::SerialControl", "被另一个程序占用（%1）")
+                                        .arg(m_errorText);
+            }
             break;
         case QSerialPort::ResourceError:
             // EIO and the like: a serial node with no hardware behind it.
@@ -147,6 +156,8 @@ bool QtSerialControl::openNetwork(const QString &url)
     m_sock = new QTcpSocket(this);
     m_telnet = at.kind == NetAddress::Kind::Rfc2217;
     m_codec = Rfc2217Codec();
+    m_serverText.clear();
+    m_onlyText = true;
     m_purgeWanted = false;
     const auto fail = [this](const QString &reason, OpenFailure failure) {
         m_errorText = reason;
@@ -193,12 +204,20 @@ bool QtSerialControl::openNetwork(const QString &url)
                 break;
             early += takeNet();
         }
+        // A server that cannot open its device may still agree first; the
+        // words it sent and its closing tell.
+        if (m_sock->state() == QAbstractSocket::ConnectedState && m_sock->bytesAvailable() == 0)
+            m_sock->waitForReadyRead(0);
+        early += takeNet();
+        const QString said = serverWords(m_serverText);
+        if (!said.isEmpty() && m_sock->state() != QAbstractSocket::ConnectedState)
+            return fail(netLoss(QString()), OpenFailure::NoDevice);
         if (m_codec.state() == Rfc2217Codec::State::Refused)
             return fail(QStringLiteral("the server refuses RFC 2217 (the COM-PORT-OPTION)"), OpenFailure::Other);
         if (m_codec.state() != Rfc2217Codec::State::Ready)
             return fail(m_sock->state() == QAbstractSocket::ConnectedState
                             ? QStringLiteral("the server did not take up RFC 2217 within %1 s").arg(m_connectMs / 1000.0)
-                            : m_sock->errorString(),
+                            : netLoss(m_sock->errorString()),
                         OpenFailure::NoDevice);
         // Whatever the device sent before the line was set up is not kept.
         m_sock->write(Rfc2217Codec::purgeReceived());
@@ -208,10 +227,14 @@ bool QtSerialControl::openNetwork(const QString &url)
     m_failure = OpenFailure::None;
     m_losing = false;
     connect(m_sock, &QTcpSocket::readyRead, this, &QtSerialControl::onNetReadyRead);
-    connect(m_sock, &QTcpSocket::disconnected, this, [this] { lose(QStringLiteral("the server closed the connection")); });
+    // However the closing shows (the signal, or an error on a read or a
+    // write), it is told the same way.
+    connect(m_sock, &QTcpSocket::disconnected, this, [this] { lose(netLoss(QString())); });
     connect(m_sock, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
-        if (e != QAbstractSocket::SocketTimeoutError && m_sock)
-            lose(m_sock->errorString());
+        if (e == QAbstractSocket::RemoteHostClosedError)
+            lose(netLoss(QString()));
+        else if (e != QAbstractSocket::SocketTimeoutError && m_sock)
+            lose(netLoss(m_sock->errorString()));
     });
     return true;
 }
@@ -224,13 +247,49 @@ QByteArray QtSerialControl::takeNet()
     if (waiting <= 0)
         return {};
     const QByteArray raw = m_sock->read(waiting);
-    if (!m_telnet)
+    if (!m_telnet) {
+        noteNet(raw);
         return raw;
+    }
     const QByteArray data = m_codec.feed(raw);
     const QByteArray replies = m_codec.takeReplies();
     if (!replies.isEmpty())
         m_sock->write(replies);
+    noteNet(data);
     return data;
+}
+
+void QtSerialControl::noteNet(const QByteArray &data)
+{
+    if (!m_onlyText || data.isEmpty())
+        return;
+    // Past a few lines it is a device's talk, not a server's refusal.
+    m_serverText += data;
+    if (m_serverText.size() > 512) {
+        m_onlyText = false;
+        m_serverText.clear();
+    }
+}
+
+QString QtSerialControl::netLoss(const QString &systemWords) const
+{
+    // ser2net answers a connection to a device it cannot open with a line
+    // ("Device open failure: ...") and closes: that line is the reason.
+    const QString said = m_onlyText ? serverWords(m_serverText) : QString();
+    if (!said.isEmpty())
+        return QCoreApplication::translate("vorn::SerialControl", "设备服务器说“%1”，然后断开了连接").arg(said);
+    return systemWords.isEmpty() ? QStringLiteral("the server closed the connection") : systemWords;
+}
+
+QString QtSerialControl::serialLoss(const QString &systemWords) const
+{
+    // A pulled adapter takes its device node with it; Qt calls that a
+    // resource error, often in no words of the system's ("Unknown error").
+    const QString path = m_ports.path(commPort());
+    const bool gone = (m_port && m_port->error() == QSerialPort::ResourceError) || !QFileInfo::exists(path);
+    if (gone)
+        return QCoreApplication::translate("vorn::SerialControl", "设备已不在：%1 被拔出或挂断").arg(path);
+    return systemWords;
 }
 
 void QtSerialControl::onNetReadyRead()
@@ -348,20 +407,22 @@ QString QtSerialControl::adapterSerial(int port) const
 bool QtSerialControl::output(const QByteArray &frame)
 {
     if (!isOpen() || m_losing) {
-        m_errorText = QStringLiteral("port not open");
+        m_errorText = m_losing ? m_lossReason : QStringLiteral("port not open");
         return false;
     }
     takeWaiting();
     if (m_sock) {
-        if (m_losing || !m_sock)
+        if (m_losing || !m_sock) {
+            m_errorText = m_lossReason;
             return false;
+        }
         QByteArray out = m_telnet ? Rfc2217Codec::escape(frame) : frame;
         if (m_purgeWanted) {
             out.prepend(Rfc2217Codec::purgeReceived());
             m_purgeWanted = false;
         }
         if (m_sock->write(out) != out.size()) {
-            m_errorText = m_sock->errorString();
+            m_errorText = netLoss(m_sock->errorString());
             lose(m_errorText);
             return false;
         }
@@ -370,7 +431,7 @@ bool QtSerialControl::output(const QByteArray &frame)
     }
     const qint64 n = m_port->write(frame);
     if (n != frame.size()) {
-        m_errorText = m_port->errorString();
+        m_errorText = serialLoss(m_port->errorString());
         lose(m_errorText);
         return false;
     }
@@ -378,7 +439,7 @@ bool QtSerialControl::output(const QByteArray &frame)
     // frame leaves whole before any later event is handled.
     m_port->flush();
     if (m_port->error() == QSerialPort::WriteError || m_port->error() == QSerialPort::ResourceError) {
-        m_errorText = m_port->errorString();
+        m_errorText = serialLoss(m_port->errorString());
         lose(m_errorText);
         return false;
     }
@@ -465,7 +526,7 @@ void QtSerialControl::onError(QSerialPort::SerialPortError error)
     case QSerialPort::ReadError:
     case QSerialPort::WriteError:
     case QSerialPort::ResourceError:
-        lose(m_port ? m_port->errorString() : QString());
+        lose(serialLoss(m_port ? m_port->errorString() : QString()));
         break;
     default:
         // NoError on every opening, NotOpenError on closing a closed port,
@@ -481,6 +542,7 @@ void QtSerialControl::lose(const QString &reason)
     if (m_losing)
         return;
     m_losing = true;
+    m_lossReason = reason;
     QMetaObject::invokeMethod(this, [this, reason] {
         if (!m_port && !m_sock)
             return;

@@ -29,8 +29,11 @@ public:
     void purgeInput() override;
     void setPortName(int port, const QString &name) override;
 
-    // How long a network port may take to connect.
+    // How long a network port may take to connect and, for rfc2217://, to
+    // take up the COM-PORT-OPTION, unless set otherwise.
     static constexpr int kConnectTimeoutMs = 3000;
+    void setConnectTimeout(int msecs) { m_connectMs = msecs > 0 ? msecs : kConnectTimeoutMs; }
+    int connectTimeout() const { return m_connectMs; }
 
     // Waits until every byte written has left the program for the driver and
     // the driver's queue is empty, at most msecs. False when some bytes still
@@ -49,7 +52,17 @@ private:
     QByteArray takeNet();
     void onNetReadyRead();
 
+    // Why the line went: the system's words, or what the device server said
+    // before it closed, or that the device is gone.
+    QString serialLoss(const QString &systemWords) const;
+    QString netLoss(const QString &systemWords) const;
+    // Keeps what a device server says before it closes (a refusal comes as a
+    // line of text), while the connection has carried nothing but text.
+    void noteNet(const QByteArray &data);
+
     QTcpSocket *m_sock = nullptr;
+    QByteArray m_serverText;
+    bool m_onlyText = true;
     // While a network port is down: a connection made in the background, to
     // learn without waiting whether the server is back; taken over by the
     // open that follows.
@@ -66,6 +79,7 @@ private:
     const PortMap m_systemPorts;
     QSerialPort *m_port = nullptr;
     bool m_losing = false;
+    QString m_lossReason;
 };
 
 }  // namespace vorn

@@ -90,6 +90,19 @@ private:
     int m_port = 1;
 };
 
+// Who holds a serial device locked, as the lock file that QSerialPort (and
+// other programs through QLockFile or the UUCP convention) leave in the lock
+// folders names it: "被 rt8ctl 占用（进程 4242）", translated. Empty when no
+// lock file names a holder. lockFolders: where to look, the system's by
+// default (/var/lock, /run/lock, the temporary folder ...).
+QString lockHolder(const QString &path, const QStringList &lockFolders = {});
+
+// The words a device server said on a connection before closing it (ser2net:
+// "Device open failure: ..."), when the bytes are such words: printable text
+// holding a word of letters, no more than a few lines. Empty otherwise (a
+// device's replies and records are not).
+QString serverWords(const QByteArray &bytes);
+
 // What to tell a user who may not open a serial device: the device, the
 // system's reason and how to get the right (on Linux, the dialout group).
 QString permissionAdvice(const QString &path, const QString &reason);

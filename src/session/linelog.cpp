@@ -1,10 +1,19 @@
 #include "session/linelog.h"
 
+#include <QLoggingCategory>
+
 #include "protocol/describe.h"
 
 #include <QFileInfo>
 
 namespace vorn {
+
+void quietLineLog()
+{
+    // Rules set here are read before QT_LOGGING_RULES, which so has the
+    // last word.
+    QLoggingCategory::setFilterRules(QStringLiteral("vornrt8.line=false"));
+}
 
 QString LineEntry::direction() const
 {

@@ -12,6 +12,13 @@
 
 namespace vorn {
 
+// For the command-line programs (rt8ctl, rt8gw): the line's log category
+// (vornrt8.line: dropped replies, discarded records, a lost line) prints
+// nothing, unless QT_LOGGING_RULES turns it on. They tell the user what went
+// wrong in their own messages, in the language chosen; the window logs the
+// category as the README says. Call it once, before anything is logged.
+void quietLineLog();
+
 struct LineEntry
 {
     enum class Kind { Sent, Received, Event };

@@ -111,6 +111,13 @@ private slots:
     void recordsThatNeverPause();
     void messagesInTheLanguage_data();
     void messagesInTheLanguage();
+    void streamEndsWhenTheDeviceFallsSilent();
+    void portHeldByAnotherProgramIsNamed_data();
+    void portHeldByAnotherProgramIsNamed();
+    void unpluggedDeviceIsGone_data();
+    void unpluggedDeviceIsGone();
+    void severalDevicesHint_data();
+    void severalDevicesHint();
 };
 
 void CtlEndToEndTest::find_data()
@@ -590,6 +597,135 @@ void CtlEndToEndTest::messagesInTheLanguage()
     const QString err = QString::fromUtf8(p.readAllStandardError());
     QCOMPARE(p.exitCode(), exitCode);
     QVERIFY2(err.startsWith(errStart), qPrintable(err));
+}
+
+namespace {
+
+// Reads a running rt8ctl's standard output until it holds n lines.
+bool readLines(QProcess &p, QByteArray *out, int n)
+{
+    QDeadlineTimer deadline(60000);
+    while (out->count('\n') < n && !deadline.hasExpired() && p.state() != QProcess::NotRunning) {
+        p.waitForReadyRead(200);
+        *out += p.readAllStandardOutput();
+    }
+    return out->count('\n') >= n;
+}
+
+}  // namespace
+
+void CtlEndToEndTest::streamEndsWhenTheDeviceFallsSilent()
+{
+    // The device streams, then freezes: no more values, the line stays up.
+    SimProcess sim({"--address", "1", "--period", "100"});
+    QVERIFY(!sim.port().isEmpty());
+    constexpr int timeoutMs = 3000;
+    QProcess p;
+    p.start(QStringLiteral(RT8CTL_EXE), {"--port", sim.port(), "--timeout", QString::number(timeoutMs), "--address",
+                                         "1", "stream", "raw"});
+    QVERIFY(p.waitForStarted(60000));
+    QByteArray out;
+    QVERIFY2(readLines(p, &out, 3), p.readAllStandardError().constData());
+    const auto simPid = pid_t(sim.process().processId());
+    QVERIFY(::kill(simPid, SIGSTOP) == 0);
+    const bool ended = p.waitForFinished(timeoutMs + 1000);
+    ::kill(simPid, SIGCONT);
+    QVERIFY2(ended, "still streaming after --timeout + 1 s of silence");
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(p.exitCode() == 1, qPrintable(err));
+    QVERIFY2(err.contains(QStringLiteral("3000 ms 内没有收到新的值")), qPrintable(err));
+    // Told to stop, which it reads once it runs again.
+    QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QLatin1String("feedback stop")), kBound);
+}
+
+void CtlEndToEndTest::portHeldByAnotherProgramIsNamed_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("says");   // %1: the holder's process number
+    QTest::newRow("Chinese") << "zh" << "被 rt8ctl 占用（进程 %1）";
+    QTest::newRow("English") << "en" << "held by rt8ctl, process %1";
+}
+
+void CtlEndToEndTest::portHeldByAnotherProgramIsNamed()
+{
+    QFETCH(QString, language);
+    QFETCH(QString, says);
+    SimProcess sim({"--address", "1", "--period", "100"});
+    QVERIFY(!sim.port().isEmpty());
+    QProcess holder;
+    holder.start(QStringLiteral(RT8CTL_EXE), {"--port", sim.port(), "--address", "1", "stream", "raw"});
+    QVERIFY(holder.waitForStarted(60000));
+    QByteArray out;
+    QVERIFY(readLines(holder, &out, 2));
+    const Result r = rt8ctl({"--lang", language, "--port", sim.port(), "find"});
+    QVERIFY2(r.exitCode == 3, qPrintable(describe(r)));
+    QVERIFY2(r.err.contains(says.arg(holder.processId())), qPrintable(r.err));
+    QVERIFY2(!r.err.contains(QLatin1String("dialout")), qPrintable(r.err));
+    ::kill(pid_t(holder.processId()), SIGTERM);
+    QVERIFY(holder.waitForFinished(60000));
+}
+
+void CtlEndToEndTest::unpluggedDeviceIsGone_data()
+{
+    QTest::addColumn<QString>("rules");   // QT_LOGGING_RULES, "" for none
+    QTest::addColumn<bool>("logged");
+    QTest::newRow("no rules: only rt8ctl's own message") << "" << false;
+    QTest::newRow("the category asked for") << "vornrt8.line=true" << true;
+}
+
+void CtlEndToEndTest::unpluggedDeviceIsGone()
+{
+    QFETCH(QString, rules);
+    QFETCH(bool, logged);
+    SimProcess sim({"--address", "1", "--period", "100", "--unplug-after", "2"});
+    const QString port = sim.port();
+    QVERIFY(!port.isEmpty());
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("QT_LOGGING_RULES"));
+    if (!rules.isEmpty())
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), rules);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(RT8CTL_EXE), {"--lang", "zh", "--timeout", "20000", "--port", port, "--address", "1",
+                                         "stream", "raw"});
+    const Result r = finish(p);
+    QVERIFY2(r.exitCode == 3, qPrintable(describe(r)));
+    const QString gone = QStringLiteral("设备已不在：%1 被拔出或挂断").arg(port);
+    QVERIFY2(r.err.contains(QStringLiteral("rt8ctl: 通讯端口已断开：") + gone), qPrintable(r.err));
+    QVERIFY2(!r.err.contains(QLatin1String("Unknown error")), qPrintable(r.err));
+    QCOMPARE(r.err.contains(QLatin1String("vornrt8.line: ")), logged);
+}
+
+void CtlEndToEndTest::severalDevicesHint_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("hint");
+    const QByteArray one = buildReply(cmd::Discover, QByteArray("\x01\x28", 2));
+    const QByteArray two = buildReply(cmd::Discover, QByteArray("\x02\x08", 2));
+    QByteArray anded = one;
+    for (int i = 0; i < anded.size(); ++i)
+        anded[i] = char(one[i] & two[i]);
+    QTest::newRow("two devices answering at once") << anded << true;
+    QTest::newRow("a server flooding 0xFF") << QByteArray(200, char(0xFF)) << false;
+}
+
+void CtlEndToEndTest::severalDevicesHint()
+{
+    // The test plays the line: asked to 255, it answers with these bytes.
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, hint);
+    Pty pty;
+    QVERIFY(pty.ok());
+    QProcess p;
+    p.start(QStringLiteral(RT8CTL_EXE), {"--port", pty.path, "--timeout", "3000", "find"});
+    QVERIFY(p.waitForStarted(60000));
+    QCOMPARE(pty.receive(9, 60000), buildFrame(255, cmd::Discover, QByteArray(1, '\xFF')));
+    QVERIFY(pty.send(answer));
+    const Result r = finish(p);
+    QVERIFY2(r.exitCode == 1, qPrintable(describe(r)));
+    QVERIFY2(r.err.contains(QStringLiteral("收到 ")), qPrintable(r.err));   // the dropped bytes were seen
+    QCOMPARE(r.err.contains(QStringLiteral("同时应答 255 号")), hint);
 }
 
 QTEST_MAIN(CtlEndToEndTest)

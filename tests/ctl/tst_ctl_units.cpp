@@ -2,10 +2,14 @@
 // option, and the comparison of a file's table with what a read-back says the
 // device holds.
 
+#include "ctl/controller.h"
 #include "ctl/options.h"
 #include "ctl/verify.h"
+#include "protocol/frame.h"
+#include "session/language.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace vorn;
@@ -22,6 +26,7 @@ QStringList summary(const Invocation &i)
         QStringLiteral("port=") + i.port,
         QStringLiteral("address=%1").arg(i.address),
         QStringLiteral("timeout=%1").arg(i.timeout()),
+        QStringLiteral("connect=%1").arg(i.connectTimeoutMs),
         QStringLiteral("json=%1").arg(i.json),
         QStringLiteral("command=%1").arg(int(i.command)),
         QStringLiteral("words=") + i.words.join(QLatin1Char('|')),
@@ -60,6 +65,10 @@ class CtlUnitTest : public QObject
 private slots:
     void commandLine_data();
     void commandLine();
+    void help_data();
+    void help();
+    void collidingReplies_data();
+    void collidingReplies();
     void languageChoice_data();
     void languageChoice();
     void comparison_data();
@@ -75,7 +84,17 @@ void CtlUnitTest::commandLine_data()
     const auto row = [](const char *name, const QString &line, int exit, const QStringList &expect = {}) {
         QTest::newRow(name) << QStringList{QStringLiteral("rt8ctl")} + QProcess::splitCommand(line) << exit << expect;
     };
-    row("defaults", "find", -1, {"port=", "address=255", "timeout=2000", "json=0"});
+    row("defaults", "find", -1, {"port=", "address=255", "timeout=2000", "json=0", "connect=3000"});
+    row("network port", "--port tcp://127.0.0.1:4001 find", -1, {"port=tcp://127.0.0.1:4001"});
+    row("RFC 2217 port, IPv6", "--port rfc2217://[fd00::5]:2217 find", -1, {"port=rfc2217://[fd00::5]:2217"});
+    // A URL that is none is the command line's fault, like port 17.
+    row("unknown scheme", "--port ftp://cab5:4001 find", 2);
+    row("URL without a port", "--port tcp://cab5 find", 2);
+    row("URL with a user part", "--port tcp://op:pw@cab5:4001 find", 2);
+    row("URL with a path", "--port tcp://cab5:4001/x find", 2);
+    row("connect timeout", "--connect-timeout 500 --port tcp://cab5:4001 find", -1, {"connect=500"});
+    row("connect timeout 0", "--connect-timeout 0 find", 2);
+    row("connect timeout not a number", "--connect-timeout soon find", 2);
     row("global options", "--port /dev/ttyUSB0 --address 12 --timeout 500 --json find", -1,
         {"port=/dev/ttyUSB0", "address=12", "timeout=500", "json=1"});
     row("port number out of range", "--port 17 find", 2);
@@ -127,6 +146,69 @@ void CtlUnitTest::commandLine()
         QVERIFY(!p.err.isEmpty() && p.out.isEmpty());
     else
         QCOMPARE(p.out, QStringLiteral("rt8ctl 9.8\n"));
+}
+
+void CtlUnitTest::help_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QStringList>("shows");
+    const QStringList urls{"tcp://HOST:PORT", "rfc2217://HOST:PORT", "--port <N|PATH|URL>", "--connect-timeout <MS>"};
+    QTest::newRow("Chinese") << "zh" << "--help" << urls + QStringList{"用法：rt8ctl", "全局选项", "退出码"};
+    QTest::newRow("English") << "en" << "--help" << urls + QStringList{"Usage: rt8ctl", "Global options", "Exit codes"};
+    QTest::newRow("a command's, Chinese") << "zh" << "stream --help"
+                                          << QStringList{"用法：rt8ctl [全局选项] stream", "--count <N>", "输出 N 行后结束"};
+    QTest::newRow("a command's, English") << "en" << "stream --help"
+                                          << QStringList{"Usage: rt8ctl [global options] stream", "--count <N>",
+                                                         "Stop after N lines"};
+}
+
+void CtlUnitTest::help()
+{
+    QFETCH(QString, language);
+    QFETCH(QString, line);
+    QFETCH(QStringList, shows);
+    QCOMPARE(languageCode(installTranslations(language)), language);
+    const ParsedCommandLine p = parseCommandLine(QStringList{QStringLiteral("rt8ctl")} + QProcess::splitCommand(line),
+                                                 QStringLiteral("9.8"));
+    installTranslations(QStringLiteral("zh"));
+    QVERIFY(!p.run);
+    QCOMPARE(p.exitCode, 0);
+    for (const QString &s : shows)
+        QVERIFY2(p.out.contains(s), qPrintable(s + QStringLiteral(" not in:\n") + p.out));
+    // Nothing of the other language's words.
+    static const QRegularExpression han(QStringLiteral("\\p{Han}"));
+    QCOMPARE(p.out.contains(han), language == QLatin1String("zh"));
+}
+
+void CtlUnitTest::collidingReplies_data()
+{
+    QTest::addColumn<QList<QByteArray>>("dropped");
+    QTest::addColumn<bool>("colliding");
+    const QByteArray one = buildReply(cmd::Discover, QByteArray("\x01\x28", 2));
+    const QByteArray two = buildReply(cmd::Discover, QByteArray("\x02\x08", 2));
+    // Two drivers on one RS-485 pair: a 0 bit wins.
+    QByteArray anded = one;
+    for (int i = 0; i < anded.size(); ++i)
+        anded[i] = char(one[i] & two[i]);
+    QTest::newRow("two answers on top of each other") << QList<QByteArray>{anded} << true;
+    QTest::newRow("one answer cut by the other") << QList<QByteArray>{one.left(6), two} << true;
+    QTest::newRow("after noise") << QList<QByteArray>{QByteArray("\x11\x22"), anded} << true;
+    QTest::newRow("a server flooding 0xFF") << QList<QByteArray>{QByteArray(64, char(0xFF)), QByteArray(9, char(0xFF))}
+                                            << false;
+    QTest::newRow("noise") << QList<QByteArray>{QByteArray::fromHex("1122334455667788aa")} << false;
+    QTest::newRow("a whole reply of a code not asked for")
+        << QList<QByteArray>{buildReply(0x7E, QByteArray("\x01\x02", 2))} << false;
+    QTest::newRow("a command echoed") << QList<QByteArray>{buildFrame(255, cmd::Discover, QByteArray(1, '\xFF'))}
+                                      << false;
+    QTest::newRow("nothing dropped") << QList<QByteArray>{} << false;
+}
+
+void CtlUnitTest::collidingReplies()
+{
+    QFETCH(QList<QByteArray>, dropped);
+    QFETCH(bool, colliding);
+    QCOMPARE(looksLikeCollidingReplies(dropped), colliding);
 }
 
 void CtlUnitTest::languageChoice_data()

@@ -1,6 +1,7 @@
 // Network port names and the Telnet / RFC 2217 side of rfc2217:// ports.
 
 #include "link/netport.h"
+#include "link/serialcontrol.h"
 
 #include <QTest>
 
@@ -28,6 +29,8 @@ private slots:
     void parse();
     void shownName_data();
     void shownName();
+    void serverWords_data();
+    void serverWords();
     void server_data();
     void server();
     void sent();
@@ -53,6 +56,10 @@ void TstNetPort::parse_data()
     QTest::newRow("port too big") << "tcp://host:65536" << false << false << "" << 0 << "not a port number";
     QTest::newRow("port not a number") << "tcp://host:40x1" << false << false << "" << 0 << "not a port number";
     QTest::newRow("unknown scheme") << "udp://host:4001" << false << false << "" << 0 << "unknown kind";
+    // A port list glued with colons around a URL.
+    QTest::newRow("colon-separated list") << "/x:tcp://h:1" << false << false << "" << 0
+                                          << "\"/x:tcp\" (tcp or rfc2217); a VORNRT8_PORTS list that holds a URL "
+                                             "is separated by \";\"";
     QTest::newRow("no host") << "tcp://:4001" << false << false << "" << 0 << "host is missing";
     QTest::newRow("bare IPv6") << "tcp://::1:4001" << false << false << "" << 0 << "in brackets";
     QTest::newRow("IPv6 unclosed") << "tcp://[::1:4001" << false << false << "" << 0 << "closing";
@@ -190,6 +197,29 @@ void TstNetPort::iacAtEveryPosition()
             QVERIFY2(back == f, qPrintable(QStringLiteral("FF at %1, cut at %2").arg(at).arg(cut)));
         }
     }
+}
+
+void TstNetPort::serverWords_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("words");   // "": not a server's words
+    QTest::newRow("ser2net refusal") << QByteArray("Device open failure: Value or file not found\r\n")
+                                     << "Device open failure: Value or file not found";
+    QTest::newRow("two lines") << QByteArray("Port already in use\r\nbye\r\n") << "Port already in use bye";
+    QTest::newRow("UTF-8") << QByteArray("端口被占用\n") << "端口被占用";
+    QTest::newRow("a reply") << hex("02000aee21010c0403cd03") << "";
+    QTest::newRow("a record") << QByteArray("N12.5,-3,0,0,0,0,0,0,0,1000\r\n") << "";
+    QTest::newRow("0xFF") << QByteArray(64, char(0xFF)) << "";
+    QTest::newRow("text after a reply") << hex("02000aee21010c0403cd03") + QByteArray("closing\r\n") << "";
+    QTest::newRow("nothing") << QByteArray() << "";
+    QTest::newRow("a page of text") << QByteArray(600, 'a') << "";
+}
+
+void TstNetPort::serverWords()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, words);
+    QCOMPARE(vorn::serverWords(bytes), words);
 }
 
 QTEST_APPLESS_MAIN(TstNetPort)

@@ -9,7 +9,10 @@
 #include "support/driving.h"
 #include "support/pty.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QSignalSpy>
 #include <QTest>
@@ -38,6 +41,8 @@ private slots:
     void deliversBytes_data();
     void deliversBytes();
     void refusesPortHeldByAnother();
+    void lockHolder_data();
+    void lockHolder();
     void openErrors_data();
     void openErrors();
     void reportsHangUpOnce();
@@ -126,10 +131,46 @@ void TstQtSerialControl::refusesPortHeldByAnother()
     QVERIFY(first.open());
     QVERIFY(!second.open());
     QCOMPARE(second.lastFailure(), SerialControl::OpenFailure::InUse);
-    QVERIFY(!second.errorText().isEmpty());
+    // Named by its lock file: this program, this process.
+    QCOMPARE(second.errorText(), QStringLiteral("被 %1 占用（进程 %2）")
+                                     .arg(QCoreApplication::applicationName())
+                                     .arg(QCoreApplication::applicationPid()));
     QVERIFY(!second.isOpen());
     first.close();
     QVERIFY(second.open());
+}
+
+void TstQtSerialControl::lockHolder_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("lockName");   // "": no lock file
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<QString>("holder");
+    QTest::newRow("QLockFile: number, program, host")
+        << "/dev/ttyUSB0" << "LCK..ttyUSB0" << QByteArray("4242\nrt8ctl\ncab-pc\n") << "被 rt8ctl 占用（进程 4242）";
+    QTest::newRow("a folder under /dev") << "/dev/pts/3" << "LCK..pts_3" << QByteArray("77\nvornrt8\nh\n")
+                                         << "被 vornrt8 占用（进程 77）";
+    QTest::newRow("UUCP: the number only") << "/dev/ttyS1" << "LCK..ttyS1" << QByteArray("      4242\n")
+                                           << "被进程 4242 占用";
+    QTest::newRow("another device's lock") << "/dev/ttyUSB1" << "LCK..ttyUSB0" << QByteArray("4242\nrt8ctl\n")
+                                           << "";
+    QTest::newRow("no number in it") << "/dev/ttyUSB0" << "LCK..ttyUSB0" << QByteArray("rt8ctl\n") << "";
+    QTest::newRow("no lock file") << "/dev/ttyUSB0" << "" << QByteArray() << "";
+}
+
+void TstQtSerialControl::lockHolder()
+{
+    QFETCH(QString, device);
+    QFETCH(QString, lockName);
+    QFETCH(QByteArray, contents);
+    QFETCH(QString, holder);
+    QTemporaryDir empty, folder;
+    if (!lockName.isEmpty()) {
+        QFile f(folder.filePath(lockName));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(contents);
+    }
+    QCOMPARE(vorn::lockHolder(device, {empty.path(), folder.path()}), holder);
 }
 
 void TstQtSerialControl::openErrors_data()
@@ -163,6 +204,8 @@ void TstQtSerialControl::reportsHangUpOnce()
     pty.hangUp();
     QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 10000);
     QVERIFY(!ctl.isOpen());
+    // Said as what it is, not as "Unknown error".
+    QCOMPARE(lost.first().at(0).toString(), QStringLiteral("设备已不在：%1 被拔出或挂断").arg(pty.path));
     const qint64 cpuBefore = cpuMs();
     QTest::qWait(500);
     QCOMPARE(lost.count(), 1);
