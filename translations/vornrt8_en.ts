@@ -75,6 +75,14 @@
         <source>正在确认重新接入的设备，命令没有发送。</source>
         <translation>Checking the device that came back; nothing was sent.</translation>
     </message>
+    <message>
+        <source>应是 %1 号（显示位数 %2）</source>
+        <translation>expected number %1 (%2 digits)</translation>
+    </message>
+    <message>
+        <source>应有 %1 位显示</source>
+        <translation>expected %1 digits</translation>
+    </message>
 </context>
 <context>
     <name>vorn::Gbk</name>
@@ -268,10 +276,6 @@
         <translation>Waiting for the device to come back…</translation>
     </message>
     <message>
-        <source>端口 %1 已自动重新连接</source>
-        <translation>Port %1 reconnected by itself</translation>
-    </message>
-    <message>
         <source>未发送：%1</source>
         <translation>Not sent: %1</translation>
     </message>
@@ -286,6 +290,10 @@
     <message>
         <source>未恢复连接，端口已关闭：%1</source>
         <translation>not resumed, port closed: %1</translation>
+    </message>
+    <message>
+        <source>端口 %1 已自动重新连接：%2 号设备，显示位数 %3</source>
+        <translation>port %1 reconnected by itself: device %2, %3 digits</translation>
     </message>
 </context>
 <context>
@@ -721,6 +729,10 @@
         <source>无法写入跟踪文件，程序不记录通讯。</source>
         <translation>Cannot write the trace file; the program does not trace the line.</translation>
     </message>
+    <message>
+        <source>已重新连接：%1 号设备，显示位数 %2</source>
+        <translation>reconnected: device %1, %2 digits</translation>
+    </message>
 </context>
 <context>
     <name>vorn::NetworkPortsDialog</name>
@@ -862,6 +874,16 @@ then log out and log in again.</translation>
     <message>
         <source>被 %1 占用（进程 %2）</source>
         <translation>held by %1, process %2</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::StreamKeeper</name>
+    <message numerus="yes">
+        <source>%n 秒没有收到数值</source>
+        <translation>
+            <numerusform>no values for %n second</numerusform>
+            <numerusform>no values for %n seconds</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -1577,26 +1599,6 @@ or a serial device server.</translation>
 </context>
 <context>
     <name>vorn::gw::Gateway</name>
-    <message>
-        <source>设备 %1：通讯端口已断开（%2），等它回来。</source>
-        <translation>device %1: port lost (%2), waiting for it to come back.</translation>
-    </message>
-    <message>
-        <source>设备 %1：通讯端口 %2 已重新打开。</source>
-        <translation>device %1: port %2 open again.</translation>
-    </message>
-    <message>
-        <source>设备 %1：已打开 %2，等待数值。</source>
-        <translation>device %1: %2 open, waiting for values.</translation>
-    </message>
-    <message>
-        <source>设备 %1：无法打开通讯端口 %2（%3），%4 秒后再试。</source>
-        <translation>device %1: cannot open port %2 (%3), trying again in %4 s.</translation>
-    </message>
-    <message>
-        <source>设备 %1：数值又来了。</source>
-        <translation>device %1: values again.</translation>
-    </message>
     <message numerus="yes">
         <source>MQTT 服务器不在时，队列满了，丢弃了 %n 组最早的数值。</source>
         <translation>
@@ -1650,6 +1652,31 @@ or a serial device server.</translation>
     <message>
         <source>设备 %1：端口 %2，地址 %3</source>
         <translation>device %1: port %2, address %3</translation>
+    </message>
+    <message>
+        <source>设备 %1：%2（%3，%4 号设备，显示位数 %5）</source>
+        <translation>device %1: %2 (%3, device %4, %5 digits)</translation>
+    </message>
+    <message numerus="yes">
+        <source>设备 %1：%2（%3：%4），%n 秒后再试</source>
+        <translation>
+            <numerusform>device %1: %2 (%3: %4), trying again in %n second</numerusform>
+            <numerusform>device %1: %2 (%3: %4), trying again in %n seconds</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>设备 %1：%2（%3；它的数值不发布），%n 秒后再试</source>
+        <translation>
+            <numerusform>device %1: %2 (%3; its values are not published), trying again in %n second</numerusform>
+            <numerusform>device %1: %2 (%3; its values are not published), trying again in %n seconds</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>设备 %1：%2（%3），%n 秒后再试</source>
+        <translation>
+            <numerusform>device %1: %2 (%3), trying again in %n second</numerusform>
+            <numerusform>device %1: %2 (%3), trying again in %n seconds</numerusform>
+        </translation>
     </message>
 </context>
 <context>

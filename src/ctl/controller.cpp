@@ -1,4 +1,5 @@
 #include "ctl/controller.h"
+#include "session/streamkeeper.h"
 
 #include "protocol/rtxfile.h"
 #include "ctl/verify.h"
@@ -709,7 +710,7 @@ int Controller::stream()
         wake();
     };
     // Raw values as numbers; target values as the device wrote them.
-    const auto c1 = connect(m_session, &DeviceSession::liveValues, this, [&](const LiveValues &v) {
+    const auto show = [&](const LiveValues &v) {
         QJsonArray values;
         for (int i = 0; i < kChannels; ++i) {
             if (v.mode == FeedbackMode::Raw)
@@ -718,7 +719,7 @@ int Controller::stream()
                 values.append(v.values[i]);
         }
         line(values, v.values);
-    });
+    };
     StopSignals signals_([&] {
         stop = true;
         wake();
@@ -731,6 +732,13 @@ int Controller::stream()
             wake();
         });
 
+    if (m_inv.reconnect) {
+        const int rc = streamKept(raw ? FeedbackMode::Raw : FeedbackMode::Target, show,
+                                  [&] { return stop || outputGone || (m_inv.count > 0 && lines >= m_inv.count); });
+        disconnect(c3);
+        return rc;
+    }
+    const auto c1 = connect(m_session, &DeviceSession::liveValues, this, show);
     m_session->setLedId(m_inv.address);
     if (!m_session->setFeedback(raw ? FeedbackMode::Raw : FeedbackMode::Target)) {
         disconnect(c1);
@@ -786,6 +794,44 @@ int Controller::stream()
         return ExitNoReply;
     }
     return rc;
+}
+
+int Controller::streamKept(FeedbackMode mode, const std::function<void(const LiveValues &)> &show,
+                           const std::function<bool()> &done)
+{
+    // The same rules as the gateway's: every opening makes sure the device
+    // is the one that answered first; a lost line or a silent device is
+    // tried again, for ever, until the stream's own end.
+    StreamKeeper::Settings ks;
+    ks.port = m_session->portNumber();
+    ks.address = m_inv.address;
+    ks.mode = mode;
+    ks.silenceMs = m_inv.timeout();
+    StreamKeeper keeper(m_session, ks);
+    connect(&keeper, &StreamKeeper::values, this, show);
+    connect(&keeper, &StreamKeeper::statusChanged, this, [&](StreamKeeper::Status status, const QString &why) {
+        if (status == StreamKeeper::Status::Online) {
+            const DeviceIdentity d = keeper.device().value_or(DeviceIdentity{});
+            printErr(tr("实时值：%1（%2 号设备，显示位数 %3）").arg(StreamKeeper::word(status)).arg(d.number).arg(d.digits));
+        } else {
+            printErr(tr("实时值：%1（%2），%n 秒后再试", nullptr, (keeper.nextTryMs() + 999) / 1000)
+                         .arg(StreamKeeper::word(status), why));
+        }
+    });
+    const QDeadlineTimer end = m_inv.seconds > 0 ? QDeadlineTimer(qint64(m_inv.seconds * 1000))
+                                                 : QDeadlineTimer(QDeadlineTimer::Forever);
+    const auto over = [&] { return done() || end.hasExpired(); };
+    keeper.start();
+    while (!over()) {
+        // A lost line is the keeper's to try again, not the end.
+        m_lost.reset();
+        waitUntil(over, int(std::min<qint64>(end.isForever() ? 60000 : end.remainingTime(), 60000)));
+    }
+    keeper.stop();
+    m_lost.reset();
+    if (!m_session->isOpen())
+        return ExitOk;
+    return sent();
 }
 
 int Controller::noReplyCommand()

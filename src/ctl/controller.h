@@ -53,6 +53,10 @@ private:
     int read();
     int write();
     int stream();
+    // stream --reconnect: kept going through losses and silences until the
+    // stream's own end (done(), --seconds, a signal).
+    int streamKept(FeedbackMode mode, const std::function<void(const LiveValues &)> &show,
+                   const std::function<bool()> &done);
     int noReplyCommand();
 
     // Sends a connection test to number and waits for the answer of that

@@ -24,7 +24,7 @@ const char kCommands[] = QT_TRANSLATE_NOOP(
     "                               都会改用这个编号）\n"
     "  read FILE.RTX|-              回读参数表，存入文件或打印出来\n"
     "  write FILE.RTX [--verify]    下载文件中的参数表；--verify 回读核对\n"
-    "  stream raw|target [--count N] [--seconds S]\n"
+    "  stream raw|target [--count N] [--seconds S] [--reconnect]\n"
     "                               实时值，CSV 格式：time,ch0..ch9\n"
     "  power on|off\n"
     "  clock [--at \"YYYY-MM-DD hh:mm:ss\"]\n"
@@ -155,7 +155,7 @@ const CommandForm kForms[] = {
     {"renumber", Command::Renumber, 1, 1, "renumber NEW [--digits D]"},
     {"read", Command::Read, 1, 1, "read FILE.RTX|- [--allow-cut]"},
     {"write", Command::Write, 1, 1, "write FILE.RTX [--verify]"},
-    {"stream", Command::Stream, 1, 1, "stream raw|target [--count N] [--seconds S]"},
+    {"stream", Command::Stream, 1, 1, "stream raw|target [--count N] [--seconds S] [--reconnect]"},
     {"power", Command::Power, 1, 1, "power on|off"},
     {"clock", Command::Clock, 0, 0, "clock [--at \"YYYY-MM-DD hh:mm:ss\"]"},
     {"display mode", Command::DisplayMode, 1, 1, "display mode off|target|raw"},
@@ -341,6 +341,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
     const QCommandLineOption seconds(QStringLiteral("seconds"),
                                      text(QT_TRANSLATE_NOOP("vorn::ctl::Options", "S 秒后结束。")),
                                      QStringLiteral("S"));
+    const QCommandLineOption reconnect(
+        QStringLiteral("reconnect"),
+        text(QT_TRANSLATE_NOOP("vorn::ctl::Options",
+                               "端口断开或设备不再发送时不结束：等同一台设备回来（编号和显示位数与第一次应答相同），接着输出。")));
     const QCommandLineOption at(QStringLiteral("at"),
                                 text(QT_TRANSLATE_NOOP("vorn::ctl::Options", "要设置的时间（默认：现在）。")),
                                 QStringLiteral("YYYY-MM-DD hh:mm:ss"));
@@ -356,7 +360,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
     case Command::Renumber: ownOptions += {digits}; break;
     case Command::Read: ownOptions += {allowCut}; break;
     case Command::Write: ownOptions += {verify}; break;
-    case Command::Stream: ownOptions += {count, seconds}; break;
+    case Command::Stream: ownOptions += {count, seconds, reconnect}; break;
     case Command::Clock: ownOptions += {at}; break;
     case Command::DisplayNumber: ownOptions += {start, displayPort, digits}; break;
     case Command::DisplayCode: ownOptions += {start, displayPort}; break;
@@ -423,6 +427,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
         if (own.isSet(count) && !positiveInt(own.value(count), 1 << 30, &inv.count))
             return fail(badNumber(QStringLiteral("--count"), own.value(count),
                                   QCoreApplication::translate("vorn::ctl::Options", "1 到 1073741824")));
+        inv.reconnect = own.isSet(reconnect);
         if (own.isSet(seconds)) {
             bool ok = false;
             inv.seconds = own.value(seconds).trimmed().toDouble(&ok);

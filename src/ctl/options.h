@@ -56,6 +56,7 @@ struct Invocation
     bool allowCut = false;                    // read FILE
     int count = 0;                            // stream, 0: no limit
     double seconds = 0;                       // stream, 0: no limit
+    bool reconnect = false;                   // stream: wait for the same device and go on
     QDateTime at;                             // clock, invalid: now
     QString start = QStringLiteral("46");     // display number/code
     QString displayPort = QStringLiteral("1");

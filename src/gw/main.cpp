@@ -8,6 +8,7 @@
 #include "link/qtserialcontrol.h"
 #include "session/devicesession.h"
 #include "session/language.h"
+#include "session/linelog.h"
 #include "session/portchoice.h"
 
 #include <QCommandLineParser>
@@ -80,7 +81,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rt8gw"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VORNRT8_VERSION));
-    QLoggingCategory::setFilterRules(QStringLiteral("vornrt8.line.info=false"));
+    vorn::quietLineLog();
     vorn::installTranslations(languageChoice(app.arguments()));
 
     QCommandLineParser parser;

@@ -112,6 +112,8 @@ private slots:
     void messagesInTheLanguage_data();
     void messagesInTheLanguage();
     void streamEndsWhenTheDeviceFallsSilent();
+    void streamReconnects_data();
+    void streamReconnects();
     void portHeldByAnotherProgramIsNamed_data();
     void portHeldByAnotherProgramIsNamed();
     void unpluggedDeviceIsGone_data();
@@ -637,6 +639,52 @@ void CtlEndToEndTest::streamEndsWhenTheDeviceFallsSilent()
     QVERIFY2(err.contains(QStringLiteral("3000 ms 内没有收到新的值")), qPrintable(err));
     // Told to stop, which it reads once it runs again.
     QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QLatin1String("feedback stop")), kBound);
+}
+
+void CtlEndToEndTest::streamReconnects_data()
+{
+    QTest::addColumn<QStringList>("back");   // the device that appears at the path after the loss
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("the same device") << QStringList{"--address", "1", "--digits", "40"} << true;
+    QTest::newRow("another with the same number") << QStringList{"--address", "1", "--digits", "8"} << false;
+}
+
+void CtlEndToEndTest::streamReconnects()
+{
+    QFETCH(QStringList, back);
+    QFETCH(bool, taken);
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("rt8"));
+    auto sim = std::make_unique<SimProcess>(
+        QStringList{"--address", "1", "--digits", "40", "--period", "100", "--link", link});
+    QVERIFY(!sim->port().isEmpty());
+    QProcess p;
+    p.start(QStringLiteral(RT8CTL_EXE), {"--lang", "en", "--port", link, "--address", "1", "--timeout", "20000",
+                                         "stream", "raw", "--reconnect", "--count", "12", "--seconds", "40"});
+    QVERIFY(p.waitForStarted(60000));
+    QByteArray out;
+    QVERIFY2(readLines(p, &out, 4), p.readAllStandardError().constData());
+    // Gone, and another (or the same) at its path.
+    sim.reset();
+    sim = std::make_unique<SimProcess>(back + QStringList{"--period", "100", "--link", link});
+    QVERIFY(!sim->port().isEmpty());
+    if (taken) {
+        const Result r = finish(p);
+        QVERIFY2(r.exitCode == 0, qPrintable(describe(r)));
+        QCOMPARE(QString::fromUtf8(out + r.out.toUtf8()).count(QLatin1Char('\n')), 13);   // the header and 12 sets
+        const qsizetype lost = r.err.indexOf(QLatin1String("lost"));
+        QVERIFY2(lost >= 0 && r.err.indexOf(QLatin1String("online"), lost) > lost, qPrintable(r.err));
+        return;
+    }
+    // Another device is never streamed from: only asked who it is.
+    QString err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += QString::fromUtf8(p.readAllStandardError())).contains(QLatin1String("other-device")),
+                             2 * kBound);
+    QVERIFY(sim->log().contains(QLatin1String("discover")));
+    ::kill(pid_t(p.processId()), SIGTERM);
+    const Result r = finish(p);
+    QVERIFY2(r.exitCode == 0, qPrintable(describe(r)));
+    QVERIFY(!sim->log().contains(QLatin1String("feedback raw")));
 }
 
 void CtlEndToEndTest::portHeldByAnotherProgramIsNamed_data()
