@@ -65,7 +65,7 @@ foreach(size 48 256)
 endforeach()
 
 # The installed programs run from the prefix.
-foreach(run "vornrt8;--version;1.0" "rt8ctl;--help;Usage" "rt8sim;--help;Usage" "rt8ctl;--version;1.0" "rt8gw;--version;1.0")
+foreach(run "vornrt8;--version;1.0" "rt8ctl;--help;tcp://HOST:PORT" "rt8sim;--help;Usage" "rt8ctl;--version;1.0" "rt8gw;--version;1.0")
   list(GET run 0 program)
   list(GET run 1 option)
   list(GET run 2 needle)

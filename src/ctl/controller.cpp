@@ -105,11 +105,9 @@ QString aligned(const QList<QStringList> &rows)
     return out;
 }
 
-// Local time with its offset, to the millisecond.
 QString timestamp()
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    return QString::fromLatin1(isoTimeNow());
 }
 
 QString usbIds(const PortInfo &p)

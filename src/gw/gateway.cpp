@@ -27,11 +27,9 @@ void say(const QString &text)
     std::fflush(stderr);
 }
 
-// Local time with its offset, to the millisecond.
 QString timestamp()
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    return QString::fromLatin1(isoTimeNow());
 }
 
 QByteArray json(const QJsonObject &o)
@@ -97,13 +95,13 @@ void appendJsonString(QByteArray &out, const QString &text)
 
 }  // namespace
 
-QByteArray Gateway::valuesPayload(const QString &time, const LiveValues &live)
+QByteArray Gateway::valuesPayload(const QByteArray &time, const LiveValues &live)
 {
     QByteArray out;
     out.reserve(160);
-    out += "{\"time\":";
-    appendJsonString(out, time);
-    out += ",\"mode\":\"";
+    out += "{\"time\":\"";
+    out += time;
+    out += "\",\"mode\":\"";
     out += live.mode == FeedbackMode::Raw ? "raw" : "target";
     out += "\",\"values\":[";
     for (int i = 0; i < kChannels; ++i) {
@@ -198,7 +196,7 @@ void Gateway::deviceValues(Device &d, const LiveValues &values)
 {
     if (m_stopped)
         return;
-    publishValues({d.valuesTopic, valuesPayload(timestamp(), values), &d});
+    publishValues({d.valuesTopic, valuesPayload(isoTimeNow(), values), &d});
 }
 
 void Gateway::publishValues(const Message &m)

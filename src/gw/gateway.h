@@ -57,7 +57,7 @@ public:
     // One set of values as published: {"time","mode","values"}, raw values
     // as numbers, a record's fields as numbers where they are numbers,
     // otherwise as the text shown.
-    static QByteArray valuesPayload(const QString &time, const LiveValues &live);
+    static QByteArray valuesPayload(const QByteArray &time, const LiveValues &live);
 
 signals:
     // Every configured device has been tried once (opened or not); once.

@@ -1,5 +1,8 @@
 #include "session/csv.h"
 
+#include <cstdio>
+#include <ctime>
+
 #include "protocol/channeltable.h"
 
 namespace vorn {
@@ -80,6 +83,26 @@ QString valuesHeader(bool withMode)
     for (int i = 0; i < kChannels; ++i)
         h.append(QStringLiteral("ch%1").arg(i));
     return csvLine(h);
+}
+
+QByteArray isoTimeNow()
+{
+#ifdef Q_OS_WIN
+    const QDateTime now = QDateTime::currentDateTime();
+    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs).toLatin1();
+#else
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    tm t{};
+    ::localtime_r(&ts.tv_sec, &t);
+    const long offset = t.tm_gmtoff;
+    const long minutes = (offset < 0 ? -offset : offset) / 60;
+    char buf[48];
+    const int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld", t.tm_year + 1900,
+                                t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, int(ts.tv_nsec / 1000000),
+                                offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    return QByteArray(buf, n);
+#endif
 }
 
 }  // namespace vorn

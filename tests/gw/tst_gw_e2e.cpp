@@ -357,10 +357,10 @@ void TestGatewayE2e::secretsNeverShown_data()
                                        << "broker.url: the user name goes in username";
     QTest::newRow("start: device URL") << false << broker << url << "" << 2 << "devices[0].port: a network port takes no user name or password";
     QTest::newRow("tried again: a port number standing for a URL") << false << broker << "1" << url + ';' << -1
-                                                                   << "device cab1: cannot open port 1";
+                                                                   << "device cab1: lost (1: tcp://127.0.0.1:47101";
     // Without "://" the list is split at ':': port 3 is "Secret1@127.0.0.1".
     QTest::newRow("tried again: a mistyped URL in the port list") << false << broker << "3" << "tcp:/bob:Secret1@127.0.0.1:47101"
-                                                                  << -1 << "device cab1: cannot open port 3";
+                                                                  << -1 << "device cab1: lost (3: 127.0.0.1";
 }
 
 void TestGatewayE2e::secretsNeverShown()

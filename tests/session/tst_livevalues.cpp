@@ -14,6 +14,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
+
+#include <ctime>
 
 #include <cerrno>
 #include <csignal>
@@ -56,9 +59,39 @@ private slots:
     void csvLines();
     void csvCells_data();
     void csvCells();
+    void timeWithItsOffset_data();
+    void timeWithItsOffset();
     void recordsAScriptedStream();
     void failedWriteStopsAndKeepsWhatWasWritten();
 };
+
+void LiveValuesTest::timeWithItsOffset_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::newRow("UTC") << QByteArray("UTC");
+    QTest::newRow("east, whole hours") << QByteArray("Asia/Shanghai");
+    QTest::newRow("east, 45 minutes") << QByteArray("Asia/Kathmandu");
+    QTest::newRow("west, half an hour") << QByteArray("America/St_Johns");
+}
+
+void LiveValuesTest::timeWithItsOffset()
+{
+    QFETCH(QByteArray, zone);
+    const QByteArray before = qgetenv("TZ");
+    qputenv("TZ", zone);
+    ::tzset();
+    const qint64 at = QDateTime::currentMSecsSinceEpoch();
+    const QByteArray stamp = isoTimeNow();
+    before.isNull() ? qunsetenv("TZ") : qputenv("TZ", before);
+    ::tzset();
+    const QDateTime parsed = QDateTime::fromString(QString::fromLatin1(stamp), Qt::ISODateWithMs);
+    QVERIFY2(parsed.isValid(), stamp.constData());
+    const QTimeZone tz(zone);
+    QVERIFY(tz.isValid());
+    QCOMPARE(parsed.offsetFromUtc(), tz.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(at)));
+    QVERIFY2(std::abs(parsed.toMSecsSinceEpoch() - at) < 1000, stamp.constData());
+    QCOMPARE(stamp.size(), qsizetype(29));   // milliseconds and the offset always written
+}
 
 void LiveValuesTest::ringKeepsTheNewest_data()
 {
