@@ -1176,6 +1176,17 @@ then log out and log in again.</translation>
             <numerusform>%1: no new value within %2 ms; stopped (after %n sets of values).</numerusform>
         </translation>
     </message>
+    <message>
+        <source>实时值：%1（%2 号设备，显示位数 %3）</source>
+        <translation>stream: %1 (device %2, %3 digits)</translation>
+    </message>
+    <message numerus="yes">
+        <source>实时值：%1（%2），%n 秒后再试</source>
+        <translation>
+            <numerusform>stream: %1 (%2), trying again in %n second</numerusform>
+            <numerusform>stream: %1 (%2), trying again in %n seconds</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>vorn::ctl::Options</name>
@@ -1270,49 +1281,6 @@ then log out and log in again.</translation>
     <message>
         <source>（255 号是每台设备都应答的号码。）</source>
         <translation>(Every device answers to 255.)</translation>
-    </message>
-    <message>
-        <source>命令：
-  ports                        端口 1-16：编号、设备、现在能否打开
-  find                         连接测试：设备编号和显示位数
-  scan [--from A] [--to B]     逐个对编号 A..B（0..254）做连接测试
-  renumber NEW [--digits D]    把设备编号改为 NEW（发给 255 号：线上的每台设备
-                               都会改用这个编号）
-  read FILE.RTX|-              回读参数表，存入文件或打印出来
-  write FILE.RTX [--verify]    下载文件中的参数表；--verify 回读核对
-  stream raw|target [--count N] [--seconds S]
-                               实时值，CSV 格式：time,ch0..ch9
-  power on|off
-  clock [--at &quot;YYYY-MM-DD hh:mm:ss&quot;]
-  display mode off|target|raw
-  display number TEXT [--start S] [--port P] [--digits N]
-  display code A B [--start S] [--port P]
-
-rt8ctl 命令 --help 列出该命令的选项。
-退出码：0 完成，1 超时内没有有效应答，2 命令行或参数有误（什么都没有发送），
-3 端口没有打开或已断开，4 文件读写失败，5 --verify 发现不一致。
-</source>
-        <translation>Commands:
-  ports                        ports 1-16: number, device, whether it opens now
-  find                         connection test: number and display digits
-  scan [--from A] [--to B]     connection test to each number A..B (0..254)
-  renumber NEW [--digits D]    give the device number NEW (sent to 255: every
-                               device on the line takes it)
-  read FILE.RTX|-              read the table back into a file, or print it
-  write FILE.RTX [--verify]    download a file&apos;s table; --verify reads it back
-  stream raw|target [--count N] [--seconds S]
-                               live values as CSV: time,ch0..ch9
-  power on|off
-  clock [--at &quot;YYYY-MM-DD hh:mm:ss&quot;]
-  display mode off|target|raw
-  display number TEXT [--start S] [--port P] [--digits N]
-  display code A B [--start S] [--port P]
-
-rt8ctl COMMAND --help shows a command&apos;s options.
-Exit codes: 0 done, 1 no valid reply in time, 2 bad command line or field
-(nothing sent), 3 port not opened or lost, 4 file not read or written, 5 --verify
-found a difference.
-</translation>
     </message>
     <message>
         <source>显示这份说明。</source>
@@ -1418,6 +1386,53 @@ or a serial device server.</translation>
     <message>
         <source>选项：</source>
         <translation>Options:</translation>
+    </message>
+    <message>
+        <source>命令：
+  ports                        端口 1-16：编号、设备、现在能否打开
+  find                         连接测试：设备编号和显示位数
+  scan [--from A] [--to B]     逐个对编号 A..B（0..254）做连接测试
+  renumber NEW [--digits D]    把设备编号改为 NEW（发给 255 号：线上的每台设备
+                               都会改用这个编号）
+  read FILE.RTX|-              回读参数表，存入文件或打印出来
+  write FILE.RTX [--verify]    下载文件中的参数表；--verify 回读核对
+  stream raw|target [--count N] [--seconds S] [--reconnect]
+                               实时值，CSV 格式：time,ch0..ch9
+  power on|off
+  clock [--at &quot;YYYY-MM-DD hh:mm:ss&quot;]
+  display mode off|target|raw
+  display number TEXT [--start S] [--port P] [--digits N]
+  display code A B [--start S] [--port P]
+
+rt8ctl 命令 --help 列出该命令的选项。
+退出码：0 完成，1 超时内没有有效应答，2 命令行或参数有误（什么都没有发送），
+3 端口没有打开或已断开，4 文件读写失败，5 --verify 发现不一致。
+</source>
+        <translation>Commands:
+  ports                        ports 1-16: number, device, whether it opens now
+  find                         connection test: number and display digits
+  scan [--from A] [--to B]     connection test to each number A..B (0..254)
+  renumber NEW [--digits D]    give the device number NEW (sent to 255: every
+                               device on the line takes it)
+  read FILE.RTX|-              read the table back into a file, or print it
+  write FILE.RTX [--verify]    download a file&apos;s table; --verify reads it back
+  stream raw|target [--count N] [--seconds S] [--reconnect]
+                               live values as CSV: time,ch0..ch9
+  power on|off
+  clock [--at &quot;YYYY-MM-DD hh:mm:ss&quot;]
+  display mode off|target|raw
+  display number TEXT [--start S] [--port P] [--digits N]
+  display code A B [--start S] [--port P]
+
+rt8ctl COMMAND --help shows a command&apos;s options.
+Exit codes: 0 done, 1 no valid reply in time, 2 bad command line or field
+(nothing sent), 3 port not opened or lost, 4 file not read or written, 5 --verify
+found a difference.
+</translation>
+    </message>
+    <message>
+        <source>端口断开或设备不再发送时不结束：等同一台设备回来（编号和显示位数与第一次应答相同），接着输出。</source>
+        <translation>Do not end when the port is lost or the device falls silent: wait for the same device (the number and digit count of its first answer) and go on.</translation>
     </message>
 </context>
 <context>
