@@ -47,7 +47,7 @@ struct Gateway::Device
     QtSerialControl *control = nullptr;
     DeviceSession *session = nullptr;
     std::unique_ptr<StreamKeeper> keeper;
-    QString valuesTopic;
+    QByteArray valuesTopic;   // UTF-8, made once
     QString status;             // as last published or to be published
     bool statusSent = false;
     qint64 droppedOutage = 0;
@@ -107,6 +107,11 @@ QByteArray Gateway::valuesPayload(const QByteArray &time, const LiveValues &live
     for (int i = 0; i < kChannels; ++i) {
         if (i)
             out += ',';
+        // A raw value is shown as the decimal number it is.
+        if (live.mode == FeedbackMode::Raw && !live.values.value(i).isEmpty()) {
+            out += live.values[i].toLatin1();
+            continue;
+        }
         const double v = live.number(i);
         if (std::isnan(v))
             appendJsonString(out, live.values.value(i));
@@ -138,7 +143,7 @@ bool Gateway::start(QString *why)
         d->config = m_config.devices[i];
         d->control = m_lines[i].port;
         d->session = m_lines[i].session;
-        d->valuesTopic = topic(d->config.name, "values");
+        d->valuesTopic = topic(d->config.name, "values").toUtf8();
         StreamKeeper::Settings ks;
         ks.port = m_lines[i].number;
         ks.address = d->config.address;

@@ -69,7 +69,7 @@ private:
     struct Device;
     struct Message
     {
-        QString topic;
+        QByteArray topic;   // UTF-8
         QByteArray payload;
         Device *device = nullptr;
     };

@@ -149,12 +149,12 @@ void MqttClient::onPublish(mosquitto *, void *self, int mid)
     }
 }
 
-bool MqttClient::publish(const QString &topic, const QByteArray &payload, bool retain, int *mid)
+bool MqttClient::publish(const QByteArray &topic, const QByteArray &payload, bool retain, int *mid)
 {
     if (!m_mosq)
         return false;
     int id = 0;
-    const int rc = mosquitto_publish(m_mosq, &id, topic.toUtf8().constData(), int(payload.size()),
+    const int rc = mosquitto_publish(m_mosq, &id, topic.constData(), int(payload.size()),
                                      payload.constData(), 1, retain);
     if (mid)
         *mid = id;

@@ -60,7 +60,12 @@ public:
     bool start(const Settings &settings, QString *why);
     // Publishes at QoS 1. False when the library takes nothing (no
     // connection): the caller keeps the message.
-    bool publish(const QString &topic, const QByteArray &payload, bool retain, int *mid = nullptr);
+    bool publish(const QString &topic, const QByteArray &payload, bool retain, int *mid = nullptr)
+    {
+        return publish(topic.toUtf8(), payload, retain, mid);
+    }
+    // The topic in UTF-8, as the values' topics are kept.
+    bool publish(const QByteArray &topic, const QByteArray &payload, bool retain, int *mid = nullptr);
     // From now on acknowledgements are kept for waitAcknowledged.
     void trackAcknowledged();
     // Waits at most ms for the broker to acknowledge the messages mids.
