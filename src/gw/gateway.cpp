@@ -47,6 +47,7 @@ struct Gateway::Device
     QtSerialControl *control = nullptr;
     DeviceSession *session = nullptr;
     std::unique_ptr<StreamKeeper> keeper;
+    int index = 0;            // in the configuration
     QByteArray valuesTopic;   // UTF-8, made once
     QString status;             // as last published or to be published
     bool statusSent = false;
@@ -143,7 +144,12 @@ bool Gateway::start(QString *why)
         d->config = m_config.devices[i];
         d->control = m_lines[i].port;
         d->session = m_lines[i].session;
+        d->index = int(i);
         d->valuesTopic = topic(d->config.name, "values").toUtf8();
+        DeviceState state;
+        state.name = d->config.name;
+        state.mode = d->config.mode;
+        m_states.push_back(state);
         StreamKeeper::Settings ks;
         ks.port = m_lines[i].number;
         ks.address = d->config.address;
@@ -194,7 +200,11 @@ void Gateway::deviceStatus(Device &d, StreamKeeper::Status status, const QString
     case StreamKeeper::Status::Starting:
         return;
     }
+    DeviceState &state = m_states[size_t(d.index)];
+    state.status = status;
+    state.device = d.keeper->device();
     setStatus(d, word);
+    emit deviceChanged(d.index);
 }
 
 void Gateway::deviceValues(Device &d, const LiveValues &values)
@@ -202,6 +212,11 @@ void Gateway::deviceValues(Device &d, const LiveValues &values)
     if (m_stopped)
         return;
     publishValues({d.valuesTopic, valuesPayload(isoTimeNow(), values), &d});
+    DeviceState &state = m_states[size_t(d.index)];
+    state.last = values;
+    ++state.sets;
+    state.lastMs = QDateTime::currentMSecsSinceEpoch();
+    emit deviceChanged(d.index);
 }
 
 void Gateway::publishValues(const Message &m)

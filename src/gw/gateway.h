@@ -59,7 +59,28 @@ public:
     // otherwise as the text shown.
     static QByteArray valuesPayload(const QByteArray &time, const LiveValues &live);
 
+    // What the gateway knows of one configured device, for the faces that
+    // show it besides MQTT. Kept on the gateway's thread.
+    struct DeviceState
+    {
+        QString name;
+        StreamKeeper::Status status = StreamKeeper::Status::Starting;
+        std::optional<DeviceIdentity> device;   // once it answered
+        FeedbackMode mode = FeedbackMode::Raw;
+        LiveValues last;                        // the last set taken (none: no values yet)
+        quint64 sets = 0;                       // sets taken since the start
+        qint64 lastMs = 0;                      // when the last set came, ms since the epoch; 0: never
+    };
+    // In the order of the configuration.
+    const std::vector<DeviceState> &devices() const { return m_states; }
+    // The broker connection as the gateway sees it.
+    bool brokerConnected() const { return m_brokerUp; }
+    qint64 droppedTotal() const { return m_droppedTotal; }
+    int queueLength() const { return int(m_queue.size()); }
+
 signals:
+    // A device's state changed: its status, or a new set of values.
+    void deviceChanged(int index);
     // Every configured device has been tried once (opened or not); once.
     void allTried();
     // How many devices are online now, of how many configured.
@@ -86,6 +107,7 @@ private:
     std::vector<DeviceLine> m_lines;
     MqttClient m_client;
     std::vector<std::unique_ptr<Device>> m_devices;
+    std::vector<DeviceState> m_states;
     std::deque<Message> m_queue;
     bool m_brokerUp = false;
     bool m_stopped = false;
