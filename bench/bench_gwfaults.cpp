@@ -26,6 +26,9 @@
 //
 //   bench_gwfaults --rt8gw PATH --rt8sim PATH [--minutes M] [--seed N] [--logs DIR]
 //
+// The run lasts M minutes (10), longer when that is too short for each kind
+// of fault to be made once.
+//
 // The first line of the output holds the figures as key=value pairs
 // (tools/bench reads them); then one line per check ("check NAME PASS|FAIL
 // text") and one per fault. Progress goes to standard error.
@@ -627,12 +630,13 @@ int Run::exec()
 
     // Faults in rounds of the four kinds, each round in a random order, at
     // random moments, until too little time is left for one more (the
-    // longest fault and its recovery take about 40 s).
+    // longest fault and its recovery take about 40 s); a short run goes on
+    // until each kind was made once.
     QStringList round;
     const qint64 quietEnd = 15000;
     while (true) {
         const qint64 gap = 3000 + qint64(m_rng.bounded(runMs >= 300000 ? 25001 : 8001));
-        if (now() - t0 + gap + 40000 + quietEnd > runMs)
+        if (m_faults.size() >= 4 && now() - t0 + gap + 40000 + quietEnd > runMs)
             break;
         if (round.isEmpty()) {
             round = {QStringLiteral("broker"), QStringLiteral("ser2net"), QStringLiteral("freeze"), QStringLiteral("swap")};
@@ -796,13 +800,20 @@ int Run::exec()
                         }
                         if (f.device != d || f.kind == QLatin1String("swap"))
                             continue;
-                        // Until the gateway asked the device for values again.
-                        qint64 asked = f.recovered >= 0 ? f.recovered : tStop;
-                        for (const auto &[t, what] : life->requests)
-                            if (t >= f.end && what == QLatin1String("feedback raw")) {
-                                asked = t;
+                        // Until the gateway asked the device for values again:
+                        // the last request for them before its values were
+                        // back (a gateway that asks again after the line
+                        // comes back rightly throws away what was sent before).
+                        qint64 back = tStop;
+                        for (qint64 t : m_receivedAt[size_t(d)])
+                            if (t >= f.end) {
+                                back = t;
                                 break;
                             }
+                        qint64 asked = f.end;
+                        for (const auto &[t, what] : life->requests)
+                            if (t >= f.end && t <= back && what == QLatin1String("feedback raw"))
+                                asked = t;
                         if (first >= f.begin - kSlackMs && last <= asked) {
                             why = f.kind == QLatin1String("ser2net")
                                 ? QStringLiteral("sent while ser2net was down or in it at its kill")
@@ -874,7 +885,7 @@ int Run::exec()
             for (const StatusChange &c : m_status[size_t(f.device)])
                 if (c.at >= f.begin && c.at <= until + 2000)
                     words << c.word;
-            seen = words.isEmpty() ? QStringLiteral("(none)") : words.join(QLatin1String(" → "));
+            seen = words.isEmpty() ? QStringLiteral("(none)") : words.join(QStringLiteral(" → "));
             ok = ok && (expect.isEmpty() || statusSeen(f.device, expect, f.begin, until))
                 && statusAt(f.device, until + 2000) == QLatin1String("online");
         } else {
