@@ -280,6 +280,7 @@ private:
     bool startLife(int device, bool foreign);
     bool endLife(int device);
     void tick();
+    void readGateway();
     bool allFlowing(qint64 since = 0);
     QString topicName(const QByteArray &topic, const char *leaf) const;
     QString statusAt(int device, qint64 t) const;
@@ -320,9 +321,6 @@ QString Run::topicName(const QByteArray &topic, const char *leaf) const
 
 void Run::tick()
 {
-    for (auto &l : m_lives)
-        if (l->proc)
-            l->read();
     for (Message &m : m_sub.take()) {
         if (const QString n = topicName(m.topic, "values"); n.startsWith(QLatin1String("dev"))) {
             const int d = n.mid(3).toInt();
@@ -349,6 +347,11 @@ void Run::tick()
             m_dropped.insert(m.payload);
         }
     }
+    readGateway();
+}
+
+void Run::readGateway()
+{
     m_gwPartial += m_gw.readAllStandardError();
     qsizetype nl;
     while ((nl = m_gwPartial.indexOf('\n')) >= 0) {
@@ -428,6 +431,9 @@ bool Run::startLife(int device, bool foreign)
                   QStringLiteral("--digits"), foreign ? QStringLiteral("8") : QStringLiteral("40")};
     if (!foreign)
         a << QStringLiteral("--no-stdin");
+    // Stamped as it comes, not when the run next looks.
+    Life *lp = l.get();
+    QObject::connect(l->proc.get(), &QProcess::readyReadStandardError, l->proc.get(), [lp] { lp->read(); });
     l->proc->start(rt8sim, a);
     if (!l->proc->waitForStarted(10000))
         return false;
@@ -597,6 +603,7 @@ int Run::exec()
     }
     m_gwLog.setFileName(QDir(logs).filePath(QStringLiteral("rt8gw.log")));
     m_gwLog.open(QIODevice::WriteOnly);
+    QObject::connect(&m_gw, &QProcess::readyReadStandardError, &m_gw, [this] { readGateway(); });
     m_gw.start(rt8gw, {QStringLiteral("--config"), QDir(logs).filePath(QStringLiteral("rt8gw.json")),
                        QStringLiteral("--lang"), QStringLiteral("en")});
     if (!m_gw.waitForStarted(10000) || !waitFor([this] { return allFlowing(); }, 60000)) {
