@@ -874,12 +874,11 @@ int Run::exec()
                                  : QStringLiteral("unknown: ") + unknownWords.join(QLatin1String(", ")));
     int recovered = 0;
     QStringList faultLines;
+    std::map<QString, std::pair<int, int>> byKind;   // faults, passed
+    std::map<QString, QString> firstFailed;
     for (const Fault &f : m_faults) {
-        if (f.recovered >= 0)
-            ++recovered;
         QString expect, seen = QStringLiteral("-");
         bool ok = f.recovered >= 0;
-        const qint64 until = std::min(f.recovered >= 0 ? f.recovered : f.end + 90000, tStop - 1);
         if (f.kind == QLatin1String("ser2net")) {
             expect = QStringLiteral("lost");
         } else if (f.kind == QLatin1String("freeze")) {
@@ -887,6 +886,22 @@ int Run::exec()
         } else if (f.kind == QLatin1String("swap")) {
             expect = f.device == kAddress255Device ? QStringLiteral("other-device") : QStringLiteral("no-answer");
         }
+        // The faulted device's own values back (every device's after the
+        // broker).
+        qint64 back = -1;
+        if (f.device >= 0) {
+            const auto &at = m_receivedAt[size_t(f.device)];
+            const auto &vals = m_received[size_t(f.device)];
+            for (size_t i = 0; i < at.size() && back < 0; ++i)
+                if (at[i] >= f.end && at[i] <= f.end + 90000 && (vals[i][0] != kHeld || vals[i][1] != kHeld))
+                    back = at[i];
+            ok = back >= 0;
+        } else {
+            back = f.recovered;
+        }
+        if (back >= 0)
+            ++recovered;
+        const qint64 until = std::min(back >= 0 ? back : f.end + 90000, tStop - 1);
         if (f.device >= 0) {
             QStringList words;
             for (const StatusChange &c : m_status[size_t(f.device)])
@@ -905,10 +920,24 @@ int Run::exec()
         }
         faultLines << QStringLiteral("fault at %1 s: %2; expected %3 then online; statuses %4; %5 %6")
                           .arg(secs(f.begin - t0), f.detail, expect.isEmpty() ? QStringLiteral("-") : expect, seen,
-                               f.recovered >= 0 ? QStringLiteral("streaming again %1 s after").arg(secs(f.recovered - f.end))
-                                                : QStringLiteral("NOT streaming again within 90 s"),
+                               back >= 0 ? QStringLiteral("streaming again %1 s after").arg(secs(back - f.end))
+                                         : QStringLiteral("NOT streaming again within 90 s"),
                                ok ? QStringLiteral("PASS") : QStringLiteral("FAIL"));
-        check(QStringLiteral("fault-") + f.kind, ok, faultLines.last());
+        auto &[made, passed] = byKind[f.kind];
+        ++made;
+        passed += ok ? 1 : 0;
+        if (!ok && !firstFailed.count(f.kind))
+            firstFailed[f.kind] = faultLines.last();
+    }
+    // One check per kind of fault; every fault on a line of its own below.
+    for (const QString &kind : {QStringLiteral("broker"), QStringLiteral("ser2net"), QStringLiteral("freeze"),
+                                QStringLiteral("swap")}) {
+        const auto [made, passed] = byKind[kind];
+        check(QStringLiteral("fault-") + kind, made > 0 && passed == made,
+              made == 0 ? QStringLiteral("not made in this run")
+                        : QStringLiteral("%1 of %2 as expected%3").arg(passed).arg(made)
+                              .arg(firstFailed.count(kind) ? QStringLiteral("; first that was not: ") + firstFailed[kind]
+                                                           : QString()));
     }
     check(QStringLiteral("final-statuses"), finalOk,
           QStringLiteral("gateway %1; %2").arg(gwFinal, finals.join(QLatin1String(", "))));
@@ -935,6 +964,8 @@ int Run::exec()
                 m_allOk ? 1 : 0);
     for (const QString &c : m_checks)
         std::printf("%s\n", c.toUtf8().constData());
+    for (const QString &l : faultLines)
+        std::printf("%s\n", l.toUtf8().constData());
     for (const QString &l : perDevice)
         std::printf("device %s\n", l.toUtf8().constData());
     for (const QString &l : gapNotes)
