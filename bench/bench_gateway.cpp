@@ -2,10 +2,15 @@
 // 10 ms, through the gateway, to a subscriber (mosquitto_sub) on a mosquitto
 // of its own on 127.0.0.1. Prints values lost, the gateway's share of one
 // core and the latency from the gateway taking a reply to the subscriber
-// receiving it.
+// receiving it. With --least, the same run with the least gateway
+// (bench/least_gateway) in rt8gw's place, for the ratio of the two.
 //
-//   bench_gateway RT8GW RT8SIM [SECONDS]
+//   bench_gateway RT8GW RT8SIM [SECONDS] [--least LEAST_GATEWAY]
+//
+// The first line of the output holds the figures as key=value pairs
+// (tools/bench reads them); the lines after it say the same for people.
 
+#include "percentile.h"
 #include "protocol/reply.h"
 #include "support/processrun.h"
 
@@ -17,12 +22,12 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -50,12 +55,19 @@ bool waitFor(const std::function<bool()> &done, int ms)
     return done();
 }
 
-double percentile(std::vector<double> v, double p)
+// Whether something listens on 127.0.0.1:port.
+bool listening(int port)
 {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(quint16(port));
+    const bool up = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    ::close(fd);
+    return up;
 }
 
 }  // namespace
@@ -63,13 +75,22 @@ double percentile(std::vector<double> v, double p)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() < 3) {
-        std::fprintf(stderr, "usage: bench_gateway RT8GW RT8SIM [SECONDS]\n");
+    QStringList args = app.arguments();
+    QString leastExe;
+    if (const qsizetype at = args.indexOf(QStringLiteral("--least")); at > 0 && at + 1 < args.size()) {
+        leastExe = args[at + 1];
+        args.remove(at, 2);
+    }
+    if (args.size() < 3 || args.size() > 4 || args.contains(QStringLiteral("--least"))) {
+        std::fprintf(stderr, "usage: bench_gateway RT8GW RT8SIM [SECONDS] [--least LEAST_GATEWAY]\n");
         return 2;
     }
     const QString gwExe = args[1], simExe = args[2];
     const int seconds = args.value(3, QStringLiteral("60")).toInt();
+    if (seconds < 1) {
+        std::fprintf(stderr, "bench_gateway: SECONDS must be 1 or more\n");
+        return 2;
+    }
     constexpr int kDevices = 4;
     QTemporaryDir dir;
 
@@ -101,7 +122,10 @@ int main(int argc, char **argv)
         devices.append(QJsonObject{{"name", QStringLiteral("dev%1").arg(i)}, {"port", path}, {"address", 1}, {"mode", "raw"}});
         sims.push_back(std::move(p));
     }
-    QThread::msleep(300);   // the broker listening
+    if (!waitFor([port] { return listening(port); }, 20000)) {
+        std::fprintf(stderr, "bench_gateway: mosquitto did not listen on 127.0.0.1:%d\n", port);
+        return 1;
+    }
 
     QProcess sub;
     QByteArray subOut;
@@ -109,8 +133,22 @@ int main(int argc, char **argv)
     sub.start(QStringLiteral("mosquitto_sub"), {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
                                                QString::number(port), QStringLiteral("-q"), QStringLiteral("1"),
                                                QStringLiteral("-t"), QStringLiteral("bench/rt8/+/values"),
+                                               QStringLiteral("-t"), QStringLiteral("bench/probe"),
                                                QStringLiteral("-F"), QStringLiteral("%U %t %p")});
-    waitFor([&] { return false; }, 500);
+    // The subscriber takes messages once a probe published after its start
+    // reaches it.
+    const bool subscribed = waitFor([&] {
+        QProcess::execute(QStringLiteral("mosquitto_pub"), {QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
+                                                            QStringLiteral("-p"), QString::number(port),
+                                                            QStringLiteral("-t"), QStringLiteral("bench/probe"),
+                                                            QStringLiteral("-m"), QStringLiteral("probe")});
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 200);
+        return subOut.contains("bench/probe");
+    }, 20000);
+    if (!subscribed) {
+        std::fprintf(stderr, "bench_gateway: mosquitto_sub took no message\n");
+        return 1;
+    }
 
     QFile cfg(dir.filePath(QStringLiteral("rt8gw.json")));
     cfg.open(QIODevice::WriteOnly);
@@ -120,14 +158,24 @@ int main(int argc, char **argv)
     cfg.close();
     QProcess gw;
     gw.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    gw.start(gwExe, {QStringLiteral("--config"), cfg.fileName(), QStringLiteral("--lang"), QStringLiteral("en")});
+    if (leastExe.isEmpty()) {
+        gw.start(gwExe, {QStringLiteral("--config"), cfg.fileName(), QStringLiteral("--lang"), QStringLiteral("en")});
+    } else {
+        QStringList a{QStringLiteral("--broker"), QString::number(port), QStringLiteral("--prefix"),
+                      QStringLiteral("bench/rt8")};
+        for (const auto &d : std::as_const(devices))
+            a << d.toObject().value("name").toString() + QLatin1Char('=') + d.toObject().value("port").toString();
+        gw.start(leastExe, a);
+    }
     // Measured once every device's values flow.
-    waitFor([&] {
+    const bool flowing = waitFor([&] {
         for (int i = 0; i < kDevices; ++i)
             if (!subOut.contains(QStringLiteral("bench/rt8/dev%1/values").arg(i).toUtf8()))
                 return false;
         return true;
     }, 30000);
+    if (!flowing)
+        std::fprintf(stderr, "bench_gateway: not every device's values arrived within 30 s\n");
     const double cpu0 = cpuSeconds(gw.processId());
     QDeadlineTimer wall;
     const qint64 t0 = QDateTime::currentMSecsSinceEpoch();
@@ -148,18 +196,18 @@ int main(int argc, char **argv)
     broker.waitForFinished(5000);
 
     // Per device: what was sent (in order) and what arrived (in order).
-    std::vector<double> latency;
+    std::vector<qint64> latency;   // nanoseconds
     qint64 sentTotal = 0, receivedTotal = 0, lost = 0, trailing = 0, unmatched = 0;
     QList<QList<QJsonArray>> received(kDevices);
     for (const QByteArray &line : subOut.split('\n')) {
         const QList<QByteArray> parts = line.split(' ');
-        if (parts.size() < 3)
+        if (parts.size() < 3 || !parts[1].endsWith("/values"))   // the probe
             continue;
         const int i = parts[1].split('/').value(2).mid(3).toInt();
         const QJsonObject o = QJsonDocument::fromJson(line.mid(parts[0].size() + parts[1].size() + 2)).object();
         const double at = parts[0].toDouble() * 1000.0;
         const double taken = double(QDateTime::fromString(o.value("time").toString(), Qt::ISODateWithMs).toMSecsSinceEpoch());
-        latency.push_back(at - taken);
+        latency.push_back(qint64((at - taken) * 1e6));
         if (i >= 0 && i < kDevices)
             received[i].append(o.value("values").toArray());
     }
@@ -197,12 +245,19 @@ int main(int argc, char **argv)
         receivedTotal += received[i].size();
     }
     const double wallS = double(t1 - t0) / 1000.0;
-    std::printf("devices %d, every 10 ms, %.1f s measured\n", kDevices, wallS);
+    const double cpuPct = 100.0 * (cpu1 - cpu0) / wallS;
+    const double latMax = latency.empty() ? -1 : double(*std::max_element(latency.begin(), latency.end())) / 1e6;
+    std::printf("gateway=%s flowing=%d cpu_pct=%.2f cpu_s=%.3f wall_s=%.3f sent=%lld received=%lld lost=%lld "
+                "trailing=%lld unmatched=%lld lat_p50=%.2f lat_p99=%.2f lat_max=%.2f\n",
+                leastExe.isEmpty() ? "rt8gw" : "least", flowing ? 1 : 0, cpuPct, cpu1 - cpu0, wallS,
+                (long long)sentTotal, (long long)receivedTotal, (long long)lost, (long long)trailing,
+                (long long)unmatched, percentileMs(latency, 50), percentileMs(latency, 99), latMax);
+    std::printf("%s, devices %d, every 10 ms, %.1f s measured\n", leastExe.isEmpty() ? "rt8gw" : "least gateway",
+                kDevices, wallS);
     std::printf("sent %lld, published and received %lld, lost %lld, on the way at the stop %lld, not sent %lld\n",
                 (long long)sentTotal, (long long)receivedTotal, (long long)lost, (long long)trailing, (long long)unmatched);
-    std::printf("gateway cpu %.2f %% of one core (%.3f s / %.3f s)\n", 100.0 * (cpu1 - cpu0) / wallS, cpu1 - cpu0, wallS);
-    std::printf("latency taken -> subscriber: p50 %.2f ms, p99 %.2f ms, max %.2f ms (n=%zu)\n", percentile(latency, 0.5),
-                percentile(latency, 0.99), latency.empty() ? 0.0 : *std::max_element(latency.begin(), latency.end()),
-                latency.size());
+    std::printf("gateway cpu %.2f %% of one core (%.3f s / %.3f s)\n", cpuPct, cpu1 - cpu0, wallS);
+    std::printf("latency taken -> subscriber (nearest rank): p50 %.2f ms, p99 %.2f ms, max %.2f ms (n=%zu)\n",
+                percentileMs(latency, 50), percentileMs(latency, 99), latMax, latency.size());
     return 0;
 }
