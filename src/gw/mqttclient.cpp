@@ -31,6 +31,10 @@ constexpr int kLastDelaySeconds = 60;
 MqttClient::MqttClient(QObject *parent) : QObject(parent)
 {
     mosquitto_lib_init();
+    m_second.setInterval(1000);
+    connect(&m_second, &QTimer::timeout, this, &MqttClient::onSecond);
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &MqttClient::connectNow);
 }
 
 MqttClient::~MqttClient()
@@ -50,7 +54,9 @@ bool MqttClient::start(const Settings &s, QString *why)
         *why = QString::fromUtf8(strerror(errno));
         return false;
     }
-    mosquitto_threaded_set(m_mosq, true);
+    // Served from one thread at a time (the connecting thread, then the
+    // owner's): a publish writes at once instead of waking a loop.
+    mosquitto_threaded_set(m_mosq, false);
     mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosquitto_max_inflight_messages_set(m_mosq, 100);
     mosquitto_connect_callback_set(m_mosq, &MqttClient::onConnect);
@@ -68,7 +74,7 @@ bool MqttClient::start(const Settings &s, QString *why)
         *why = libraryText(rc);
         return false;
     }
-    m_thread = std::thread([this] { run(); });
+    connectNow();
     return true;
 }
 
@@ -77,60 +83,127 @@ QString MqttClient::takenOverText(const QString &clientId)
     return tr("另一个客户端以同一个 client id %1 接管了连接").arg(clientId);
 }
 
-void MqttClient::run()
+void MqttClient::connectNow()
 {
+    if (m_stopping)
+        return;
+    joinConnecting();
+    m_told = false;
+    m_up = false;
+    m_connectedAt.reset();
     const QByteArray host = m_settings.host.toUtf8();
-    int delay = 1;
-    while (!m_stop) {
-        m_told = false;
-        m_connectedAt.reset();
-        int rc = mosquitto_connect(m_mosq, host.constData(), m_settings.port, m_settings.keepAliveSeconds);
-        // Served until the connection ends; on stopping, until the goodbye
-        // has gone out (the loop then finds no connection), at most 3 s.
-        QDeadlineTimer goodbye(QDeadlineTimer::Forever);
-        while (rc == MOSQ_ERR_SUCCESS && !goodbye.hasExpired()) {
-            rc = mosquitto_loop(m_mosq, 100, 1);
-            if (m_stop && goodbye.isForever())
-                goodbye.setRemainingTime(3000);
-            // A connection that holds ends a takeover and starts the delays over.
-            if (m_connectedAt && Clock::now() - *m_connectedAt >= kHeld) {
-                delay = 1;
-                m_takenOver = false;
-            }
-        }
-        if (m_stop)
-            break;
-        QString why = libraryText(rc);
-        bool repeated = false;
-        if (m_connectedAt && Clock::now() - *m_connectedAt < kTakenOver && !m_settings.clientId.isEmpty()) {
-            // The broker let another client in with this client id. Trying
-            // again at once would throw that one out in turn.
-            why = takenOverText(m_settings.clientId);
-            repeated = m_takenOver;
-            m_takenOver = true;
-            delay = kLastDelaySeconds;
-        }
-        if (!m_told.exchange(true))
-            QMetaObject::invokeMethod(this, [this, why, repeated] { emit disconnected(why, repeated); },
-                                      Qt::QueuedConnection);
-        wait(delay);
-        delay = std::min(delay * 2, kLastDelaySeconds);
-    }
+    m_connecting = std::thread([this, host] {
+        const int rc = mosquitto_connect(m_mosq, host.constData(), m_settings.port, m_settings.keepAliveSeconds);
+        const int saved = errno;
+        QMetaObject::invokeMethod(this, [this, rc, saved] {
+            errno = saved;
+            connectDone(rc);
+        }, Qt::QueuedConnection);
+    });
 }
 
-void MqttClient::wait(int seconds)
+void MqttClient::joinConnecting()
 {
-    std::unique_lock lock(m_mutex);
-    m_wake.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_stop.load(); });
+    if (m_connecting.joinable())
+        m_connecting.join();
+}
+
+void MqttClient::connectDone(int rc)
+{
+    joinConnecting();
+    if (m_stopping)
+        return;
+    if (rc != MOSQ_ERR_SUCCESS) {
+        ended(rc);
+        return;
+    }
+    const int fd = mosquitto_socket(m_mosq);
+    m_read = new QSocketNotifier(qintptr(fd), QSocketNotifier::Read, this);
+    connect(m_read, &QSocketNotifier::activated, this, &MqttClient::onReadable);
+    m_write = new QSocketNotifier(qintptr(fd), QSocketNotifier::Write, this);
+    connect(m_write, &QSocketNotifier::activated, this, &MqttClient::onWritable);
+    m_second.start();
+    served(MOSQ_ERR_SUCCESS);
+}
+
+void MqttClient::onReadable()
+{
+    served(mosquitto_loop_read(m_mosq, 1));
+}
+
+void MqttClient::onWritable()
+{
+    served(mosquitto_loop_write(m_mosq, 1));
+}
+
+void MqttClient::onSecond()
+{
+    // A connection that holds ends a takeover and starts the delays over.
+    if (m_connectedAt && Clock::now() - *m_connectedAt >= kHeld) {
+        m_delay = 1;
+        m_takenOver = false;
+    }
+    served(mosquitto_loop_misc(m_mosq));
+}
+
+void MqttClient::served(int rc)
+{
+    if (rc != MOSQ_ERR_SUCCESS || mosquitto_socket(m_mosq) < 0) {
+        ended(rc == MOSQ_ERR_SUCCESS ? MOSQ_ERR_CONN_LOST : rc);
+        return;
+    }
+    if (m_write)
+        m_write->setEnabled(mosquitto_want_write(m_mosq));
+}
+
+void MqttClient::dropNotifiers()
+{
+    // Gone before the event loop looks at the socket again: libmosquitto
+    // closes it when the connection ends.
+    delete m_read;
+    delete m_write;
+    m_read = m_write = nullptr;
+    m_second.stop();
+}
+
+void MqttClient::ended(int rc)
+{
+    const bool wasUp = m_up;
+    m_up = false;
+    dropNotifiers();
+    if (m_stopping)
+        return;
+    QString why = libraryText(rc);
+    bool repeated = false;
+    if (wasUp && m_connectedAt && Clock::now() - *m_connectedAt < kTakenOver && !m_settings.clientId.isEmpty()) {
+        // The broker let another client in with this client id. Trying
+        // again at once would throw that one out in turn.
+        why = takenOverText(m_settings.clientId);
+        repeated = m_takenOver;
+        m_takenOver = true;
+        m_delay = kLastDelaySeconds;
+    }
+    m_connectedAt.reset();
+    if (!m_told) {
+        m_told = true;
+        emit disconnected(why, repeated);
+    }
+    m_retry.start(m_delay * 1000);
+    m_delay = std::min(m_delay * 2, kLastDelaySeconds);
 }
 
 void MqttClient::onConnect(mosquitto *, void *self, int rc)
 {
-    // On the network thread, inside mosquitto_loop.
+    // Told after libmosquitto's turn: what the listeners publish then goes
+    // out as from anywhere else, not from inside its callback.
     auto *c = static_cast<MqttClient *>(self);
     if (rc == 0) {
+        c->m_up = true;
         c->m_connectedAt = Clock::now();
-        QMetaObject::invokeMethod(c, [c] { emit c->connected(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(c, [c] {
+            if (c->m_up)
+                emit c->connected();
+        }, Qt::QueuedConnection);
         return;
     }
     // Refused: the broker closes the connection.
@@ -142,55 +215,71 @@ void MqttClient::onConnect(mosquitto *, void *self, int rc)
 void MqttClient::onPublish(mosquitto *, void *self, int mid)
 {
     auto *c = static_cast<MqttClient *>(self);
-    std::lock_guard lock(c->m_mutex);
-    if (c->m_tracking) {
+    if (c->m_tracking)
         c->m_acked.insert(mid);
-        c->m_wake.notify_all();
-    }
 }
 
 bool MqttClient::publish(const QByteArray &topic, const QByteArray &payload, bool retain, int *mid)
 {
-    if (!m_mosq)
+    // Only on a connection the broker accepted: otherwise the caller keeps
+    // the message.
+    if (!m_mosq || !m_up)
         return false;
     int id = 0;
     const int rc = mosquitto_publish(m_mosq, &id, topic.constData(), int(payload.size()),
                                      payload.constData(), 1, retain);
     if (mid)
         *mid = id;
-    return rc == MOSQ_ERR_SUCCESS;
+    if (rc != MOSQ_ERR_SUCCESS)
+        return false;
+    // What did not fit into the socket goes when it is writable.
+    if (m_write)
+        m_write->setEnabled(mosquitto_want_write(m_mosq));
+    return true;
 }
 
 void MqttClient::trackAcknowledged()
 {
-    std::lock_guard lock(m_mutex);
     m_tracking = true;
 }
 
 bool MqttClient::waitAcknowledged(const std::set<int> &mids, int ms)
 {
-    std::unique_lock lock(m_mutex);
+    // Served here, on the owner's thread, until the broker acknowledged them
+    // all or the time is up.
     const auto all = [&] {
         for (int m : mids)
             if (!m_acked.count(m))
                 return false;
         return true;
     };
-    return m_wake.wait_for(lock, std::chrono::milliseconds(ms), all);
+    const QDeadlineTimer deadline(ms);
+    while (!all() && m_up && !deadline.hasExpired()) {
+        const int rc = mosquitto_loop(m_mosq, int(std::min<qint64>(deadline.remainingTime(), 100)), 1);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            ended(rc);
+            break;
+        }
+    }
+    return all();
 }
 
 void MqttClient::stop()
 {
-    if (!m_thread.joinable())
+    if (m_stopping.exchange(true))
         return;
-    {
-        std::lock_guard lock(m_mutex);
-        m_stop = true;
-    }
-    if (m_mosq)
+    m_retry.stop();
+    joinConnecting();
+    if (m_mosq && mosquitto_socket(m_mosq) >= 0) {
+        // A clean goodbye (no last will), sent before the socket goes.
         mosquitto_disconnect(m_mosq);
-    m_wake.notify_all();
-    m_thread.join();
+        const QDeadlineTimer goodbye(3000);
+        while (mosquitto_socket(m_mosq) >= 0 && !goodbye.hasExpired()
+               && mosquitto_loop(m_mosq, 100, 1) == MOSQ_ERR_SUCCESS) {
+        }
+    }
+    m_up = false;
+    dropNotifiers();
 }
 
 }  // namespace vorn::gw

@@ -1,8 +1,12 @@
 #pragma once
-// A connection to an MQTT broker through libmosquitto. Its network runs on a
-// thread of its own, which connects, serves the connection and, when the
-// connection fails or cannot be made, tries again after 1, 2, 4 ... up to 60
-// seconds. The delays start over only once a connection has held for 60 s.
+// A connection to an MQTT broker through libmosquitto. The connection is
+// served on the owner's thread, from its event loop (the broker's socket
+// read when it is readable, written when libmosquitto has something to
+// send, the keep-alive once a second): a set of values published goes out
+// in the same call, with no thread to wake. Only making the connection (a
+// name looked up, a TCP connection that may take long) runs on a thread of
+// its own, and the event loop goes on meanwhile. When the connection fails
+// or cannot be made, it is tried again after 1, 2, 4 ... up to 60 seconds. The delays start over only once a connection has held for 60 s.
 // A connection lost within 5 s of being made was taken over by another
 // client with the same client id (the broker lets one in at a time): that
 // is told once, and the next try waits the full 60 s, so two gateways with
@@ -18,12 +22,12 @@
 // doubling.
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
+#include <QTimer>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <thread>
@@ -83,25 +87,41 @@ signals:
     void disconnected(const QString &why, bool repeated);
 
 private:
-    void run();
-    void wait(int seconds);
+    // Starts making the connection on the connecting thread.
+    void connectNow();
+    // The connecting thread is done: serve the connection, or try again.
+    void connectDone(int rc);
+    void onReadable();
+    void onWritable();
+    void onSecond();
+    // After every turn of libmosquitto: the connection ended, or whether
+    // there is something to write.
+    void served(int rc);
+    void ended(int rc);
+    void dropNotifiers();
+    void joinConnecting();
     static void onConnect(mosquitto *, void *self, int rc);
     static void onPublish(mosquitto *, void *self, int mid);
 
     Settings m_settings;
     mosquitto *m_mosq = nullptr;
-    std::thread m_thread;
-    std::atomic<bool> m_stop{false};
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
+    // Making the connection; the object is not touched on the owner's
+    // thread while it runs.
+    std::thread m_connecting;
+    std::atomic<bool> m_stopping{false};
+    QSocketNotifier *m_read = nullptr;
+    QSocketNotifier *m_write = nullptr;
+    QTimer m_second;            // keep-alive, and whether the connection held
+    QTimer m_retry;
+    int m_delay = 1;            // seconds before the next try
+    bool m_up = false;          // the broker accepted the connection
     bool m_tracking = false;
     std::set<int> m_acked;      // acknowledged mids, while tracking
-    // The network thread's own: when the current connection was accepted
-    // (empty when it was not), and whether a takeover was told and not yet
-    // ended by a connection that held.
+    // When the current connection was accepted (empty when it was not), and
+    // whether a takeover was told and not yet ended by a connection that held.
     std::optional<std::chrono::steady_clock::time_point> m_connectedAt;
     bool m_takenOver = false;
-    std::atomic<bool> m_told{false};   // the current failure was reported
+    bool m_told = false;        // the current failure was reported
 };
 
 }  // namespace vorn::gw
