@@ -23,18 +23,26 @@ namespace vorn {
 // What the port object holds, in an array of just that size. readAll() would
 // make a 16 KiB array for every read, a fresh one each time, even when
 // nothing waits; at a reply every 10 ms that is most of the receive path's
-// work. A read of all that waits hands over the port object's own 32 KiB
-// block; the bytes are copied into one of their own size, or every reply kept
-// downstream (the line monitor keeps ten thousand) would hold 32 KiB. A copy,
-// not the block cut down in place: cut-down blocks kept for long would leave
-// the heap in pieces too small for the next read's 32 KiB.
-static QByteArray takeBuffered(QSerialPort *port)
+// work. A read of all that waits into a QByteArray hands over the port
+// object's own 32 KiB block, which the port then makes anew for the next
+// read: a large allocation and free for every reply. Read into an array of
+// the bytes' own size instead, the port keeps its block (every reply kept
+// downstream, the line monitor keeps ten thousand, holds only its bytes).
+template <typename Device>
+static QByteArray readWaiting(Device *device)
 {
-    const qint64 waiting = port->bytesAvailable();
+    const qint64 waiting = device->bytesAvailable();
     if (waiting <= 0)
         return QByteArray();
-    const QByteArray block = port->read(waiting);
-    return QByteArray(block.constData(), block.size());
+    QByteArray bytes(waiting, Qt::Uninitialized);
+    const qint64 n = device->read(bytes.data(), waiting);
+    bytes.truncate(std::max<qint64>(n, 0));
+    return bytes;
+}
+
+static QByteArray takeBuffered(QSerialPort *port)
+{
+    return readWaiting(port);
 }
 
 QtSerialControl::QtSerialControl(PortMap ports, QObject *parent)
@@ -243,10 +251,9 @@ QByteArray QtSerialControl::takeNet()
 {
     if (!m_sock)
         return {};
-    const qint64 waiting = m_sock->bytesAvailable();
-    if (waiting <= 0)
+    const QByteArray raw = readWaiting(m_sock);
+    if (raw.isEmpty())
         return {};
-    const QByteArray raw = m_sock->read(waiting);
     if (!m_telnet) {
         noteNet(raw);
         return raw;
