@@ -110,7 +110,8 @@ QByteArray Gateway::valuesPayload(const QByteArray &time, const LiveValues &live
             out += ',';
         // A raw value is shown as the decimal number it is.
         if (live.mode == FeedbackMode::Raw && !live.values.value(i).isEmpty()) {
-            out += live.values[i].toLatin1();
+            for (const QChar c : live.values[i])
+                out += char(c.unicode());
             continue;
         }
         const double v = live.number(i);

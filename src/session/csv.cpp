@@ -85,23 +85,68 @@ QString valuesHeader(bool withMode)
     return csvLine(h);
 }
 
+namespace {
+
+#ifndef Q_OS_WIN
+// The second's part of a time stamp: the date, the time to the second and
+// the offset.
+void formatSecond(time_t second, char (&date)[24], char (&offset)[8])
+{
+    tm t{};
+    ::localtime_r(&second, &t);
+    const long off = t.tm_gmtoff;
+    const long minutes = (off < 0 ? -off : off) / 60;
+    std::snprintf(date, sizeof date, "%04d-%02d-%02dT%02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+                  t.tm_hour, t.tm_min, t.tm_sec);
+    std::snprintf(offset, sizeof offset, "%c%02ld:%02ld", off < 0 ? '-' : '+', minutes / 60, minutes % 60);
+}
+
+QByteArray joinStamp(const char *date, int ms, const char *offset)
+{
+    QByteArray out;
+    out.reserve(29);
+    out.append(date);
+    out.append('.');
+    out.append(char('0' + ms / 100));
+    out.append(char('0' + ms / 10 % 10));
+    out.append(char('0' + ms % 10));
+    out.append(offset);
+    return out;
+}
+#endif
+
+}  // namespace
+
+QByteArray isoTime(qint64 msecs)
+{
+#ifdef Q_OS_WIN
+    const QDateTime t = QDateTime::fromMSecsSinceEpoch(msecs);
+    return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODateWithMs).toLatin1();
+#else
+    const qint64 ms = ((msecs % 1000) + 1000) % 1000;
+    char date[24], offset[8];
+    formatSecond(time_t((msecs - ms) / 1000), date, offset);
+    return joinStamp(date, int(ms), offset);
+#endif
+}
+
 QByteArray isoTimeNow()
 {
 #ifdef Q_OS_WIN
-    const QDateTime now = QDateTime::currentDateTime();
-    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs).toLatin1();
+    return isoTime(QDateTime::currentMSecsSinceEpoch());
 #else
+    // The second's part is worked out once a second; within it only the
+    // milliseconds change.
+    thread_local time_t second = -1;
+    thread_local char date[24];
+    thread_local char offset[8];
     timespec ts{};
     ::clock_gettime(CLOCK_REALTIME, &ts);
-    tm t{};
-    ::localtime_r(&ts.tv_sec, &t);
-    const long offset = t.tm_gmtoff;
-    const long minutes = (offset < 0 ? -offset : offset) / 60;
-    char buf[48];
-    const int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld", t.tm_year + 1900,
-                                t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, int(ts.tv_nsec / 1000000),
-                                offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
-    return QByteArray(buf, n);
+    if (ts.tv_sec != second) {
+        formatSecond(ts.tv_sec, date, offset);
+        second = ts.tv_sec;
+    }
+    return joinStamp(date, int(ts.tv_nsec / 1000000), offset);
 #endif
 }
 

@@ -30,10 +30,13 @@ QString csvLine(const QStringList &cells);
 QString valuesLine(const QString &time, const QString &mode, const QStringList &values);
 QString modeName(FeedbackMode mode);
 
-// The local time now with its UTC offset, to the millisecond, as every
-// line of values carries it: "2026-12-07T10:15:30.125+08:00". Made without
-// Qt's date classes, which look up the time zone for every call: a gateway
-// stamps hundreds of sets a second.
+// A moment (ms since the epoch) as local time with its UTC offset, to the
+// millisecond, as every line of values carries it:
+// "2026-12-07T10:15:30.125+08:00". Made without Qt's date classes, which look
+// up the time zone for every call: a gateway stamps hundreds of sets a
+// second.
+QByteArray isoTime(qint64 msecs);
+// Now, the same way; the part to the second is worked out once a second.
 QByteArray isoTimeNow();
 
 // The header of such lines: "time", "mode" (withMode), "ch0" to "ch9".

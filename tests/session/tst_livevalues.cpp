@@ -80,8 +80,8 @@ void LiveValuesTest::timeWithItsOffset()
     const QByteArray before = qgetenv("TZ");
     qputenv("TZ", zone);
     ::tzset();
-    const qint64 at = QDateTime::currentMSecsSinceEpoch();
-    const QByteArray stamp = isoTimeNow();
+    const qint64 at = QDateTime::currentMSecsSinceEpoch() / 1000 * 1000 + 7;   // 7 ms past a second
+    const QByteArray stamp = isoTime(at);
     before.isNull() ? qunsetenv("TZ") : qputenv("TZ", before);
     ::tzset();
     const QDateTime parsed = QDateTime::fromString(QString::fromLatin1(stamp), Qt::ISODateWithMs);
@@ -89,8 +89,12 @@ void LiveValuesTest::timeWithItsOffset()
     const QTimeZone tz(zone);
     QVERIFY(tz.isValid());
     QCOMPARE(parsed.offsetFromUtc(), tz.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(at)));
-    QVERIFY2(std::abs(parsed.toMSecsSinceEpoch() - at) < 1000, stamp.constData());
+    QCOMPARE(parsed.toMSecsSinceEpoch(), at);
+    QVERIFY2(stamp.endsWith(tz.offsetFromUtc(parsed) == 0 ? QByteArray("+00:00") : QByteArray()), stamp.constData());
     QCOMPARE(stamp.size(), qsizetype(29));   // milliseconds and the offset always written
+    // Now, as the values are stamped: the same form, this moment.
+    const QDateTime now = QDateTime::fromString(QString::fromLatin1(isoTimeNow()), Qt::ISODateWithMs);
+    QVERIFY(std::abs(now.toMSecsSinceEpoch() - QDateTime::currentMSecsSinceEpoch()) < 1000);
 }
 
 void LiveValuesTest::ringKeepsTheNewest_data()
