@@ -885,6 +885,10 @@ then log out and log in again.</translation>
             <numerusform>no values for %n seconds</numerusform>
         </translation>
     </message>
+    <message>
+        <source>回读配置：%1 ms 内没有收到有效应答</source>
+        <translation>read-back: no valid reply within %1 ms</translation>
+    </message>
 </context>
 <context>
     <name>vorn::TrendWindow</name>
@@ -1703,6 +1707,10 @@ or audit found a difference.
         <source>用户名写在 username，密码写在 password_file，不写在网址里：%1</source>
         <translation>the user name goes in username, the password in password_file, not in the URL: %1</translation>
     </message>
+    <message>
+        <source>%1 中 %2# 的参数无法转换</source>
+        <translation>a field of %2# in %1 does not convert</translation>
+    </message>
 </context>
 <context>
     <name>vorn::gw::Gateway</name>
@@ -1784,6 +1792,21 @@ or audit found a difference.
             <numerusform>device %1: %2 (%3), trying again in %n second</numerusform>
             <numerusform>device %1: %2 (%3), trying again in %n seconds</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>设备 %1：参数表与 %2 相同</source>
+        <translation>device %1: the table matches %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>设备 %1：参数表与 %2 有 %n 处不同</source>
+        <translation>
+            <numerusform>device %1: the table has %n difference from %2</numerusform>
+            <numerusform>device %1: the table has %n differences from %2</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>设备 %1：没能回读参数表（%2），照样发布数值</source>
+        <translation>device %1: the table could not be read back (%2); values are published all the same</translation>
     </message>
 </context>
 <context>
