@@ -733,6 +733,17 @@
         <source>已重新连接：%1 号设备，显示位数 %2</source>
         <translation>reconnected: device %1, %2 digits</translation>
     </message>
+    <message>
+        <source>与文件相同</source>
+        <translation>matches the file</translation>
+    </message>
+    <message numerus="yes">
+        <source>与文件有 %n 处不同</source>
+        <translation>
+            <numerusform>%n difference from the file</numerusform>
+            <numerusform>%n differences from the file</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>vorn::NetworkPortsDialog</name>
@@ -888,6 +899,41 @@ then log out and log in again.</translation>
     <message>
         <source>回读配置：%1 ms 内没有收到有效应答</source>
         <translation>read-back: no valid reply within %1 ms</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::TableCompare</name>
+    <message>
+        <source>下限</source>
+        <translation>lower limit</translation>
+    </message>
+    <message>
+        <source>上限</source>
+        <translation>upper limit</translation>
+    </message>
+    <message>
+        <source>小数位</source>
+        <translation>decimal places</translation>
+    </message>
+    <message>
+        <source>报警启动</source>
+        <translation>alarm formula</translation>
+    </message>
+    <message>
+        <source>启动值1</source>
+        <translation>start value 1</translation>
+    </message>
+    <message>
+        <source>启动值2</source>
+        <translation>start value 2</translation>
+    </message>
+    <message>
+        <source>%1（代码 0x%2）</source>
+        <translation>%1 (code 0x%2)</translation>
+    </message>
+    <message>
+        <source>（超出 -32768 到 32767）</source>
+        <translation>(outside -32768 to 32767)</translation>
     </message>
 </context>
 <context>
@@ -1534,14 +1580,6 @@ or audit found a difference.
 <context>
     <name>vorn::ctl::Verify</name>
     <message>
-        <source>%1（代码 0x%2）</source>
-        <translation>%1 (code 0x%2)</translation>
-    </message>
-    <message>
-        <source>（超出 -32768 到 32767）</source>
-        <translation>(outside -32768 to 32767)</translation>
-    </message>
-    <message>
         <source>参数表</source>
         <translation>table</translation>
     </message>
@@ -1552,30 +1590,6 @@ or audit found a difference.
     <message>
         <source>回读数据</source>
         <translation>read-back data</translation>
-    </message>
-    <message>
-        <source>下限</source>
-        <translation>lower limit</translation>
-    </message>
-    <message>
-        <source>上限</source>
-        <translation>upper limit</translation>
-    </message>
-    <message>
-        <source>小数位</source>
-        <translation>decimal places</translation>
-    </message>
-    <message>
-        <source>报警启动</source>
-        <translation>alarm formula</translation>
-    </message>
-    <message>
-        <source>启动值1</source>
-        <translation>start value 1</translation>
-    </message>
-    <message>
-        <source>启动值2</source>
-        <translation>start value 2</translation>
     </message>
     <message>
         <source>%1：文件 %2，设备 %3</source>

@@ -21,13 +21,6 @@ struct FieldDifference
     bool operator==(const FieldDifference &) const = default;
 };
 
-// A field's name in the language in effect: 下限, 上限, ...
-QString fieldName(TableField field);
-// A difference's value as shown to a person: a formula code no name stands
-// for says so, an upper limit outside 16 bits says that (or typed, the
-// file's own text for it, when given).
-QString shownValue(const TableDifference &d, bool expected, const QString &typed = {});
-
 // table: the texts downloaded; blocks: the ten channel blocks read back (100
 // bytes). A table that does not convert, or fewer than 100 bytes, is one
 // difference with channel -1.

@@ -1,5 +1,6 @@
 #include "protocol/tablecompare.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QJsonObject>
 
@@ -70,6 +71,39 @@ std::optional<QList<TableDifference>> compareTable(const ChannelTable &table, co
     if (!expected)
         return std::nullopt;
     return compareBlocks(*expected, found);
+}
+
+QString tableFieldName(TableField field)
+{
+    switch (field) {
+    case TableField::Lower: return QCoreApplication::translate("vorn::TableCompare", "下限");
+    case TableField::Upper: return QCoreApplication::translate("vorn::TableCompare", "上限");
+    case TableField::Decimals: return QCoreApplication::translate("vorn::TableCompare", "小数位");
+    case TableField::Formula: return QCoreApplication::translate("vorn::TableCompare", "报警启动");
+    case TableField::Start1: return QCoreApplication::translate("vorn::TableCompare", "启动值1");
+    case TableField::Start2: return QCoreApplication::translate("vorn::TableCompare", "启动值2");
+    }
+    return {};
+}
+
+QString shownDifferenceValue(const TableDifference &d, bool expected, const QString &typed)
+{
+    const QString &v = expected ? d.expected : d.found;
+    if (d.field == TableField::Formula && v.startsWith(QLatin1String("0x")))
+        // Codes the device may hold but no name stands for show as 固定关
+        // in the window; here the code says what it is.
+        return QCoreApplication::translate("vorn::TableCompare", "%1（代码 0x%2）").arg(formulaName(0), v.mid(2));
+    if (d.field == TableField::Upper && v.isEmpty())
+        // Lower limit plus span outside 16 bits: a file's text may still say it.
+        return typed.isEmpty() ? QCoreApplication::translate("vorn::TableCompare", "（超出 -32768 到 32767）") : typed;
+    return v;
+}
+
+QString describeDifference(const TableDifference &d)
+{
+    return QStringLiteral("%1#  %2  %3 → %4")
+        .arg(d.channel)
+        .arg(tableFieldName(d.field), shownDifferenceValue(d, true), shownDifferenceValue(d, false));
 }
 
 QJsonArray differencesJson(const QList<TableDifference> &differences)

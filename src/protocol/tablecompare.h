@@ -42,6 +42,16 @@ std::optional<QList<TableDifference>> compareBlocks(const QByteArray &expected, 
 std::optional<QList<TableDifference>> compareTable(const ChannelTable &table, const QByteArray &found,
                                                    int *failedChannel = nullptr);
 
+// A field's name in the language in effect: 下限, 上限, 小数位, 报警启动,
+// 启动值1, 启动值2.
+QString tableFieldName(TableField field);
+// A difference's value as a person reads it: a formula code no name stands
+// for says so, an upper limit outside 16 bits says that (or typed, a file's
+// own text for it, when given).
+QString shownDifferenceValue(const TableDifference &d, bool expected, const QString &typed = {});
+// "3#  上限  1000 → 1200"
+QString describeDifference(const TableDifference &d);
+
 // [{"channel", "field", "expected", "found"}, ...]: numbers as JSON numbers,
 // formula names as texts, an upper limit that cannot be shown as null.
 QJsonArray differencesJson(const QList<TableDifference> &differences);
