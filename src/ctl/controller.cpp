@@ -753,6 +753,9 @@ int Controller::audit()
         if (rc == ExitPort)
             return rc;
         QJsonObject o{{QStringLiteral("address"), f.number}, {QStringLiteral("digits"), f.digits}};
+        const auto compared = rc == ExitOk ? compareBlocks(*expected, m_blocks) : std::nullopt;
+        if (rc == ExitOk && !compared)
+            rc = ExitNoReply;   // a read-back that is no whole table
         if (rc != ExitOk) {
             ++unread;
             o.insert(QStringLiteral("equal"), QJsonValue::Null);
@@ -764,7 +767,7 @@ int Controller::audit()
             worst = rank(rc) > rank(worst) ? rc : worst;
             continue;
         }
-        const QList<TableDifference> diffs = compareBlocks(*expected, m_blocks).value_or(QList<TableDifference>{});
+        const QList<TableDifference> &diffs = *compared;
         rc = diffs.isEmpty() ? ExitOk : ExitDiffers;
         diffs.isEmpty() ? ++same : ++differ;
         if (m_inv.json) {
@@ -778,9 +781,9 @@ int Controller::audit()
                                      .arg(f.number).arg(f.digits);
             QList<QStringList> rows;
             for (const TableDifference &d : diffs)
-                rows.append({QStringLiteral("  %1#").arg(d.channel), fieldName(d.field),
-                             shownValue(d, true, table[d.channel].upper.trimmed()) + QStringLiteral(" → ")
-                                 + shownValue(d, false)});
+                rows.append({QStringLiteral("  %1#").arg(d.channel), tableFieldName(d.field),
+                             shownDifferenceValue(d, true, table[d.channel].upper.trimmed()) + QStringLiteral(" → ")
+                                 + shownDifferenceValue(d, false)});
             printOut(text + (rows.isEmpty() ? QString() : aligned(rows)));
         }
         if (!m_inv.saveFound.isEmpty()) {

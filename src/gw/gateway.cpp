@@ -124,9 +124,10 @@ QByteArray Gateway::configPayload(const QString &time, const QByteArray &blocks,
 {
     QJsonObject o{{QStringLiteral("time"), time}};
     if (!expected.isEmpty()) {
-        const QList<TableDifference> diffs = compareBlocks(expected, blocks).value_or(QList<TableDifference>{});
-        o.insert(QStringLiteral("equal"), diffs.isEmpty());
-        o.insert(QStringLiteral("differences"), differencesJson(diffs));
+        // Blocks that are no whole table compare with nothing.
+        const auto diffs = compareBlocks(expected, blocks);
+        o.insert(QStringLiteral("equal"), diffs ? QJsonValue(diffs->isEmpty()) : QJsonValue());
+        o.insert(QStringLiteral("differences"), differencesJson(diffs.value_or(QList<TableDifference>{})));
     }
     o.insert(QStringLiteral("hash"), blocksHash(blocks));
     return json(o);
