@@ -285,6 +285,10 @@ void Device::download(const QByteArray &payload)
 
 void Device::readBack()
 {
+    if (m_ignoreReadBack) {
+        emit log(QStringLiteral("read-back ignored"));
+        return;
+    }
     emit log(QStringLiteral("read-back -> %1 bytes").arg(vorn::kReadBackReplyLength));
     emit send(reply(vorn::cmd::ReadBack, m_blocks));
 }

@@ -62,6 +62,10 @@ public:
     // A whole, checked command frame whose address answersTo() accepted.
     void handleFrame(const QByteArray &frame, qint64 nowMs);
 
+    // A device that leaves read-backs unanswered (an older unit, a read-back
+    // the line loses every time): for trying what a failed read-back does.
+    void setIgnoreReadBack(bool on) { m_ignoreReadBack = on; }
+
     quint8 number() const { return m_number; }
     quint8 digitCount() const { return m_digits; }
     // The ten stored blocks, 100 bytes, channel 0 first.
@@ -116,6 +120,7 @@ private:
     quint8 m_number;
     quint8 m_digits;
     QByteArray m_blocks;
+    bool m_ignoreReadBack = false;
     std::array<std::optional<Smart>, kChannels> m_smart;
     std::array<std::optional<int>, kChannels> m_held;
     bool m_power = true;

@@ -241,6 +241,7 @@ int main(int argc, char **argv)
         {QStringLiteral("replug-after"), QStringLiteral("Open a new line (same --link) this many seconds after start; needs --unplug-after."), QStringLiteral("seconds")},
         {QStringLiteral("exit-after"), QStringLiteral("End this many seconds after start."), QStringLiteral("seconds")},
         {QStringLiteral("log-sent"), QStringLiteral("Log every frame or record sent, as hex, damage included.")},
+        {QStringLiteral("ignore-read-back"), QStringLiteral("Leave read-back requests unanswered (every device).")},
         {QStringLiteral("no-stdin"), QStringLiteral("Do not read standard input (and do not end at its end).")},
     });
     p.process(app);
@@ -317,6 +318,7 @@ int main(int argc, char **argv)
     QStringList described;
     for (const DeviceSetting &s : settings) {
         devices.push_back(std::make_unique<Device>(quint8(s.number), quint8(s.digits)));
+        devices.back()->setIgnoreReadBack(p.isSet(QStringLiteral("ignore-read-back")));
         onLine << devices.back().get();
         described << QStringLiteral("number %1, %2 digits").arg(s.number).arg(s.digits);
     }

@@ -733,6 +733,17 @@
         <source>已重新连接：%1 号设备，显示位数 %2</source>
         <translation>reconnected: device %1, %2 digits</translation>
     </message>
+    <message>
+        <source>与文件相同</source>
+        <translation>matches the file</translation>
+    </message>
+    <message numerus="yes">
+        <source>与文件有 %n 处不同</source>
+        <translation>
+            <numerusform>%n difference from the file</numerusform>
+            <numerusform>%n differences from the file</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>vorn::NetworkPortsDialog</name>
@@ -884,6 +895,45 @@ then log out and log in again.</translation>
             <numerusform>no values for %n second</numerusform>
             <numerusform>no values for %n seconds</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>回读配置：%1 ms 内没有收到有效应答</source>
+        <translation>read-back: no valid reply within %1 ms</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::TableCompare</name>
+    <message>
+        <source>下限</source>
+        <translation>lower limit</translation>
+    </message>
+    <message>
+        <source>上限</source>
+        <translation>upper limit</translation>
+    </message>
+    <message>
+        <source>小数位</source>
+        <translation>decimal places</translation>
+    </message>
+    <message>
+        <source>报警启动</source>
+        <translation>alarm formula</translation>
+    </message>
+    <message>
+        <source>启动值1</source>
+        <translation>start value 1</translation>
+    </message>
+    <message>
+        <source>启动值2</source>
+        <translation>start value 2</translation>
+    </message>
+    <message>
+        <source>%1（代码 0x%2）</source>
+        <translation>%1 (code 0x%2)</translation>
+    </message>
+    <message>
+        <source>（超出 -32768 到 32767）</source>
+        <translation>(outside -32768 to 32767)</translation>
     </message>
 </context>
 <context>
@@ -1187,6 +1237,69 @@ then log out and log in again.</translation>
             <numerusform>stream: %1 (%2), trying again in %n seconds</numerusform>
         </translation>
     </message>
+    <message>
+        <source>配置文件 %1 中 %2# 的参数无法转换，没有发送。</source>
+        <translation>A field of %2# in the configuration file %1 does not convert; nothing was sent.</translation>
+    </message>
+    <message>
+        <source>无法建立文件夹 %1，没有发送。</source>
+        <translation>The folder %1 could not be made; nothing was sent.</translation>
+    </message>
+    <message>
+        <source>回读没有应答</source>
+        <translation>no answer to the read-back</translation>
+    </message>
+    <message>
+        <source>%1 号（显示位数 %2）：回读没有应答
+</source>
+        <translation>%1 (%2 digits): no answer to the read-back
+</translation>
+    </message>
+    <message>
+        <source>%1 号（显示位数 %2）：与文件相同
+</source>
+        <translation>%1 (%2 digits): matches the file
+</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 号（显示位数 %2）：与文件有 %n 处不同
+</source>
+        <translation>
+            <numerusform>%1 (%2 digits): %n difference from the file
+</numerusform>
+            <numerusform>%1 (%2 digits): %n differences from the file
+</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 台设备应答：</source>
+        <translation>
+            <numerusform>%n device answered: </numerusform>
+            <numerusform>%n devices answered: </numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1 台与文件相同，%2 台不同，%3 台没能回读。
+</source>
+        <translation>%1 match the file, %2 differ, %3 could not be read back.
+</translation>
+    </message>
+    <message>
+        <source>%1 号 %2# 的上限（下限加量程）超出 -32768 到 32767，无法写成文本；没有写 %3。</source>
+        <translation>The upper limit (lower limit plus span) of %2# on device %1 is outside -32768 to 32767 and cannot be written as text; %3 was not written.</translation>
+    </message>
+    <message>
+        <source>%1 号的部分参数超过文件中的字段宽度，没有写 %2。</source>
+        <translation>Some fields of device %1 are longer than the file&apos;s fields; %2 was not written.</translation>
+    </message>
+    <message>
+        <source>配置文件保存失败。
+%1
+%2</source>
+        <translation>The configuration file could not be saved.
+%1
+%2</translation>
+    </message>
 </context>
 <context>
     <name>vorn::ctl::Options</name>
@@ -1307,10 +1420,6 @@ then log out and log in again.</translation>
         <translation>Network ports: connecting and the RFC 2217 negotiation take at most this long (default 3000).</translation>
     </message>
     <message>
-        <source>find、scan、read -、ports、stream：每行一个 JSON 对象。</source>
-        <translation>find, scan, read -, ports, stream: one JSON object per line.</translation>
-    </message>
-    <message>
         <source>把收发的每一帧和它的结果追加到 FILE，每帧一行。</source>
         <translation>Append every frame in and out, and what became of it, to FILE, one line each.</translation>
     </message>
@@ -1388,6 +1497,10 @@ or a serial device server.</translation>
         <translation>Options:</translation>
     </message>
     <message>
+        <source>端口断开或设备不再发送时不结束：等同一台设备回来（编号和显示位数与第一次应答相同），接着输出。</source>
+        <translation>Do not end when the port is lost or the device falls silent: wait for the same device (the number and digit count of its first answer) and go on.</translation>
+    </message>
+    <message>
         <source>命令：
   ports                        端口 1-16：编号、设备、现在能否打开
   find                         连接测试：设备编号和显示位数
@@ -1396,6 +1509,8 @@ or a serial device server.</translation>
                                都会改用这个编号）
   read FILE.RTX|-              回读参数表，存入文件或打印出来
   write FILE.RTX [--verify]    下载文件中的参数表；--verify 回读核对
+  audit FILE.RTX [--scan [--from A] [--to B]] [--save-found DIR]
+                               回读参数表，与文件逐项比较（不改动设备）
   stream raw|target [--count N] [--seconds S] [--reconnect]
                                实时值，CSV 格式：time,ch0..ch9
   power on|off
@@ -1406,7 +1521,7 @@ or a serial device server.</translation>
 
 rt8ctl 命令 --help 列出该命令的选项。
 退出码：0 完成，1 超时内没有有效应答，2 命令行或参数有误（什么都没有发送），
-3 端口没有打开或已断开，4 文件读写失败，5 --verify 发现不一致。
+3 端口没有打开或已断开，4 文件读写失败，5 --verify 或 audit 发现不一致。
 </source>
         <translation>Commands:
   ports                        ports 1-16: number, device, whether it opens now
@@ -1416,6 +1531,9 @@ rt8ctl 命令 --help 列出该命令的选项。
                                device on the line takes it)
   read FILE.RTX|-              read the table back into a file, or print it
   write FILE.RTX [--verify]    download a file&apos;s table; --verify reads it back
+  audit FILE.RTX [--scan [--from A] [--to B]] [--save-found DIR]
+                               read the table back and compare it with the
+                               file, field by field (the device is not changed)
   stream raw|target [--count N] [--seconds S] [--reconnect]
                                live values as CSV: time,ch0..ch9
   power on|off
@@ -1427,24 +1545,40 @@ rt8ctl 命令 --help 列出该命令的选项。
 rt8ctl COMMAND --help shows a command&apos;s options.
 Exit codes: 0 done, 1 no valid reply in time, 2 bad command line or field
 (nothing sent), 3 port not opened or lost, 4 file not read or written, 5 --verify
-found a difference.
+or audit found a difference.
 </translation>
     </message>
     <message>
-        <source>端口断开或设备不再发送时不结束：等同一台设备回来（编号和显示位数与第一次应答相同），接着输出。</source>
-        <translation>Do not end when the port is lost or the device falls silent: wait for the same device (the number and digit count of its first answer) and go on.</translation>
+        <source>find、scan、read -、ports、stream、audit：每行一个 JSON 对象。</source>
+        <translation>find, scan, read -, ports, stream, audit: one JSON object per line.</translation>
+    </message>
+    <message>
+        <source>逐个对编号 A..B 做连接测试，比较每台应答的设备（不用 --address）。</source>
+        <translation>Connection test to each number A..B; compare every device that answers (not with --address).</translation>
+    </message>
+    <message>
+        <source>把每台设备回读的参数表存为 DIR/编号.RTX。</source>
+        <translation>Save each device&apos;s table as read back as DIR/NUMBER.RTX.</translation>
+    </message>
+    <message>
+        <source>“--from”和“--to”只与“--scan”一起用。</source>
+        <translation>“--from” and “--to” go with “--scan” only.</translation>
+    </message>
+    <message>
+        <source>“--scan”比较线上每台设备，不能同时给出“--address”。</source>
+        <translation>“--scan” compares every device on the line; it does not go with “--address”.</translation>
+    </message>
+    <message>
+        <source>audit 要读一个 .RTX 文件，不能读标准输入。</source>
+        <translation>audit reads a .RTX file, not standard input.</translation>
+    </message>
+    <message>
+        <source>“--save-found”不能为空。</source>
+        <translation>“--save-found” must not be empty.</translation>
     </message>
 </context>
 <context>
     <name>vorn::ctl::Verify</name>
-    <message>
-        <source>%1（代码 0x%2）</source>
-        <translation>%1 (code 0x%2)</translation>
-    </message>
-    <message>
-        <source>（超出 -32768 到 32767）</source>
-        <translation>(outside -32768 to 32767)</translation>
-    </message>
     <message>
         <source>参数表</source>
         <translation>table</translation>
@@ -1456,30 +1590,6 @@ found a difference.
     <message>
         <source>回读数据</source>
         <translation>read-back data</translation>
-    </message>
-    <message>
-        <source>下限</source>
-        <translation>lower limit</translation>
-    </message>
-    <message>
-        <source>上限</source>
-        <translation>upper limit</translation>
-    </message>
-    <message>
-        <source>小数位</source>
-        <translation>decimal places</translation>
-    </message>
-    <message>
-        <source>报警启动</source>
-        <translation>alarm formula</translation>
-    </message>
-    <message>
-        <source>启动值1</source>
-        <translation>start value 1</translation>
-    </message>
-    <message>
-        <source>启动值2</source>
-        <translation>start value 2</translation>
     </message>
     <message>
         <source>%1：文件 %2，设备 %3</source>
@@ -1611,6 +1721,10 @@ found a difference.
         <source>用户名写在 username，密码写在 password_file，不写在网址里：%1</source>
         <translation>the user name goes in username, the password in password_file, not in the URL: %1</translation>
     </message>
+    <message>
+        <source>%1 中 %2# 的参数无法转换</source>
+        <translation>a field of %2# in %1 does not convert</translation>
+    </message>
 </context>
 <context>
     <name>vorn::gw::Gateway</name>
@@ -1692,6 +1806,21 @@ found a difference.
             <numerusform>device %1: %2 (%3), trying again in %n second</numerusform>
             <numerusform>device %1: %2 (%3), trying again in %n seconds</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>设备 %1：参数表与 %2 相同</source>
+        <translation>device %1: the table matches %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>设备 %1：参数表与 %2 有 %n 处不同</source>
+        <translation>
+            <numerusform>device %1: the table has %n difference from %2</numerusform>
+            <numerusform>device %1: the table has %n differences from %2</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>设备 %1：没能回读参数表（%2），照样发布数值</source>
+        <translation>device %1: the table could not be read back (%2); values are published all the same</translation>
     </message>
 </context>
 <context>

@@ -4,8 +4,12 @@
 #include "app/networkports.h"
 #include "app/trendwindow.h"
 #include "app/widgets.h"
+#include "protocol/frame.h"
+#include "protocol/rtxfile.h"
+#include "protocol/tablecompare.h"
 #include "session/recorder.h"
 
+#include <QAbstractButton>
 #include <QFileInfo>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -18,6 +22,8 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
+
+#include <utility>
 
 namespace vorn {
 
@@ -88,10 +94,40 @@ QString feedbackText(FeedbackMode m)
     return MainWindow::tr("反馈：关闭");
 }
 
+// The window's dialogs for the form, noting the file the operator chose to
+// open.
+class ChoiceNoting : public Dialogs
+{
+public:
+    ChoiceNoting(Dialogs *inner, QString *chosen) : m_inner(inner), m_chosen(chosen) {}
+    void message(QWidget *parent, const QString &text, Icon icon, const QString &detail) override
+    {
+        m_inner->message(parent, text, icon, detail);
+    }
+    bool confirm(QWidget *parent, const QString &text, const QString &detail) override
+    {
+        return m_inner->confirm(parent, text, detail);
+    }
+    QString openFileName(QWidget *parent, const QString &dir, const QString &filter) override
+    {
+        *m_chosen = m_inner->openFileName(parent, dir, filter);
+        return *m_chosen;
+    }
+    QString saveFileName(QWidget *parent, const QString &dir, const QString &filter) override
+    {
+        return m_inner->saveFileName(parent, dir, filter);
+    }
+
+private:
+    Dialogs *m_inner;
+    QString *m_chosen;
+};
+
 }  // namespace
 
 MainWindow::MainWindow(DeviceSession *session, Dialogs *dialogs, QSettings *settings, QWidget *parent)
-    : QMainWindow(parent), m_session(session), m_form(new MainForm(session, dialogs, this)), m_dialogs(dialogs),
+    : QMainWindow(parent), m_session(session), m_formDialogs(std::make_unique<ChoiceNoting>(dialogs, &m_chosenFile)),
+      m_form(new MainForm(session, m_formDialogs.get(), this)), m_dialogs(dialogs),
       m_settings(settings), m_log(new LineLog(session, this)), m_lines(new LineModel(m_log, this)),
       m_recorder(new ValueRecorder(session, this))
 {
@@ -142,6 +178,8 @@ MainWindow::MainWindow(DeviceSession *session, Dialogs *dialogs, QSettings *sett
     m_recordLabel = statusLabel(lines, second, "RecordStatus");
     m_traceLabel = statusLabel(lines, second, "TraceStatus");
     m_traceLabel->hide();
+    m_tableLabel = statusLabel(lines, second, "TableStatus");
+    m_tableLabel->hide();
     second->addStretch();
     // The shortcuts work from the monitor and trend windows too.
     auto shortcut = [this](const QKeySequence &keys, void (MainWindow::*slot)()) {
@@ -176,6 +214,16 @@ MainWindow::MainWindow(DeviceSession *session, Dialogs *dialogs, QSettings *sett
     });
 
     DeviceSession *s = m_session;
+    // What the device should hold: the table of the last download, or of
+    // the last file opened; a read-back is compared with it.
+    connect(s, &DeviceSession::frameSent, this, [this](const QByteArray &frame) {
+        if (frame.size() == kFrameOverhead + kChannels * kBlockSize && quint8(frame[5]) == cmd::Download)
+            m_reference = frame.mid(6, kChannels * kBlockSize);
+    });
+    if (auto *open = m_form->findChild<QAbstractButton *>(QStringLiteral("OpenSetCommand")))
+        connect(open, &QAbstractButton::clicked, this, &MainWindow::noteOpenedTable);
+    connect(s, &DeviceSession::tableRead, this,
+            [this](const std::array<DecodedChannel, kChannels> &, const QByteArray &blocks) { compareReadBack(blocks); });
     const bool reconnect = !m_settings || m_settings->value(QLatin1String(kReconnectKey), true).toBool();
     s->setAutoReconnect(reconnect);
     m_reconnect->setChecked(reconnect);
@@ -228,6 +276,38 @@ MainWindow::~MainWindow()
     m_recorder->stop();
     m_session->close();
     m_session->disconnect(this);
+}
+
+void MainWindow::noteOpenedTable()
+{
+    // The form has handled the click: the table it shows is the file's when
+    // the file loaded.
+    const QString path = std::exchange(m_chosenFile, QString());
+    ChannelTable fromFile;
+    if (path.isEmpty() || loadRtxFile(path, &fromFile) != RtxLoad::Ok || fromFile != m_form->table())
+        return;
+    if (const auto blocks = encodeTable(fromFile))
+        m_reference = *blocks;
+}
+
+void MainWindow::compareReadBack(const QByteArray &blocks)
+{
+    const auto diffs = m_reference.isEmpty() ? std::nullopt : compareBlocks(m_reference, blocks);
+    if (!diffs) {
+        m_tableLabel->hide();
+        return;
+    }
+    if (diffs->isEmpty()) {
+        m_tableLabel->setText(tr("与文件相同"));
+        m_tableLabel->setToolTip({});
+    } else {
+        m_tableLabel->setText(tr("与文件有 %n 处不同", nullptr, int(diffs->size())));
+        QStringList lines;
+        for (const TableDifference &d : *diffs)
+            lines.append(describeDifference(d));
+        m_tableLabel->setToolTip(lines.join(QLatin1Char('\n')));
+    }
+    m_tableLabel->show();
 }
 
 void MainWindow::updateStatus()

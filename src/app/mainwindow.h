@@ -12,6 +12,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <memory>
 #include <optional>
 
 class QCheckBox;
@@ -70,8 +71,18 @@ protected:
 
 private:
     void updateStatus();
+    // After "打开配置": the table the form now shows, when it came from the
+    // file chosen.
+    void noteOpenedTable();
+    // After a read-back: whether the device holds the table last opened from
+    // a file or downloaded.
+    void compareReadBack(const QByteArray &blocks);
 
     DeviceSession *m_session;
+    // The form's dialogs: the window's, passed through, noting the file
+    // chosen to open.
+    QString m_chosenFile;
+    std::unique_ptr<Dialogs> m_formDialogs;
     MainForm *m_form;
     Dialogs *m_dialogs;
     QSettings *m_settings;
@@ -84,6 +95,10 @@ private:
     ValueRecorder *m_recorder;
     QLabel *m_portLabel, *m_lineLabel, *m_deviceLabel, *m_feedbackLabel, *m_countLabel, *m_recordLabel;
     QLabel *m_traceLabel;
+    QLabel *m_tableLabel;
+    // The ten blocks the device should hold: the table last opened from a
+    // file or downloaded since the start; empty before either.
+    QByteArray m_reference;
     QTimer *m_countTimer;
     QElapsedTimer m_statusShown;
     QCheckBox *m_reconnect;

@@ -52,6 +52,9 @@ private:
     int renumber();
     int read();
     int write();
+    int audit();
+    // audit --save-found: the table just read back as DIR/number.RTX.
+    int saveFound(int number);
     int stream();
     // stream --reconnect: kept going through losses and silences until the
     // stream's own end (done(), --seconds, a signal).
@@ -63,8 +66,9 @@ private:
     // number (of any, for 255). ExitOk with *found set, ExitNoReply, or the
     // exit code of a refusal or a lost line, told already.
     int connectionTest(quint8 number, int timeoutMs, Found *found);
-    // Reads the table back: ExitOk with m_table set, or told and the code.
-    int readBack();
+    // Reads the table back from number (-1: --address): ExitOk with m_rows
+    // and m_blocks set, or told and the code.
+    int readBack(int number = -1);
     // Runs the event loop until done() holds (true), the line is lost or ms
     // pass (false).
     bool waitUntil(const std::function<bool()> &done, int ms);

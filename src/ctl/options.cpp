@@ -24,6 +24,8 @@ const char kCommands[] = QT_TRANSLATE_NOOP(
     "                               都会改用这个编号）\n"
     "  read FILE.RTX|-              回读参数表，存入文件或打印出来\n"
     "  write FILE.RTX [--verify]    下载文件中的参数表；--verify 回读核对\n"
+    "  audit FILE.RTX [--scan [--from A] [--to B]] [--save-found DIR]\n"
+    "                               回读参数表，与文件逐项比较（不改动设备）\n"
     "  stream raw|target [--count N] [--seconds S] [--reconnect]\n"
     "                               实时值，CSV 格式：time,ch0..ch9\n"
     "  power on|off\n"
@@ -34,7 +36,7 @@ const char kCommands[] = QT_TRANSLATE_NOOP(
     "\n"
     "rt8ctl 命令 --help 列出该命令的选项。\n"
     "退出码：0 完成，1 超时内没有有效应答，2 命令行或参数有误（什么都没有发送），\n"
-    "3 端口没有打开或已断开，4 文件读写失败，5 --verify 发现不一致。\n");
+    "3 端口没有打开或已断开，4 文件读写失败，5 --verify 或 audit 发现不一致。\n");
 
 QString tr(const char *text)
 {
@@ -155,6 +157,7 @@ const CommandForm kForms[] = {
     {"renumber", Command::Renumber, 1, 1, "renumber NEW [--digits D]"},
     {"read", Command::Read, 1, 1, "read FILE.RTX|- [--allow-cut]"},
     {"write", Command::Write, 1, 1, "write FILE.RTX [--verify]"},
+    {"audit", Command::Audit, 1, 1, "audit FILE.RTX [--scan [--from A] [--to B]] [--save-found DIR]"},
     {"stream", Command::Stream, 1, 1, "stream raw|target [--count N] [--seconds S] [--reconnect]"},
     {"power", Command::Power, 1, 1, "power on|off"},
     {"clock", Command::Clock, 0, 0, "clock [--at \"YYYY-MM-DD hh:mm:ss\"]"},
@@ -193,7 +196,7 @@ struct GlobalOptions
         QStringLiteral("MS")};
     const QCommandLineOption json{
         QStringLiteral("json"),
-        QCoreApplication::translate("vorn::ctl::Options", "find、scan、read -、ports、stream：每行一个 JSON 对象。")};
+        QCoreApplication::translate("vorn::ctl::Options", "find、scan、read -、ports、stream、audit：每行一个 JSON 对象。")};
     const QCommandLineOption trace{
         QStringLiteral("trace"),
         QCoreApplication::translate("vorn::ctl::Options", "把收发的每一帧和它的结果追加到 FILE，每帧一行。"),
@@ -345,6 +348,13 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
         QStringLiteral("reconnect"),
         text(QT_TRANSLATE_NOOP("vorn::ctl::Options",
                                "端口断开或设备不再发送时不结束：等同一台设备回来（编号和显示位数与第一次应答相同），接着输出。")));
+    const QCommandLineOption scanLine(
+        QStringLiteral("scan"),
+        text(QT_TRANSLATE_NOOP("vorn::ctl::Options", "逐个对编号 A..B 做连接测试，比较每台应答的设备（不用 --address）。")));
+    const QCommandLineOption saveFound(
+        QStringLiteral("save-found"),
+        text(QT_TRANSLATE_NOOP("vorn::ctl::Options", "把每台设备回读的参数表存为 DIR/编号.RTX。")),
+        QStringLiteral("DIR"));
     const QCommandLineOption at(QStringLiteral("at"),
                                 text(QT_TRANSLATE_NOOP("vorn::ctl::Options", "要设置的时间（默认：现在）。")),
                                 QStringLiteral("YYYY-MM-DD hh:mm:ss"));
@@ -360,6 +370,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
     case Command::Renumber: ownOptions += {digits}; break;
     case Command::Read: ownOptions += {allowCut}; break;
     case Command::Write: ownOptions += {verify}; break;
+    case Command::Audit: ownOptions += {scanLine, from, to, saveFound}; break;
     case Command::Stream: ownOptions += {count, seconds, reconnect}; break;
     case Command::Clock: ownOptions += {at}; break;
     case Command::DisplayNumber: ownOptions += {start, displayPort, digits}; break;
@@ -383,6 +394,20 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
     const QString word = inv.words.value(0);
     const auto oneOf = [&](const QStringList &allowed) { return allowed.contains(word); };
     switch (inv.command) {
+    case Command::Audit:
+        inv.scan = own.isSet(scanLine);
+        if (!inv.scan && (own.isSet(from) || own.isSet(to)))
+            return fail(QCoreApplication::translate("vorn::ctl::Options", "“--from”和“--to”只与“--scan”一起用。"));
+        if (inv.scan && global.isSet(address))
+            return fail(QCoreApplication::translate("vorn::ctl::Options", "“--scan”比较线上每台设备，不能同时给出“--address”。"));
+        if (word == QLatin1String("-"))
+            return fail(QCoreApplication::translate("vorn::ctl::Options", "audit 要读一个 .RTX 文件，不能读标准输入。"));
+        if (own.isSet(saveFound)) {
+            inv.saveFound = own.value(saveFound);
+            if (inv.saveFound.trimmed().isEmpty())
+                return fail(QCoreApplication::translate("vorn::ctl::Options", "“--save-found”不能为空。"));
+        }
+        [[fallthrough]];
     case Command::Scan: {
         for (const auto &[opt, target] : {std::pair{&from, &inv.from}, std::pair{&to, &inv.to}}) {
             if (!own.isSet(*opt))

@@ -18,7 +18,7 @@ enum Exit : int {
     ExitUsage = 2,      // bad command line, or a field refused; nothing sent
     ExitPort = 3,       // the port could not be opened (or failed underneath)
     ExitFile = 4,       // a file could not be read or written
-    ExitDiffers = 5,    // write --verify: the device holds something else
+    ExitDiffers = 5,    // write --verify, audit: the device holds something else
 };
 
 inline constexpr int kDefaultTimeoutMs = 2000;
@@ -28,7 +28,7 @@ inline constexpr int kDefaultScanTimeoutMs = 100;
 inline constexpr int kDefaultConnectTimeoutMs = 3000;
 
 enum class Command {
-    Ports, Find, Scan, Renumber, Read, Write, Stream, Power, Clock,
+    Ports, Find, Scan, Renumber, Read, Write, Audit, Stream, Power, Clock,
     DisplayMode, DisplayNumber, DisplayCode,
 };
 
@@ -49,7 +49,9 @@ struct Invocation
     QStringList words;
 
     // Command options.
-    int from = 0, to = 254;                   // scan
+    int from = 0, to = 254;                   // scan, audit --scan
+    bool scan = false;                        // audit: every device that answers
+    QString saveFound;                        // audit: folder for each device's table, empty: none
     quint8 newNumber = 0;                     // renumber NEW
     std::optional<QString> digits;            // renumber --digits (none: learn it)
     bool verify = false;                      // write

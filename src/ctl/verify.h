@@ -4,6 +4,7 @@
 // goes out as 2, "" as 0, and a read-back never gives the texts typed).
 
 #include "protocol/channeltable.h"
+#include "protocol/tablecompare.h"
 
 #include <QByteArray>
 #include <QList>

@@ -2,6 +2,7 @@
 
 #include "link/netport.h"
 #include "link/portmap.h"
+#include "protocol/rtxfile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -242,7 +243,8 @@ public:
                 return fail(dat.chopped(1), tr("应是对象"));
             const QJsonObject d = devices.at(i).toObject();
             if (!onlyKnown(d, dat, {QStringLiteral("name"), QStringLiteral("port"), QStringLiteral("address"),
-                                    QStringLiteral("mode"), QStringLiteral("silence_s"), QStringLiteral("digits")}))
+                                    QStringLiteral("mode"), QStringLiteral("silence_s"), QStringLiteral("digits"),
+                                    QStringLiteral("expect")}))
                 return false;
             DeviceConfig dc;
             const auto name = string(d, dat, QStringLiteral("name"), true);
@@ -286,6 +288,24 @@ public:
                 if (!digits)
                     return false;
                 dc.digits = quint8(*digits);
+            }
+            const auto expect = string(d, dat, QStringLiteral("expect"), false);
+            if (!expect)
+                return false;
+            if (!expect->isEmpty()) {
+                // The table the device should hold, as a download of the
+                // file would leave it.
+                dc.expect = file(*expect);
+                ChannelTable table;
+                QString why;
+                if (loadRtxFile(dc.expect, &table, &why) != RtxLoad::Ok)
+                    return fail(dat + QStringLiteral("expect"), tr("无法读取 %1：%2").arg(*expect, why));
+                int failed = -1;
+                const auto blocks = encodeTable(table, &failed);
+                if (!blocks)
+                    return fail(dat + QStringLiteral("expect"),
+                                tr("%1 中 %2# 的参数无法转换").arg(*expect).arg(failed));
+                dc.expectBlocks = *blocks;
             }
             const auto mode = string(d, dat, QStringLiteral("mode"), true);
             if (!mode)

@@ -19,6 +19,8 @@ struct DeviceConfig
     FeedbackMode mode = FeedbackMode::Raw;
     int silenceSeconds = 5; // no set of values for this long: the device is silent
     std::optional<quint8> digits;   // the display-digit count the device must report
+    QString expect;         // "expect": the .RTX file the device should hold, as found; empty: none
+    QByteArray expectBlocks;        // its table as the ten channel blocks a download would leave
 };
 
 struct Config

@@ -5,6 +5,7 @@
 #include "session/csv.h"
 #include "session/livevalues.h"
 #include "session/portchoice.h"
+#include "protocol/tablecompare.h"
 #include "link/netport.h"
 
 #include <QDateTime>
@@ -51,6 +52,8 @@ struct Gateway::Device
     QByteArray valuesTopic;   // UTF-8, made once
     QString status;             // as last published or to be published
     bool statusSent = false;
+    QByteArray tablePayload;    // the config topic's payload, once there is one
+    bool tableSent = false;
     qint64 droppedOutage = 0;
 };
 
@@ -124,6 +127,19 @@ QByteArray Gateway::valuesPayload(const QByteArray &time, const LiveValues &live
     return out;
 }
 
+QByteArray Gateway::configPayload(const QString &time, const QByteArray &blocks, const QByteArray &expected)
+{
+    QJsonObject o{{QStringLiteral("time"), time}};
+    if (!expected.isEmpty()) {
+        // Blocks that are no whole table compare with nothing.
+        const auto diffs = compareBlocks(expected, blocks);
+        o.insert(QStringLiteral("equal"), diffs ? QJsonValue(diffs->isEmpty()) : QJsonValue());
+        o.insert(QStringLiteral("differences"), differencesJson(diffs.value_or(QList<TableDifference>{})));
+    }
+    o.insert(QStringLiteral("hash"), blocksHash(blocks));
+    return json(o);
+}
+
 bool Gateway::start(QString *why)
 {
     MqttClient::Settings s;
@@ -157,12 +173,18 @@ bool Gateway::start(QString *why)
         ks.mode = d->config.mode;
         ks.digits = d->config.digits;
         ks.silenceMs = d->config.silenceSeconds * 1000;
+        // Every identification is followed by a read-back: the config topic.
+        ks.readTable = true;
         d->keeper = std::make_unique<StreamKeeper>(d->session, ks);
         Device *dev = d.get();
         connect(dev->keeper.get(), &StreamKeeper::statusChanged, this,
                 [this, dev](StreamKeeper::Status status, const QString &why) { deviceStatus(*dev, status, why); });
         connect(dev->keeper.get(), &StreamKeeper::values, this,
                 [this, dev](const LiveValues &values) { deviceValues(*dev, values); });
+        connect(dev->keeper.get(), &StreamKeeper::tableRead, this,
+                [this, dev](const QByteArray &blocks) { deviceTable(*dev, blocks); });
+        connect(dev->keeper.get(), &StreamKeeper::tableNotRead, this,
+                [this, dev](const QString &why) { deviceTableNotRead(*dev, why); });
         connect(dev->keeper.get(), &StreamKeeper::tried, this, [this] {
             if (++m_tried == int(m_devices.size()))
                 emit allTried();
@@ -220,6 +242,36 @@ void Gateway::deviceValues(Device &d, const LiveValues &values)
     emit deviceChanged(d.index);
 }
 
+void Gateway::deviceTable(Device &d, const QByteArray &blocks)
+{
+    if (m_stopped)
+        return;
+    d.tablePayload = configPayload(timestamp(), blocks, d.config.expectBlocks);
+    if (!d.config.expectBlocks.isEmpty()) {
+        const int n = int(compareBlocks(d.config.expectBlocks, blocks).value_or(QList<TableDifference>{}).size());
+        if (n == 0)
+            say(tr("设备 %1：参数表与 %2 相同").arg(d.config.name, d.config.expect));
+        else
+            say(tr("设备 %1：参数表与 %2 有 %n 处不同", nullptr, n).arg(d.config.name, d.config.expect));
+    }
+    publishConfig(d);
+}
+
+void Gateway::deviceTableNotRead(Device &d, const QString &why)
+{
+    if (m_stopped)
+        return;
+    say(tr("设备 %1：没能回读参数表（%2），照样发布数值").arg(d.config.name, why));
+    d.tablePayload = json({{QStringLiteral("time"), timestamp()}, {QStringLiteral("equal"), QJsonValue::Null},
+                      {QStringLiteral("error"), why}});
+    publishConfig(d);
+}
+
+void Gateway::publishConfig(Device &d)
+{
+    d.tableSent = m_brokerUp && m_client.publish(topic(d.config.name, "config"), d.tablePayload, true);
+}
+
 void Gateway::publishValues(const Message &m)
 {
     if (m_brokerUp && m_queue.empty() && m_client.publish(m.topic, m.payload, false))
@@ -256,9 +308,12 @@ void Gateway::brokerUp()
     m_brokerWhy.clear();
     m_brokerUp = true;
     m_client.publish(topic(QStringLiteral("gateway"), "status"), "online", true);
-    for (auto &d : m_devices)
+    for (auto &d : m_devices) {
         if (!d->status.isEmpty())
             d->statusSent = m_client.publish(topic(d->config.name, "status"), d->status.toUtf8(), true);
+        if (!d->tablePayload.isEmpty() && !d->tableSent)
+            publishConfig(*d);
+    }
     while (!m_queue.empty()) {
         const Message &m = m_queue.front();
         if (!m_client.publish(m.topic, m.payload, false))
@@ -293,8 +348,10 @@ void Gateway::brokerDown(const QString &why, bool repeated)
                 .arg(shownPortName(m_config.url), why).arg(m_config.queueSize));
     m_brokerWhy = why;
     m_brokerUp = false;
-    for (auto &d : m_devices)
+    for (auto &d : m_devices) {
         d->statusSent = false;
+        d->tableSent = false;
+    }
 }
 
 void Gateway::stop()

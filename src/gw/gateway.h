@@ -7,6 +7,11 @@
 //
 // Topics under the prefix P:
 //   P/NAME/values      {"time": ..., "mode": "raw"|"target", "values": [ten]}
+//   P/NAME/config      {"time", "equal": true|false, "differences": [...], "hash": "<sha256 hex>"}
+//                      (retained; after each identification the table is read
+//                      back: equal and differences against the device's
+//                      "expect" file, only when it has one; a read-back that
+//                      fails: {"time", "equal": null, "error": "..."})
 //   P/NAME/status      online, silent, lost, no-answer, other-device, offline
 //                      (retained; meaningful while P/gateway/status is online)
 //   P/gateway/status   online, offline (retained; offline is the last will)
@@ -58,6 +63,9 @@ public:
     // as numbers, a record's fields as numbers where they are numbers,
     // otherwise as the text shown.
     static QByteArray valuesPayload(const QByteArray &time, const LiveValues &live);
+    // The config topic's payload for the blocks read back; expected: the
+    // blocks of the device's "expect" file, empty when it has none.
+    static QByteArray configPayload(const QString &time, const QByteArray &blocks, const QByteArray &expected);
 
     // What the gateway knows of one configured device, for the faces that
     // show it besides MQTT. Kept on the gateway's thread.
@@ -97,6 +105,9 @@ private:
 
     void deviceStatus(Device &d, StreamKeeper::Status status, const QString &why);
     void deviceValues(Device &d, const LiveValues &values);
+    void deviceTable(Device &d, const QByteArray &blocks);
+    void deviceTableNotRead(Device &d, const QString &why);
+    void publishConfig(Device &d);
     void setStatus(Device &d, const QString &status);
     void publishValues(const Message &m);
     void brokerUp();

@@ -25,6 +25,10 @@ StreamKeeper::StreamKeeper(DeviceSession *session, const Settings &settings, QOb
     connect(m_session, &DeviceSession::liveValues, this, &StreamKeeper::onValues);
     connect(m_session, &DeviceSession::portLost, this, &StreamKeeper::onLost);
     connect(m_session, &DeviceSession::refused, this, [this](const Refusal &r) { m_refusal = r; });
+    m_readBackTimer.setSingleShot(true);
+    connect(&m_readBackTimer, &QTimer::timeout, this, &StreamKeeper::onReadBackTimeout);
+    connect(m_session, &DeviceSession::tableRead, this,
+            [this](const std::array<DecodedChannel, kChannels> &, const QByteArray &blocks) { onTableRead(blocks); });
 }
 
 QString StreamKeeper::word(Status status)
@@ -52,6 +56,7 @@ void StreamKeeper::stop()
     m_phase = Phase::Stopped;
     m_retry.stop();
     m_silenceTick.stop();
+    m_readBackTimer.stop();
     if (streaming && m_session->isOpen())
         m_session->setFeedback(FeedbackMode::Off);
 }
@@ -96,6 +101,44 @@ void StreamKeeper::onIdentified(const DeviceIdentity &device)
     if (!m_device)
         m_device = device;
     m_refusal = {};
+    if (m_settings.readTable) {
+        // The line is quiet after the identification: the table is read
+        // back before the device is asked to stream.
+        if (m_session->readBack()) {
+            m_phase = Phase::ReadingTable;
+            m_readBackTimer.start(m_settings.readBackTimeoutMs);
+            return;
+        }
+        emit tableNotRead(refusalText());
+        if (m_phase != Phase::Identifying)
+            return;
+        m_refusal = {};
+    }
+    startStreaming();
+}
+
+void StreamKeeper::onTableRead(const QByteArray &blocks)
+{
+    if (m_phase != Phase::ReadingTable)
+        return;
+    m_readBackTimer.stop();
+    emit tableRead(blocks);
+    // Whoever heard it may have stopped the keeper.
+    if (m_phase == Phase::ReadingTable)
+        startStreaming();
+}
+
+void StreamKeeper::onReadBackTimeout()
+{
+    if (m_phase != Phase::ReadingTable)
+        return;
+    emit tableNotRead(tr("回读配置：%1 ms 内没有收到有效应答").arg(m_settings.readBackTimeoutMs));
+    if (m_phase == Phase::ReadingTable)
+        startStreaming();
+}
+
+void StreamKeeper::startStreaming()
+{
     if (!m_session->setFeedback(m_settings.mode)) {
         fail(Status::Lost, refusalText());
         return;
@@ -135,6 +178,7 @@ void StreamKeeper::onLost(const QString &reason)
         return;
     m_silenceTick.stop();
     m_retry.stop();
+    m_readBackTimer.stop();
     fail(Status::Lost, reason);
 }
 
@@ -150,6 +194,7 @@ void StreamKeeper::fail(Status status, const QString &why)
 {
     m_phase = Phase::Waiting;
     m_silenceTick.stop();
+    m_readBackTimer.stop();
     m_nextTryMs = m_retryMs;
     m_retry.start(m_retryMs);
     m_retryMs = std::min(m_retryMs * 2, m_settings.lastRetryMs);

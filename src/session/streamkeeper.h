@@ -12,6 +12,11 @@
 // for. The first answer fixes the device (number and digit count, or the
 // digit count given beforehand); a later answer from anything else is
 // another device, never taken, also when the number is 255.
+//
+// With readTable set, every identification (the first and each after a
+// reopening) is followed by a read-back of the table before values are
+// asked for: tableRead() with the ten blocks, or tableNotRead() when the
+// read-back is refused or unanswered; the values are asked for either way.
 
 #include "session/devicesession.h"
 
@@ -46,6 +51,8 @@ public:
         int silenceMs = 5000;                // no values this long: silent
         int firstRetryMs = 1000;
         int lastRetryMs = 60000;
+        bool readTable = false;              // read the table back after each identification
+        int readBackTimeoutMs = 2000;        // how long its answer is waited for
     };
 
     // The keeper does not own the session; it turns the session's own
@@ -75,12 +82,20 @@ signals:
     void values(const vorn::LiveValues &values);
     // Once: the first try has had its outcome (values asked for, or failed).
     void tried();
+    // With readTable: the ten channel blocks (100 bytes) the device answered
+    // the read-back after an identification with, or why there are none.
+    void tableRead(const QByteArray &blocks);
+    void tableNotRead(const QString &why);
 
 private:
-    enum class Phase { Waiting, Identifying, Streaming, Stopped };
+    enum class Phase { Waiting, Identifying, ReadingTable, Streaming, Stopped };
 
     void attempt();
     void onIdentified(const DeviceIdentity &device);
+    void onTableRead(const QByteArray &blocks);
+    void onReadBackTimeout();
+    // Asks for the values: the device is identified (and its table read).
+    void startStreaming();
     void onNotIdentified(IdentityFailure failure, const DeviceIdentity &found, const QString &why);
     void onValues(const LiveValues &live);
     void onLost(const QString &reason);
@@ -102,6 +117,7 @@ private:
     bool m_tried = false;
     QTimer m_retry;
     QTimer m_silenceTick;
+    QTimer m_readBackTimer;
     QElapsedTimer m_lastValues;
     int m_retryMs;
     int m_nextTryMs = 0;

@@ -9,6 +9,8 @@
 #include "app/linemonitor.h"
 #include "app/mainwindow.h"
 #include "protocol/frame.h"
+#include "protocol/rtxfile.h"
+#include "support/tables.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -75,6 +77,8 @@ class MainWindowTest : public QObject
 private slots:
     void statusBarBeneathTheForm();
     void statusFollowsTheLine();
+    void readBackComparedWithTheFile_data();
+    void readBackComparedWithTheFile();
     void textIsNeverMarkup();
     void monitorShowsWhatPassed_data();
     void monitorShowsWhatPassed();
@@ -404,6 +408,57 @@ void MainWindowTest::reconnectsByItself()
     // The choice is kept.
     s.window->findChild<QCheckBox *>("ReconnectBox")->setChecked(!on);
     QCOMPARE(s.settings->value("line/autoReconnect").toBool(), !on);
+}
+
+void MainWindowTest::readBackComparedWithTheFile_data()
+{
+    QTest::addColumn<QString>("source");      // "open", "open cancelled", "download" or "" (neither)
+    QTest::addColumn<bool>("drifted");        // the device holds 3# upper 1200 and 7# 大于
+    QTest::addColumn<QString>("status");      // "" : nothing shown
+    QTest::addColumn<QString>("tip");
+    const QString two = QStringLiteral("3#  上限  611 → 1200\n7#  报警启动  固定关 → 大于");
+    QTest::newRow("nothing to compare with") << "" << true << "" << "";
+    QTest::newRow("opened, the same") << "open" << false << "与文件相同" << "";
+    QTest::newRow("opened, two differences") << "open" << true << "与文件有 2 处不同" << two;
+    QTest::newRow("opening cancelled") << "open cancelled" << true << "" << "";
+    QTest::newRow("downloaded, the same") << "download" << false << "与文件相同" << "";
+    QTest::newRow("downloaded, two differences") << "download" << true << "与文件有 2 处不同" << two;
+}
+
+void MainWindowTest::readBackComparedWithTheFile()
+{
+    QFETCH(QString, source);
+    QFETCH(bool, drifted);
+    QFETCH(QString, status);
+    QFETCH(QString, tip);
+    Shell s;
+    ChannelTable file = variedTable();
+    file[0].lower = QStringLiteral("0.4");   // kept as 0: the same
+    file[7].formula = QStringLiteral("固定关");
+    QVERIFY(saveRtxFile(s.dir.filePath("plant.RTX"), encodeRtx(file).value()));
+    if (source.startsWith(QLatin1String("open"))) {
+        s.dialogs.nextOpen = source == QLatin1String("open") ? s.dir.filePath("plant.RTX") : QString();
+        s.click("OpenSetCommand");
+    } else if (source == QLatin1String("download")) {
+        s.window->form()->setTable(file);
+        s.click("SetCommand");
+    }
+    QVERIFY2(s.dialogs.shown.isEmpty(), qPrintable(s.dialogs.texts().join('\n')));
+    ChannelTable held = file;
+    if (drifted) {
+        held[3].upper = QStringLiteral("1200");
+        held[7].formula = QStringLiteral("大于");
+    }
+    s.click("ReSetCommand");
+    s.port.inject(buildReply(cmd::ReadBack, encodeTable(held).value()));
+    QTRY_VERIFY_WITH_TIMEOUT(s.window->form()->table()[3].upper == held[3].upper, 10000);
+    auto *label = s.window->findChild<QLabel *>(QStringLiteral("TableStatus"));
+    QVERIFY(label);
+    QCOMPARE(label->isVisibleTo(s.window.get()), !status.isEmpty());
+    if (!status.isEmpty()) {
+        QCOMPARE(label->text(), status);
+        QCOMPARE(label->toolTip(), tip);
+    }
 }
 
 QTEST_MAIN(MainWindowTest)

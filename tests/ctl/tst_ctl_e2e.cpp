@@ -15,6 +15,9 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -98,6 +101,7 @@ private slots:
     void scanDoesNotTrustAnotherNumber();
     void renumberKeepsTheDigitsAndConfirms();
     void writeVerifyThenReadAsTheWindowSaves();
+    void auditFindsTheDriftAndChangesNothing();
     void readKeepsTheFileItCannotWriteWhole_data();
     void readKeepsTheFileItCannotWriteWhole();
     void streamCount_data();
@@ -320,6 +324,89 @@ void CtlEndToEndTest::writeVerifyThenReadAsTheWindowSaves()
     form.findChild<QPushButton *>(QStringLiteral("SaveSetCommand"))->click();
     QVERIFY2(dialogs.shown.isEmpty(), qPrintable(dialogs.texts().join('\n')));
     QCOMPARE(contents(dir.filePath("ctl.RTX")), contents(dir.filePath("window.RTX")));
+}
+
+void CtlEndToEndTest::auditFindsTheDriftAndChangesNothing()
+{
+    SimProcess sim({"--address", "1", "--address", "2"});
+    const QString port = sim.port();
+    QVERIFY(!port.isEmpty());
+    QTemporaryDir dir;
+    const ChannelTable plant = variedTable();
+    ChannelTable drifted = plant;
+    drifted[3].upper = QStringLiteral("1200");
+    drifted[7].formula = formulaNames().at(1);
+    QVERIFY(drifted[7].formula != plant[7].formula);
+    saveTable(dir.filePath("plant.RTX"), plant);
+    saveTable(dir.filePath("drifted.RTX"), drifted);
+    // Texts the device keeps as other numbers: 0.4 goes out as 0, 500.2 as 500.
+    ChannelTable typed = plant;
+    typed[0].lower = QStringLiteral("0.4");
+    typed[0].upper = QStringLiteral("500.2");
+    typed[1].start2 = QStringLiteral("30001.0");
+    saveTable(dir.filePath("typed.RTX"), typed);
+
+    for (const auto &[address, file] : {std::pair{"1", "plant.RTX"}, std::pair{"2", "drifted.RTX"}}) {
+        const Result w = rt8ctl({"--port", port, "--address", address, "write", dir.filePath(file)});
+        QVERIFY2(w.exitCode == 0, qPrintable(describe(w)));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(sim.logLines(QStringLiteral("download ")).size(), 2, kBound);
+    const qsizetype before = sim.log().size();
+
+    // The line: one device equal, one with exactly the two changes.
+    Result r = rt8ctl({"--port", port, "--json", "audit", dir.filePath("plant.RTX"), "--scan", "--from", "1", "--to",
+                       "2", "--save-found", dir.filePath("found")});
+    QVERIFY2(r.exitCode == 5, qPrintable(describe(r)));
+    const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    const QJsonObject equal{{"address", 1}, {"digits", 40}, {"equal", true}, {"differences", QJsonArray()}};
+    const QJsonObject differs{
+        {"address", 2}, {"digits", 40}, {"equal", false},
+        {"differences",
+         QJsonArray{QJsonObject{{"channel", 3}, {"field", "upper"}, {"expected", 611}, {"found", 1200}},
+                    QJsonObject{{"channel", 7}, {"field", "formula"}, {"expected", plant[7].formula},
+                                {"found", drifted[7].formula}}}}};
+    QCOMPARE(QJsonDocument::fromJson(lines[0].toUtf8()).object(), equal);
+    QCOMPARE(QJsonDocument::fromJson(lines[1].toUtf8()).object(), differs);
+
+    // On the wire: connection tests and read-backs only. A power-on sent
+    // afterwards marks the end of what the audit sent.
+    const Result mark = rt8ctl({"--port", port, "--address", "1", "power", "on"});
+    QVERIFY2(mark.exitCode == 0, qPrintable(describe(mark)));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.log().mid(before).contains(QLatin1String("power on")), kBound);
+    const QStringList wire = sim.log().mid(before).section(QStringLiteral("power on"), 0, 0)
+                                 .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QStringList requests;
+    for (const QString &l : wire)
+        requests.append(l.section(QLatin1String(" -> "), 0, 0));
+    requests.removeLast();   // the "[1] " of the power-on line
+    // The line is scanned first, then each device that answered is read back.
+    QCOMPARE(requests, (QStringList{"[1] discover", "[2] discover", "[1] read-back", "[2] read-back"}));
+
+    // The human table, in the language asked for.
+    r = rt8ctl({"--port", port, "--lang", "en", "--address", "2", "audit", dir.filePath("plant.RTX")});
+    QCOMPARE(r.exitCode, 5);
+    const QStringList human = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(human.size(), 3);
+    QCOMPARE(human[1].simplified(), QStringLiteral("3# upper limit 611 → 1200"));
+    QCOMPARE(human[2].simplified(), QStringLiteral("7# alarm formula %1 → %2").arg(plant[7].formula, drifted[7].formula));
+
+    // What was found is a file write accepts, and each device holds its own.
+    for (const char *address : {"1", "2"}) {
+        const QString found = dir.filePath(QStringLiteral("found/%1.RTX").arg(address));
+        r = rt8ctl({"--port", port, "--address", address, "audit", found});
+        QVERIFY2(r.exitCode == 0, qPrintable(describe(r)));
+        r = rt8ctl({"--port", port, "--address", address, "write", found, "--verify"});
+        QVERIFY2(r.exitCode == 0, qPrintable(describe(r)));
+    }
+    // Values the device rounds compare as it keeps them.
+    r = rt8ctl({"--port", port, "--address", "1", "audit", dir.filePath("typed.RTX")});
+    QVERIFY2(r.exitCode == 0, qPrintable(describe(r)));
+    // No device, no file.
+    r = rt8ctl({"--port", port, "--timeout", "300", "--address", "9", "audit", dir.filePath("plant.RTX")});
+    QCOMPARE(r.exitCode, 1);
+    r = rt8ctl({"--port", port, "audit", dir.filePath("none.RTX")});
+    QCOMPARE(r.exitCode, 4);
 }
 
 void CtlEndToEndTest::readKeepsTheFileItCannotWriteWhole_data()

@@ -41,6 +41,8 @@ QStringList summary(const Invocation &i)
         QStringLiteral("dport=") + i.displayPort,
         QStringLiteral("ddigits=") + i.displayDigits,
         QStringLiteral("lang=") + i.language,
+        QStringLiteral("scan=%1").arg(i.scan),
+        QStringLiteral("save=") + i.saveFound,
     };
 }
 
@@ -101,6 +103,16 @@ void CtlUnitTest::commandLine_data()
     row("address out of range", "--address 256 find", 2);
     row("no command", "--address 1", 2);
     // Options after the command word are the command's own.
+    row("audit one device", "--address 3 audit plant.RTX", -1,
+        {"command=6", "address=3", "words=plant.RTX", "scan=0", "timeout=2000"});
+    row("audit a line", "--json audit plant.RTX --scan --from 1 --to 9 --save-found found", -1,
+        {"scan=1", "from=1", "to=9", "save=found", "json=1"});
+    row("audit: --from without --scan", "audit plant.RTX --from 1", 2);
+    row("audit: --scan with --address", "--address 4 audit plant.RTX --scan", 2);
+    row("audit: --to past 254", "audit plant.RTX --scan --to 255", 2);
+    row("audit: no file", "audit --scan", 2);
+    row("audit: standard input", "audit -", 2);
+    row("audit: empty folder", "audit plant.RTX --save-found \"\"", 2);
     row("display port is not the serial port", "--port 2 display number 123 --port 5 --start 3 --digits 3", -1,
         {"port=2", "dport=5", "start=3", "ddigits=3", "words=123"});
     row("display defaults", "display code 7 8", -1, {"start=46", "dport=1", "words=7|8"});

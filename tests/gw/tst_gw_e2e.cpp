@@ -8,7 +8,10 @@
 #include "support/processrun.h"
 
 #include "protocol/reply.h"
+#include "protocol/rtxfile.h"
+#include "protocol/tablecompare.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -216,6 +219,7 @@ private slots:
     void keepsTheDeviceMeant_data();
     void keepsTheDeviceMeant();
     void silentWhileFrozen();
+    void configTopicSaysWhatTheDevicesHold();
 
 private:
     QTemporaryDir m_dir;
@@ -641,4 +645,81 @@ void TestGatewayE2e::silentWhileFrozen()
 }
 
 QTEST_GUILESS_MAIN(TestGatewayE2e)
+void TestGatewayE2e::configTopicSaysWhatTheDevicesHold()
+{
+    Broker broker;
+    QVERIFY(broker.start());
+    // Three devices as they come: each holds the table every RT8 starts with.
+    // The third leaves read-backs unanswered.
+    SimProcess equal({"--address", "1", "--period", "100"});
+    SimProcess drifted({"--address", "2", "--period", "100"});
+    SimProcess unread({"--address", "3", "--period", "100", "--ignore-read-back"});
+    QVERIFY(!equal.port().isEmpty() && !drifted.port().isEmpty() && !unread.port().isEmpty());
+    QTemporaryDir dir;
+    const ChannelTable held = startTable();
+    ChannelTable commissioned = held;
+    commissioned[3].upper = QStringLiteral("1200");
+    commissioned[7].formula = QStringLiteral("大于");
+    // "1000.0" is kept as 1000: equal.
+    ChannelTable typed = held;
+    typed[0].upper = QStringLiteral("1000.0");
+    for (const auto &[file, table] : {std::pair{"typed.RTX", typed}, std::pair{"tables/commissioned.RTX", commissioned}}) {
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("tables")));
+        QVERIFY(saveRtxFile(dir.filePath(QLatin1String(file)), encodeRtx(table).value()));
+    }
+    const QJsonObject brokerConfig{{"url", QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.port)}, {"prefix", "plant/rt8"}};
+    const QJsonArray devices{
+        QJsonObject{{"name", "cab1"}, {"port", equal.port()}, {"address", 1}, {"mode", "raw"}, {"expect", "typed.RTX"}},
+        QJsonObject{{"name", "cab2"}, {"port", drifted.port()}, {"address", 2}, {"mode", "raw"},
+                    {"expect", "tables/commissioned.RTX"}},
+        QJsonObject{{"name", "cab3"}, {"port", unread.port()}, {"address", 3}, {"mode", "raw"}, {"expect", "typed.RTX"}}};
+    const QString config = QString::fromUtf8(QJsonDocument(QJsonObject{{"broker", brokerConfig}, {"devices", devices}}).toJson());
+
+    Subscriber sub(broker.port, QStringLiteral("plant/rt8/#"));
+    QTRY_VERIFY_WITH_TIMEOUT(sub.state() == QProcess::Running, kBound);
+    Gateway gw(dir, config);
+    QTRY_VERIFY2_WITH_TIMEOUT(sub.on("plant/rt8/cab1/config").size() == 1 && sub.on("plant/rt8/cab2/config").size() == 1
+                                  && sub.on("plant/rt8/cab3/config").size() == 1
+                                  && sub.on("plant/rt8/cab3/values").size() >= 3,
+                              qPrintable(gw.err + sub.out.right(2000)), kBound);
+
+    const QString hash = blocksHash(encodeTable(held).value());
+    QJsonObject cab1 = sub.values("plant/rt8/cab1/config").first();
+    QVERIFY(QDateTime::fromString(cab1.take("time").toString(), Qt::ISODateWithMs).isValid());
+    QCOMPARE(cab1, (QJsonObject{{"equal", true}, {"differences", QJsonArray()}, {"hash", hash}}));
+    QJsonObject cab2 = sub.values("plant/rt8/cab2/config").first();
+    cab2.remove("time");
+    QCOMPARE(cab2, (QJsonObject{{"equal", false},
+                                {"differences",
+                                 QJsonArray{QJsonObject{{"channel", 3}, {"field", "upper"}, {"expected", 1200}, {"found", 1000}},
+                                            QJsonObject{{"channel", 7}, {"field", "formula"}, {"expected", "大于"},
+                                                        {"found", "固定关"}}}},
+                                {"hash", hash}}));
+    // The read-back that failed did not stop the values.
+    QJsonObject cab3 = sub.values("plant/rt8/cab3/config").first();
+    QVERIFY2(cab3.value("equal").isNull() && !cab3.value("error").toString().isEmpty(),
+             qPrintable(sub.on("plant/rt8/cab3/config").first()));
+    QVERIFY(!cab3.contains("hash"));
+    QTRY_COMPARE_WITH_TIMEOUT(sub.on("plant/rt8/cab3/status").value(0), QStringLiteral("online"), kBound);
+    QVERIFY(unread.log().contains(QLatin1String("read-back ignored")));
+    // Read back before the values were asked for.
+    const QString log = drifted.log();
+    QVERIFY2(log.indexOf(QLatin1String("read-back ->")) >= 0
+                 && log.indexOf(QLatin1String("read-back ->")) < log.indexOf(QLatin1String("feedback raw")),
+             qPrintable(log));
+
+    // Retained: a later subscriber is told at once.
+    Subscriber late(broker.port, QStringLiteral("plant/rt8/+/config"));
+    QTRY_COMPARE_WITH_TIMEOUT(late.on("plant/rt8/cab2/config").size(), 1, kBound);
+
+    // --check reads the files named, from the configuration's folder.
+    QFile::remove(dir.filePath("typed.RTX"));
+    Process check;
+    check.setProcessChannelMode(QProcess::MergedChannels);
+    check.start(QStringLiteral(RT8GW_EXE), {"--config", dir.filePath("rt8gw.json"), "--check", "--lang", "en"});
+    QVERIFY(check.waitForFinished(kBound));
+    QVERIFY(check.exitCode() != 0);
+    QVERIFY2(check.out.contains(QLatin1String("devices[0].expect")), qPrintable(check.out));
+}
+
 #include "tst_gw_e2e.moc"

@@ -57,6 +57,8 @@ private slots:
     void whichDeviceIsTaken_data();
     void whichDeviceIsTaken();
     void silentThenBack();
+    void readsTheTableBeforeValues_data();
+    void readsTheTableBeforeValues();
 };
 
 void StreamKeeperTest::whichDeviceIsTaken_data()
@@ -125,6 +127,60 @@ void StreamKeeperTest::silentThenBack()
     r.answer(2, QStringLiteral("1/40"));
     QTRY_COMPARE_WITH_TIMEOUT(r.keeper.status(), StreamKeeper::Status::Online, 10000);
     QCOMPARE(r.port.openCount, 1);
+}
+
+void StreamKeeperTest::readsTheTableBeforeValues_data()
+{
+    QTest::addColumn<QList<bool>>("answered");   // the read-back after each identification, lost between them
+    QTest::newRow("answered") << QList<bool>{true};
+    QTest::newRow("unanswered: values all the same") << QList<bool>{false};
+    QTest::newRow("read again after the line is back") << QList<bool>{true, false, true};
+}
+
+void StreamKeeperTest::readsTheTableBeforeValues()
+{
+    QFETCH(QList<bool>, answered);
+    FakeSerialControl port;
+    port.addPort(1);
+    DeviceSession session(&port);
+    StreamKeeper::Settings settings{1, 1, FeedbackMode::Raw, std::nullopt, 60000, 50, 400};
+    settings.readTable = true;
+    settings.readBackTimeoutMs = 200;
+    StreamKeeper keeper(&session, settings);
+    QList<QByteArray> read;
+    QStringList notRead;
+    int values = 0;
+    connect(&keeper, &StreamKeeper::tableRead, [&](const QByteArray &b) { read.append(b); });
+    connect(&keeper, &StreamKeeper::tableNotRead, [&](const QString &why) { notRead.append(why); });
+    connect(&keeper, &StreamKeeper::values, [&] { ++values; });
+    const QByteArray readBack = buildFrame(1, cmd::ReadBack, QByteArray(1, '\0'));
+    const QByteArray askValues = buildFrame(1, cmd::Feedback, QByteArray(1, '\x01'));
+    const QByteArray blocks = encodeTable(variedTable()).value();
+    keeper.start();
+    for (int i = 0; i < answered.size(); ++i) {
+        if (i > 0) {
+            port.unplug();
+            port.replug();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(port.written.count(discover(1)) > i && port.written.last() == discover(1), 10000);
+        port.inject(buildReply(cmd::Discover, QByteArray("\x01\x28", 2)));
+        // The table is asked for, and the values not yet.
+        QTRY_COMPARE_WITH_TIMEOUT(port.written.count(readBack), i + 1, 10000);
+        QCOMPARE(port.written.last(), readBack);
+        QCOMPARE(int(port.written.count(askValues)), i);
+        if (answered[i]) {
+            port.inject(buildReply(cmd::ReadBack, blocks));
+            QCOMPARE(read.size(), int(answered.mid(0, i + 1).count(true)));
+            QCOMPARE(read.last(), blocks);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(notRead.size(), int(answered.mid(0, i + 1).count(false)), 10000);
+        }
+        // Then the values, either way.
+        QTRY_COMPARE_WITH_TIMEOUT(int(port.written.count(askValues)), i + 1, 10000);
+        port.inject(rawValuesReply({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+        QTRY_COMPARE_WITH_TIMEOUT(keeper.status(), StreamKeeper::Status::Online, 10000);
+    }
+    QCOMPARE(read.size() + notRead.size(), answered.size());
 }
 
 QTEST_GUILESS_MAIN(StreamKeeperTest)
