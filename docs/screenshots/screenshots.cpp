@@ -349,6 +349,13 @@ int main(int argc, char **argv)
         fail(QStringLiteral("rt8sim to give its port"));
     QtSerialControl port(PortMap({portPath}));
     DeviceSession session(&port);
+    // The simulator's replies are whole and right: one turned down for its
+    // check byte will not be followed by the state waited for.
+    QObject::connect(&session, &DeviceSession::replyReceived, [](const QByteArray &bytes, const ReplyVerdict &v) {
+        if (v.flaw == ReplyVerdict::Flaw::CheckByte)
+            fail(QStringLiteral("a reply the window took (it turned down %1: %2)")
+                     .arg(QString::fromLatin1(bytes.toHex(' ')), v.reason));
+    });
     MainWindow window(&session, &dialogs, nullptr);
     MainForm *form = window.form();
     window.load();

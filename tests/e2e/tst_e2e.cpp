@@ -35,6 +35,21 @@ using namespace vorn;
 
 namespace {
 
+// The simulator sends every reply whole and with its check byte right unless
+// told to add noise: a reply turned down for its check byte means the check
+// is wrong, and the test fails there and then instead of at its next bound.
+void failOnCheckByte(DeviceSession *session, const QStringList &simArgs)
+{
+    if (simArgs.contains(QStringLiteral("--noise")))
+        return;
+    QObject::connect(session, &DeviceSession::replyReceived, session,
+                     [](const QByteArray &bytes, const ReplyVerdict &v) {
+                         if (v.flaw == ReplyVerdict::Flaw::CheckByte)
+                             QFAIL(qPrintable(QStringLiteral("a reply of the simulator turned down: %1 (%2)")
+                                                  .arg(QString::fromLatin1(bytes.toHex(' ')), v.reason)));
+                     });
+}
+
 struct Bench
 {
     std::unique_ptr<SimProcess> sim;
@@ -54,6 +69,7 @@ struct Bench
             qFatal("rt8sim did not give its port; log: %s", qPrintable(sim->log()));
         port = std::make_unique<QtSerialControl>(PortMap({path}));
         session = std::make_unique<DeviceSession>(port.get());
+        failOnCheckByte(session.get(), simArgs);
         form = std::make_unique<MainForm>(session.get(), &dialogs);
         form->load();
     }
@@ -84,6 +100,7 @@ template <typename D> struct WindowBench
     {
         if (sim->port().isEmpty())
             qFatal("rt8sim did not give its port; log: %s", qPrintable(sim->log()));
+        failOnCheckByte(&session, simArgs);
         window = std::make_unique<MainWindow>(&session, &dialogs, nullptr);
         window->startTrace(dir.filePath(QStringLiteral("trace.txt")));
         window->load();
