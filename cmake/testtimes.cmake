@@ -6,9 +6,9 @@
 # build, and after a slash under the sanitizers where that is more than
 # three times as long (the window's tests run ten to fifteen times slower
 # there). ctest starts the longest first (COST), and fails a test that runs
-# four times its usual time and a minute more (TIMEOUT), so that a stuck test
-# ends the run early instead of holding it for a quarter of an hour. A test
-# not named here takes a few seconds at most.
+# three times its usual time and half a minute more (TIMEOUT), so that a
+# stuck test ends the run early instead of holding it for a quarter of an
+# hour. A test not named here takes a few seconds at most.
 set(VORN_TEST_SECONDS
   screenshots=20 tst_e2e=25/35 tst_ctl_e2e=20/60 tst_gw_e2e=17/20 tst_feedback=13/115 tst_hostile=5/75
   tst_table_look=2/20 tst_mainwindow=6/15 tst_net_e2e=6 sim_process=5 tst_session=5)
@@ -35,6 +35,6 @@ function(vorn_test_time test)
   else()
     math(EXPR cost "${plain} * 3")
   endif()
-  math(EXPR limit "${cost} * 4 + 60")
+  math(EXPR limit "${cost} * 3 + 30")
   set_tests_properties(${test} PROPERTIES COST ${cost} TIMEOUT ${limit})
 endfunction()
