@@ -51,6 +51,12 @@ ConsoleCommand parseConsoleLine(const QString &line)
         c.kind = ConsoleCommand::Quit;
         return c;
     }
+    if (verb == QLatin1String("unplug") || verb == QLatin1String("replug")) {
+        if (words.size() != 1)
+            return invalid(QStringLiteral("usage: %1").arg(verb));
+        c.kind = verb == QLatin1String("unplug") ? ConsoleCommand::Unplug : ConsoleCommand::Replug;
+        return c;
+    }
     if (verb == QLatin1String("hold")) {
         if (words.size() != 3)
             return invalid(QStringLiteral("usage: hold <channel 0-9> <raw 0-65535>"));
@@ -73,7 +79,7 @@ ConsoleCommand parseConsoleLine(const QString &line)
         c.kind = ConsoleCommand::Release;
         return c;
     }
-    return invalid(QStringLiteral("unknown command \"%1\" (hold, release, quit)").arg(words[0]));
+    return invalid(QStringLiteral("unknown command \"%1\" (hold, release, unplug, replug, quit)").arg(words[0]));
 }
 
 }  // namespace rt8sim

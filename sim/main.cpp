@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -126,7 +127,8 @@ void onSignal(int)
 class ConsoleReader : public QObject
 {
 public:
-    ConsoleReader(const Bus *bus, QObject *parent) : QObject(parent), m_bus(bus)
+    ConsoleReader(const Bus *bus, std::function<void()> unplug, std::function<void()> replug, QObject *parent)
+        : QObject(parent), m_bus(bus), m_unplug(std::move(unplug)), m_replug(std::move(replug))
     {
 #ifdef Q_OS_UNIX
         m_notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
@@ -195,6 +197,12 @@ private:
                 logLine(m_bus->tag(d) + QStringLiteral("input: all channels released"));
             }
             break;
+        case ConsoleCommand::Unplug:
+            m_unplug();
+            break;
+        case ConsoleCommand::Replug:
+            m_replug();
+            break;
         case ConsoleCommand::Quit:
             logLine(QStringLiteral("quit"));
             QCoreApplication::quit();
@@ -206,6 +214,7 @@ private:
     }
 
     const Bus *m_bus;
+    std::function<void()> m_unplug, m_replug;
     QSocketNotifier *m_notifier = nullptr;
     QByteArray m_pending;
 };
@@ -222,7 +231,7 @@ int main(int argc, char **argv)
     p.setApplicationDescription(QStringLiteral(
         "A simulated RT8 measuring device on a pseudo-terminal (or a serial port).\n"
         "Prints \"port: <path>\" on standard output, logs each request on standard error.\n"
-        "Standard input: hold <channel> <raw>, release <channel|all>, quit.\n"
+        "Standard input: hold <channel> <raw>, release <channel|all>, unplug, replug, quit.\n"
         "Several devices on one line: give --address once per device (and --digits\n"
         "once for all or once per --address). Frames to 255 reach every device; the\n"
         "log lines of each start with \"[N] \". hold and release act on the first\n"
@@ -333,32 +342,46 @@ int main(int argc, char **argv)
                 .arg(period)
                 .arg(rate > 0 ? QStringLiteral(", noise %1 seed %2").arg(rate).arg(seed) : QString()));
 
-    if (!p.isSet(QStringLiteral("no-stdin")))
-        new ConsoleReader(&sim.bus(), &app);
-
     // A pulled adapter takes its device node with it: the link goes with the
     // terminal, before another program may be given the terminal's number.
-    if (unplugAfter)
-        QTimer::singleShot(msOf(*unplugAfter), &sim, [&] {
-            link.remove();
-            sim.unplug();
-        });
-    if (replugAfter) {
-        // The link follows the new terminal before "replugged" is logged: a
-        // client that waits for that line and then opens the link must reach
-        // the new terminal, not the one that went away.
-        if (!linkPath.isEmpty())
-            QObject::connect(&sim, &Simulator::lineOpened, &sim, [&](const QString &portName) {
-                QString why;
-                if (!link.place(linkPath, portName, &why))
-                    logLine(QStringLiteral("replug: ") + why);
-            });
-        QTimer::singleShot(msOf(*replugAfter), &sim, [&] {
+    bool unplugged = false;
+    const auto unplug = [&] {
+        if (unplugged) {
+            logLine(QStringLiteral("input: the line is unplugged already"));
+            return;
+        }
+        unplugged = true;
+        link.remove();
+        sim.unplug();
+    };
+    // The link follows the new terminal before "replugged" is logged: a
+    // client that waits for that line and then opens the link must reach
+    // the new terminal, not the one that went away.
+    if (!linkPath.isEmpty())
+        QObject::connect(&sim, &Simulator::lineOpened, &sim, [&](const QString &portName) {
             QString why;
-            if (!sim.replug(&why))
-                logLine(QStringLiteral("replug failed: ") + why);
+            if (!link.place(linkPath, portName, &why))
+                logLine(QStringLiteral("replug: ") + why);
         });
-    }
+    const auto replug = [&] {
+        if (!unplugged) {
+            logLine(QStringLiteral("input: the line is plugged in"));
+            return;
+        }
+        QString why;
+        if (sim.replug(&why))
+            unplugged = false;
+        else
+            logLine(QStringLiteral("replug failed: ") + why);
+    };
+
+    if (!p.isSet(QStringLiteral("no-stdin")))
+        new ConsoleReader(&sim.bus(), unplug, replug, &app);
+
+    if (unplugAfter)
+        QTimer::singleShot(msOf(*unplugAfter), &sim, unplug);
+    if (replugAfter)
+        QTimer::singleShot(msOf(*replugAfter), &sim, replug);
     if (exitAfter)
         QTimer::singleShot(msOf(*exitAfter), &app, [] {
             logLine(QStringLiteral("time is up, stopping"));

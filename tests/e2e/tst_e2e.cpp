@@ -35,6 +35,21 @@ using namespace vorn;
 
 namespace {
 
+// The simulator sends every reply whole and with its check byte right unless
+// told to add noise: a reply turned down for its check byte means the check
+// is wrong, and the test fails there and then instead of at its next bound.
+void failOnCheckByte(DeviceSession *session, const QStringList &simArgs)
+{
+    if (simArgs.contains(QStringLiteral("--noise")))
+        return;
+    QObject::connect(session, &DeviceSession::replyReceived, session,
+                     [](const QByteArray &bytes, const ReplyVerdict &v) {
+                         if (v.flaw == ReplyVerdict::Flaw::CheckByte)
+                             QFAIL(qPrintable(QStringLiteral("a reply of the simulator turned down: %1 (%2)")
+                                                  .arg(QString::fromLatin1(bytes.toHex(' ')), v.reason)));
+                     });
+}
+
 struct Bench
 {
     std::unique_ptr<SimProcess> sim;
@@ -54,6 +69,7 @@ struct Bench
             qFatal("rt8sim did not give its port; log: %s", qPrintable(sim->log()));
         port = std::make_unique<QtSerialControl>(PortMap({path}));
         session = std::make_unique<DeviceSession>(port.get());
+        failOnCheckByte(session.get(), simArgs);
         form = std::make_unique<MainForm>(session.get(), &dialogs);
         form->load();
     }
@@ -84,6 +100,7 @@ template <typename D> struct WindowBench
     {
         if (sim->port().isEmpty())
             qFatal("rt8sim did not give its port; log: %s", qPrintable(sim->log()));
+        failOnCheckByte(&session, simArgs);
         window = std::make_unique<MainWindow>(&session, &dialogs, nullptr);
         window->startTrace(dir.filePath(QStringLiteral("trace.txt")));
         window->load();
@@ -262,10 +279,7 @@ void EndToEndTest::unplugAndReconnect()
 {
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("rt8"));
-    Bench b({QStringLiteral("--link"), link, QStringLiteral("--period"), QStringLiteral("100"),
-             QStringLiteral("--unplug-after"), QStringLiteral("3"), QStringLiteral("--replug-after"),
-             QStringLiteral("6")},
-            link);
+    Bench b({QStringLiteral("--link"), link, QStringLiteral("--period"), QStringLiteral("100")}, link);
     // The operator reconnects by hand here.
     b.session->setAutoReconnect(false);
     QVERIFY(b.port->isOpen());
@@ -273,6 +287,7 @@ void EndToEndTest::unplugAndReconnect()
     QTRY_VERIFY_WITH_TIMEOUT(!b.feedback().isEmpty(), 15000);
 
     // The adapter is pulled: the port closes, the lamp goes red, one message.
+    b.sim->type(QStringLiteral("unplug"));
     QTRY_COMPARE_WITH_TIMEOUT(b.dialogs.texts(), QStringList{msg::PortLost()}, 15000);
     QVERIFY(!b.port->isOpen());
     QCOMPARE(b.lamp(), QColor(255, 0, 0));
@@ -288,6 +303,7 @@ void EndToEndTest::unplugAndReconnect()
     QCOMPARE(b.dialogs.texts().last(), msg::NotOpen());
 
     // The device is back: "打开串口" opens it again and it answers.
+    b.sim->type(QStringLiteral("replug"));
     QTRY_VERIFY_WITH_TIMEOUT(b.logged(QStringLiteral("replugged")), 20000);
     b.dialogs.shown.clear();
     b.button(QStringLiteral("OpenRs232Command"))->click();
@@ -307,19 +323,18 @@ void EndToEndTest::reconnectsByItself()
 {
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("rt8"));
-    Bench b({QStringLiteral("--link"), link, QStringLiteral("--period"), QStringLiteral("100"),
-             QStringLiteral("--unplug-after"), QStringLiteral("3"), QStringLiteral("--replug-after"),
-             QStringLiteral("6")},
-            link);
+    Bench b({QStringLiteral("--link"), link, QStringLiteral("--period"), QStringLiteral("100")}, link);
     QVERIFY(b.port->isOpen());
     b.button(QStringLiteral("GetCommand(1)"))->click();
     QTRY_VERIFY_WITH_TIMEOUT(!b.feedback().isEmpty(), 15000);
+    b.sim->type(QStringLiteral("unplug"));
     QTRY_COMPARE_WITH_TIMEOUT(b.dialogs.texts(), QStringList{msg::PortLostWatched()}, 15000);
     QVERIFY(!b.port->isOpen());
     QCOMPARE(b.session->lineState(), LineState::Reconnecting);
     // Back without a click: the same device path is opened again and the raw
     // values asked for again, told once.
     b.form->findChild<FeedbackBox *>(QStringLiteral("RsValText"))->setText(QString());
+    b.sim->type(QStringLiteral("replug"));
     QTRY_COMPARE_WITH_TIMEOUT(b.session->lineState(), LineState::Open, 30000);
     QVERIFY(b.port->isOpen());
     QTRY_VERIFY_WITH_TIMEOUT(!b.feedback().isEmpty(), 15000);
@@ -418,7 +433,7 @@ void EndToEndTest::reconnectsWhileTheLossIsShown()
     // the loss is open; the box stays open until its values are recorded
     // again: all of that happens under the box.
     const QStringList device{QStringLiteral("--period"), QStringLiteral("100")};
-    WindowBench<NestedLoopDialogs> b(device + QStringList{QStringLiteral("--exit-after"), QStringLiteral("3")});
+    WindowBench<NestedLoopDialogs> b(device);
     b.click("GetCommand(1)");
     b.window->toggleRecording();
     QTRY_VERIFY_WITH_TIMEOUT(b.window->recorder()->lines() > 0, 15000);
@@ -433,6 +448,7 @@ void EndToEndTest::reconnectsWhileTheLossIsShown()
         closed = QDateTime::currentDateTime();
         return true;
     };
+    b.sim->type(QStringLiteral("quit"));
     QTRY_VERIFY_WITH_TIMEOUT(!b.dialogs.shown.isEmpty() && b.state() == LineState::Open, 40000);
     const QString trace = b.lines("trace.txt", QStringLiteral("\n")).join('\n');
     QVERIFY2(b.dialogs.released, qPrintable(trace));
@@ -465,8 +481,7 @@ void EndToEndTest::resumesOnlyTheSameDevice()
     QFETCH(int, ledId);
     QFETCH(QString, status);
     WindowBench<ScriptedDialogs> b({QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("--digits"),
-                                    QStringLiteral("40"), QStringLiteral("--period"), QStringLiteral("100"),
-                                    QStringLiteral("--exit-after"), QStringLiteral("3")});
+                                    QStringLiteral("40"), QStringLiteral("--period"), QStringLiteral("100")});
     const QString found = QStringLiteral("找到  1 号设备~！");
     b.click("FindCommand");
     QTRY_COMPARE_WITH_TIMEOUT(b.dialogs.texts(), QStringList{found}, 15000);
@@ -477,6 +492,7 @@ void EndToEndTest::resumesOnlyTheSameDevice()
     b.window->toggleRecording();
     QTRY_VERIFY_WITH_TIMEOUT(b.window->recorder()->lines() > 0, 15000);
     // Gone, and its path with it (a pseudo-terminal's number is soon another's).
+    b.sim->type(QStringLiteral("quit"));
     QTRY_COMPARE_WITH_TIMEOUT(b.sim->process().state(), QProcess::NotRunning, 15000);
     b.second = std::make_unique<SimProcess>(device + QStringList{QStringLiteral("--link"), b.link});
     QVERIFY(!b.second->port().isEmpty());

@@ -99,6 +99,10 @@ private slots:
         QTest::newRow("release") << "release 3" << int(ConsoleCommand::Release) << 3 << 0 << -1;
         QTest::newRow("release all") << "release all" << int(ConsoleCommand::ReleaseAll) << -1 << 0 << -1;
         QTest::newRow("quit") << "quit" << int(ConsoleCommand::Quit) << -1 << 0 << -1;
+        QTest::newRow("unplug") << "unplug" << int(ConsoleCommand::Unplug) << -1 << 0 << -1;
+        QTest::newRow("replug") << " Replug " << int(ConsoleCommand::Replug) << -1 << 0 << -1;
+        QTest::newRow("unplug with a word more") << "unplug 3" << int(ConsoleCommand::Invalid) << -1 << 0 << -1;
+        QTest::newRow("@5 unplug") << "@5 unplug" << int(ConsoleCommand::Invalid) << -1 << 0 << -1;
         QTest::newRow("empty") << "   " << int(ConsoleCommand::Empty) << -1 << 0 << -1;
         QTest::newRow("channel 10") << "hold 10 5" << int(ConsoleCommand::Invalid) << -1 << 0 << -1;
         QTest::newRow("value 65536") << "hold 1 65536" << int(ConsoleCommand::Invalid) << -1 << 0 << -1;

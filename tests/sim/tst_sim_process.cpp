@@ -254,15 +254,28 @@ private slots:
 
     // Unplugged: the client gets a hang-up at once and the simulator lets go
     // of both sides; replugged: a new terminal behind the same link answers.
+    // At set times after the start, or when typed.
+    void unplugAndReplug_data()
+    {
+        QTest::addColumn<bool>("typed");
+        QTest::newRow("--unplug-after, --replug-after") << false;
+        QTest::newRow("typed unplug, replug") << true;
+    }
     void unplugAndReplug()
     {
+        QFETCH(bool, typed);
         QTemporaryDir dir;
         const QString link = dir.filePath("rt8");
-        Sim sim({"--link", link, "--unplug-after", "0.6", "--replug-after", "1.4"});
+        Sim sim(typed ? QStringList{"--link", link}
+                      : QStringList{"--link", link, "--unplug-after", "0.6", "--replug-after", "1.4"});
         QVERIFY(!sim.port().isEmpty());
         const int fd = openRaw(link);
         QVERIFY(fd >= 0);
         QCOMPARE(rawExchange(fd, kDiscover, 10), kReplyFrom1);
+        if (typed) {
+            sim.proc.write("unplug\n");
+            QVERIFY(sim.proc.waitForBytesWritten(5000));
+        }
         QElapsedTimer t;
         t.start();
         bool hungUp = false;
@@ -277,6 +290,10 @@ private slots:
         // be given meanwhile, as a pulled adapter's device node goes; it is
         // back, naming the new terminal, when "replugged" is logged.
         QVERIFY(!QFileInfo(link).isSymLink());
+        if (typed) {
+            sim.proc.write("replug\n");
+            QVERIFY(sim.proc.waitForBytesWritten(5000));
+        }
         QTRY_VERIFY_WITH_TIMEOUT(sim.logged("replugged: port /dev/pts/"), 20000);
         const int fd2 = openRaw(link);
         QVERIFY(fd2 >= 0);
