@@ -1611,6 +1611,14 @@ found a difference.
         <source>用户名写在 username，密码写在 password_file，不写在网址里：%1</source>
         <translation>the user name goes in username, the password in password_file, not in the URL: %1</translation>
     </message>
+    <message>
+        <source>应是 地址:端口，如 127.0.0.1:9108</source>
+        <translation>must be ADDRESS:PORT, such as 127.0.0.1:9108</translation>
+    </message>
+    <message>
+        <source>与 homeassistant 一起用时只能含有字母、数字、_ 和 -</source>
+        <translation>with homeassistant only letters, digits, _ and -</translation>
+    </message>
 </context>
 <context>
     <name>vorn::gw::Gateway</name>
@@ -1692,6 +1700,17 @@ found a difference.
             <numerusform>device %1: %2 (%3), trying again in %n second</numerusform>
             <numerusform>device %1: %2 (%3), trying again in %n seconds</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>无法在 %1 上提供指标：%2</source>
+        <translation>cannot serve the metrics on %1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::gw::HomeAssistant</name>
+    <message>
+        <source>设备 %1 已不在配置中：清除了它在 Home Assistant 中的发现配置。</source>
+        <translation>device %1 is no longer configured: cleared its discovery configs in Home Assistant.</translation>
     </message>
 </context>
 <context>
