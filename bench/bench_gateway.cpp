@@ -2,9 +2,10 @@
 // 10 ms, through the gateway, to a subscriber (mosquitto_sub) on a mosquitto
 // of its own on 127.0.0.1. Prints values lost, the gateway's share of one
 // core and the latency from the gateway taking a reply to the subscriber
-// receiving it.
+// receiving it. With "faces", the gateway serves Prometheus's /metrics,
+// scraped once a second, and publishes Home Assistant's discovery configs.
 //
-//   bench_gateway RT8GW RT8SIM [SECONDS]
+//   bench_gateway RT8GW RT8SIM [SECONDS] [faces]
 
 #include "protocol/reply.h"
 #include "support/processrun.h"
@@ -18,8 +19,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QElapsedTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -70,6 +74,8 @@ int main(int argc, char **argv)
     }
     const QString gwExe = args[1], simExe = args[2];
     const int seconds = args.value(3, QStringLiteral("60")).toInt();
+    const bool faces = args.value(4) == QLatin1String("faces");
+    const int metricsPort = freePort();
     constexpr int kDevices = 4;
     QTemporaryDir dir;
 
@@ -114,9 +120,13 @@ int main(int argc, char **argv)
 
     QFile cfg(dir.filePath(QStringLiteral("rt8gw.json")));
     cfg.open(QIODevice::WriteOnly);
-    cfg.write(QJsonDocument(QJsonObject{{"broker", QJsonObject{{"url", QStringLiteral("mqtt://127.0.0.1:%1").arg(port)},
-                                                               {"prefix", "bench/rt8"}}},
-                                        {"devices", devices}}).toJson());
+    QJsonObject root{{"broker", QJsonObject{{"url", QStringLiteral("mqtt://127.0.0.1:%1").arg(port)}, {"prefix", "bench/rt8"}}},
+                     {"devices", devices}};
+    if (faces) {
+        root.insert("metrics", QJsonObject{{"listen", QStringLiteral("127.0.0.1:%1").arg(metricsPort)}});
+        root.insert("homeassistant", QJsonObject{});
+    }
+    cfg.write(QJsonDocument(root).toJson());
     cfg.close();
     QProcess gw;
     gw.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -128,11 +138,45 @@ int main(int argc, char **argv)
                 return false;
         return true;
     }, 30000);
+    // A scrape a second, as Prometheus would, on a thread of its own (the
+    // subscriber's output is read here meanwhile).
+    std::atomic<bool> scraping{faces};
+    std::atomic<int> scrapes{0}, scraped{0};
+    std::atomic<qint64> slowestUs{0};
+    std::thread scraper([&] {
+        while (scraping) {
+            QElapsedTimer t;
+            t.start();
+            ++scrapes;
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            a.sin_port = htons(quint16(metricsPort));
+            QByteArray got;
+            if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) {
+                const char request[] = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+                if (::write(fd, request, sizeof request - 1) > 0) {
+                    char buf[4096];
+                    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
+                        got.append(buf, n);
+                }
+            }
+            ::close(fd);
+            if (got.startsWith("HTTP/1.1 200") && got.contains("rt8_channel_value{"))
+                ++scraped;
+            slowestUs = std::max<qint64>(slowestUs, t.nsecsElapsed() / 1000);
+            for (int i = 0; i < 20 && scraping; ++i)
+                QThread::msleep(50);
+        }
+    });
     const double cpu0 = cpuSeconds(gw.processId());
     QDeadlineTimer wall;
     const qint64 t0 = QDateTime::currentMSecsSinceEpoch();
     waitFor([] { return false; }, seconds * 1000);
     const double cpu1 = cpuSeconds(gw.processId());
+    scraping = false;
+    scraper.join();
     const qint64 t1 = QDateTime::currentMSecsSinceEpoch();
     ::kill(pid_t(gw.processId()), SIGTERM);
     gw.waitForFinished(20000);
@@ -197,7 +241,11 @@ int main(int argc, char **argv)
         receivedTotal += received[i].size();
     }
     const double wallS = double(t1 - t0) / 1000.0;
-    std::printf("devices %d, every 10 ms, %.1f s measured\n", kDevices, wallS);
+    std::printf("devices %d, every 10 ms, %.1f s measured%s\n", kDevices, wallS,
+                faces ? ", /metrics scraped every second, Home Assistant's discovery on" : "");
+    if (faces)
+        std::printf("scrapes %d, answered with values %d, the slowest in %.2f ms\n", scrapes.load(), scraped.load(),
+                    double(slowestUs.load()) / 1000.0);
     std::printf("sent %lld, published and received %lld, lost %lld, on the way at the stop %lld, not sent %lld\n",
                 (long long)sentTotal, (long long)receivedTotal, (long long)lost, (long long)trailing, (long long)unmatched);
     std::printf("gateway cpu %.2f %% of one core (%.3f s / %.3f s)\n", 100.0 * (cpu1 - cpu0) / wallS, cpu1 - cpu0, wallS);
