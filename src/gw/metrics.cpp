@@ -90,6 +90,8 @@ QByteArray MetricsServer::text(const Snapshot &s)
     out.reserve(512 + int(s.devices.size()) * 1200);
     head(out, "rt8_channel_value", "gauge", "A channel's value as the window shows it; only while its device is online.");
     for (const Gateway::DeviceState &d : s.devices) {
+        // A device comes online with its first set of values, so while it
+        // is online its last set is never one from before an outage.
         if (d.status != StreamKeeper::Status::Online || d.lastMs == 0)
             continue;
         const QByteArray name = label(d.name);
