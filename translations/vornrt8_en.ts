@@ -1725,6 +1725,14 @@ or audit found a difference.
         <source>%1 中 %2# 的参数无法转换</source>
         <translation>a field of %2# in %1 does not convert</translation>
     </message>
+    <message>
+        <source>应是 地址:端口，如 127.0.0.1:9108</source>
+        <translation>must be ADDRESS:PORT, such as 127.0.0.1:9108</translation>
+    </message>
+    <message>
+        <source>与 homeassistant 一起用时只能含有字母、数字、_ 和 -</source>
+        <translation>with homeassistant only letters, digits, _ and -</translation>
+    </message>
 </context>
 <context>
     <name>vorn::gw::Gateway</name>
@@ -1821,6 +1829,17 @@ or audit found a difference.
     <message>
         <source>设备 %1：没能回读参数表（%2），照样发布数值</source>
         <translation>device %1: the table could not be read back (%2); values are published all the same</translation>
+    </message>
+    <message>
+        <source>无法在 %1 上提供指标：%2</source>
+        <translation>cannot serve the metrics on %1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::gw::HomeAssistant</name>
+    <message>
+        <source>设备 %1 已不在配置中：清除了它在 Home Assistant 中的发现配置。</source>
+        <translation>device %1 is no longer configured: cleared its discovery configs in Home Assistant.</translation>
     </message>
 </context>
 <context>

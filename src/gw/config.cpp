@@ -164,7 +164,8 @@ public:
 
     bool read(const QJsonObject &root, Config *c)
     {
-        if (!onlyKnown(root, QString(), {QStringLiteral("broker"), QStringLiteral("devices")}))
+        if (!onlyKnown(root, QString(), {QStringLiteral("broker"), QStringLiteral("devices"), QStringLiteral("metrics"),
+                                         QStringLiteral("homeassistant")}))
             return false;
         // The broker.
         const QJsonValue bv = root.value(QLatin1String("broker"));
@@ -318,6 +319,49 @@ public:
                 return fail(dat + QStringLiteral("mode"), tr("应是 raw 或 target"));
             c->devices.append(dc);
             lines.append({dc, *line});
+        }
+        return faces(root, c);
+    }
+
+    // "metrics": {"listen": "HOST:PORT"} and "homeassistant": {"prefix": P}.
+    bool faces(const QJsonObject &root, Config *c)
+    {
+        const QJsonValue mv = root.value(QLatin1String("metrics"));
+        if (!mv.isUndefined()) {
+            if (!mv.isObject())
+                return fail(QStringLiteral("metrics"), tr("应是对象"));
+            const QString at = QStringLiteral("metrics.");
+            if (!onlyKnown(mv.toObject(), at, {QStringLiteral("listen")}))
+                return false;
+            const auto listen = string(mv.toObject(), at, QStringLiteral("listen"), true);
+            if (!listen)
+                return false;
+            // An address as written (127.0.0.1:9108, [::1]:9108), not a name.
+            const QUrl url(QStringLiteral("http://") + *listen);
+            QHostAddress host;
+            if (!url.isValid() || url.port() < 1 || !url.path().isEmpty() || !url.userInfo().isEmpty()
+                || !host.setAddress(url.host()))
+                return fail(at + QStringLiteral("listen"), tr("应是 地址:端口，如 127.0.0.1:9108"));
+            c->metricsHost = host.toString();
+            c->metricsPort = quint16(url.port());
+        }
+        const QJsonValue hv = root.value(QLatin1String("homeassistant"));
+        if (!hv.isUndefined()) {
+            if (!hv.isObject())
+                return fail(QStringLiteral("homeassistant"), tr("应是对象"));
+            const QString at = QStringLiteral("homeassistant.");
+            if (!onlyKnown(hv.toObject(), at, {QStringLiteral("prefix")}))
+                return false;
+            const auto prefix = string(hv.toObject(), at, QStringLiteral("prefix"), false);
+            if (!prefix || !topicText(at + QStringLiteral("prefix"), *prefix, false))
+                return false;
+            c->haPrefix = prefix->isEmpty() ? QStringLiteral("homeassistant") : *prefix;
+            // Home Assistant takes only these characters in its topics' ids.
+            static const QRegularExpression id(QStringLiteral("^[A-Za-z0-9_-]+$"));
+            for (qsizetype i = 0; i < c->devices.size(); ++i)
+                if (!id.match(c->devices[i].name).hasMatch())
+                    return fail(QStringLiteral("devices[%1].name").arg(i),
+                                tr("与 homeassistant 一起用时只能含有字母、数字、_ 和 -"));
         }
         return true;
     }

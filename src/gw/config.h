@@ -37,6 +37,12 @@ struct Config
     int queueSize = 10000;
     int keepAliveSeconds = 30;
     QList<DeviceConfig> devices;
+    // Faces besides MQTT, each optional. metrics: GET /metrics at
+    // metricsHost:metricsPort (no port when metricsPort is 0).
+    // homeassistant: discovery configs under haPrefix (none when empty).
+    QString metricsHost;
+    quint16 metricsPort = 0;
+    QString haPrefix;
 };
 
 struct ConfigError

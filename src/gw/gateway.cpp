@@ -153,6 +153,7 @@ bool Gateway::start(QString *why)
     s.keepAliveSeconds = m_config.keepAliveSeconds;
     s.willTopic = topic(QStringLiteral("gateway"), "status");
     s.willPayload = "offline";
+    s.subscriptions = m_subscriptions;
     if (!m_client.start(s, why))
         return false;
 

@@ -85,6 +85,11 @@ public:
     bool brokerConnected() const { return m_brokerUp; }
     qint64 droppedTotal() const { return m_droppedTotal; }
     int queueLength() const { return int(m_queue.size()); }
+    // The broker connection, for faces that publish beside the values
+    // (Home Assistant's discovery); topics to subscribe to at every
+    // connection are added before start().
+    MqttClient &mqtt() { return m_client; }
+    void addSubscription(const QString &topic) { m_subscriptions.append(topic); }
 
 signals:
     // A device's state changed: its status, or a new set of values.
@@ -126,6 +131,7 @@ private:
     qint64 m_droppedTotal = 0;
     qint64 m_droppedOutage = 0;
     QString m_brokerWhy;
+    QStringList m_subscriptions;
 };
 
 }  // namespace vorn::gw

@@ -3,6 +3,8 @@
 
 #include "gw/config.h"
 #include "gw/gateway.h"
+#include "gw/homeassistant.h"
+#include "gw/metrics.h"
 #include "gw/servicenotifier.h"
 #include "link/netport.h"
 #include "link/qtserialcontrol.h"
@@ -44,6 +46,7 @@ public:
         return tr("设备 %1：端口 %2，地址 %3").arg(name, port).arg(address);
     }
     static QString cannotStart(const QString &why) { return tr("无法启动 MQTT 客户端：%1").arg(why); }
+    static QString cannotListen(const QString &at, const QString &why) { return tr("无法在 %1 上提供指标：%2").arg(at, why); }
 };
 
 void printErr(const QString &text)
@@ -171,7 +174,22 @@ int main(int argc, char **argv)
         gateway.stop();
         app.quit();
     });
+    // The faces besides MQTT, when configured.
     QString why;
+    std::unique_ptr<vorn::gw::HomeAssistant> homeAssistant;
+    if (!cfg.haPrefix.isEmpty())
+        homeAssistant = std::make_unique<vorn::gw::HomeAssistant>(gateway, cfg, QCoreApplication::applicationVersion());
+    std::unique_ptr<vorn::gw::MetricsServer> metrics;
+    if (cfg.metricsPort != 0) {
+        metrics = std::make_unique<vorn::gw::MetricsServer>(gateway, QCoreApplication::applicationVersion());
+        if (!metrics->listen(QHostAddress(cfg.metricsHost), cfg.metricsPort, &why)) {
+            const QHostAddress host(cfg.metricsHost);
+            const QString at = host.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2").arg(cfg.metricsHost).arg(cfg.metricsPort)
+                                                                                : QStringLiteral("%1:%2").arg(cfg.metricsHost).arg(cfg.metricsPort);
+            printErr(Texts::cannotListen(at, why));
+            return 1;
+        }
+    }
     if (!gateway.start(&why)) {
         printErr(Texts::cannotStart(why));
         return 1;

@@ -61,6 +61,7 @@ bool MqttClient::start(const Settings &s, QString *why)
     mosquitto_max_inflight_messages_set(m_mosq, 100);
     mosquitto_connect_callback_set(m_mosq, &MqttClient::onConnect);
     mosquitto_publish_callback_set(m_mosq, &MqttClient::onPublish);
+    mosquitto_message_callback_set(m_mosq, &MqttClient::onMessage);
     int rc = MOSQ_ERR_SUCCESS;
     if (!s.willTopic.isEmpty())
         rc = mosquitto_will_set(m_mosq, s.willTopic.toUtf8().constData(), int(s.willPayload.size()),
@@ -200,6 +201,10 @@ void MqttClient::onConnect(mosquitto *, void *self, int rc)
     if (rc == 0) {
         c->m_up = true;
         c->m_connectedAt = Clock::now();
+        // A clean session forgets the subscriptions: made again each time,
+        // before connected() is told.
+        for (const QString &topic : c->m_settings.subscriptions)
+            mosquitto_subscribe(c->m_mosq, nullptr, topic.toUtf8().constData(), 1);
         QMetaObject::invokeMethod(c, [c] {
             if (c->m_up)
                 emit c->connected();
@@ -217,6 +222,17 @@ void MqttClient::onPublish(mosquitto *, void *self, int mid)
     auto *c = static_cast<MqttClient *>(self);
     if (c->m_tracking)
         c->m_acked.insert(mid);
+}
+
+void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *m)
+{
+    // Inside libmosquitto's turn; told after it, from the event loop.
+    auto *c = static_cast<MqttClient *>(self);
+    QByteArray topic(m->topic);
+    QByteArray payload(static_cast<const char *>(m->payload), m->payloadlen);
+    const bool retained = m->retain;
+    QMetaObject::invokeMethod(c, [c, topic, payload, retained] { emit c->message(topic, payload, retained); },
+                              Qt::QueuedConnection);
 }
 
 bool MqttClient::publish(const QByteArray &topic, const QByteArray &payload, bool retain, int *mid)

@@ -24,6 +24,7 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <atomic>
@@ -33,6 +34,7 @@
 #include <thread>
 
 struct mosquitto;
+struct mosquitto_message;
 
 namespace vorn::gw {
 
@@ -54,6 +56,9 @@ public:
         // away without saying goodbye.
         QString willTopic;
         QByteArray willPayload;
+        // Subscribed (QoS 1) at every connection; what arrives on them is
+        // told by message().
+        QStringList subscriptions;
     };
 
     explicit MqttClient(QObject *parent = nullptr);
@@ -85,6 +90,8 @@ signals:
     // The connection ended or could not be made; why, as the library says,
     // or takenOverText. repeated: taken over again, as told before.
     void disconnected(const QString &why, bool repeated);
+    // A message on one of the subscriptions (topic in UTF-8).
+    void message(const QByteArray &topic, const QByteArray &payload, bool retained);
 
 private:
     // Starts making the connection on the connecting thread.
@@ -102,6 +109,7 @@ private:
     void joinConnecting();
     static void onConnect(mosquitto *, void *self, int rc);
     static void onPublish(mosquitto *, void *self, int mid);
+    static void onMessage(mosquitto *, void *self, const mosquitto_message *m);
 
     Settings m_settings;
     mosquitto *m_mosq = nullptr;
