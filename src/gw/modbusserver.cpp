@@ -199,7 +199,8 @@ bool ModbusServer::receive(Client &client)
     if (n < 0)
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
     client.pending.append(buffer, qsizetype(n));
-    while (client.pending.size() >= kHeader) {
+    // The length is known after six bytes: a wrong one closes at once.
+    while (client.pending.size() >= kHeader - 1) {
         const auto byte = [&](int i) { return quint8(client.pending[i]); };
         const int protocol = byte(2) << 8 | byte(3);
         const int length = byte(4) << 8 | byte(5);
