@@ -5,7 +5,8 @@ set -euo pipefail
 VORN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VORN_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
                qt6-tools-dev qt6-l10n-tools qt6-qpa-plugins fonts-noto-cjk xvfb xauth
-               desktop-file-utils appstream pkg-config libmosquitto-dev libsystemd-dev mosquitto mosquitto-clients ser2net)
+               desktop-file-utils appstream pkg-config libmosquitto-dev libsystemd-dev mosquitto mosquitto-clients ser2net
+               libmodbus-dev mbpoll python3-pymodbus python3-serial-asyncio)
 
 vorn_as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; elif command -v sudo >/dev/null; then sudo "$@"; else

@@ -1611,6 +1611,26 @@ found a difference.
         <source>用户名写在 username，密码写在 password_file，不写在网址里：%1</source>
         <translation>the user name goes in username, the password in password_file, not in the URL: %1</translation>
     </message>
+    <message>
+        <source>缺少这个键（没有 modbus 时必须有它）</source>
+        <translation>missing (needed without modbus)</translation>
+    </message>
+    <message>
+        <source>应是 主机:端口（IPv4 地址、[IPv6 地址] 或主机名，端口 1 到 65535），而不是 %1</source>
+        <translation>must be HOST:PORT (an IPv4 address, [an IPv6 address] or a host name, port 1 to 65535), not %1</translation>
+    </message>
+    <message>
+        <source>应是 ABCD、CDAB、BADC 或 DCBA</source>
+        <translation>must be ABCD, CDAB, BADC or DCBA</translation>
+    </message>
+    <message>
+        <source>缺少这个键：地址 %1 不能作 Modbus 单元号（1 到 247）</source>
+        <translation>missing: address %1 cannot be a Modbus unit (1 to 247)</translation>
+    </message>
+    <message>
+        <source>单元 %1 已是设备 %2 的</source>
+        <translation>unit %1 is already device %2&apos;s</translation>
+    </message>
 </context>
 <context>
     <name>vorn::gw::Gateway</name>
@@ -1692,6 +1712,25 @@ found a difference.
             <numerusform>device %1: %2 (%3), trying again in %n second</numerusform>
             <numerusform>device %1: %2 (%3), trying again in %n seconds</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>Modbus TCP：%1，字序 %2，最多 %3 个客户端</source>
+        <translation>Modbus TCP: %1, word order %2, at most %3 clients</translation>
+    </message>
+    <message>
+        <source>%1，Modbus 单元 %2</source>
+        <translation>%1, Modbus unit %2</translation>
+    </message>
+    <message>
+        <source>Modbus TCP 在 %1 上应答（只读，无认证）。</source>
+        <translation>Modbus TCP answering on %1 (read-only, no authentication).</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::gw::ModbusServer</name>
+    <message>
+        <source>无法在 %1 上接受 Modbus TCP 连接：%2</source>
+        <translation>cannot take Modbus TCP connections on %1: %2</translation>
     </message>
 </context>
 <context>
