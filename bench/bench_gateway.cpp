@@ -2,9 +2,11 @@
 // 10 ms, through the gateway, to a subscriber (mosquitto_sub) on a mosquitto
 // of its own on 127.0.0.1. Prints values lost, the gateway's share of one
 // core and the latency from the gateway taking a reply to the subscriber
-// receiving it.
+// receiving it. With MODBUS_CLIENTS > 0 the gateway also serves Modbus TCP
+// on 127.0.0.1, and that many clients (libmodbus) each read all 36 registers
+// of every unit every 100 ms meanwhile: the replies' time is printed too.
 //
-//   bench_gateway RT8GW RT8SIM [SECONDS]
+//   bench_gateway RT8GW RT8SIM [SECONDS [MODBUS_CLIENTS]]
 
 #include "protocol/reply.h"
 #include "support/processrun.h"
@@ -19,8 +21,14 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <modbus/modbus.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <memory>
 #include <netinet/in.h>
@@ -58,6 +66,37 @@ double percentile(std::vector<double> v, double p)
     return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
 }
 
+// One Modbus client: every 100 ms all 36 registers of every unit; the time
+// of each reply in ms, and how many failed.
+void poll(int port, int units, const std::atomic<bool> &stop, std::vector<double> *times, int *failed)
+{
+    modbus_t *ctx = modbus_new_tcp("127.0.0.1", port);
+    if (!ctx || modbus_connect(ctx) != 0) {
+        ++*failed;
+        if (ctx)
+            modbus_free(ctx);
+        return;
+    }
+    uint16_t regs[36];
+    auto next = std::chrono::steady_clock::now();
+    while (!stop) {
+        for (int unit = 1; unit <= units; ++unit) {
+            modbus_set_slave(ctx, unit);
+            const auto t0 = std::chrono::steady_clock::now();
+            const int n = modbus_read_input_registers(ctx, 0, 36, regs);
+            const auto t1 = std::chrono::steady_clock::now();
+            if (n == 36)
+                times->push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+            else
+                ++*failed;
+        }
+        next += std::chrono::milliseconds(100);
+        std::this_thread::sleep_until(next);
+    }
+    modbus_close(ctx);
+    modbus_free(ctx);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -65,11 +104,13 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 3) {
-        std::fprintf(stderr, "usage: bench_gateway RT8GW RT8SIM [SECONDS]\n");
+        std::fprintf(stderr, "usage: bench_gateway RT8GW RT8SIM [SECONDS [MODBUS_CLIENTS]]\n");
         return 2;
     }
     const QString gwExe = args[1], simExe = args[2];
     const int seconds = args.value(3, QStringLiteral("60")).toInt();
+    const int clients = args.value(4, QStringLiteral("0")).toInt();
+    const int modbusPort = freePort();
     constexpr int kDevices = 4;
     QTemporaryDir dir;
 
@@ -98,7 +139,8 @@ int main(int argc, char **argv)
         });
         waitFor([sp] { return sp->canReadLine(); }, 10000);
         const QString path = QString::fromUtf8(sp->readLine()).trimmed().mid(6);
-        devices.append(QJsonObject{{"name", QStringLiteral("dev%1").arg(i)}, {"port", path}, {"address", 1}, {"mode", "raw"}});
+        devices.append(QJsonObject{{"name", QStringLiteral("dev%1").arg(i)}, {"port", path}, {"address", 1}, {"mode", "raw"},
+                                   {"unit", i + 1}});
         sims.push_back(std::move(p));
     }
     QThread::msleep(300);   // the broker listening
@@ -114,9 +156,11 @@ int main(int argc, char **argv)
 
     QFile cfg(dir.filePath(QStringLiteral("rt8gw.json")));
     cfg.open(QIODevice::WriteOnly);
-    cfg.write(QJsonDocument(QJsonObject{{"broker", QJsonObject{{"url", QStringLiteral("mqtt://127.0.0.1:%1").arg(port)},
-                                                               {"prefix", "bench/rt8"}}},
-                                        {"devices", devices}}).toJson());
+    QJsonObject config{{"broker", QJsonObject{{"url", QStringLiteral("mqtt://127.0.0.1:%1").arg(port)}, {"prefix", "bench/rt8"}}},
+                       {"devices", devices}};
+    if (clients > 0)
+        config.insert("modbus", QJsonObject{{"listen", QStringLiteral("127.0.0.1:%1").arg(modbusPort)}});
+    cfg.write(QJsonDocument(config).toJson());
     cfg.close();
     QProcess gw;
     gw.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -128,12 +172,20 @@ int main(int argc, char **argv)
                 return false;
         return true;
     }, 30000);
+    std::atomic<bool> stopPolling{false};
+    std::vector<std::vector<double>> replyTimes(size_t(std::max(clients, 0)));
+    std::vector<int> replyFailed(size_t(std::max(clients, 0)));
+    std::vector<std::thread> pollers;
+    for (int c = 0; c < clients; ++c)
+        pollers.emplace_back(poll, modbusPort, kDevices, std::cref(stopPolling), &replyTimes[size_t(c)], &replyFailed[size_t(c)]);
     const double cpu0 = cpuSeconds(gw.processId());
-    QDeadlineTimer wall;
     const qint64 t0 = QDateTime::currentMSecsSinceEpoch();
     waitFor([] { return false; }, seconds * 1000);
     const double cpu1 = cpuSeconds(gw.processId());
     const qint64 t1 = QDateTime::currentMSecsSinceEpoch();
+    stopPolling = true;
+    for (std::thread &t : pollers)
+        t.join();
     ::kill(pid_t(gw.processId()), SIGTERM);
     gw.waitForFinished(20000);
     waitFor([] { return false; }, 1000);
@@ -204,5 +256,17 @@ int main(int argc, char **argv)
     std::printf("latency taken -> subscriber: p50 %.2f ms, p99 %.2f ms, max %.2f ms (n=%zu)\n", percentile(latency, 0.5),
                 percentile(latency, 0.99), latency.empty() ? 0.0 : *std::max_element(latency.begin(), latency.end()),
                 latency.size());
+    if (clients > 0) {
+        std::vector<double> all;
+        int failedTotal = 0;
+        for (int c = 0; c < clients; ++c) {
+            all.insert(all.end(), replyTimes[size_t(c)].begin(), replyTimes[size_t(c)].end());
+            failedTotal += replyFailed[size_t(c)];
+        }
+        std::printf("modbus clients %d, each all 36 registers of %d units every 100 ms: replies %zu, failed %d\n", clients,
+                    kDevices, all.size(), failedTotal);
+        std::printf("modbus reply: p50 %.3f ms, p99 %.3f ms, max %.3f ms\n", percentile(all, 0.5), percentile(all, 0.99),
+                    all.empty() ? 0.0 : *std::max_element(all.begin(), all.end()));
+    }
     return 0;
 }
