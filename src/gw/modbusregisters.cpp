@@ -1,7 +1,5 @@
 #include "gw/modbusregisters.h"
 
-#include <QRegularExpression>
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -36,18 +34,31 @@ qint16 saturated(double v)
 
 qint16 int16Value(const QString &shown)
 {
-    // A plain decimal number: its digits without the point, exactly.
-    static const QRegularExpression plain(QStringLiteral("^\\s*([-+]?)(\\d*)\\.?(\\d*)\\s*$"));
-    const QRegularExpressionMatch m = plain.match(shown);
-    if (m.hasMatch() && !(m.captured(2) + m.captured(3)).isEmpty()) {
-        QString digits = m.captured(2) + m.captured(3);
-        digits.remove(QRegularExpression(QStringLiteral("^0+(?=\\d)")));
-        const bool negative = m.captured(1) == QLatin1String("-");
-        if (digits.size() > 6)   // beyond any int16 whatever follows
-            return negative ? std::numeric_limits<qint16>::min() : std::numeric_limits<qint16>::max();
-        const double v = digits.toDouble();
-        return saturated(negative ? -v : v);
+    // A plain decimal number: its digits without the point, exactly. Read by
+    // hand: this runs for every channel of every set.
+    const QStringView t = QStringView(shown).trimmed();
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < t.size() && (t[i] == QLatin1Char('-') || t[i] == QLatin1Char('+')))
+        negative = t[i++] == QLatin1Char('-');
+    qint64 v = 0;
+    int digits = 0;
+    bool point = false;
+    bool plain = true;
+    for (; i < t.size(); ++i) {
+        const char16_t c = t[i].unicode();
+        if (c == u'.' && !point) {
+            point = true;
+        } else if (c >= u'0' && c <= u'9') {
+            ++digits;
+            v = std::min<qint64>(v * 10 + (c - u'0'), 1000000);   // beyond any int16 already
+        } else {
+            plain = false;
+            break;
+        }
     }
+    if (plain && digits > 0)
+        return saturated(double(negative ? -v : v));
     // Any other number ("1e+06"): rounded; not a number: -32768.
     return saturated(std::round(fieldValue(shown)));
 }
