@@ -63,8 +63,9 @@ struct Device
 // rt8gw with a Modbus server on 127.0.0.1 at a free port, and no broker.
 struct Gateway : Process
 {
-    int port = freePort();
-    Gateway(const QTemporaryDir &dir, const QList<Device> &devices, QJsonObject modbus = {})
+    int port;
+    Gateway(const QTemporaryDir &dir, const QList<Device> &devices, QJsonObject modbus = {}, int listenPort = 0)
+        : port(listenPort ? listenPort : freePort())
     {
         QJsonArray list;
         for (const Device &d : devices) {
@@ -233,6 +234,7 @@ private slots:
     void twoClientsAtOnce();
     void garbageFloodClosedOthersGoOn();
     void tooManyAndIdleClients();
+    void portTaken();
     void deviceUnplugged();
 
 private:
@@ -358,7 +360,8 @@ void TestGatewayModbus::answers()
     } else {
         QVERIFY2(got[0].value("registers").toArray().size() == count, qPrintable(shown));
     }
-    // Nothing a client sends reaches the device.
+    // Nothing a client sends reaches the device (its log read a while).
+    QTest::qWait(300);
     QCOMPARE(m_sim->log().mid(logged).count(QLatin1String("feedback")), 0);
     QCOMPARE(m_sim->log().mid(logged).count(QLatin1String("discover")), 0);
     QCOMPARE(m_gw->state(), QProcess::Running);
@@ -471,6 +474,22 @@ void TestGatewayModbus::tooManyAndIdleClients()
     QCOMPARE(second.state(), QAbstractSocket::ConnectedState);
     // A place is free again.
     QCOMPARE(registers(gw.port, 1).size(), 36);
+    // Without a broker it stops as cleanly as with one.
+    gw.terminate();
+    QVERIFY(gw.waitForFinished(kBound));
+    QCOMPARE(gw.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(gw.exitCode(), 0);
+}
+
+void TestGatewayModbus::portTaken()
+{
+    QTemporaryDir dir;
+    Gateway gw(dir, {{"cab1", dir.filePath("none"), 1, "raw"}}, {}, m_gw->port);
+    QVERIFY(gw.waitForFinished(kBound));
+    gw.err += QString::fromUtf8(gw.readAllStandardError());
+    QCOMPARE(gw.exitCode(), 1);
+    QVERIFY2(gw.err.contains(QStringLiteral("cannot take Modbus TCP connections on 127.0.0.1:%1: ").arg(m_gw->port)),
+             qPrintable(gw.err));
 }
 
 void TestGatewayModbus::deviceUnplugged()
