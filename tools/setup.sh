@@ -9,7 +9,7 @@ VORN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VORN_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
                qt6-tools-dev qt6-l10n-tools qt6-qpa-plugins fonts-noto-cjk xvfb xauth
                desktop-file-utils appstream pkg-config libmosquitto-dev libsystemd-dev mosquitto mosquitto-clients ser2net
-               python3-prometheus-client)
+               python3-prometheus-client libmodbus-dev mbpoll python3-pymodbus python3-serial-asyncio)
 # What the fuzz targets need besides: clang's libFuzzer, and localedef's sources.
 VORN_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev locales)
 

@@ -1733,6 +1733,26 @@ or audit found a difference.
         <source>与 homeassistant 一起用时只能含有字母、数字、_ 和 -</source>
         <translation>with homeassistant only letters, digits, _ and -</translation>
     </message>
+    <message>
+        <source>缺少这个键（没有 modbus 时必须有它）</source>
+        <translation>missing (needed without modbus)</translation>
+    </message>
+    <message>
+        <source>应是 主机:端口（IPv4 地址、[IPv6 地址] 或主机名，端口 1 到 65535），而不是 %1</source>
+        <translation>must be HOST:PORT (an IPv4 address, [an IPv6 address] or a host name, port 1 to 65535), not %1</translation>
+    </message>
+    <message>
+        <source>应是 ABCD、CDAB、BADC 或 DCBA</source>
+        <translation>must be ABCD, CDAB, BADC or DCBA</translation>
+    </message>
+    <message>
+        <source>缺少这个键：地址 %1 不能作 Modbus 单元号（1 到 247）</source>
+        <translation>missing: address %1 cannot be a Modbus unit (1 to 247)</translation>
+    </message>
+    <message>
+        <source>单元 %1 已是设备 %2 的</source>
+        <translation>unit %1 is already device %2&apos;s</translation>
+    </message>
 </context>
 <context>
     <name>vorn::gw::Gateway</name>
@@ -1834,12 +1854,31 @@ or audit found a difference.
         <source>无法在 %1 上提供指标：%2</source>
         <translation>cannot serve the metrics on %1: %2</translation>
     </message>
+    <message>
+        <source>Modbus TCP：%1，字序 %2，最多 %3 个客户端</source>
+        <translation>Modbus TCP: %1, word order %2, at most %3 clients</translation>
+    </message>
+    <message>
+        <source>%1，Modbus 单元 %2</source>
+        <translation>%1, Modbus unit %2</translation>
+    </message>
+    <message>
+        <source>Modbus TCP 在 %1 上应答（只读，无认证）。</source>
+        <translation>Modbus TCP answering on %1 (read-only, no authentication).</translation>
+    </message>
 </context>
 <context>
     <name>vorn::gw::HomeAssistant</name>
     <message>
         <source>设备 %1 已不在配置中：清除了它在 Home Assistant 中的发现配置。</source>
         <translation>device %1 is no longer configured: cleared its discovery configs in Home Assistant.</translation>
+    </message>
+</context>
+<context>
+    <name>vorn::gw::ModbusServer</name>
+    <message>
+        <source>无法在 %1 上接受 Modbus TCP 连接：%2</source>
+        <translation>cannot take Modbus TCP connections on %1: %2</translation>
     </message>
 </context>
 <context>

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QJsonArray>
@@ -164,13 +165,24 @@ public:
 
     bool read(const QJsonObject &root, Config *c)
     {
-        if (!onlyKnown(root, QString(), {QStringLiteral("broker"), QStringLiteral("devices"), QStringLiteral("metrics"),
-                                         QStringLiteral("homeassistant")}))
+        if (!onlyKnown(root, QString(), {QStringLiteral("broker"), QStringLiteral("modbus"), QStringLiteral("devices"),
+                                         QStringLiteral("metrics"), QStringLiteral("homeassistant")}))
             return false;
-        // The broker.
+        // The broker, the Modbus server, or both.
         const QJsonValue bv = root.value(QLatin1String("broker"));
-        if (bv.isUndefined())
-            return fail(QStringLiteral("broker"), tr("缺少这个键"));
+        const QJsonValue mv = root.value(QLatin1String("modbus"));
+        if (bv.isUndefined() && mv.isUndefined())
+            return fail(QStringLiteral("broker"), tr("缺少这个键（没有 modbus 时必须有它）"));
+        if (!bv.isUndefined() && !readBroker(bv, c))
+            return false;
+        if (!mv.isUndefined() && !readModbus(mv, c))
+            return false;
+        return readDevices(root, c);
+    }
+
+    bool readBroker(const QJsonValue &bv, Config *c)
+    {
+        c->hasBroker = true;
         if (!bv.isObject())
             return fail(QStringLiteral("broker"), tr("应是对象"));
         const QJsonObject b = bv.toObject();
@@ -226,8 +238,63 @@ public:
             return false;
         c->queueSize = *queue;
         c->keepAliveSeconds = *keepAlive;
+        return true;
+    }
 
-        // The devices.
+    bool readModbus(const QJsonValue &mv, Config *c)
+    {
+        if (!mv.isObject())
+            return fail(QStringLiteral("modbus"), tr("应是对象"));
+        const QJsonObject m = mv.toObject();
+        const QString at = QStringLiteral("modbus.");
+        if (!onlyKnown(m, at, {QStringLiteral("listen"), QStringLiteral("word_order"), QStringLiteral("max_clients"),
+                               QStringLiteral("idle_s")}))
+            return false;
+        ModbusConfig mc;
+        const auto listen = string(m, at, QStringLiteral("listen"), false);
+        if (!listen)
+            return false;
+        if (!parseListen(listen->isEmpty() ? QStringLiteral("127.0.0.1:502") : *listen, &mc))
+            return fail(at + QStringLiteral("listen"), tr("应是 主机:端口（IPv4 地址、[IPv6 地址] 或主机名，端口 1 到 65535），而不是 %1").arg(*listen));
+        const auto order = string(m, at, QStringLiteral("word_order"), false);
+        if (!order)
+            return false;
+        static const QStringList orders{QStringLiteral("ABCD"), QStringLiteral("CDAB"), QStringLiteral("BADC"),
+                                        QStringLiteral("DCBA")};
+        if (!order->isEmpty() && !orders.contains(*order))
+            return fail(at + QStringLiteral("word_order"), tr("应是 ABCD、CDAB、BADC 或 DCBA"));
+        mc.wordOrder = order->isEmpty() ? WordOrder::ABCD : WordOrder(orders.indexOf(*order));
+        const auto clients = integer(m, at, QStringLiteral("max_clients"), 1, 1000, mc.maxClients, false);
+        const auto idle = clients ? integer(m, at, QStringLiteral("idle_s"), 1, 3600, mc.idleSeconds, false) : std::nullopt;
+        if (!clients || !idle)
+            return false;
+        mc.maxClients = *clients;
+        mc.idleSeconds = *idle;
+        c->modbus = mc;
+        return true;
+    }
+
+    // Each device's Modbus unit: as given, or its address where that is one.
+    bool readUnit(const QJsonObject &d, const QString &dat, DeviceConfig *dc, QHash<int, QString> *units)
+    {
+        const auto unit = integer(d, dat, QStringLiteral("unit"), 1, 247, 0, false);
+        if (!unit)
+            return false;
+        if (!m_modbus)
+            return true;
+        dc->unit = *unit ? *unit : dc->address;
+        if (dc->unit < 1 || dc->unit > 247)
+            return fail(dat + QStringLiteral("unit"), tr("缺少这个键：地址 %1 不能作 Modbus 单元号（1 到 247）").arg(dc->address));
+        if (units->contains(dc->unit))
+            return fail(dat + QStringLiteral("unit"), tr("单元 %1 已是设备 %2 的").arg(dc->unit).arg(units->value(dc->unit)));
+        units->insert(dc->unit, dc->name);
+        return true;
+    }
+
+    bool readDevices(const QJsonObject &root, Config *c)
+    {
+        m_modbus = c->modbus.has_value();
+        QHash<int, QString> units;
         const QJsonValue dv = root.value(QLatin1String("devices"));
         if (dv.isUndefined())
             return fail(QStringLiteral("devices"), tr("缺少这个键"));
@@ -245,7 +312,7 @@ public:
             const QJsonObject d = devices.at(i).toObject();
             if (!onlyKnown(d, dat, {QStringLiteral("name"), QStringLiteral("port"), QStringLiteral("address"),
                                     QStringLiteral("mode"), QStringLiteral("silence_s"), QStringLiteral("digits"),
-                                    QStringLiteral("expect")}))
+                                    QStringLiteral("expect"), QStringLiteral("unit")}))
                 return false;
             DeviceConfig dc;
             const auto name = string(d, dat, QStringLiteral("name"), true);
@@ -280,6 +347,8 @@ public:
             if (!address)
                 return false;
             dc.address = quint8(*address);
+            if (!readUnit(d, dat, &dc, &units))
+                return false;
             const auto silence = integer(d, dat, QStringLiteral("silence_s"), 1, 3600, dc.silenceSeconds, false);
             if (!silence)
                 return false;
@@ -413,6 +482,7 @@ private:
     ConfigError *m_error;
     QString m_base;
     std::optional<PortMap> m_ports;
+    bool m_modbus = false;
 };
 
 }  // namespace
@@ -443,6 +513,26 @@ bool parseBrokerUrl(const QString &text, Config *c, QString *why)
             *why = Reader::badUrl(text);
         return false;
     }
+    return true;
+}
+
+bool parseListen(const QString &text, ModbusConfig *m)
+{
+    // [IPv6]:PORT, or HOST:PORT with one colon.
+    static const QRegularExpression form(QStringLiteral("^(?:\\[([0-9A-Fa-f:.]+)\\]|([A-Za-z0-9.-]+)):([0-9]{1,5})$"));
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return false;
+    const QString host = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
+    const int port = match.captured(3).toInt();
+    QHostAddress address;
+    if (port < 1 || port > 65535 || host.startsWith(QLatin1Char('-')) || host.startsWith(QLatin1Char('.')))
+        return false;
+    if (!match.captured(1).isEmpty() && (!address.setAddress(host) || address.protocol() != QAbstractSocket::IPv6Protocol))
+        return false;
+    m->listen = text;
+    m->host = host;
+    m->port = port;
     return true;
 }
 

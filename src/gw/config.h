@@ -21,6 +21,22 @@ struct DeviceConfig
     std::optional<quint8> digits;   // the display-digit count the device must report
     QString expect;         // "expect": the .RTX file the device should hold, as found; empty: none
     QByteArray expectBlocks;        // its table as the ten channel blocks a download would leave
+    int unit = 0;           // its Modbus unit (1-247); 0 without a Modbus server
+};
+
+// The order of a float's two registers and of the bytes in them; A is the
+// float's highest byte.
+enum class WordOrder { ABCD, CDAB, BADC, DCBA };
+
+// The read-only Modbus TCP server beside the broker.
+struct ModbusConfig
+{
+    QString listen;         // HOST:PORT as written
+    QString host;           // an IPv4 or IPv6 address (without brackets) or a name
+    int port = 502;
+    WordOrder wordOrder = WordOrder::ABCD;
+    int maxClients = 16;
+    int idleSeconds = 60;   // a client that sends nothing this long is closed
 };
 
 struct Config
@@ -36,6 +52,8 @@ struct Config
     QString password;       // read from the password file
     int queueSize = 10000;
     int keepAliveSeconds = 30;
+    bool hasBroker = false;               // without one nothing is published
+    std::optional<ModbusConfig> modbus;   // without it no port is opened
     QList<DeviceConfig> devices;
     // Faces besides MQTT, each optional. metrics: GET /metrics at
     // metricsHost:metricsPort (no port when metricsPort is 0).
@@ -61,5 +79,8 @@ bool loadConfig(const QString &path, Config *config, ConfigError *error);
 // "mqtt://HOST[:PORT]" or "mqtts://HOST[:PORT]". No why names a user name or
 // password that the URL holds.
 bool parseBrokerUrl(const QString &url, Config *config, QString *why);
+
+// "HOST:PORT": an IPv4 address, [an IPv6 address] or a name, and a port.
+bool parseListen(const QString &text, ModbusConfig *modbus);
 
 }  // namespace vorn::gw

@@ -154,7 +154,8 @@ bool Gateway::start(QString *why)
     s.willTopic = topic(QStringLiteral("gateway"), "status");
     s.willPayload = "offline";
     s.subscriptions = m_subscriptions;
-    if (!m_client.start(s, why))
+    // Without a broker (a gateway serving Modbus alone) no MQTT client runs.
+    if (m_config.hasBroker && !m_client.start(s, why))
         return false;
 
     for (size_t i = 0; i < size_t(m_config.devices.size()) && i < m_lines.size(); ++i) {
@@ -275,6 +276,8 @@ void Gateway::publishConfig(Device &d)
 
 void Gateway::publishValues(const Message &m)
 {
+    if (!m_config.hasBroker)
+        return;
     if (m_brokerUp && m_queue.empty() && m_client.publish(m.topic, m.payload, false))
         return;
     // Kept until the broker is back; the oldest goes when the queue is full.

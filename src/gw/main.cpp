@@ -5,6 +5,7 @@
 #include "gw/gateway.h"
 #include "gw/homeassistant.h"
 #include "gw/metrics.h"
+#include "gw/modbusserver.h"
 #include "gw/servicenotifier.h"
 #include "link/netport.h"
 #include "link/qtserialcontrol.h"
@@ -45,6 +46,12 @@ public:
     {
         return tr("设备 %1：端口 %2，地址 %3").arg(name, port).arg(address);
     }
+    static QString checkedModbus(const QString &listen, const QString &order, int clients)
+    {
+        return tr("Modbus TCP：%1，字序 %2，最多 %3 个客户端").arg(listen, order).arg(clients);
+    }
+    static QString checkedUnit(const QString &device, int unit) { return tr("%1，Modbus 单元 %2").arg(device).arg(unit); }
+    static QString modbusListening(const QString &listen) { return tr("Modbus TCP 在 %1 上应答（只读，无认证）。").arg(listen); }
     static QString cannotStart(const QString &why) { return tr("无法启动 MQTT 客户端：%1").arg(why); }
     static QString cannotListen(const QString &at, const QString &why) { return tr("无法在 %1 上提供指标：%2").arg(at, why); }
 };
@@ -122,14 +129,21 @@ int main(int argc, char **argv)
     }
     if (parser.isSet(check)) {
         printErr(Texts::checked(int(cfg.devices.size())));
-        printErr(Texts::checkedBroker(vorn::shownPortName(cfg.url), cfg.prefix));
+        if (cfg.hasBroker)
+            printErr(Texts::checkedBroker(vorn::shownPortName(cfg.url), cfg.prefix));
+        if (cfg.modbus) {
+            static const char *const orders[] = {"ABCD", "CDAB", "BADC", "DCBA"};
+            printErr(Texts::checkedModbus(cfg.modbus->listen, QLatin1String(orders[int(cfg.modbus->wordOrder)]),
+                                          cfg.modbus->maxClients));
+        }
         for (const vorn::gw::DeviceConfig &device : cfg.devices) {
             // A port number is shown with what it stands for.
             const vorn::PortChoice choice = vorn::choosePort(device.port);
             const QString path = vorn::shownPortName(choice.map.path(choice.number));
             const QString port = vorn::shownPortName(device.port);
-            printErr(Texts::checkedDevice(device.name, path.isEmpty() || path == port ? port : port + QStringLiteral(" = ") + path,
-                                          device.address));
+            const QString line = Texts::checkedDevice(device.name, path.isEmpty() || path == port ? port : port + QStringLiteral(" = ") + path,
+                                                      device.address);
+            printErr(device.unit ? Texts::checkedUnit(line, device.unit) : line);
         }
         return 0;
     }
@@ -161,6 +175,25 @@ int main(int argc, char **argv)
         lines.push_back({ports.back().get(), sessions.back().get(), choice.number});
     }
     vorn::gw::Gateway gateway(cfg, lines);
+    // The Modbus server answers from what the gateway knows of each device,
+    // on a thread of its own.
+    std::unique_ptr<vorn::gw::ModbusServer> modbus;
+    if (cfg.modbus) {
+        std::vector<int> units;
+        for (const vorn::gw::DeviceConfig &device : cfg.devices)
+            units.push_back(device.unit);
+        modbus = std::make_unique<vorn::gw::ModbusServer>(*cfg.modbus, units);
+        QString why;
+        if (!modbus->start(&why)) {
+            printErr(why);
+            return 1;
+        }
+        printErr(Texts::modbusListening(cfg.modbus->listen));
+        vorn::gw::ModbusServer *server = modbus.get();
+        QObject::connect(&gateway, &vorn::gw::Gateway::deviceChanged, &gateway, [&gateway, server](int index) {
+            server->update(index, gateway.devices()[size_t(index)]);
+        });
+    }
     // systemd (Type=notify): ready once every device was tried, how many are
     // online, the watchdog, and the stop.
     vorn::gw::ServiceNotifier notifier;
@@ -172,6 +205,8 @@ int main(int argc, char **argv)
         stopNotifier.setEnabled(false);
         notifier.stopping();
         gateway.stop();
+        if (modbus)
+            modbus->stop();
         app.quit();
     });
     // The faces besides MQTT, when configured.

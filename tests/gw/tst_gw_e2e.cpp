@@ -302,6 +302,19 @@ void TestGatewayE2e::configMistakes_data()
         << with(broker, QStringLiteral("[%1]").arg(QString(dev).replace("\"mode\"", "\"silence_s\":3600,\"digits\":40,\"mode\""))) << QString();
     QTest::newRow("no mode") << with(broker, QStringLiteral("[%1]").arg(QString(dev).replace(",\"mode\":\"raw\"", ""))) << QStringLiteral(": devices[0].mode: missing");
     QTest::newRow("sound") << with(broker, list) << QString();
+    // A gateway that serves Modbus alone, and its mistakes.
+    const auto modbusAlone = [&](const QString &modbus, const QString &devices) {
+        return J("{'modbus':%1,'devices':%2}").arg(modbus, devices);
+    };
+    QTest::newRow("sound: Modbus alone") << modbusAlone(J("{'listen':'[::1]:1502'}"), list) << QString();
+    QTest::newRow("modbus: listen") << modbusAlone(J("{'listen':'::1:1502'}"), list)
+                                    << QStringLiteral(": modbus.listen: must be HOST:PORT");
+    QTest::newRow("modbus: one unit twice")
+        << modbusAlone(J("{}"), QStringLiteral("[%1,%2]").arg(dev, QString(dev).replace("cab1", "cab2").replace("ttyUSB0", "ttyUSB1").replace("\"mode\"", "\"unit\":1,\"mode\"")))
+        << QStringLiteral(": devices[1].unit: unit 1 is already device cab1's");
+    QTest::newRow("modbus: address 0 without unit")
+        << modbusAlone(J("{}"), QStringLiteral("[%1]").arg(QString(dev).replace("\"address\":1", "\"address\":0")))
+        << QStringLiteral(": devices[0].unit: missing: address 0 cannot be a Modbus unit");
 }
 
 void TestGatewayE2e::configMistakes()
