@@ -10,8 +10,9 @@
 # stuck test ends the run early instead of holding it for a quarter of an
 # hour. A test not named here takes a few seconds at most.
 set(VORN_TEST_SECONDS
-  screenshots=20 tst_e2e=25/35 tst_ctl_e2e=20/60 tst_gw_e2e=17/20 tst_feedback=13/115 tst_hostile=5/75
-  tst_table_look=2/20 tst_mainwindow=6/15 tst_net_e2e=6 sim_process=5 tst_session=5)
+  screenshots=20 tst_e2e=25/35 tst_ctl_e2e=40/90 tst_gw_e2e=75/100 tst_feedback=13/115 tst_hostile=5/75
+  tst_table_look=2/20 tst_mainwindow=6/15 tst_net_e2e=6 sim_process=5 tst_session=5 tst_streamkeeper=20/25
+  tst_gw_faces=20/30 tst_gw_modbus=50/70)
 if(CMAKE_CXX_FLAGS MATCHES "sanitize")
   set(VORN_TEST_SANITIZED ON)
 else()
