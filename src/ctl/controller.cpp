@@ -68,19 +68,6 @@ QString jsonLine(const QJsonObject &o)
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
 }
 
-// Columns a terminal gives a text: two for CJK and full-width characters.
-int displayWidth(const QString &s)
-{
-    int w = 0;
-    for (const QChar c : s) {
-        const char16_t u = c.unicode();
-        w += (u >= 0x1100 && (u <= 0x115F || (u >= 0x2E80 && u <= 0xA4CF) || (u >= 0xAC00 && u <= 0xD7A3)
-                              || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFE30 && u <= 0xFE4F)
-                              || (u >= 0xFF00 && u <= 0xFF60) || (u >= 0xFFE0 && u <= 0xFFE6)))
-                 ? 2 : 1;
-    }
-    return w;
-}
 
 // Rows in columns two blanks apart, the last column not filled.
 QString aligned(const QList<QStringList> &rows)
@@ -655,15 +642,21 @@ int Controller::read()
     return ExitFile;
 }
 
+bool Controller::loadTable(const QString &path, ChannelTable *table)
+{
+    QString why;
+    if (loadRtxFile(path, table, &why) == RtxLoad::Ok)
+        return true;
+    printErr(tr("无法读取配置文件，没有发送。\n%1\n%2").arg(path, why));
+    return false;
+}
+
 int Controller::write()
 {
     const QString path = m_inv.words.first();
     ChannelTable table;
-    QString why;
-    if (loadRtxFile(path, &table, &why) != RtxLoad::Ok) {
-        printErr(tr("无法读取配置文件，没有发送。\n%1\n%2").arg(path, why));
+    if (!loadTable(path, &table))
         return ExitFile;
-    }
     // A field that does not convert refuses the download: nothing is sent.
     const bool convertible = encodeTable(table).has_value();
     m_session->setLedId(m_inv.address);
@@ -689,11 +682,8 @@ int Controller::audit()
 {
     const QString path = m_inv.words.first();
     ChannelTable table;
-    QString why;
-    if (loadRtxFile(path, &table, &why) != RtxLoad::Ok) {
-        printErr(tr("无法读取配置文件，没有发送。\n%1\n%2").arg(path, why));
+    if (!loadTable(path, &table))
         return ExitFile;
-    }
     // What a download of the file would leave in the device.
     int failed = -1;
     const auto expected = encodeTable(table, &failed);

@@ -56,6 +56,8 @@ private:
     // audit --save-found: the table just read back as DIR/number.RTX.
     int saveFound(int number);
     int stream();
+    // The .RTX file's table; false after saying why (nothing is sent then).
+    bool loadTable(const QString &path, ChannelTable *table);
     // stream --reconnect: kept going through losses and silences until the
     // stream's own end (done(), --seconds, a signal).
     int streamKept(FeedbackMode mode, const std::function<void(const LiveValues &)> &show,

@@ -43,19 +43,6 @@ QString tr(const char *text)
     return QCoreApplication::translate("vorn::ctl::Options", text);
 }
 
-// Columns a terminal gives a text: two for CJK and full-width characters.
-int columns(const QString &s)
-{
-    int w = 0;
-    for (const QChar c : s) {
-        const char16_t u = c.unicode();
-        w += (u >= 0x1100 && (u <= 0x115F || (u >= 0x2E80 && u <= 0xA4CF) || (u >= 0xAC00 && u <= 0xD7A3)
-                              || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFE30 && u <= 0xFE4F)
-                              || (u >= 0xFF00 && u <= 0xFF60) || (u >= 0xFFE0 && u <= 0xFFE6)))
-                 ? 2 : 1;
-    }
-    return w;
-}
 
 // The options as a help text lists them, in the language in effect
 // (QCommandLineParser's own help would say "Usage" and "Options" in English
@@ -86,10 +73,10 @@ QString optionsHelp(const QList<QCommandLineOption> &options)
         // Wrapped at about 80 columns, at a blank or between CJK characters.
         const int room = std::max(30, 80 - int(indent.size()));
         QString rest = description;
-        while (columns(rest) > room) {
+        while (displayWidth(rest) > room) {
             int cut = 0, used = 0, lastBreak = -1;
             for (; cut < rest.size(); ++cut) {
-                const int w = columns(rest.mid(cut, 1));
+                const int w = displayWidth(rest.mid(cut, 1));
                 if (used + w > room)
                     break;
                 used += w;
@@ -226,6 +213,20 @@ QString languageValue(const QString &text)
 }
 
 }  // namespace
+
+// Columns a terminal gives a text: two for CJK and full-width characters.
+int displayWidth(const QString &s)
+{
+    int w = 0;
+    for (const QChar c : s) {
+        const char16_t u = c.unicode();
+        w += (u >= 0x1100 && (u <= 0x115F || (u >= 0x2E80 && u <= 0xA4CF) || (u >= 0xAC00 && u <= 0xD7A3)
+                              || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFE30 && u <= 0xFE4F)
+                              || (u >= 0xFF00 && u <= 0xFF60) || (u >= 0xFFE0 && u <= 0xFFE6)))
+                 ? 2 : 1;
+    }
+    return w;
+}
 
 QString languageChoice(const QStringList &arguments)
 {

@@ -91,4 +91,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
 // the command line is read for anything else.
 QString languageChoice(const QStringList &arguments);
 
+// Columns a terminal gives a text: two for CJK and full-width characters.
+int displayWidth(const QString &s);
+
 }  // namespace vorn::ctl
