@@ -233,6 +233,12 @@ bool ModbusServer::answer(Client &client, const QByteArray &frame)
     // A read is unit, function, address and count: nothing more, nothing less.
     if (length != kHeader + 5)
         return false;
+    // Any count that does not name registers of the map (none, or more than
+    // one read may carry) is an address outside it: exception 02, as for an
+    // address or count that runs past the end.
+    const int count = (req[10] << 8) | req[11];
+    if (count < 1 || count > 125)
+        return modbus_reply_exception(c.ctx, req, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS) >= 0;
     {
         std::lock_guard lock(m_mutex);
         const Unit &u = m_units[size_t(index)];
@@ -241,7 +247,7 @@ bool ModbusServer::answer(Client &client, const QByteArray &frame)
             u.lastSet ? std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - *u.lastSet).count() : -1);
     }
     std::copy(c.mapping->tab_registers, c.mapping->tab_registers + kModbusRegisters, c.mapping->tab_input_registers);
-    // libmodbus answers the read, or refuses its address (02) or count (03).
+    // libmodbus answers the read, or refuses an address outside the map (02).
     return modbus_reply(c.ctx, req, length, c.mapping) >= 0;
 }
 
