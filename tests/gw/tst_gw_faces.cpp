@@ -160,8 +160,10 @@ QList<QList<int>> sentValues(const SimProcess &sim)
     QList<QList<int>> got;
     for (const QString &line : sim.logLines(QStringLiteral("sent: "))) {
         const QByteArray bytes = QByteArray::fromHex(line.section(QStringLiteral("sent: "), 1).remove(QLatin1Char(' ')).toLatin1());
-        if (bytes.size() == 28)
-            got.append(QList<int>(decodeRawValues(bytes).begin(), decodeRawValues(bytes).end()));
+        if (bytes.size() == 28) {
+            const std::array<int, kChannels> values = decodeRawValues(bytes);
+            got.append(QList<int>(values.begin(), values.end()));
+        }
     }
     return got;
 }
