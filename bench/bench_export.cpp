@@ -8,7 +8,7 @@
 // Prints one line of figures in ms. Not a test: the figures depend on the
 // machine.
 
-#include "support/fakeserialcontrol.h"
+#include "support/fakeline.h"
 #include "support/scripteddialogs.h"
 
 #include "app/trendwindow.h"
@@ -39,8 +39,8 @@ int main(int argc, char **argv)
     if (dirPath.isEmpty())
         dirPath = tmp.path();
 
-    FakeSerialControl port;
-    DeviceSession session(&port);
+    FakeLine port;
+    DeviceSession session(FakeLine::ports(), &port);
     ScriptedDialogs dialogs;
     TrendWindow trend(&session, &dialogs);
     trend.setSpan(3600);

@@ -35,7 +35,7 @@
 #include "app/widgets.h"
 #include "protocol/frame.h"
 #include "link/portmap.h"
-#include "link/qtserialcontrol.h"
+#include "link/line.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -121,8 +121,9 @@ int run(const QString &kind, int count, int periodMs, bool chardelay, Figures &o
         portName = server->url();
     }
 
-    vorn::QtSerialControl port(vorn::PortMap({portName}));
-    vorn::DeviceSession session(&port);
+    const std::unique_ptr<vorn::Line> line = vorn::makeLine(portName);
+    vorn::Line &port = *line;
+    vorn::DeviceSession session(vorn::PortMap({portName}), line.get());
     vorn::ScriptedDialogs dialogs;
     vorn::MainWindow window(&session, &dialogs, nullptr);
     vorn::MainForm &form = *window.form();

@@ -6,7 +6,7 @@
 //   bench_stream --qt-version
 //
 // Builds the window as vornrt8 does (MainWindow: the form and its status bar,
-// QtSerialControl with PATH as port 1, load(), show()), with ScriptedDialogs
+// SerialPortLine with PATH as port 1, load(), show()), with ScriptedDialogs
 // so that no message box can block; with --open, the line monitor, the
 // trend or both are open too; with --record, the values are recorded to CSV
 // as the window's recording does.
@@ -48,7 +48,7 @@
 #include "app/widgets.h"
 #include "protocol/frame.h"
 #include "link/portmap.h"
-#include "link/qtserialcontrol.h"
+#include "link/serialportline.h"
 #include "protocol/splitter.h"
 #include "session/recorder.h"
 
@@ -175,7 +175,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(vorn::programName());
 
-    vorn::QtSerialControl port(vorn::PortMap({portPath}));
+    vorn::SerialPortLine port;
     vorn::ScriptedDialogs dialogs;
 
     QElapsedTimer clock;
@@ -202,7 +202,7 @@ int main(int argc, char **argv)
     paintLatencies.reserve(kKept);
     double rssStart = -1, rssAtMb = -1, rssEnd = -1;
 
-    vorn::DeviceSession session(&port);
+    vorn::DeviceSession session(vorn::PortMap({portPath}), &port);
     vorn::MainWindow window(&session, &dialogs, nullptr);
     vorn::MainForm &form = *window.form();
     // The feedback buttons, clicked as the operator clicks them.
@@ -316,7 +316,7 @@ int main(int argc, char **argv)
         click("GetCommand(2)");
         // Replies already on the line when the device got the stop request
         // count as accepted: the session no longer takes them.
-        QObject::connect(&port, &vorn::SerialControl::received, &app, [&](const QByteArray &bytes) {
+        QObject::connect(&port, &vorn::Line::received, &app, [&](const QByteArray &bytes) {
             for (const vorn::FramePiece &piece : drain.feed(bytes)) {
                 if (piece.isFrame() && vorn::judgeReply(piece).outcome == vorn::ReceiveOutcome::RawValues) {
                     ++events;

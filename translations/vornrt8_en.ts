@@ -848,7 +848,7 @@
     </message>
 </context>
 <context>
-    <name>vorn::SerialControl</name>
+    <name>vorn::Line</name>
     <message>
         <source>%1：%2</source>
         <comment>device path: system reason</comment>

@@ -6,7 +6,8 @@
 #include "app/mainform.h"
 #include "app/mainwindow.h"
 #include "link/portmap.h"
-#include "link/qtserialcontrol.h"
+#include "link/networkline.h"
+#include "link/serialportline.h"
 #include "session/language.h"
 
 #include <QAccessible>
@@ -113,19 +114,19 @@ void populateBackingStore(QWidget *window)
 class FirstPaint : public QObject
 {
 public:
-    explicit FirstPaint(const vorn::SerialControl *port) : m_port(port) {}
+    explicit FirstPaint(const vorn::DeviceSession *session) : m_session(session) {}
     bool eventFilter(QObject *, QEvent *event) override
     {
         if (event->type() == QEvent::Paint && !m_done) {
             m_done = true;
-            const int code = m_port->isOpen() ? 0 : 3;
+            const int code = m_session->isOpen() ? 0 : 3;
             QTimer::singleShot(0, qApp, [code] { QCoreApplication::exit(code); });
         }
         return false;
     }
 
 private:
-    const vorn::SerialControl *m_port;
+    const vorn::DeviceSession *m_session;
     bool m_done = false;
 };
 
@@ -210,9 +211,9 @@ int main(int argc, char **argv)
 
     // The line and the one session on it, for the window and every window
     // it opens.
-    vorn::QtSerialControl port(vorn::PortMap::fromSystem());
-    port.setObjectName(QStringLiteral("VornMsComm"));
-    vorn::DeviceSession session(&port);
+    vorn::SerialPortLine serialLine;
+    vorn::NetworkLine networkLine;
+    vorn::DeviceSession session(vorn::PortMap::fromSystem(), &serialLine, &networkLine);
     vorn::QtDialogs dialogs;
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, vorn::programName(), vorn::programName());
     vorn::MainWindow window(&session, &dialogs, &settings);
@@ -230,7 +231,7 @@ int main(int argc, char **argv)
     populateBackingStore(&window);
     // For start-up measurements: end as soon as the shown window has been
     // painted once.
-    FirstPaint firstPaint(&port);
+    FirstPaint firstPaint(&session);
     if (qEnvironmentVariableIsSet("VORNRT8_EXIT_WHEN_SHOWN"))
         window.form()->installEventFilter(&firstPaint);
     return app.exec();

@@ -63,6 +63,7 @@ void MainForm::wire()
     connect(m_session, &DeviceSession::tableRead, this, &MainForm::showTable);
     connect(m_session, &DeviceSession::liveValues, this, &MainForm::showValues);
     connect(m_session, &DeviceSession::portOpened, this, &MainForm::portOpened);
+    connect(m_session, &DeviceSession::portsSearched, this, &MainForm::portsSearched);
     connect(m_session, &DeviceSession::portLost, this, &MainForm::portLost);
     connect(m_session, &DeviceSession::refused, this, &MainForm::refused);
 }
@@ -106,8 +107,14 @@ void MainForm::closeEvent(QCloseEvent *event)
 
 void MainForm::searchPorts()
 {
-    // Nothing found: the session refuses with its message.
-    const int found = m_session->searchPorts();
+    // The outcome comes to portsSearched(): at once for serial ports, later
+    // for a network port, with the window already shown.
+    m_session->searchPorts();
+}
+
+void MainForm::portsSearched(int found)
+{
+    // Nothing found: the session refused with its message.
     if (found == 0)
         return;
     ui.RsCombo->setEditText(QString::number(found));
@@ -116,7 +123,15 @@ void MainForm::searchPorts()
 
 void MainForm::openPort()
 {
-    m_session->openPort(ui.RsCombo->currentText());
+    const QString text = ui.RsCombo->currentText();
+    const auto number = readStrictByte(text);
+    if (!number) {
+        // The port in use is closed all the same, as for any other port.
+        m_session->close();
+        tell(msg::OpenError(), Dialogs::Icon::None, msg::NotAPortNumber(text));
+        return;
+    }
+    m_session->openPort(*number);
 }
 
 void MainForm::setLamp(const QColor &colour)

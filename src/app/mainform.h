@@ -43,6 +43,7 @@ private slots:
     // The controls.
     void searchPorts();
     void openPort();
+    void portsSearched(int found);
     void takeNumber();
     void downloadTable();
     void readTable();

@@ -132,7 +132,7 @@ MainWindow::MainWindow(DeviceSession *session, Dialogs *dialogs, QSettings *sett
       m_recorder(new ValueRecorder(session, this))
 {
     // The operator's network ports count from the start-up search on.
-    NetworkPortsDialog::apply(session->port(), settings);
+    NetworkPortsDialog::apply(session, settings);
     setObjectName(QStringLiteral("MainWindow"));
     // The form's font for the status bar too: the default font has no
     // Chinese, and looking for one that has costs start-up a good part of
@@ -383,7 +383,7 @@ void MainWindow::showCentred()
 NetworkPortsDialog *MainWindow::networkPorts()
 {
     if (!m_networkPorts)
-        m_networkPorts = new NetworkPortsDialog(m_session->port(), m_settings, this);
+        m_networkPorts = new NetworkPortsDialog(m_session, m_settings, this);
     return m_networkPorts;
 }
 

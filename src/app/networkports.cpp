@@ -1,8 +1,8 @@
 #include "app/networkports.h"
 
-#include "link/netport.h"
+#include "link/netaddress.h"
 #include "link/portmap.h"
-#include "link/serialcontrol.h"
+#include "session/devicesession.h"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>
@@ -20,8 +20,8 @@ QString keyOf(int port)
 }
 }  // namespace
 
-NetworkPortsDialog::NetworkPortsDialog(SerialControl *port, QSettings *settings, QWidget *parent)
-    : QDialog(parent), m_port(port), m_settings(settings), m_table(new QTableWidget(kLastPort, 1, this)),
+NetworkPortsDialog::NetworkPortsDialog(DeviceSession *session, QSettings *settings, QWidget *parent)
+    : QDialog(parent), m_session(session), m_settings(settings), m_table(new QTableWidget(kLastPort, 1, this)),
       m_error(new QLabel(this))
 {
     setObjectName(QStringLiteral("NetworkPortsDialog"));
@@ -82,19 +82,19 @@ bool NetworkPortsDialog::save()
             else
                 m_settings->setValue(keyOf(p), url);
         }
-        m_port->setPortName(p, url);
+        m_session->setPortName(p, url);
     }
     return true;
 }
 
-void NetworkPortsDialog::apply(SerialControl *port, QSettings *settings)
+void NetworkPortsDialog::apply(DeviceSession *session, QSettings *settings)
 {
     if (!settings)
         return;
     for (int p = kFirstPort; p <= kLastPort; ++p) {
         const QString url = settings->value(keyOf(p)).toString();
         if (!url.isEmpty() && parseNetAddress(url, nullptr, nullptr))
-            port->setPortName(p, url);
+            session->setPortName(p, url);
     }
 }
 

@@ -12,16 +12,16 @@ class QTableWidget;
 
 namespace vorn {
 
-class SerialControl;
+class DeviceSession;
 
 class NetworkPortsDialog : public QDialog
 {
     Q_OBJECT
 public:
-    NetworkPortsDialog(SerialControl *port, QSettings *settings, QWidget *parent = nullptr);
+    NetworkPortsDialog(DeviceSession *session, QSettings *settings, QWidget *parent = nullptr);
 
-    // Gives the control the network ports kept in settings.
-    static void apply(SerialControl *port, QSettings *settings);
+    // Gives the session the network ports kept in settings.
+    static void apply(DeviceSession *session, QSettings *settings);
 
     // Checks every URL; keeps and applies them all, or none with the reason
     // shown.
@@ -30,7 +30,7 @@ public:
 private:
     void fill();
 
-    SerialControl *m_port;
+    DeviceSession *m_session;
     QSettings *m_settings;
     QTableWidget *m_table;
     QLabel *m_error;

@@ -6,7 +6,7 @@
 #include "protocol/tablecompare.h"
 #include "protocol/frame.h"
 #include "protocol/splitter.h"
-#include "link/netport.h"
+#include "link/netaddress.h"
 #include "link/portmap.h"
 #include "session/csv.h"
 #include "session/portchoice.h"
@@ -31,7 +31,7 @@
 
 namespace vorn::ctl {
 
-static_assert(kDefaultConnectTimeoutMs == QtSerialControl::kConnectTimeoutMs,
+static_assert(kDefaultConnectTimeoutMs == NetworkLine::kConnectTimeoutMs,
               "rt8ctl's default connect timeout is the transport's");
 
 namespace {
@@ -219,12 +219,17 @@ PortChoice linePorts(const Invocation &invocation)
     return choosePort(invocation.port);
 }
 
-Controller::Controller(Invocation invocation, const PortChoice &choice, QtSerialControl *port,
+Controller::Controller(Invocation invocation, const PortChoice &choice, NetworkLine *network,
                        DeviceSession *session, QObject *parent)
-    : QObject(parent), m_inv(std::move(invocation)), m_choice(choice), m_control(port), m_session(session)
+    : QObject(parent), m_inv(std::move(invocation)), m_choice(choice), m_network(network), m_session(session)
 {
-    m_control->setConnectTimeout(m_inv.connectTimeoutMs);
+    m_network->setConnectTimeout(m_inv.connectTimeoutMs);
     DeviceSession *s = m_session;
+    // rt8ctl never reconnects: a lost line ends the command.
+    s->setAutoReconnect(false);
+    connect(s, &DeviceSession::portOpened, this, &Controller::wake);
+    connect(s, &DeviceSession::portOpenFailed, this, &Controller::wake);
+    connect(s, &DeviceSession::portsSearched, this, &Controller::wake);
     connect(s, &DeviceSession::refused, this, [this](const Refusal &r) { m_refusal = r; });
     connect(s, &DeviceSession::portLost, this, [this](const QString &reason) {
         m_lost = reason;
@@ -284,10 +289,10 @@ int Controller::openLine()
     }
     bool opened;
     if (search) {
-        const int found = m_session->searchPorts();
+        const int found = searchAndWait();
         // The search leaves the port open as it found it; opening it again
         // sets the line up.
-        opened = found > 0 && m_session->openPort(found);
+        opened = found > 0 && openAndWait(found);
         if (opened)
             printErr(tr("使用端口 %1（%2）。").arg(found).arg(m_session->devicePath(found)));
     } else {
@@ -299,7 +304,7 @@ int Controller::openLine()
             printErr(tr("端口 %1 的网络端口“%2”无效：%3").arg(choice.number).arg(shownPortName(name), why));
             return ExitUsage;
         }
-        opened = m_session->openPort(choice.number);
+        opened = openAndWait(choice.number);
     }
     if (!opened)
         return refusal(false);
@@ -325,6 +330,27 @@ bool Controller::waitUntil(const std::function<bool()> &done, int ms)
     return true;
 }
 
+bool Controller::openAndWait(int number)
+{
+    // The line's own deadline bounds the wait; this bound is only a guard.
+    const int bound = m_network->connectTimeout() + NetworkLine::kSettingsWaitMs + 5000;
+    if (!m_session->openPort(number))
+        return false;
+    waitUntil([this] { return !m_session->isOpening(); }, bound);
+    return m_session->isOpen();
+}
+
+int Controller::searchAndWait()
+{
+    int found = 0;
+    const auto c = connect(m_session, &DeviceSession::portsSearched, this, [&found](int number) { found = number; });
+    m_session->searchPorts();
+    const int bound = (kLastPort - kFirstPort + 1) * (m_network->connectTimeout() + NetworkLine::kSettingsWaitMs + 1000);
+    waitUntil([this] { return !m_session->isSearching(); }, bound);
+    disconnect(c);
+    return found;
+}
+
 void Controller::wake()
 {
     if (m_loop)
@@ -333,7 +359,7 @@ void Controller::wake()
 
 int Controller::sent()
 {
-    if (!m_control->waitForSent(std::max(m_inv.timeout(), kDefaultTimeoutMs))) {
+    if (!m_session->waitUntilWritten(std::max(m_inv.timeout(), kDefaultTimeoutMs))) {
         if (m_lost)
             return lost();
         printErr(tr("命令没能全部发出，通讯端口可能已断开。"));
@@ -427,9 +453,9 @@ int Controller::ports()
             continue;
         ++listed;
         m_refusal.reset();
-        const bool opens = m_session->openPort(p);
-        const QString reason = opens ? QString() : m_control->errorText();
-        if (!opens && m_control->lastFailure() == SerialControl::OpenFailure::PermissionDenied && m_refusal)
+        const bool opens = openAndWait(p);
+        const QString reason = opens ? QString() : m_session->lastOpenFailureText();
+        if (!opens && m_session->lastOpenFailure() == Line::OpenFailure::PermissionDenied && m_refusal)
             advice.append(m_refusal->detail);
         m_session->close();
         QStringList about;
@@ -892,7 +918,7 @@ int Controller::stream()
         rc = m_lost ? ExitPort : ExitNoReply;
         // Bytes kept coming up to the last tick of the poller: records that
         // never leave it the quiet tick it takes one in.
-        unsettled = !raw && m_session->lastInCount() > 0;
+        unsettled = !raw && m_session->recordInputPending();
     } else {
         // A device that falls silent (frozen, powered off behind a device
         // server that stays up) ends the stream as one that never answered.

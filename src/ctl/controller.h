@@ -5,7 +5,7 @@
 // to standard error.
 
 #include "ctl/options.h"
-#include "link/qtserialcontrol.h"
+#include "link/networkline.h"
 #include "session/devicesession.h"
 #include "session/linelog.h"
 #include "session/portchoice.h"
@@ -32,9 +32,10 @@ class Controller : public QObject
 {
     Q_OBJECT
 public:
-    // The line the command works on and the session on it, made by main()
-    // from linePorts(); the controller owns neither.
-    Controller(Invocation invocation, const PortChoice &choice, QtSerialControl *port, DeviceSession *session,
+    // The session the command works on and its network line (which takes
+    // the connect timeout), made by main() from linePorts(); the controller
+    // owns neither.
+    Controller(Invocation invocation, const PortChoice &choice, NetworkLine *network, DeviceSession *session,
                QObject *parent = nullptr);
     ~Controller() override;
 
@@ -78,6 +79,10 @@ private:
     // After a request that expects no answer: the frame is out of the program
     // before the port closes.
     int sent();
+    // Opens a port, or searches one, and waits for the outcome: a network
+    // port opens without waiting. The port number, or 0 (refused).
+    bool openAndWait(int number);
+    int searchAndWait();
 
     // Tells the last refusal; ExitUsage for a field, ExitPort for the line.
     int refusal(bool field);
@@ -87,7 +92,7 @@ private:
 
     Invocation m_inv;
     PortChoice m_choice;
-    QtSerialControl *m_control;
+    NetworkLine *m_network;
     DeviceSession *m_session;
     std::unique_ptr<LineLog> m_lineLog;
     std::unique_ptr<LineTrace> m_trace;

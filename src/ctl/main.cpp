@@ -3,6 +3,7 @@
 
 #include "ctl/controller.h"
 #include "ctl/options.h"
+#include "link/serialportline.h"
 #include "session/language.h"
 #include "session/linelog.h"
 
@@ -34,8 +35,9 @@ int main(int argc, char **argv)
     }
     // The line and the one session on it.
     const vorn::PortChoice choice = vorn::ctl::linePorts(parsed.invocation);
-    vorn::QtSerialControl port(choice.map);
-    vorn::DeviceSession session(&port);
-    vorn::ctl::Controller controller(parsed.invocation, choice, &port, &session);
+    vorn::SerialPortLine serialLine;
+    vorn::NetworkLine networkLine;
+    vorn::DeviceSession session(choice.map, &serialLine, &networkLine);
+    vorn::ctl::Controller controller(parsed.invocation, choice, &networkLine, &session);
     return controller.run();
 }

@@ -1,7 +1,7 @@
 #include "ctl/options.h"
 
 #include "protocol/requests.h"
-#include "link/netport.h"
+#include "link/netaddress.h"
 #include "link/portmap.h"
 
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
 #include "gw/config.h"
 
-#include "link/netport.h"
+#include "link/netaddress.h"
 #include "link/portmap.h"
 #include "protocol/rtxfile.h"
 

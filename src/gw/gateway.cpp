@@ -1,12 +1,12 @@
 #include "gw/gateway.h"
 
-#include "link/netport.h"
-#include "link/qtserialcontrol.h"
+#include "link/netaddress.h"
+#include "link/line.h"
 #include "session/csv.h"
 #include "session/livevalues.h"
 #include "session/portchoice.h"
 #include "protocol/tablecompare.h"
-#include "link/netport.h"
+#include "link/netaddress.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -45,7 +45,7 @@ constexpr int kGoodbyeMs = 3000;
 struct Gateway::Device
 {
     DeviceConfig config;
-    QtSerialControl *control = nullptr;
+    Line *line = nullptr;
     DeviceSession *session = nullptr;
     std::unique_ptr<StreamKeeper> keeper;
     int index = 0;            // in the configuration
@@ -161,7 +161,7 @@ bool Gateway::start(QString *why)
     for (size_t i = 0; i < size_t(m_config.devices.size()) && i < m_lines.size(); ++i) {
         auto d = std::make_unique<Device>();
         d->config = m_config.devices[i];
-        d->control = m_lines[i].port;
+        d->line = m_lines[i].line;
         d->session = m_lines[i].session;
         d->index = int(i);
         d->valuesTopic = topic(d->config.name, "values").toUtf8();
@@ -367,7 +367,7 @@ void Gateway::stop()
     for (auto &d : m_devices) {
         d->keeper->stop();
         if (d->session->isOpen())
-            d->control->waitForSent(1000);
+            d->line->waitUntilWritten(1000);
         d->session->close();
     }
     m_client.trackAcknowledged();

@@ -29,7 +29,7 @@
 #include <vector>
 
 namespace vorn {
-class QtSerialControl;
+class Line;
 }
 
 namespace vorn::gw {
@@ -38,7 +38,7 @@ namespace vorn::gw {
 // for each device of the configuration, in its order.
 struct DeviceLine
 {
-    QtSerialControl *port = nullptr;
+    Line *line = nullptr;
     DeviceSession *session = nullptr;
     int number = 0;   // the port number to open
 };

@@ -7,8 +7,8 @@
 #include "gw/metrics.h"
 #include "gw/modbusserver.h"
 #include "gw/servicenotifier.h"
-#include "link/netport.h"
-#include "link/qtserialcontrol.h"
+#include "link/netaddress.h"
+#include "link/line.h"
 #include "session/devicesession.h"
 #include "session/language.h"
 #include "session/linelog.h"
@@ -165,13 +165,13 @@ int main(int argc, char **argv)
     ::sigaction(SIGPIPE, &ignore, nullptr);
 
     // Each device's line and the one session on it.
-    std::vector<std::unique_ptr<vorn::QtSerialControl>> ports;
+    std::vector<std::unique_ptr<vorn::Line>> ports;
     std::vector<std::unique_ptr<vorn::DeviceSession>> sessions;
     std::vector<vorn::gw::DeviceLine> lines;
     for (const vorn::gw::DeviceConfig &device : cfg.devices) {
         const vorn::PortChoice choice = vorn::choosePort(device.port);
-        ports.push_back(std::make_unique<vorn::QtSerialControl>(choice.map));
-        sessions.push_back(std::make_unique<vorn::DeviceSession>(ports.back().get()));
+        ports.push_back(vorn::makeLine(choice.map.path(choice.number)));
+        sessions.push_back(std::make_unique<vorn::DeviceSession>(choice.map, ports.back().get()));
         lines.push_back({ports.back().get(), sessions.back().get(), choice.number});
     }
     vorn::gw::Gateway gateway(cfg, lines);

@@ -2,10 +2,9 @@
 
 #include "protocol/requests.h"
 #include "protocol/frame.h"
-#include "link/portmap.h"
+#include "link/netaddress.h"
 #include "session/messages.h"
 
-#include <QMetaObject>
 #include <utility>
 
 
@@ -13,9 +12,10 @@ namespace vorn {
 
 Q_LOGGING_CATEGORY(lcLine, "vornrt8.line", QtInfoMsg)
 
-DeviceSession::DeviceSession(SerialControl *port, QObject *parent)
-    : QObject(parent), m_port(port), m_pollTimer(new QTimer(this)), m_reconnectTimer(new QTimer(this)),
-      m_checkTimer(new QTimer(this))
+DeviceSession::DeviceSession(PortMap ports, Line *serial, Line *network, QObject *parent)
+    : QObject(parent), m_ports(ports), m_systemPorts(std::move(ports)), m_serial(serial),
+      m_network(network ? network : serial), m_line(serial), m_pollTimer(new QTimer(this)),
+      m_reconnectTimer(new QTimer(this)), m_checkTimer(new QTimer(this))
 {
     m_reconnectTimer->setInterval(500);
     connect(m_reconnectTimer, &QTimer::timeout, this, &DeviceSession::tryReconnect);
@@ -24,38 +24,152 @@ DeviceSession::DeviceSession(SerialControl *port, QObject *parent)
     m_pollTimer->setObjectName(QStringLiteral("GetRsTimer"));
     m_pollTimer->setInterval(kPollIntervalMs);
     connect(m_pollTimer, &QTimer::timeout, this, &DeviceSession::onPollTick);
-    connect(m_port, &SerialControl::received, this, &DeviceSession::onReceived);
-    connect(m_port, &SerialControl::portLost, this, &DeviceSession::onPortLost);
+    for (Line *line : {m_serial, m_network}) {
+        connect(line, &Line::received, this, &DeviceSession::onReceived, Qt::UniqueConnection);
+        connect(line, &Line::lost, this, &DeviceSession::onLineLost, Qt::UniqueConnection);
+        connect(line, &Line::opened, this, &DeviceSession::onOpened, Qt::UniqueConnection);
+        connect(line, &Line::openFailed, this, &DeviceSession::onOpenFailed, Qt::UniqueConnection);
+    }
 }
 
 DeviceSession::~DeviceSession()
 {
-    if (m_port->isOpen())
-        m_port->close();
+    for (Line *line : {m_serial, m_network})
+        line->disconnect(this);
+    m_line->close();
+}
+
+Line *DeviceSession::lineFor(int number) const
+{
+    return isNetworkName(m_ports.path(number)) ? m_network : m_serial;
+}
+
+QString DeviceSession::devicePath(int number) const
+{
+    return shownPortName(m_ports.path(number));
+}
+
+void DeviceSession::setPortName(int number, const QString &name)
+{
+    m_ports.setPath(number, name.isEmpty() ? m_systemPorts.path(number) : name);
 }
 
 // ---------------------------------------------------------------- the line
 
-int DeviceSession::searchPorts()
+void DeviceSession::searchPorts()
+{
+    m_line->close();
+    m_opening = Opening::None;
+    m_searchDenied.clear();
+    m_searchAt = kFirstPort - 1;
+    searchNext();
+}
+
+void DeviceSession::searchNext()
 {
     // A port that does not exist, is held by another program or has no
-    // device behind it (an input/output error) is passed over; one this user
-    // may not open is passed over too, but remembered, so that a search that
-    // finds nothing can say why.
-    QStringList denied;
-    for (int p = kFirstPort; p <= kLastPort; ++p) {
-        m_port->setCommPort(p);
-        if (m_port->open())
-            return p;
-        const auto why = m_port->lastFailure();
-        if (why == SerialControl::OpenFailure::PermissionDenied)
-            denied.append(permissionAdvice(m_port->devicePath(p), m_port->errorText()));
-        if (why == SerialControl::OpenFailure::Other)
-            return p;
-        m_port->close();
+    // device behind it (an input/output error, no connection) is passed
+    // over; one this user may not open is passed over too, but remembered,
+    // so that a search that finds nothing can say why. The outcome of each
+    // opening comes to onOpened()/onOpenFailed(), at once for a serial port.
+    while (++m_searchAt <= kLastPort) {
+        const QString path = m_ports.path(m_searchAt);
+        if (path.isEmpty())
+            continue;
+        m_number = m_searchAt;
+        m_line = lineFor(m_number);
+        m_opening = Opening::Search;
+        m_inOpen = true;
+        m_line->open(path);
+        m_inOpen = false;
+        // Still opening: the search goes on from its outcome. Found: done.
+        if (m_opening == Opening::Search || !isSearching())
+            return;
     }
-    refuse(msg::NoPort(), denied.join(QLatin1String("\n\n")));
-    return 0;
+    m_searchAt = 0;
+    refuse(msg::NoPort(), m_searchDenied.join(QLatin1String("\n\n")));
+    emit portsSearched(0);
+}
+
+void DeviceSession::onOpened()
+{
+    if (sender() != m_line)
+        return;
+    const int number = m_number;
+    switch (std::exchange(m_opening, Opening::None)) {
+    case Opening::Search:
+        // Left open as found; opening it again sets the line up.
+        m_searchAt = 0;
+        emit portsSearched(number);
+        break;
+    case Opening::User:
+        m_lostTold = false;
+        // Only reconnecting asks which adapter it is.
+        m_adapterSerial = m_autoReconnect ? m_line->adapterSerial(m_ports.path(number)) : QString();
+        setState(LineState::Open);
+        emit portOpened(number, devicePath(number));
+        break;
+    case Opening::Reconnect: {
+        m_reconnectTimer->stop();
+        const QString path = devicePath(number);
+        qCInfo(lcLine, "line back: port %d, %s; checking the device", number, qUtf8Printable(path));
+        m_awaitingBefore = m_awaiting;
+        // The device known before the loss; without one, a device that answers
+        // to the number in use (to 255, any device).
+        m_checkForIdentify = false;
+        m_checkRule = m_known ? IdentityRule{m_known->number, m_known->digits}
+                              : IdentityRule{m_ledId == kBroadcast ? std::nullopt : std::optional<quint8>(m_ledId), {}};
+        emit checkingDevice(number, path);
+        // A device that kept its power through the pull keeps streaming; its
+        // stream would spoil the answer. Told to stop first, it falls quiet.
+        startCheck(m_mode != FeedbackMode::Off);
+        break;
+    }
+    case Opening::None:
+        // Not asked for (any more): nobody wants it.
+        m_line->close();
+        break;
+    }
+}
+
+void DeviceSession::onOpenFailed(Line::OpenFailure kind, const QString &text)
+{
+    if (sender() != m_line)
+        return;
+    const int number = m_number;
+    m_openFailure = kind;
+    m_openFailureText = text;
+    switch (std::exchange(m_opening, Opening::None)) {
+    case Opening::Search:
+        if (kind == Line::OpenFailure::PermissionDenied)
+            m_searchDenied.append(permissionAdvice(devicePath(number), text));
+        if (kind == Line::OpenFailure::Other) {
+            m_searchAt = 0;
+            emit portsSearched(number);
+            return;
+        }
+        if (!m_inOpen)
+            searchNext();
+        break;
+    case Opening::User: {
+        const QString path = devicePath(number);
+        QString detail;
+        if (kind == Line::OpenFailure::PermissionDenied)
+            detail = permissionAdvice(path, text);
+        else if (path.isEmpty())
+            detail = text;
+        else
+            detail = tr("%1：%2", "device path: system reason").arg(path, text);
+        refuse(msg::OpenError(), detail);
+        if (!m_inOpen)
+            emit portOpenFailed(number);
+        break;
+    }
+    case Opening::Reconnect:
+    case Opening::None:
+        // Tried again at the next tick.
+        break;
+    }
 }
 
 void DeviceSession::setLedId(quint8 number)
@@ -80,13 +194,20 @@ void DeviceSession::setState(LineState state)
 
 void DeviceSession::setAutoReconnect(bool on)
 {
+    // Which adapter it is matters only to reconnecting: asked once it is on.
+    if (on && !m_autoReconnect && m_state == LineState::Open && m_adapterSerial.isEmpty())
+        m_adapterSerial = m_line->adapterSerial(m_ports.path(m_number));
     m_autoReconnect = on;
     const bool reconnecting = m_reconnectTimer->isActive() || (m_check != Check::None && !m_checkForIdentify);
     if (!on && reconnecting) {
         m_reconnectTimer->stop();
+        if (m_opening == Opening::Reconnect) {
+            m_opening = Opening::None;
+            m_line->close();
+        }
         if (m_check != Check::None) {
             cancelCheck();
-            m_port->close();
+            m_line->close();
             expect(m_awaitingBefore);
         }
         setState(LineState::Lost);
@@ -96,42 +217,43 @@ void DeviceSession::setAutoReconnect(bool on)
     }
 }
 
-bool DeviceSession::openPort(const QString &text)
+bool DeviceSession::openPort(int number)
 {
     m_reconnectTimer->stop();
     cancelCheck();
+    m_opening = Opening::None;
+    m_searchAt = 0;
     // A port the search left open was never announced as open.
-    if (m_port->isOpen()) {
-        m_port->close();
+    if (m_line->isOpen()) {
+        m_line->close();
         if (m_state == LineState::Open)
             emit portClosed();
     }
+    m_line->close();
     // Whatever waited belongs to the line that is being closed.
     discardInput();
     setState(LineState::Closed);
-    const auto number = readStrictByte(text);
-    if (!number || *number < kFirstPort || *number > kLastPort) {
-        refuse(msg::OpenError(), tr("“%1”不是 1 到 16 之间的端口号。").arg(text));
+    if (number < kFirstPort || number > kLastPort) {
+        refuse(msg::OpenError(), msg::NotAPortNumber(QString::number(number)));
         return false;
     }
-    m_port->setCommPort(*number);
-    if (!m_port->open()) {
-        const QString path = m_port->devicePath(*number);
-        QString detail;
-        if (m_port->lastFailure() == SerialControl::OpenFailure::PermissionDenied)
-            detail = permissionAdvice(path, m_port->errorText());
-        else if (path.isEmpty())
-            detail = m_port->errorText();
-        else
-            detail = tr("%1：%2", "device path: system reason").arg(path, m_port->errorText());
-        refuse(msg::OpenError(), detail);
-        return false;
+    m_number = number;
+    m_line = lineFor(number);
+    m_opening = Opening::User;
+    const QString path = m_ports.path(number);
+    m_inOpen = true;
+    m_openFailure = Line::OpenFailure::None;
+    m_openFailureText.clear();
+    if (path.isEmpty()) {
+        m_opening = Opening::None;
+        m_openFailure = Line::OpenFailure::NoSuchPort;
+        m_openFailureText = QStringLiteral("no serial device for port %1").arg(number);
+        refuse(msg::OpenError(), QStringLiteral("no serial device for port %1").arg(number));
+    } else {
+        m_line->open(path);
     }
-    m_lostTold = false;
-    m_adapterSerial = m_port->adapterSerial(*number);
-    setState(LineState::Open);
-    emit portOpened(*number, m_port->devicePath(*number));
-    return true;
+    m_inOpen = false;
+    return m_line->isOpen() || m_opening == Opening::User;
 }
 
 void DeviceSession::close()
@@ -139,16 +261,21 @@ void DeviceSession::close()
     m_pollTimer->stop();
     m_reconnectTimer->stop();
     cancelCheck();
-    if (m_port->isOpen()) {
-        m_port->close();
+    m_opening = Opening::None;
+    m_searchAt = 0;
+    if (m_line->isOpen()) {
+        m_line->close();
         emit portClosed();
     }
+    m_line->close();
     discardInput();
     setState(LineState::Closed);
 }
 
-void DeviceSession::onPortLost(const QString &reason)
+void DeviceSession::onLineLost(const QString &reason)
 {
+    if (sender() != m_line)
+        return;
     if (m_check != Check::None && m_checkForIdentify) {
         // Lost while identify() ran: a loss like any other.
         cancelCheck();
@@ -181,13 +308,17 @@ void DeviceSession::tryReconnect()
 {
     // Nothing is opened until the device path is there again: no attempt
     // spins on a missing adapter.
-    const int number = m_port->commPort();
-    if (!m_port->deviceExists(number))
+    // A network port is tried by opening it, without waiting: one try at a
+    // time.
+    if (m_opening == Opening::Reconnect)
+        return;
+    const QString name = m_ports.path(m_number);
+    if (!m_line->present(name))
         return;
     // Another adapter on the same path shows by its serial number, where the
     // system reports one; it may report it a moment after the path appears.
     if (!m_adapterSerial.isEmpty()) {
-        const QString serial = m_port->adapterSerial(number);
+        const QString serial = m_line->adapterSerial(name);
         if (serial.isEmpty() && ++m_serialWaits < kSerialWaitTicks)
             return;
         if (serial != m_adapterSerial) {
@@ -198,21 +329,9 @@ void DeviceSession::tryReconnect()
             return;
         }
     }
-    const QString path = m_port->devicePath(number);
-    if (!m_port->open())
-        return;
-    m_reconnectTimer->stop();
-    qCInfo(lcLine, "line back: port %d, %s; checking the device", number, qUtf8Printable(path));
-    m_awaitingBefore = m_awaiting;
-    // The device known before the loss; without one, a device that answers
-    // to the number in use (to 255, any device).
-    m_checkForIdentify = false;
-    m_checkRule = m_known ? IdentityRule{m_known->number, m_known->digits}
-                          : IdentityRule{m_ledId == kBroadcast ? std::nullopt : std::optional<quint8>(m_ledId), {}};
-    emit checkingDevice(number, path);
-    // A device that kept its power through the pull keeps streaming; its
-    // stream would spoil the answer. Told to stop first, it falls quiet.
-    startCheck(m_mode != FeedbackMode::Off);
+    // The rest follows in onOpened(); a failure waits for the next tick.
+    m_opening = Opening::Reconnect;
+    m_line->open(name);
 }
 
 bool DeviceSession::identify(const IdentityRule &rule)
@@ -221,7 +340,7 @@ bool DeviceSession::identify(const IdentityRule &rule)
         refuse(msg::Checking());
         return false;
     }
-    if (!m_port->isOpen()) {
+    if (!isOpen()) {
         refuse(msg::NotOpen());
         return false;
     }
@@ -241,8 +360,7 @@ void DeviceSession::startCheck(bool tellStop)
     }
     m_check = Check::Quiet;
     expect(Awaiting::Nothing);
-    put(frame(cmd::Feedback, QByteArray(1, char(int(FeedbackMode::Off)))));
-    discardInput();
+    put(frame(cmd::Feedback, QByteArray(1, char(int(FeedbackMode::Off)))), true);
     m_quietSince.start();
     m_checkTimer->start(kCheckQuietMs);
 }
@@ -251,11 +369,8 @@ void DeviceSession::sendCheck()
 {
     ++m_checkTries;
     m_check = Check::Answer;
-    discardInput();
-    if (put(frame(cmd::Discover, QByteArray(1, char(m_ledId))))) {
+    if (put(frame(cmd::Discover, QByteArray(1, char(m_ledId))), true))
         expect(Awaiting::Discovery);
-        discardInput();
-    }
     m_checkTimer->start(kCheckAnswerMs);
 }
 
@@ -318,8 +433,8 @@ void DeviceSession::checkFailed(IdentityFailure failure, const DeviceIdentity &f
 void DeviceSession::resume(const DeviceIdentity &found)
 {
     cancelCheck();
-    const int number = m_port->commPort();
-    const QString path = m_port->devicePath(number);
+    const int number = m_number;
+    const QString path = devicePath(number);
     m_lostTold = false;
     if (!m_known)
         m_known = found;
@@ -339,8 +454,12 @@ void DeviceSession::notResume(const QString &why, bool silence)
 {
     cancelCheck();
     m_reconnectTimer->stop();
-    if (m_port->isOpen()) {
-        m_port->close();
+    if (m_opening == Opening::Reconnect) {
+        m_opening = Opening::None;
+        m_line->close();
+    }
+    if (m_line->isOpen()) {
+        m_line->close();
         expect(m_awaitingBefore);
     }
     m_notResumedWhy = why;
@@ -377,24 +496,32 @@ bool DeviceSession::send(const QByteArray &f, const QString &failText)
         refuse(failText.isEmpty() ? msg::Checking() : failText, failText.isEmpty() ? QString() : msg::Checking());
         return false;
     }
-    if (!m_port->isOpen()) {
+    if (!isOpen()) {
         refuse(failText.isEmpty() ? msg::NotOpen() : failText, failText.isEmpty() ? QString() : msg::NotOpen());
         return false;
     }
-    if (!put(f)) {
-        refuse(failText.isEmpty() ? msg::WriteFailed() : failText, m_port->errorText());
+    if (!put(f, m_afresh)) {
+        refuse(failText.isEmpty() ? msg::WriteFailed() : failText, m_line->errorText());
         return false;
     }
     return true;
 }
 
-bool DeviceSession::put(const QByteArray &f)
+bool DeviceSession::sendAfresh(const QByteArray &f)
 {
-    m_writing = true;
-    const bool written = m_port->output(f);
-    m_writing = false;
-    if (!m_incoming.isEmpty())
-        QMetaObject::invokeMethod(this, [this] { onReceived({}); }, Qt::QueuedConnection);
+    m_afresh = true;
+    const bool sent = send(f);
+    m_afresh = false;
+    return sent;
+}
+
+bool DeviceSession::put(const QByteArray &f, bool afresh)
+{
+    // What came before a request whose answer must stand alone is thrown
+    // away right before it goes out; what comes after it is the answer.
+    if (afresh)
+        discardInput();
+    const bool written = m_line->write(f);
     if (written)
         emit frameSent(f);
     return written;
@@ -402,10 +529,9 @@ bool DeviceSession::put(const QByteArray &f)
 
 bool DeviceSession::connectionTest()
 {
-    if (!send(frame(cmd::Discover, QByteArray(1, char(m_ledId)))))
+    if (!sendAfresh(frame(cmd::Discover, QByteArray(1, char(m_ledId)))))
         return false;
     expect(Awaiting::Discovery);
-    discardInput();
     return true;
 }
 
@@ -437,19 +563,17 @@ bool DeviceSession::download(const ChannelTable &table)
 
 bool DeviceSession::readBack()
 {
-    if (!send(frame(cmd::ReadBack, QByteArray(1, '\0'))))
+    if (!sendAfresh(frame(cmd::ReadBack, QByteArray(1, '\0'))))
         return false;
     m_pollTimer->stop();
     expect(Awaiting::ReadBack);
-    discardInput();
     return true;
 }
 
 bool DeviceSession::setFeedback(FeedbackMode mode)
 {
-    if (!send(frame(cmd::Feedback, QByteArray(1, char(int(mode))))))
+    if (!sendAfresh(frame(cmd::Feedback, QByteArray(1, char(int(mode))))))
         return false;
-    discardInput();
     const bool changed = mode != m_mode;
     m_mode = mode;
     switch (mode) {
@@ -538,41 +662,28 @@ void DeviceSession::discardInput()
 {
     m_splitter.clear();
     m_waiting.clear();
-    m_incoming.clear();
     ++m_discards;
-    m_port->purgeInput();
+    m_line->discardInput();
 }
 
 void DeviceSession::onReceived(const QByteArray &bytes)
 {
-    m_incoming += bytes;
-    // What the transport hands up while a request is written arrived before
-    // it: it waits until the request has emptied the input, or, for a request
-    // that does not, until the event loop runs again. A reply that shows a
-    // modal box spins a nested event loop; bytes that arrive meanwhile are
-    // taken after it, in order, not on top of it.
-    if (m_writing || m_receiving)
+    if (sender() != m_line)
         return;
     if (m_check == Check::Quiet) {
         // Waiting for the line to fall quiet: what comes is thrown away, and
         // the quiet starts over (up to a limit: a line that never falls
         // quiet is tested all the same).
-        m_incoming.clear();
         if (!bytes.isEmpty() && m_quietSince.elapsed() < kCheckQuietLimitMs)
             m_checkTimer->start(kCheckQuietMs);
         return;
     }
-    m_receiving = true;
-    while (!m_incoming.isEmpty()) {
-        const QByteArray chunk = std::exchange(m_incoming, {});
-        if (m_awaiting == Awaiting::Nothing || m_awaiting == Awaiting::Records) {
-            // Like the serial input buffer of old: what does not fit is lost.
-            m_waiting.append(chunk.left(qMax<qsizetype>(0, kWaitingLimit - m_waiting.size())));
-        } else {
-            takeReplies(chunk);
-        }
+    if (m_awaiting == Awaiting::Nothing || m_awaiting == Awaiting::Records) {
+        // What does not fit is lost.
+        m_waiting.append(bytes.left(qMax<qsizetype>(0, kRecordInputLimit - m_waiting.size())));
+    } else {
+        takeReplies(bytes);
     }
-    m_receiving = false;
 }
 
 void DeviceSession::takeReplies(const QByteArray &bytes)

@@ -16,7 +16,8 @@
 #include "protocol/channeltable.h"
 #include "protocol/smartsetting.h"
 #include "protocol/reply.h"
-#include "link/serialcontrol.h"
+#include "link/line.h"
+#include "link/portmap.h"
 #include "protocol/splitter.h"
 #include "session/livevalues.h"
 #include "session/receiver.h"
@@ -86,30 +87,44 @@ class DeviceSession : public QObject, private ReceiverSink
 {
     Q_OBJECT
 public:
-    // The session does not own the port.
-    explicit DeviceSession(SerialControl *port, QObject *parent = nullptr);
+    // The ports by number, and the lines that reach them: a port named by a
+    // network URL through network (when given), every other through serial.
+    // The session owns neither line.
+    DeviceSession(PortMap ports, Line *serial, Line *network = nullptr, QObject *parent = nullptr);
     ~DeviceSession() override;
 
-    // Bytes kept for the record poller at most, as the serial input buffer
-    // of old held.
-    static constexpr int kWaitingLimit = 1024;
-
-    SerialControl *port() const { return m_port; }
+    // Bytes kept for the record poller at most: a line that talks without
+    // pause while nothing takes it does not fill the memory.
+    static constexpr int kRecordInputLimit = 1024;
 
     // ---- the line
     // Tries ports 1 to 16 in turn; the first that opens (or fails for a
     // reason other than not existing, being in use, being refused to this
-    // user, or having no device behind it) is the one. Returns its number,
-    // left open, or 0 after refusing with "没有可以使用的通讯端口" (with the
-    // reason for any port refused to this user).
-    int searchPorts();
-    // Closes the port if open, then opens the port named by text ("1" to
-    // "16") at 38400,n,8,1. False (and a refusal) when it does not open.
-    bool openPort(const QString &text);
-    bool openPort(int number) { return openPort(QString::number(number)); }
+    // user, or having no device behind it) is the one. portsSearched(number)
+    // tells it, the port left open, or portsSearched(0) after refusing with
+    // "没有可以使用的通讯端口" (with the reason for any port refused to this
+    // user). Serial ports are tried at once; a network port is tried without
+    // waiting, and the search goes on when its line has opened or failed.
+    void searchPorts();
+    bool isSearching() const { return m_searchAt >= kFirstPort && m_searchAt <= kLastPort; }
+    // Closes the port if open, then opens port number (1 to 16) at
+    // 38400,n,8,1. False (and a refusal) when it did not open; true when it
+    // opened (portOpened()) or is still opening (isOpening(): portOpened(),
+    // or a refusal and portOpenFailed(), follows).
+    bool openPort(int number);
+    bool isOpening() const { return m_opening == Opening::User; }
+    // Why the last opening failed, in the line's terms and the system's words.
+    Line::OpenFailure lastOpenFailure() const { return m_openFailure; }
+    QString lastOpenFailureText() const { return m_openFailureText; }
+    // Waits until what was written has left the program and the driver (a
+    // front end that ends right after a request); false when some is left.
+    bool waitUntilWritten(int msecs) { return isOpen() && m_line->waitUntilWritten(msecs); }
+    // Bytes wait for the record poller that it has not taken: they kept
+    // coming up to its last tick, or were no record.
+    bool recordInputPending() const { return !m_waiting.isEmpty(); }
     // Closes the port and stops polling.
     void close();
-    bool isOpen() const { return m_port->isOpen(); }
+    bool isOpen() const { return m_line && m_line->isOpen(); }
     LineState lineState() const { return m_state; }
     // After a lost line, watch (twice a second, from the moment of the loss)
     // for the same device path to come back and make sure it is the same
@@ -121,8 +136,13 @@ public:
     // is closed and the line NotResumed. On by default.
     void setAutoReconnect(bool on);
     bool autoReconnect() const { return m_autoReconnect; }
-    int portNumber() const { return m_port->commPort(); }
-    QString devicePath(int number) const { return m_port->devicePath(number); }
+    int portNumber() const { return m_number; }
+    // The device path or URL behind a port number, as it may be shown ("" when
+    // there is none).
+    QString devicePath(int number) const;
+    // Gives a port number a name of the operator's, a network URL; "" gives
+    // it back its own device. Takes effect at the next opening.
+    void setPortName(int number, const QString &name);
     // Why the line was not resumed (LineState::NotResumed), as the operator
     // reads it, and whether the reason was that nothing answered.
     QString notResumedWhy() const { return m_notResumedWhy; }
@@ -153,11 +173,7 @@ public:
     void setLedId(quint8 number);
     FeedbackMode feedbackMode() const { return m_mode; }
     const CaptureState &capture() const { return m_capture; }
-    int lastInCount() const { return m_poller.lastInCount(); }
     Awaiting awaiting() const { return m_awaiting; }
-    // Bytes received and not yet taken or discarded: a torn reply, or what
-    // waits for the record poller.
-    int waitingBytes() const { return int(m_waiting.size() + m_splitter.pendingSize() + m_incoming.size()); }
 
     // ---- requests: each sends one frame to the device number (the
     // renumbering to 255) and returns true, or refuses, sending nothing.
@@ -190,6 +206,11 @@ signals:
     void recordReceived(const QByteArray &bytes, bool taken, const QString &why);
     // The line.
     void portOpened(int number, const QString &path);
+    // An openPort() that went on without waiting did not open (the refusal
+    // came first).
+    void portOpenFailed(int number);
+    // The outcome of searchPorts(): the port found, or 0.
+    void portsSearched(int number);
     void portClosed();
     // The open line failed underneath (adapter pulled); told once per opening.
     void portLost(const QString &reason);
@@ -220,12 +241,17 @@ private:
     void rawValueReply(const std::array<int, kChannels> &raw) override;
 
     void onReceived(const QByteArray &bytes);
+    // The outcome of an opening, from the line.
+    void onOpened();
+    void onOpenFailed(Line::OpenFailure kind, const QString &text);
+    void searchNext();
+    Line *lineFor(int number) const;
     void takeReplies(const QByteArray &bytes);
     // Empties the input: whatever waits arrived before the request just sent.
     void discardInput();
     void expect(Awaiting what);
     void onPollTick();
-    void onPortLost(const QString &reason);
+    void onLineLost(const QString &reason);
     void tryReconnect();
     void startCheck(bool tellStop);
     void sendCheck();
@@ -237,13 +263,30 @@ private:
     void cancelCheck();
     void setState(LineState state);
     bool send(const QByteArray &frame, const QString &failText = {});
+    // A request whose answer must stand alone: what came before it is thrown
+    // away, here and by the line, right before it is written.
+    bool sendAfresh(const QByteArray &frame);
     // Writes a frame of the session's own (checking a device): told like any
-    // frame sent, but a failure refuses nothing (the loss follows).
-    bool put(const QByteArray &frame);
+    // frame sent, but a failure refuses nothing (the loss follows). afresh:
+    // the input is emptied first.
+    bool put(const QByteArray &frame, bool afresh = false);
     QByteArray frame(quint8 code, const QByteArray &payload) const;
     void refuse(const QString &text, const QString &detail = {}, bool badField = false);
 
-    SerialControl *m_port;
+    PortMap m_ports;
+    const PortMap m_systemPorts;
+    Line *m_serial;
+    Line *m_network;
+    Line *m_line = nullptr;   // the line of the port in use
+    int m_number = 1;
+    // What the opening under way is for.
+    enum class Opening { None, User, Search, Reconnect };
+    Opening m_opening = Opening::None;
+    bool m_inOpen = false;      // inside the line's open()
+    int m_searchAt = 0;         // the port the search tries
+    QStringList m_searchDenied;
+    Line::OpenFailure m_openFailure = Line::OpenFailure::None;
+    QString m_openFailureText;
     QTimer *m_pollTimer;
     QTimer *m_reconnectTimer;
     QTimer *m_checkTimer;
@@ -255,10 +298,8 @@ private:
     Awaiting m_awaiting = Awaiting::Nothing;
     FrameSplitter m_splitter{FrameLayout::Reply};
     QByteArray m_waiting;    // for the record poller
-    QByteArray m_incoming;   // arrived while a request was written or a reply handled
-    bool m_receiving = false;
-    bool m_writing = false;
     quint64 m_discards = 0;
+    bool m_afresh = false;    // the request being sent empties the input first
     CaptureState m_capture;
     bool m_lostTold = false;
     // Checking a device that came back.

@@ -9,6 +9,11 @@
 namespace vorn::msg {
 inline QString NoPort() { return QCoreApplication::translate("vorn::DeviceSession", "没有可以使用的通讯端口"); }
 inline QString OpenError() { return QCoreApplication::translate("vorn::DeviceSession", "端口打开错误~!"); }
+// The detail of OpenError() for a port field that holds no port number.
+inline QString NotAPortNumber(const QString &text)
+{
+    return QCoreApplication::translate("vorn::DeviceSession", "“%1”不是 1 到 16 之间的端口号。").arg(text);
+}
 inline QString DownloadError()
 {
     return QCoreApplication::translate("vorn::DeviceSession", "设置错误，请检查 设置数据是否正确？");

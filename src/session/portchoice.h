@@ -11,7 +11,7 @@ namespace vorn {
 
 struct PortChoice
 {
-    PortMap map;        // the ports the serial control is made with
+    PortMap map;        // the ports the session is made with
     int number = 0;     // the port to open in it
     bool search = false; // no port named: search ports 1 to 16
 };

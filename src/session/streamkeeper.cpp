@@ -25,6 +25,15 @@ StreamKeeper::StreamKeeper(DeviceSession *session, const Settings &settings, QOb
     connect(m_session, &DeviceSession::liveValues, this, &StreamKeeper::onValues);
     connect(m_session, &DeviceSession::portLost, this, &StreamKeeper::onLost);
     connect(m_session, &DeviceSession::refused, this, [this](const Refusal &r) { m_refusal = r; });
+    // A network port opens without waiting: the attempt goes on from here.
+    connect(m_session, &DeviceSession::portOpened, this, [this] {
+        if (m_phase == Phase::Opening)
+            identifyDevice();
+    });
+    connect(m_session, &DeviceSession::portOpenFailed, this, [this] {
+        if (m_phase == Phase::Opening)
+            fail(Status::Lost, refusalText());
+    });
     m_readBackTimer.setSingleShot(true);
     connect(&m_readBackTimer, &QTimer::timeout, this, &StreamKeeper::onReadBackTimeout);
     connect(m_session, &DeviceSession::tableRead, this,
@@ -77,7 +86,17 @@ void StreamKeeper::attempt()
             return;
         }
         m_answered = false;
+        if (m_session->isOpening()) {
+            m_phase = Phase::Opening;
+            return;
+        }
     }
+    identifyDevice();
+}
+
+void StreamKeeper::identifyDevice()
+{
+    m_refusal = {};
     m_session->setLedId(m_settings.address);
     // Once fixed, the device is the one found first; before, the one that
     // answers to the number asked by (to 255, any) with the digits given.

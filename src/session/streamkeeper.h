@@ -88,9 +88,11 @@ signals:
     void tableNotRead(const QString &why);
 
 private:
-    enum class Phase { Waiting, Identifying, ReadingTable, Streaming, Stopped };
+    enum class Phase { Waiting, Opening, Identifying, ReadingTable, Streaming, Stopped };
 
     void attempt();
+    // The port is open: make sure of the device on it.
+    void identifyDevice();
     void onIdentified(const DeviceIdentity &device);
     void onTableRead(const QByteArray &blocks);
     void onReadBackTimeout();

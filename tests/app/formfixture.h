@@ -1,9 +1,9 @@
 #pragma once
-// A loaded main window on the fake serial control, with scripted dialogs.
+// A loaded main window on the fake line, with scripted dialogs.
 
 #include "support/scripteddialogs.h"
 #include "app/mainform.h"
-#include "support/fakeserialcontrol.h"
+#include "support/fakeline.h"
 #include "support/formdriving.h"
 
 #include <QComboBox>
@@ -15,14 +15,14 @@
 
 struct FormFixture
 {
-    vorn::FakeSerialControl port;
-    vorn::DeviceSession session{&port};
+    vorn::FakeLine port;
+    vorn::DeviceSession session{vorn::FakeLine::ports(), &port};
     vorn::ScriptedDialogs dialogs;
     std::unique_ptr<vorn::MainForm> form;
 
     // ports: port number -> what opening it yields; the window is loaded at once.
-    using PortResults = QMap<int, vorn::SerialControl::OpenFailure>;
-    explicit FormFixture(const PortResults &ports = {{1, vorn::SerialControl::OpenFailure::None}})
+    using PortResults = QMap<int, vorn::Line::OpenFailure>;
+    explicit FormFixture(const PortResults &ports = {{1, vorn::Line::OpenFailure::None}})
     {
         for (auto it = ports.begin(); it != ports.end(); ++it)
             port.setPortFailure(it.key(), it.value());

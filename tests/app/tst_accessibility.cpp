@@ -1,7 +1,7 @@
 // What assistive technology reads: every focusable control of each window
 // has a name of its own; and the table can be filled from the keyboard.
 
-#include "support/fakeserialcontrol.h"
+#include "support/fakeline.h"
 #include "support/scripteddialogs.h"
 
 #include "app/linemonitor.h"
@@ -46,8 +46,8 @@ void collect(QAccessibleInterface *iface, QMultiMap<QString, QString> *names, QS
 struct Shell
 {
     QTemporaryDir dir;
-    FakeSerialControl port;
-    DeviceSession session{&port};
+    FakeLine port;
+    DeviceSession session{FakeLine::ports(), &port};
     ScriptedDialogs dialogs;
     QSettings settings{dir.filePath("vornrt8.conf"), QSettings::IniFormat};
     MainWindow window{&session, &dialogs, &settings};

@@ -4,7 +4,7 @@
 // own font against the room its style gives the text; in English, no caption
 // or name is left in Chinese.
 
-#include "support/fakeserialcontrol.h"
+#include "support/fakeline.h"
 #include "support/scripteddialogs.h"
 
 #include "app/mainwindow.h"
@@ -39,8 +39,8 @@ enum class State { Start, Busy };
 struct Shell
 {
     QTemporaryDir dir;
-    FakeSerialControl port;
-    DeviceSession session{&port};
+    FakeLine port;
+    DeviceSession session{FakeLine::ports(), &port};
     ScriptedDialogs dialogs;
     std::unique_ptr<QSettings> settings;
     std::unique_ptr<MainWindow> window;

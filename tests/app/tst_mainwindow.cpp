@@ -3,7 +3,7 @@
 // control.
 
 #include "support/driving.h"
-#include "support/fakeserialcontrol.h"
+#include "support/fakeline.h"
 #include "support/scripteddialogs.h"
 
 #include "app/linemonitor.h"
@@ -34,8 +34,8 @@ const QByteArray kDiscovery = hex("02000AEE00210C04CD03");
 struct Shell
 {
     QTemporaryDir dir;
-    FakeSerialControl port;
-    DeviceSession session{&port};
+    FakeLine port;
+    DeviceSession session{FakeLine::ports(), &port};
     ScriptedDialogs dialogs;
     std::unique_ptr<QSettings> settings;
     std::unique_ptr<MainWindow> window;

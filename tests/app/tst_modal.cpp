@@ -10,7 +10,7 @@
 #include "app/mainform.h"
 #include "protocol/channeltable.h"
 #include "protocol/frame.h"
-#include "link/qtserialcontrol.h"
+#include "link/serialportline.h"
 
 #include <QPushButton>
 #include <QTest>
@@ -55,8 +55,8 @@ void ModalTest::bytesDuringTheBoxDoNotSpoilTheNextReply()
     QFETCH(int, numberAfter);
     Pty pty;
     QVERIFY(pty.ok());
-    QtSerialControl port(PortMap({pty.path}));
-    DeviceSession session(&port);
+    SerialPortLine port;
+    DeviceSession session(PortMap({pty.path}), &port);
     NestedLoopDialogs dialogs;
     MainForm form(&session, &dialogs);
     form.load();

@@ -7,7 +7,7 @@
 
 #include "support/scripteddialogs.h"
 #include "app/mainform.h"
-#include "link/qtserialcontrol.h"
+#include "link/serialportline.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -30,8 +30,8 @@ int runAsChild(const QStringList &args)
 {
     const QString mode = args.value(0);
     ScriptedDialogs dialogs;
-    QtSerialControl port(PortMap(args.mid(1)));
-    DeviceSession session(&port);
+    SerialPortLine port;
+    DeviceSession session(PortMap(args.mid(1)), &port);
     {
         MainForm form(&session, &dialogs);
         form.load();

@@ -3,7 +3,7 @@
 #include "formfixture.h"
 
 #include "app/widgets.h"
-#include "support/fakeserialcontrol.h"
+#include "support/fakeline.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -87,7 +87,7 @@ void StartupTest::startState()
     QCOMPARE(f.combo(QStringLiteral("RsCombo"))->toolTip(), QStringLiteral("/dev/fake1"));
 }
 
-using Failure = SerialControl::OpenFailure;
+using Failure = Line::OpenFailure;
 Q_DECLARE_METATYPE(QList<Failure>)
 
 void StartupTest::portSearch_data()
@@ -124,7 +124,7 @@ void StartupTest::portSearch()
     QCOMPARE(f.dialogs.texts(), messages);
     QCOMPARE(f.port.isOpen(), openedPort != 0);
     if (openedPort)
-        QCOMPARE(f.port.commPort(), openedPort);
+        QCOMPARE(f.session.portNumber(), openedPort);
     QCOMPARE(f.combo(QStringLiteral("RsCombo"))->currentText(), combo);
     QCOMPARE(f.form->findChild<Lamp *>(QStringLiteral("GetValShape"))->fillColor(), lamp);
 }
@@ -162,19 +162,19 @@ void StartupTest::searchPassesOverUnusablePorts()
     QFETCH(QStringList, messages);
     QFETCH(QStringList, inDetail);
     QFETCH(QStringList, notInDetail);
-    FakeSerialControl port;
+    FakeLine port;
     for (int i = 0; i < ports.size(); ++i)
         port.setPortFailure(i + 1, ports[i],
                             ports[i] == Failure::PermissionDenied ? QStringLiteral("Permission denied")
                                                                   : QStringLiteral("Input/output error"));
     ScriptedDialogs dialogs;
-    DeviceSession session(&port);
+    DeviceSession session(FakeLine::ports(), &port);
     MainForm form(&session, &dialogs);
     form.load();
     QCOMPARE(dialogs.texts(), messages);
     QCOMPARE(port.isOpen(), openedPort != 0);
     if (openedPort)
-        QCOMPARE(port.commPort(), openedPort);
+        QCOMPARE(session.portNumber(), openedPort);
     const QString detail = dialogs.shown.isEmpty() ? QString() : dialogs.shown.first().detail;
     for (const QString &s : inDetail)
         QVERIFY2(detail.contains(s), qPrintable(detail));
@@ -230,12 +230,12 @@ void StartupTest::reopenPort()
     const int closesBefore = f.port.closeCount;
     f.port.inject("stale bytes of the old line");
     f.button(QStringLiteral("OpenRs232Command"))->click();
-    QCOMPARE(f.session.waitingBytes(), 0);
+    QCOMPARE(pollerBytes(f.session), 0);
     QCOMPARE(f.port.closeCount, closesBefore + 1);   // the open port was closed first
     QCOMPARE(f.port.isOpen(), opens);
     QCOMPARE(f.dialogs.texts(), opens ? QStringList() : QStringList{QStringLiteral("端口打开错误~!")});
     if (opens)
-        QCOMPARE(f.port.commPort(), text.toInt());
+        QCOMPARE(f.session.portNumber(), text.toInt());
 }
 
 void StartupTest::closingClosesPort()

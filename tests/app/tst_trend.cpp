@@ -5,7 +5,7 @@
 #include "support/driving.h"
 #include "support/tables.h"
 #include "support/csvreader.h"
-#include "support/fakeserialcontrol.h"
+#include "support/fakeline.h"
 #include "support/scripteddialogs.h"
 
 #include "app/mainwindow.h"
@@ -40,8 +40,8 @@ QList<double> ys(const QLineSeries *s)
 
 struct Rig
 {
-    FakeSerialControl port;
-    DeviceSession session{&port};
+    FakeLine port;
+    DeviceSession session{FakeLine::ports(), &port};
     ScriptedDialogs dialogs;
     TrendWindow trend{&session, &dialogs};
     Rig()
@@ -246,11 +246,11 @@ void TrendTest::cancelledExportLeavesNoFile()
 void TrendTest::mainWindowEntries()
 {
     QTemporaryDir dir;
-    FakeSerialControl port;
+    FakeLine port;
     port.addPort(1);
     ScriptedDialogs dialogs;
     QSettings settings(dir.filePath("vornrt8.conf"), QSettings::IniFormat);
-    DeviceSession session(&port);
+    DeviceSession session(FakeLine::ports(), &port);
     MainWindow w(&session, &dialogs, &settings);
     w.load();
     w.show();

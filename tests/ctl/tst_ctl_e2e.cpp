@@ -10,7 +10,7 @@
 #include "app/mainform.h"
 #include "protocol/rtxfile.h"
 #include "protocol/frame.h"
-#include "link/qtserialcontrol.h"
+#include "link/serialportline.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -312,9 +312,9 @@ void CtlEndToEndTest::writeVerifyThenReadAsTheWindowSaves()
     QVERIFY2(r.exitCode == 0, qPrintable(describe(r)));
 
     // The window reads the same device back and saves it.
-    QtSerialControl serial(PortMap({port}));
+    SerialPortLine serial;
     ScriptedDialogs dialogs;
-    DeviceSession session(&serial);
+    DeviceSession session(PortMap({port}), &serial);
     MainForm form(&session, &dialogs);
     form.load();
     QVERIFY(serial.isOpen());

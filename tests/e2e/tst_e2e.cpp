@@ -14,7 +14,7 @@
 #include "app/mainwindow.h"
 #include "session/recorder.h"
 #include "app/widgets.h"
-#include "link/qtserialcontrol.h"
+#include "link/serialportline.h"
 #include "session/recordpoller.h"
 
 #include <QElapsedTimer>
@@ -53,7 +53,7 @@ void failOnCheckByte(DeviceSession *session, const QStringList &simArgs)
 struct Bench
 {
     std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<QtSerialControl> port;
+    std::unique_ptr<SerialPortLine> port;
     std::unique_ptr<DeviceSession> session;
     ScriptedDialogs dialogs;
     std::unique_ptr<MainForm> form;
@@ -67,8 +67,8 @@ struct Bench
             path = portPath;
         if (path.isEmpty())
             qFatal("rt8sim did not give its port; log: %s", qPrintable(sim->log()));
-        port = std::make_unique<QtSerialControl>(PortMap({path}));
-        session = std::make_unique<DeviceSession>(port.get());
+        port = std::make_unique<SerialPortLine>();
+        session = std::make_unique<DeviceSession>(PortMap({path}), port.get());
         failOnCheckByte(session.get(), simArgs);
         form = std::make_unique<MainForm>(session.get(), &dialogs);
         form->load();
@@ -90,8 +90,8 @@ template <typename D> struct WindowBench
     QTemporaryDir dir;
     QString link = dir.filePath(QStringLiteral("rt8"));
     std::unique_ptr<SimProcess> sim, second;
-    QtSerialControl port{PortMap({link})};
-    DeviceSession session{&port};
+    SerialPortLine port;
+    DeviceSession session{PortMap({link}), &port};
     D dialogs;
     std::unique_ptr<MainWindow> window;
 
@@ -167,7 +167,6 @@ void EndToEndTest::startupAndConnectionTest()
     QCOMPARE(b.session->ledId(), quint8(7));
     QCOMPARE(b.edit(QStringLiteral("LedIDText"))->text(), QStringLiteral("7"));
     QCOMPARE(b.edit(QStringLiteral("SanLongText"))->text(), QStringLiteral("12"));
-    QCOMPARE(b.session->waitingBytes(), 0);
 
     // The device acts on its own number only (and 255): power on reaches it.
     b.button(QStringLiteral("OpenPowCommand"))->click();
@@ -405,8 +404,8 @@ void EndToEndTest::recordingKeepsDeviceTextAsData()
     // as numbers.
     Pty pty;
     QVERIFY(pty.ok());
-    QtSerialControl port(PortMap({pty.path}));
-    DeviceSession session(&port);
+    SerialPortLine port;
+    DeviceSession session(PortMap({pty.path}), &port);
     QVERIFY(session.openPort(1));
     QTemporaryDir dir;
     ValueRecorder rec(&session);

@@ -13,7 +13,8 @@
 #include "app/networkports.h"
 #include "app/widgets.h"
 #include "protocol/rtxfile.h"
-#include "link/qtserialcontrol.h"
+#include "link/networkline.h"
+#include "link/serialportline.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -146,12 +147,14 @@ void NetEndToEndTest::window()
     SimProcess sim({"--address", "7", "--digits", "12", "--period", "100"});
     QVERIFY(!sim.port().isEmpty());
     auto server = std::make_unique<Ser2net>(sim.port(), telnet);
-    QtSerialControl port(PortMap({server->url()}));
+    SerialPortLine serialLine;
+    NetworkLine port;
     ScriptedDialogs dialogs;
-    DeviceSession session(&port);
+    DeviceSession session(PortMap({server->url()}), &serialLine, &port);
     MainForm form(&session, &dialogs);
     form.load();
-    QVERIFY(port.isOpen());
+    // The network line opens without holding up the window.
+    QTRY_VERIFY_WITH_TIMEOUT(port.isOpen(), kBound);
     QCOMPARE(session.devicePath(1), server->url());
 
     form.findChild<QPushButton *>(QStringLiteral("FindCommand"))->click();
@@ -184,8 +187,9 @@ void NetEndToEndTest::portFiveIsACabinet()
     {
         // No serial port on this machine; the port entry of the status bar
         // leads to the network ports.
-        QtSerialControl port{PortMap(QStringList{})};
-        DeviceSession session(&port);
+        SerialPortLine serialLine;
+        NetworkLine port;
+        DeviceSession session(PortMap(QStringList{}), &serialLine, &port);
         ScriptedDialogs dialogs;
         MainWindow window(&session, &dialogs, &settings);
         auto *portStatus = window.findChild<QLabel *>(QStringLiteral("PortStatus"));
@@ -209,19 +213,20 @@ void NetEndToEndTest::portFiveIsACabinet()
 
         window.form()->findChild<QComboBox *>(QStringLiteral("RsCombo"))->setEditText(QStringLiteral("5"));
         window.form()->findChild<QPushButton *>(QStringLiteral("OpenRs232Command"))->click();
-        QVERIFY(port.isOpen());
+        QTRY_VERIFY_WITH_TIMEOUT(port.isOpen(), kBound);
         QCOMPARE(portStatus->toolTip(), server.url());
         QVERIFY2(portStatus->text().startsWith(QStringLiteral("端口 5：rfc2217://")), qPrintable(portStatus->text()));
         window.form()->findChild<QPushButton *>(QStringLiteral("FindCommand"))->click();
         QTRY_COMPARE_WITH_TIMEOUT(dialogs.texts(), QStringList{QStringLiteral("找到  3 号设备~！")}, kBound);
     }
     // Kept: the next start finds the device at port 5 by the search.
-    QtSerialControl port{PortMap(QStringList{})};
-    DeviceSession session(&port);
+    SerialPortLine serialLine;
+    NetworkLine port;
+    DeviceSession session(PortMap(QStringList{}), &serialLine, &port);
     ScriptedDialogs dialogs;
     MainWindow window(&session, &dialogs, &settings);
     window.load();
-    QVERIFY(port.isOpen());
+    QTRY_VERIFY_WITH_TIMEOUT(port.isOpen(), kBound);
     QCOMPARE(session.portNumber(), 5);
     QCOMPARE(dialogs.texts(), QStringList());
 }

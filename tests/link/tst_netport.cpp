@@ -1,7 +1,8 @@
 // Network port names and the Telnet / RFC 2217 side of rfc2217:// ports.
 
 #include "link/netport.h"
-#include "link/serialcontrol.h"
+#include "link/line.h"
+#include "link/netaddress.h"
 
 #include <QTest>
 
@@ -34,6 +35,8 @@ private slots:
     void server_data();
     void server();
     void sent();
+    void settingsAnswers_data();
+    void settingsAnswers();
     void iacAtEveryPosition();
 };
 
@@ -220,6 +223,35 @@ void TstNetPort::serverWords()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, words);
     QCOMPARE(vorn::serverWords(bytes), words);
+}
+
+void TstNetPort::settingsAnswers_data()
+{
+    // The server's answers to the line settings are counted; its notices and
+    // answers to anything else are not.
+    QTest::addColumn<QList<QByteArray>>("in");
+    QTest::addColumn<int>("answered");
+    QTest::newRow("none") << QList<QByteArray>{hex("fffd2c")} << 0;
+    QTest::newRow("all five") << QList<QByteArray>{hex("fffa2c6500009600fff0fffa2c6608fff0fffa2c6701fff0"
+                                                       "fffa2c6801fff0fffa2c6901fff0")}
+                              << 5;
+    QTest::newRow("split between reads") << QList<QByteArray>{hex("fffa"), hex("2c"), hex("65"), hex("00009600fff0")}
+                                         << 1;
+    QTest::newRow("an escaped FF in the value") << QList<QByteArray>{hex("fffa2c65ffff0000fff0")} << 1;
+    QTest::newRow("line-state and modem-state notices") << QList<QByteArray>{hex("fffa2c6a60fff0fffa2c6bb0fff0")}
+                                                        << 0;
+    QTest::newRow("the purge's answer") << QList<QByteArray>{hex("fffa2c7001fff0")} << 0;
+    QTest::newRow("another option's subnegotiation") << QList<QByteArray>{hex("fffa1865fff0")} << 0;
+}
+
+void TstNetPort::settingsAnswers()
+{
+    QFETCH(QList<QByteArray>, in);
+    QFETCH(int, answered);
+    Rfc2217Codec c;
+    for (const QByteArray &piece : in)
+        c.feed(piece);
+    QCOMPARE(c.settingsAnswered(), answered);
 }
 
 QTEST_APPLESS_MAIN(TstNetPort)

@@ -1,6 +1,6 @@
 // Command frames as they go out; replies as the receiver checks and hands them on.
 
-#include "support/fakeserialcontrol.h"
+#include "support/fakeline.h"
 #include "protocol/frame.h"
 #include "protocol/splitter.h"
 #include "session/receiver.h"
@@ -44,13 +44,13 @@ struct RecordingSink : ReceiverSink
 // through the receiver.
 struct Wired
 {
-    FakeSerialControl port;
+    FakeLine port;
     FrameSplitter splitter;
     RecordingSink sink;
     QList<ReceiveOutcome> outcomes;
     Wired()
     {
-        QObject::connect(&port, &SerialControl::received, &port, [this](const QByteArray &bytes) {
+        QObject::connect(&port, &Line::received, &port, [this](const QByteArray &bytes) {
             for (const FramePiece &piece : splitter.feed(bytes))
                 outcomes << receivePiece(piece, sink);
         });

@@ -1,8 +1,8 @@
 // Live values: the trend's memory and what it plots, and the recording's CSV
-// file, on the fake serial control.
+// file, on the fake line.
 
 #include "support/csvreader.h"
-#include "support/fakeserialcontrol.h"
+#include "support/fakeline.h"
 
 #include "protocol/frame.h"
 #include "session/csv.h"
@@ -275,9 +275,9 @@ void LiveValuesTest::csvCells()
 void LiveValuesTest::recordsAScriptedStream()
 {
     QTemporaryDir dir;
-    FakeSerialControl port;
+    FakeLine port;
     port.addPort(1);
-    DeviceSession session(&port);
+    DeviceSession session(FakeLine::ports(), &port);
     QVERIFY(session.openPort(1));
     ValueRecorder rec(&session);
     const QString path = dir.filePath("values.csv");
@@ -307,9 +307,9 @@ void LiveValuesTest::recordsAScriptedStream()
 void LiveValuesTest::failedWriteStopsAndKeepsWhatWasWritten()
 {
     QTemporaryDir dir;
-    FakeSerialControl port;
+    FakeLine port;
     port.addPort(1);
-    DeviceSession session(&port);
+    DeviceSession session(FakeLine::ports(), &port);
     QVERIFY(session.openPort(1));
     QVERIFY(session.setFeedback(FeedbackMode::Raw));
     ValueRecorder rec(&session);

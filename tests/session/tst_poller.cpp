@@ -1,6 +1,6 @@
 // Feedback records and the two-tick rule; port numbers to device paths.
 
-#include "support/fakeserialcontrol.h"
+#include "support/fakeline.h"
 #include "link/portmap.h"
 #include "session/recordpoller.h"
 

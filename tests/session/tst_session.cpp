@@ -1,9 +1,9 @@
-// The device session on the fake serial control: each request's frame and the
+// The device session on the fake line: each request's frame and the
 // receive settings it leaves, refusals, replies and records with what became
 // of them, and the line.
 
 #include "support/driving.h"
-#include "support/fakeserialcontrol.h"
+#include "support/fakeline.h"
 
 #include "protocol/frame.h"
 #include "session/devicesession.h"
@@ -24,8 +24,8 @@ using Request = std::function<bool(DeviceSession &)>;
 
 struct Rig
 {
-    FakeSerialControl port;
-    DeviceSession session{&port};
+    FakeLine port;
+    DeviceSession session{FakeLine::ports(), &port};
     QList<Refusal> refusals;
     QList<QByteArray> sent;
     explicit Rig(bool open = true)
@@ -82,6 +82,11 @@ private slots:
     void recordsTakenAndDiscarded();
     void captureFromTheNextRawReply();
     void lineOpenedAndLostOncePerOpening();
+    void openingThatWaits_data();
+    void openingThatWaits();
+    void searchWaitsForEachPort();
+    void adapterAskedOnlyForReconnecting_data();
+    void adapterAskedOnlyForReconnecting();
     void resumesOnlyTheSameAdapter_data();
     void resumesOnlyTheSameAdapter();
 };
@@ -150,7 +155,9 @@ void SessionTest::requestFrameAndSettings()
     QCOMPARE(r.sent, QList<QByteArray>{frame});
     QCOMPARE(r.session.awaiting(), awaiting);
     QCOMPARE(pollTimer(r.session)->isActive(), pollerAfter);
-    QCOMPARE(r.session.waitingBytes(), inputEmptied ? 0 : 7);
+    // What came before a request that empties the input is gone; before any
+    // other it still waits.
+    QCOMPARE(pollerBytes(r.session), inputEmptied ? 0 : 7);
     QCOMPARE(int(r.session.feedbackMode()), mode);
     QVERIFY(r.refusals.isEmpty());
 }
@@ -302,7 +309,6 @@ void SessionTest::repliesAndWhatBecameOfThem()
     QCOMPARE(got, reasons);
     QCOMPARE(pieces, bytes);   // every byte accounted for, once
     QCOMPARE(shown, rawShown);
-    QCOMPARE(r.session.waitingBytes(), 0);
     QCOMPARE(found.size(), bytes == kDiscoveryReply ? 1 : 0);
     QCOMPARE(r.session.ledId(), quint8(bytes == kDiscoveryReply ? 12 : 255));
 }
@@ -353,14 +359,17 @@ void SessionTest::captureFromTheNextRawReply()
 
 void SessionTest::lineOpenedAndLostOncePerOpening()
 {
-    FakeSerialControl port;
-    port.setPortFailure(1, SerialControl::OpenFailure::InUse);
+    FakeLine port;
+    port.setPortFailure(1, Line::OpenFailure::InUse);
     port.addPort(2);
-    DeviceSession session(&port);
+    DeviceSession session(FakeLine::ports(), &port);
     QSignalSpy opened(&session, &DeviceSession::portOpened);
     QSignalSpy lost(&session, &DeviceSession::portLost);
-    QCOMPARE(session.searchPorts(), 2);
-    QVERIFY(session.openPort(QStringLiteral("2")));
+    QSignalSpy searched(&session, &DeviceSession::portsSearched);
+    session.searchPorts();
+    QCOMPARE(searched.size(), 1);
+    QCOMPARE(searched.first().first().toInt(), 2);
+    QVERIFY(session.openPort(2));
     QCOMPARE(opened.size(), 1);
     QCOMPARE(opened.first().at(1).toString(), QStringLiteral("/dev/fake2"));
     port.unplug(QStringLiteral("cable pulled"));
@@ -370,9 +379,95 @@ void SessionTest::lineOpenedAndLostOncePerOpening()
     port.unplug();
     QCOMPARE(lost.size(), 2);
     QSignalSpy refused(&session, &DeviceSession::refused);
-    QVERIFY(!session.openPort(QStringLiteral("17")));
+    QVERIFY(!session.openPort(17));
     QCOMPARE(refused.size(), 1);
     QCOMPARE(refused.first().first().value<Refusal>().text, msg::OpenError());
+    QCOMPARE(refused.first().first().value<Refusal>().detail, QStringLiteral("“17”不是 1 到 16 之间的端口号。"));
+}
+
+void SessionTest::openingThatWaits_data()
+{
+    // A line that tells its opening later (a network line): openPort() is
+    // back at once, and the outcome comes with the line's signal.
+    QTest::addColumn<Line::OpenFailure>("outcome");
+    QTest::newRow("opens") << Line::OpenFailure::None;
+    QTest::newRow("no connection") << Line::OpenFailure::NoDevice;
+    QTest::newRow("no such host") << Line::OpenFailure::NoSuchPort;
+}
+
+void SessionTest::openingThatWaits()
+{
+    QFETCH(Line::OpenFailure, outcome);
+    FakeLine port;
+    port.deferOpen = true;
+    port.setPortFailure(3, outcome, QStringLiteral("no connection within 3 s"));
+    DeviceSession session(FakeLine::ports(), &port);
+    QSignalSpy opened(&session, &DeviceSession::portOpened);
+    QSignalSpy failed(&session, &DeviceSession::portOpenFailed);
+    QSignalSpy refused(&session, &DeviceSession::refused);
+    QVERIFY(session.openPort(3));
+    QVERIFY(session.isOpening());
+    QVERIFY(!session.isOpen());
+    QCOMPARE(opened.size() + failed.size() + refused.size(), 0);
+    // Nothing goes out meanwhile.
+    QVERIFY(!session.connectionTest());
+    QCOMPARE(port.written.size(), 0);
+    refused.clear();
+    port.finishOpening();
+    QVERIFY(!session.isOpening());
+    const bool opens = outcome == Line::OpenFailure::None;
+    QCOMPARE(session.isOpen(), opens);
+    QCOMPARE(opened.size(), opens ? 1 : 0);
+    QCOMPARE(failed.size(), opens ? 0 : 1);
+    QCOMPARE(refused.size(), opens ? 0 : 1);
+    if (!opens) {
+        QCOMPARE(failed.first().first().toInt(), 3);
+        QCOMPARE(refused.first().first().value<Refusal>().text, msg::OpenError());
+        QCOMPARE(refused.first().first().value<Refusal>().detail,
+                 QStringLiteral("/dev/fake3：no connection within 3 s"));
+    }
+}
+
+void SessionTest::searchWaitsForEachPort()
+{
+    // Port 1 answers nothing for a while and then fails, port 2 opens later:
+    // the search is back at once every time and goes on from the outcomes.
+    FakeLine port;
+    port.deferOpen = true;
+    port.setPortFailure(1, Line::OpenFailure::NoDevice);
+    port.addPort(2);
+    DeviceSession session(FakeLine::ports(), &port);
+    QSignalSpy searched(&session, &DeviceSession::portsSearched);
+    session.searchPorts();
+    QVERIFY(session.isSearching());
+    QCOMPARE(port.openAttempts, QList<int>{1});
+    port.finishOpening();
+    QCOMPARE(port.openAttempts, (QList<int>{1, 2}));
+    QCOMPARE(searched.size(), 0);
+    port.finishOpening();
+    QCOMPARE(searched.size(), 1);
+    QCOMPARE(searched.first().first().toInt(), 2);
+    QVERIFY(!session.isSearching());
+    QVERIFY(port.isOpen());
+}
+
+void SessionTest::adapterAskedOnlyForReconnecting_data()
+{
+    QTest::addColumn<bool>("reconnect");
+    QTest::newRow("reconnecting on: asked once, for the port opened") << true;
+    QTest::newRow("reconnecting off (rt8ctl): never asked") << false;
+}
+
+void SessionTest::adapterAskedOnlyForReconnecting()
+{
+    QFETCH(bool, reconnect);
+    FakeLine port;
+    port.addPort(1);
+    port.addPort(2);
+    DeviceSession session(FakeLine::ports(), &port);
+    session.setAutoReconnect(reconnect);
+    QVERIFY(session.openPort(2));
+    QCOMPARE(port.serialAsks, reconnect ? 1 : 0);
 }
 
 void SessionTest::resumesOnlyTheSameAdapter_data()

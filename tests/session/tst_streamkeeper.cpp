@@ -1,7 +1,7 @@
 // Keeping a device streaming on the fake line: which answering device is
 // taken at each opening, and what a silent device or a lost line becomes.
 
-#include "support/fakeserialcontrol.h"
+#include "support/fakeline.h"
 #include "support/tables.h"
 
 #include "protocol/frame.h"
@@ -17,8 +17,8 @@ QByteArray discover(quint8 address) { return buildFrame(address, 0x21, QByteArra
 
 struct Rig
 {
-    FakeSerialControl port;
-    DeviceSession session{&port};
+    FakeLine port;
+    DeviceSession session{FakeLine::ports(), &port};
     StreamKeeper keeper;
     int values = 0;
     Rig(quint8 address, std::optional<quint8> digits, int silenceMs = 60000)
@@ -140,9 +140,9 @@ void StreamKeeperTest::readsTheTableBeforeValues_data()
 void StreamKeeperTest::readsTheTableBeforeValues()
 {
     QFETCH(QList<bool>, answered);
-    FakeSerialControl port;
+    FakeLine port;
     port.addPort(1);
-    DeviceSession session(&port);
+    DeviceSession session(FakeLine::ports(), &port);
     StreamKeeper::Settings settings{1, 1, FeedbackMode::Raw, std::nullopt, 60000, 50, 400};
     settings.readTable = true;
     settings.readBackTimeoutMs = 200;

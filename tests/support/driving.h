@@ -4,6 +4,7 @@
 
 #include <QIODevice>
 #include <QMetaObject>
+#include <QSignalSpy>
 #include <QTimer>
 
 namespace vorn {
@@ -18,6 +19,19 @@ inline QTimer *pollTimer(const QObject &session)
 inline void pollTick(const QObject &session)
 {
     QMetaObject::invokeMethod(pollTimer(session), "timeout", Qt::DirectConnection);
+}
+
+// The bytes that wait in the session for the record poller, as two ticks of
+// it take or discard them (then none wait any more).
+inline qsizetype pollerBytes(QObject &session)
+{
+    QSignalSpy records(&session, SIGNAL(recordReceived(QByteArray, bool, QString)));
+    pollTick(session);
+    pollTick(session);
+    qsizetype bytes = 0;
+    for (const QList<QVariant> &call : std::as_const(records))
+        bytes += call.at(0).toByteArray().size();
+    return bytes;
 }
 
 // What a transport's port object holds and has not handed up yet: the bytes

@@ -1,4 +1,8 @@
-#include "link/serialcontrol.h"
+#include "link/line.h"
+
+#include "link/netaddress.h"
+#include "link/networkline.h"
+#include "link/serialportline.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -8,17 +12,24 @@
 
 namespace vorn {
 
+std::unique_ptr<Line> makeLine(const QString &name)
+{
+    if (isNetworkName(name))
+        return std::make_unique<NetworkLine>();
+    return std::make_unique<SerialPortLine>();
+}
+
 QString permissionAdvice(const QString &path, const QString &reason)
 {
-    QString text = QCoreApplication::translate("vorn::SerialControl", "%1：%2", "device path: system reason")
+    QString text = QCoreApplication::translate("vorn::Line", "%1：%2", "device path: system reason")
                        .arg(path, reason);
 #if defined(Q_OS_LINUX)
     text += QLatin1Char('\n')
-          + QCoreApplication::translate("vorn::SerialControl", "当前用户没有使用这个串口的权限。在 Debian/Ubuntu 上请执行\n"
+          + QCoreApplication::translate("vorn::Line", "当前用户没有使用这个串口的权限。在 Debian/Ubuntu 上请执行\n"
                                                                "    sudo usermod -aG dialout $USER\n"
                                                                "然后注销并重新登录。");
 #else
-    text += QLatin1Char('\n') + QCoreApplication::translate("vorn::SerialControl", "当前用户没有使用这个串口的权限。");
+    text += QLatin1Char('\n') + QCoreApplication::translate("vorn::Line", "当前用户没有使用这个串口的权限。");
 #endif
     return text;
 }
@@ -51,8 +62,8 @@ QString lockHolder(const QString &path, const QStringList &lockFolders)
         if (!lock.getLockInfo(&pid, &host, &program) || pid <= 0)
             continue;
         if (program.isEmpty())
-            return QCoreApplication::translate("vorn::SerialControl", "被进程 %1 占用").arg(pid);
-        return QCoreApplication::translate("vorn::SerialControl", "被 %1 占用（进程 %2）").arg(program).arg(pid);
+            return QCoreApplication::translate("vorn::Line", "被进程 %1 占用").arg(pid);
+        return QCoreApplication::translate("vorn::Line", "被 %1 占用（进程 %2）").arg(program).arg(pid);
     }
     return {};
 }

@@ -1,9 +1,9 @@
-// The serial control over QSerialPort, against a pseudo-terminal whose master
+// The serial line over QSerialPort, against a pseudo-terminal whose master
 // side plays the device.
 
 #include "protocol/channeltable.h"
 #include "protocol/frame.h"
-#include "link/qtserialcontrol.h"
+#include "link/serialportline.h"
 #include "session/devicesession.h"
 
 #include "support/driving.h"
@@ -23,6 +23,14 @@ using namespace vorn;
 
 namespace {
 
+// Opens the line and tells whether it opened; a serial line tells at once.
+bool opens(Line &line, const QString &path)
+{
+    QSignalSpy opened(&line, &Line::opened);
+    line.open(path);
+    return opened.count() == 1 && line.isOpen();
+}
+
 qint64 cpuMs()
 {
     rusage u{};
@@ -32,7 +40,7 @@ qint64 cpuMs()
 
 }  // namespace
 
-class TstQtSerialControl : public QObject
+class TstSerialPortLine : public QObject
 {
     Q_OBJECT
 private slots:
@@ -46,30 +54,29 @@ private slots:
     void openErrors_data();
     void openErrors();
     void reportsHangUpOnce();
-    void repliesThatArriveDuringAHandlerAreTaken();
-    void emptyingAfterARequestDiscardsWhatCameBefore();
+    void adapterSerialOfAPseudoTerminal();
+    void emptyingBeforeARequestDiscardsWhatCameBefore();
     void emptyingAfterARequestKeepsAQuickAnswer();
 };
 
-void TstQtSerialControl::writesFrameByteForByte()
+void TstSerialPortLine::writesFrameByteForByte()
 {
     Pty pty;
     QVERIFY(pty.ok());
-    QtSerialControl ctl(PortMap({pty.path}));
-    QVERIFY(!ctl.output("\x02"));   // not open yet
-    QVERIFY(ctl.open());
-    QVERIFY(ctl.isOpen());
+    SerialPortLine ctl;
+    QVERIFY(!ctl.write("\x02"));   // not open yet
+    QVERIFY(opens(ctl, pty.path));
     const QByteArray frame = buildFrame(1, cmd::Download, *encodeTable(startTable()));
-    QVERIFY(ctl.output(frame));
+    QVERIFY(ctl.write(frame));
     const QByteArray got = pty.receive(frame.size() + 1, 500);
     QCOMPARE(got.size(), 108);
     QCOMPARE(got, frame);
     ctl.close();
     QVERIFY(!ctl.isOpen());
-    QVERIFY(!ctl.output(frame));
+    QVERIFY(!ctl.write(frame));
 }
 
-void TstQtSerialControl::opensTheDevicesLine()
+void TstSerialPortLine::opensTheDevicesLine()
 {
     // Whatever the line was left at, it is opened at 38400 baud, 8 data bits,
     // no parity, 1 stop bit.
@@ -81,8 +88,8 @@ void TstQtSerialControl::opensTheDevicesLine()
     cfsetospeed(&t, B9600);
     t.c_cflag = (t.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB;
     QCOMPARE(tcsetattr(pty.slave, TCSANOW, &t), 0);
-    QtSerialControl ctl(PortMap({pty.path}));
-    QVERIFY(ctl.open());
+    SerialPortLine ctl;
+    QVERIFY(opens(ctl, pty.path));
     QCOMPARE(tcgetattr(pty.slave, &t), 0);
     QCOMPARE(cfgetospeed(&t), speed_t(B38400));
     QCOMPARE(cfgetispeed(&t), speed_t(B38400));
@@ -90,23 +97,23 @@ void TstQtSerialControl::opensTheDevicesLine()
     QCOMPARE(t.c_cflag & (PARENB | CSTOPB), tcflag_t(0));
 }
 
-void TstQtSerialControl::deliversBytes_data()
+void TstSerialPortLine::deliversBytes_data()
 {
     QTest::addColumn<int>("firstChunk");
     QTest::newRow("one chunk") << 10;
     QTest::newRow("two chunks") << 4;
 }
 
-void TstQtSerialControl::deliversBytes()
+void TstSerialPortLine::deliversBytes()
 {
     QFETCH(int, firstChunk);
     Pty pty;
     QVERIFY(pty.ok());
-    QtSerialControl ctl(PortMap({pty.path}));
-    QVERIFY(ctl.open());
+    SerialPortLine ctl;
+    QVERIFY(opens(ctl, pty.path));
     QByteArray got;
     qsizetype largest = 0;
-    connect(&ctl, &SerialControl::received, this, [&](const QByteArray &bytes) {
+    connect(&ctl, &Line::received, this, [&](const QByteArray &bytes) {
         got += bytes;
         largest = qMax(largest, bytes.capacity());
     });
@@ -122,25 +129,26 @@ void TstQtSerialControl::deliversBytes()
     QVERIFY2(largest < 1024, qPrintable(QString::number(largest)));
 }
 
-void TstQtSerialControl::refusesPortHeldByAnother()
+void TstSerialPortLine::refusesPortHeldByAnother()
 {
     Pty pty;
     QVERIFY(pty.ok());
-    QtSerialControl first(PortMap({pty.path}));
-    QtSerialControl second(PortMap({pty.path}));
-    QVERIFY(first.open());
-    QVERIFY(!second.open());
-    QCOMPARE(second.lastFailure(), SerialControl::OpenFailure::InUse);
+    SerialPortLine first, second;
+    QVERIFY(opens(first, pty.path));
+    QSignalSpy failed(&second, &Line::openFailed);
+    second.open(pty.path);
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(failed.first().at(0).value<Line::OpenFailure>(), Line::OpenFailure::InUse);
     // Named by its lock file: this program, this process.
     QCOMPARE(second.errorText(), QStringLiteral("被 %1 占用（进程 %2）")
                                      .arg(QCoreApplication::applicationName())
                                      .arg(QCoreApplication::applicationPid()));
     QVERIFY(!second.isOpen());
     first.close();
-    QVERIFY(second.open());
+    QVERIFY(opens(second, pty.path));
 }
 
-void TstQtSerialControl::lockHolder_data()
+void TstSerialPortLine::lockHolder_data()
 {
     QTest::addColumn<QString>("device");
     QTest::addColumn<QString>("lockName");   // "": no lock file
@@ -158,7 +166,7 @@ void TstQtSerialControl::lockHolder_data()
     QTest::newRow("no lock file") << "/dev/ttyUSB0" << "" << QByteArray() << "";
 }
 
-void TstQtSerialControl::lockHolder()
+void TstSerialPortLine::lockHolder()
 {
     QFETCH(QString, device);
     QFETCH(QString, lockName);
@@ -173,7 +181,7 @@ void TstQtSerialControl::lockHolder()
     QCOMPARE(vorn::lockHolder(device, {empty.path(), folder.path()}), holder);
 }
 
-void TstQtSerialControl::openErrors_data()
+void TstSerialPortLine::openErrors_data()
 {
     QTest::addColumn<QString>("ports");
     QTest::addColumn<int>("port");
@@ -182,25 +190,25 @@ void TstQtSerialControl::openErrors_data()
     QTest::newRow("beyond the list") << "/dev/does-not-exist-vorn" << 2;
 }
 
-void TstQtSerialControl::openErrors()
+void TstSerialPortLine::openErrors()
 {
     QFETCH(QString, ports);
     QFETCH(int, port);
-    QtSerialControl ctl(PortMap(PortMap::parseList(ports)));
-    ctl.setCommPort(port);
-    QVERIFY(!ctl.open());
-    QCOMPARE(ctl.lastFailure(), SerialControl::OpenFailure::NoSuchPort);
-    QVERIFY(!ctl.errorText().isEmpty());
-    QVERIFY(!ctl.isOpen());
+    SerialPortLine line;
+    DeviceSession session(PortMap(PortMap::parseList(ports)), &line);
+    QVERIFY(!session.openPort(port));
+    QCOMPARE(session.lastOpenFailure(), Line::OpenFailure::NoSuchPort);
+    QVERIFY(!session.lastOpenFailureText().isEmpty());
+    QVERIFY(!session.isOpen());
 }
 
-void TstQtSerialControl::reportsHangUpOnce()
+void TstSerialPortLine::reportsHangUpOnce()
 {
     Pty pty;
     QVERIFY(pty.ok());
-    QtSerialControl ctl(PortMap({pty.path}));
-    QVERIFY(ctl.open());
-    QSignalSpy lost(&ctl, &SerialControl::portLost);
+    SerialPortLine ctl;
+    QVERIFY(opens(ctl, pty.path));
+    QSignalSpy lost(&ctl, &Line::lost);
     pty.hangUp();
     QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 10000);
     QVERIFY(!ctl.isOpen());
@@ -210,12 +218,24 @@ void TstQtSerialControl::reportsHangUpOnce()
     QTest::qWait(500);
     QCOMPARE(lost.count(), 1);
     QVERIFY2(cpuMs() - cpuBefore < 250, "still busy after the hang-up");
-    QVERIFY(!ctl.output("\x02"));
+    QVERIFY(!ctl.write("\x02"));
+}
+
+void TstSerialPortLine::adapterSerialOfAPseudoTerminal()
+{
+    // A pseudo-terminal is no USB adapter: asked of that one device, not of
+    // every port of the system, it has no serial number.
+    Pty pty;
+    QVERIFY(pty.ok());
+    SerialPortLine line;
+    QCOMPARE(line.adapterSerial(pty.path), QString());
+    QCOMPARE(usbSerialOf(QStringLiteral("/dev/does-not-exist-vorn")), QString());
+    QVERIFY(line.present(pty.path));
+    QVERIFY(!line.present(QStringLiteral("/dev/does-not-exist-vorn")));
 }
 
 namespace {
 const QByteArray kDiscovery = QByteArray::fromHex("02 00 0A EE 00 21 0C 04 CD 03");
-const QByteArray kStray = QByteArray::fromHex("11 22 33 44 55");
 }  // namespace
 
 namespace {
@@ -223,8 +243,8 @@ namespace {
 struct OnPty
 {
     Pty pty;
-    QtSerialControl ctl{PortMap({pty.path})};
-    DeviceSession session{&ctl};
+    SerialPortLine ctl;
+    DeviceSession session{PortMap({pty.path}), &ctl};
     QList<quint8> found;
     QList<int> raw;
     OnPty()
@@ -244,41 +264,10 @@ QByteArray rawReplyOf(int first)
 }
 }  // namespace
 
-void TstQtSerialControl::repliesThatArriveDuringAHandlerAreTaken()
-{
-    // A handler that waits in a nested event loop (a message box): replies
-    // that arrive meanwhile, with stray bytes between them, are each taken
-    // once it returns, in order.
-    OnPty p;
-    QVERIFY(p.pty.ok());
-    QVERIFY(p.session.openPort(1));
-    QVERIFY(p.session.setFeedback(FeedbackMode::Raw));
-    QCOMPARE(p.pty.receive(9, 2000).size(), 9);
-    bool heldMeanwhile = false;
-    connect(&p.session, &DeviceSession::liveValues, this, [&] {
-        if (p.raw.size() != 1)
-            return;
-        QVERIFY(p.pty.send(rawReplyOf(2) + kStray + rawReplyOf(3)));
-        QEventLoop box;
-        QTimer ticker;
-        QDeadlineTimer deadline(5000);
-        connect(&ticker, &QTimer::timeout, &box, [&] {
-            if (heldByPort(p.ctl) + p.session.waitingBytes() >= 61 || deadline.hasExpired())
-                box.quit();
-        });
-        ticker.start(2);
-        box.exec();
-        heldMeanwhile = p.raw.size() == 1;
-    });
-    QVERIFY(p.pty.send(rawReplyOf(1)));
-    QTRY_COMPARE(p.raw, (QList<int>{1, 2, 3}));
-    QVERIFY2(heldMeanwhile, "a reply was handled inside the handler of another");
-}
-
-void TstQtSerialControl::emptyingAfterARequestDiscardsWhatCameBefore()
+void TstSerialPortLine::emptyingBeforeARequestDiscardsWhatCameBefore()
 {
     // Bytes still in the driver when a request goes out came before it: the
-    // input emptied after the write must not keep them (here the start of a
+    // input emptied before the write must not keep them (here the start of a
     // raw-value reply that would swallow the answer).
     OnPty p;
     QVERIFY(p.pty.ok());
@@ -289,14 +278,14 @@ void TstQtSerialControl::emptyingAfterARequestDiscardsWhatCameBefore()
     QVERIFY(p.pty.send(torn));
     QVERIFY(p.pty.waitInDriver(torn.size()));
     QVERIFY(p.session.connectionTest());
-    QCOMPARE(p.session.waitingBytes(), 0);
+    QCOMPARE(heldByPort(p.ctl), 0);
     QCOMPARE(p.pty.receive(9, 2000), buildFrame(255, cmd::Discover, QByteArray(1, char(255))));
     QVERIFY(p.pty.send(kDiscovery));
     QTRY_COMPARE(p.found, QList<quint8>{12});
     QVERIFY(p.raw.isEmpty());
 }
 
-void TstQtSerialControl::emptyingAfterARequestKeepsAQuickAnswer()
+void TstSerialPortLine::emptyingAfterARequestKeepsAQuickAnswer()
 {
     // A device on a fast line (a pseudo-terminal) may answer before the
     // request that was written has emptied the input: that answer stays.
@@ -312,5 +301,5 @@ void TstQtSerialControl::emptyingAfterARequestKeepsAQuickAnswer()
     QTRY_COMPARE(p.found, QList<quint8>{12});
 }
 
-QTEST_GUILESS_MAIN(TstQtSerialControl)
-#include "tst_qtserialcontrol.moc"
+QTEST_GUILESS_MAIN(TstSerialPortLine)
+#include "tst_serialportline.moc"
