@@ -122,12 +122,18 @@ void NetworkLine::onConnected()
     m_phase = Phase::Negotiating;
     m_sock->write(Rfc2217Codec::opening());
     m_sock->flush();
+    // What came with the connection (a server that speaks first).
+    if (m_sock && m_sock->bytesAvailable() > 0)
+        onReadyRead();
 }
 
 void NetworkLine::onReadyRead()
 {
     while (m_sock && !m_losing && m_phase != Phase::Closed) {
         const QByteArray data = take();
+        // Answering the server may have found the connection gone.
+        if (!m_sock || m_phase == Phase::Closed)
+            return;
         ackAtOnce(m_sock);
         if (m_telnet && m_codec.state() == Rfc2217Codec::State::Refused) {
             if (isOpening())
@@ -144,9 +150,8 @@ void NetworkLine::onReadyRead()
             m_deadline->start(kSettingsWaitMs);
         }
         if (m_phase == Phase::Settling && m_codec.settingsAnswered() >= Rfc2217Codec::kSettings) {
-            // Whatever the device sent before the line was set up is not kept.
             finishOpening();
-            continue;
+            return;
         }
         if (m_phase == Phase::Open && !data.isEmpty())
             emit received(data);
@@ -159,9 +164,15 @@ void NetworkLine::finishOpening()
 {
     m_deadline->stop();
     if (m_telnet) {
-        // Whatever the device sent before the line was set up is not kept.
+        // Whatever the device sent before the line was set up is not kept,
+        // here (noted all the same) nor at the server.
+        take();
+        if (!m_sock)
+            return;
         m_sock->write(Rfc2217Codec::purgeReceived());
         m_sock->flush();
+        if (!m_sock)
+            return;
     }
     m_phase = Phase::Open;
     m_errorText.clear();
@@ -212,6 +223,8 @@ void NetworkLine::failOpening(OpenFailure kind, const QString &text)
 
 QByteArray NetworkLine::take()
 {
+    if (!m_sock)
+        return {};
     const QByteArray raw = readWaiting(m_sock);
     if (raw.isEmpty())
         return {};
@@ -221,11 +234,14 @@ QByteArray NetworkLine::take()
     }
     const QByteArray data = m_codec.feed(raw);
     const QByteArray replies = m_codec.takeReplies();
-    if (!replies.isEmpty()) {
-        m_sock->write(replies);
-        m_sock->flush();
-    }
     note(data);
+    if (!replies.isEmpty()) {
+        // A connection found gone here is told through its signals (and
+        // m_sock is null after them).
+        QTcpSocket *sock = m_sock;
+        sock->write(replies);
+        sock->flush();
+    }
     return data;
 }
 
@@ -259,6 +275,8 @@ void NetworkLine::discardInput()
     // commands are answered as ever), noted (a server's last words stay the
     // reason of a loss), and not handed up.
     take();
+    if (!m_sock || m_phase != Phase::Open)
+        return;
     const QByteArray raw = readSystem(m_sock);
     if (!raw.isEmpty()) {
         if (m_telnet) {
@@ -270,6 +288,8 @@ void NetworkLine::discardInput()
             note(raw);
         }
     }
+    if (!m_sock)
+        return;
     ackAtOnce(m_sock);
     // And the device server's buffer: the purge goes out with the request.
     if (m_telnet)
