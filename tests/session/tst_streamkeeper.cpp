@@ -59,6 +59,8 @@ private slots:
     void silentThenBack();
     void readsTheTableBeforeValues_data();
     void readsTheTableBeforeValues();
+    void opensWithoutWaiting_data();
+    void opensWithoutWaiting();
 };
 
 void StreamKeeperTest::whichDeviceIsTaken_data()
@@ -181,6 +183,41 @@ void StreamKeeperTest::readsTheTableBeforeValues()
         QTRY_COMPARE_WITH_TIMEOUT(keeper.status(), StreamKeeper::Status::Online, 10000);
     }
     QCOMPARE(read.size() + notRead.size(), answered.size());
+}
+
+void StreamKeeperTest::opensWithoutWaiting_data()
+{
+    // A network line tells its opening later: the keeper goes on from it.
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("opens later: the device is asked for") << true << "online";
+    QTest::newRow("fails later: lost, tried again") << false << "lost";
+}
+
+void StreamKeeperTest::opensWithoutWaiting()
+{
+    QFETCH(bool, opens);
+    QFETCH(QString, status);
+    Rig r(1, std::nullopt);
+    r.port.deferOpen = true;
+    if (!opens)
+        r.port.setPortFailure(1, Line::OpenFailure::NoDevice, QStringLiteral("no connection within 3 s"));
+    QStringList statuses, whys;
+    connect(&r.keeper, &StreamKeeper::statusChanged, this, [&](StreamKeeper::Status s, const QString &why) {
+        statuses.append(StreamKeeper::word(s));
+        whys.append(why);
+    });
+    r.keeper.start();
+    QVERIFY(r.session.isOpening());
+    QVERIFY(r.port.written.isEmpty());
+    QVERIFY(statuses.isEmpty());
+    r.port.finishOpening();
+    if (opens)
+        r.answer(0, QStringLiteral("1/40"));
+    QTRY_VERIFY_WITH_TIMEOUT(!statuses.isEmpty(), 10000);
+    QCOMPARE(statuses.first(), status);
+    if (!opens)
+        QVERIFY2(whys.first().contains(QStringLiteral("no connection within 3 s")), qPrintable(whys.first()));
 }
 
 QTEST_GUILESS_MAIN(StreamKeeperTest)
