@@ -122,10 +122,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(count == std::min(total, 1024), "%d bytes waiting of %d", count, total);
     FUZZ_CHECK(poller.tick(input, &text) == FeedbackPoller::Tick::Noted, "first tick");
     FUZZ_CHECK(int(input.size()) == count, "first tick touched the input");
-    FUZZ_CHECK(poller.lastInCount() == count, "count not noted");
+    FUZZ_CHECK(poller.countAtLastTick() == count, "count not noted");
     const auto second = poller.tick(input, &text);
     FUZZ_CHECK(int(input.size()) == 0, "input not emptied on the second tick");
-    FUZZ_CHECK(poller.lastInCount() == 0, "count not reset");
+    FUZZ_CHECK(poller.countAtLastTick() == 0, "count not reset");
     const auto expected = parseFeedbackRecord(waiting, count);
     if (expected) {
         FUZZ_CHECK(second == FeedbackPoller::Tick::Taken && text == *expected, "record not taken");
@@ -175,8 +175,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 FUZZ_CHECK(int(input.size()) == 0, "input not emptied");
                 last = 0;
             }
-            FUZZ_CHECK(p2.lastInCount() == last, "poller count %d, expected %d",
-                       p2.lastInCount(), last);
+            FUZZ_CHECK(p2.countAtLastTick() == last, "poller count %d, expected %d",
+                       p2.countAtLastTick(), last);
         }
     }
     return 0;

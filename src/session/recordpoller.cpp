@@ -7,15 +7,15 @@ FeedbackPoller::Tick FeedbackPoller::tick(QByteArray &waiting, QString *text, QB
     const int n = int(waiting.size());
     if (n <= 0)
         return Tick::Idle;
-    if (n != m_lastInCount) {
-        m_lastInCount = n;
+    if (n != m_countAtLastTick) {
+        m_countAtLastTick = n;
         return Tick::Noted;
     }
     const auto record = parseFeedbackRecord(waiting, n);
     if (bytes)
         *bytes = waiting;
     waiting.clear();
-    m_lastInCount = 0;
+    m_countAtLastTick = 0;
     if (!record)
         return Tick::Discarded;
     if (text)

@@ -18,10 +18,12 @@ public:
     // One timer tick over the waiting bytes. On Taken, *text holds what to
     // show; on Taken and Discarded, *bytes what was taken from them.
     Tick tick(QByteArray &waiting, QString *text, QByteArray *bytes = nullptr);
-    int lastInCount() const { return m_lastInCount; }
+    // How many bytes waited at the last tick that took nothing; 0 after a
+    // record was taken or discarded.
+    int countAtLastTick() const { return m_countAtLastTick; }
 
 private:
-    int m_lastInCount = 0;
+    int m_countAtLastTick = 0;
 };
 
 }  // namespace vorn

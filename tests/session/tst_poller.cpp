@@ -42,7 +42,7 @@ void TstPoller::parsesRecord()
 
 // chunks[i] arrives before tick i ("<clear>": something else empties the
 // input, as the receiver does); the trace lists, per tick, the outcome,
-// lastInCount() and the bytes left waiting.
+// countAtLastTick() and the bytes left waiting.
 void TstPoller::ticks_data()
 {
     QTest::addColumn<QByteArrayList>("chunks");
@@ -73,7 +73,7 @@ void TstPoller::ticks()
             waiting += c;
         const char *names[] = {"Idle", "Noted", "Taken", "Discarded"};
         seen << QStringLiteral("%1 %2 %3").arg(QLatin1String(names[int(poller.tick(waiting, &shown))]))
-                    .arg(poller.lastInCount()).arg(waiting.size());
+                    .arg(poller.countAtLastTick()).arg(waiting.size());
     }
     QCOMPARE(seen.join(QStringLiteral(", ")), trace);
     QCOMPARE(shown, text);
