@@ -26,7 +26,7 @@
 #include "app/trendwindow.h"
 #include "app/widgets.h"
 #include "link/portmap.h"
-#include "link/qtserialcontrol.h"
+#include "link/serialportline.h"
 #include "session/language.h"
 #include "session/recorder.h"
 
@@ -331,8 +331,8 @@ int main(int argc, char **argv)
 
     // No port at all: the message of the start-up search, before any window.
     {
-        QtSerialControl none(PortMap({work.filePath(QStringLiteral("ttyUSB0"))}));
-        DeviceSession session(&none);
+        SerialPortLine none;
+        DeviceSession session(PortMap({work.filePath(QStringLiteral("ttyUSB0"))}), &none);
         MainWindow window(&session, &dialogs, nullptr);
         dialogs.grabNext(QStringLiteral("no-port"));
         window.load();
@@ -347,8 +347,8 @@ int main(int argc, char **argv)
     const QString portPath = simulator.port();
     if (portPath.isEmpty())
         fail(QStringLiteral("rt8sim to give its port"));
-    QtSerialControl port(PortMap({portPath}));
-    DeviceSession session(&port);
+    SerialPortLine port;
+    DeviceSession session(PortMap({portPath}), &port);
     // The simulator's replies are whole and right: one turned down for its
     // check byte will not be followed by the state waited for.
     QObject::connect(&session, &DeviceSession::replyReceived, [](const QByteArray &bytes, const ReplyVerdict &v) {
