@@ -690,7 +690,7 @@ void DeviceSession::takeReplies(const QByteArray &bytes)
 {
     const quint64 discards = m_discards;
     for (const FramePiece &piece : m_splitter.feed(bytes)) {
-        // A request made meanwhile (from a modal box) emptied the input.
+        // A request made meanwhile (by a listener of a reply) emptied the input.
         if (m_discards != discards)
             return;
         receivePiece(piece, *this, [this](const QByteArray &b, const ReplyVerdict &verdict) {

@@ -6,7 +6,7 @@
 // replies, polls feedback records, keeps the feedback mode and the
 // smart-setting capture, and notices a lost line.
 //
-// Receiving: the transport hands up bytes as they come. While replies are
+// Receiving: the line hands up bytes as they come. While replies are
 // expected they go through the frame splitter, and every whole valid reply is
 // taken, also several that arrive together or with other bytes. While text
 // records are expected (or nothing is) the bytes wait for the record poller,
@@ -247,7 +247,8 @@ private:
     void searchNext();
     Line *lineFor(int number) const;
     void takeReplies(const QByteArray &bytes);
-    // Empties the input: whatever waits arrived before the request just sent.
+    // Empties the input, here and by the line: whatever waits arrived before
+    // the request about to be written, or belongs to a line being closed.
     void discardInput();
     void expect(Awaiting what);
     void onPollTick();
@@ -298,6 +299,9 @@ private:
     Awaiting m_awaiting = Awaiting::Nothing;
     FrameSplitter m_splitter{FrameLayout::Reply};
     QByteArray m_waiting;    // for the record poller
+    // Counts the emptyings: a reply's listener that makes a request which
+    // empties the input (the stream keeper asks for the table on a device's
+    // answer) ends the taking of pieces cut before it.
     quint64 m_discards = 0;
     bool m_afresh = false;    // the request being sent empties the input first
     CaptureState m_capture;

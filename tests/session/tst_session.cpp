@@ -82,6 +82,7 @@ private slots:
     void recordsTakenAndDiscarded();
     void captureFromTheNextRawReply();
     void lineOpenedAndLostOncePerOpening();
+    void requestFromAReplyListenerEndsWhatCameBefore();
     void openingThatWaits_data();
     void openingThatWaits();
     void searchWaitsForEachPort();
@@ -383,6 +384,22 @@ void SessionTest::lineOpenedAndLostOncePerOpening()
     QCOMPARE(refused.size(), 1);
     QCOMPARE(refused.first().first().value<Refusal>().text, msg::OpenError());
     QCOMPARE(refused.first().first().value<Refusal>().detail, QStringLiteral("“17”不是 1 到 16 之间的端口号。"));
+}
+
+void SessionTest::requestFromAReplyListenerEndsWhatCameBefore()
+{
+    // A listener of the answer asks for the table at once (as the stream
+    // keeper does): a raw-value reply that came glued to the answer came
+    // before that request, and is not taken as anything.
+    Rig r;
+    QVERIFY(r.session.connectionTest());
+    int values = 0;
+    connect(&r.session, &DeviceSession::liveValues, this, [&] { ++values; });
+    connect(&r.session, &DeviceSession::discovered, this, [&] { QVERIFY(r.session.readBack()); });
+    r.port.inject(kDiscoveryReply + buildReply(0x40, QByteArray(20, '\x01')));
+    QCOMPARE(r.sent.size(), 2);
+    QCOMPARE(r.sent.last(), buildFrame(12, 0x32, QByteArray(1, '\0')));
+    QCOMPARE(values, 0);
 }
 
 void SessionTest::openingThatWaits_data()
