@@ -69,6 +69,7 @@ private slots:
     void window_data();
     void window();
     void portFiveIsACabinet();
+    void windowAppearsPastASilentPort();
     void streamEndsWhenTheServerGoes_data();
     void streamEndsWhenTheServerGoes();
     void connectFailures_data();
@@ -229,6 +230,33 @@ void NetEndToEndTest::portFiveIsACabinet()
     QTRY_VERIFY_WITH_TIMEOUT(port.isOpen(), kBound);
     QCOMPARE(session.portNumber(), 5);
     QCOMPARE(dialogs.texts(), QStringList());
+}
+
+void NetEndToEndTest::windowAppearsPastASilentPort()
+{
+    // A server that takes the connection and never says a word is port 1,
+    // the device behind ser2net port 2: the window is loaded without waiting
+    // for port 1, and the search goes on to port 2 meanwhile.
+    SimProcess sim({"--address", "4", "--digits", "12", "--period", "100"});
+    QVERIFY(!sim.port().isEmpty());
+    Ser2net server(sim.port(), false);
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+    SerialPortLine serialLine;
+    NetworkLine port;
+    port.setConnectTimeout(1000);
+    DeviceSession session(PortMap({QStringLiteral("rfc2217://127.0.0.1:%1").arg(silent.serverPort()), server.url()}),
+                          &serialLine, &port);
+    ScriptedDialogs dialogs;
+    MainForm form(&session, &dialogs);
+    form.load();
+    QVERIFY(session.isSearching());
+    QVERIFY(!port.isOpen());
+    QTRY_VERIFY_WITH_TIMEOUT(session.isOpen(), kBound);
+    QCOMPARE(session.portNumber(), 2);
+    QCOMPARE(form.findChild<QComboBox *>(QStringLiteral("RsCombo"))->currentText(), QStringLiteral("2"));
+    form.findChild<QPushButton *>(QStringLiteral("FindCommand"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(dialogs.texts(), QStringList{QStringLiteral("找到  4 号设备~！")}, kBound);
 }
 
 void NetEndToEndTest::streamEndsWhenTheServerGoes_data() { bothKinds(); }
