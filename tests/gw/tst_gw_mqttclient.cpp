@@ -52,7 +52,7 @@ private slots:
     void messageTakenAsTheConnectionBreaksIsDelivered()
     {
         QVERIFY(m_dir.isValid());
-        m_port = vorn::test::freePort();
+        m_port = vorn::test::stablePort();   // the broker is started again on it
         QProcess broker;
         QVERIFY(startBroker(broker));
 
