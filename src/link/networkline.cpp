@@ -106,7 +106,14 @@ void NetworkLine::open(const QString &url)
         onGone(e == QAbstractSocket::RemoteHostClosedError ? QString() : m_sock->errorString());
     });
     m_deadline->start(m_connectMs);
-    m_sock->connectToHost(at.host, at.port);
+    // Connected from the event loop: whatever the system says at once
+    // (a refusal on this machine) is told after open() has returned, like
+    // everything else about a network line's opening.
+    const quint64 opening = ++m_openings;
+    QMetaObject::invokeMethod(this, [this, opening, at] {
+        if (opening == m_openings && m_sock && m_phase == Phase::Connecting)
+            m_sock->connectToHost(at.host, at.port);
+    }, Qt::QueuedConnection);
 }
 
 void NetworkLine::onConnected()

@@ -87,6 +87,7 @@ private:
     bool m_onlyText = true;
     int m_connectMs = kConnectTimeoutMs;
     bool m_losing = false;
+    quint64 m_openings = 0;   // which open() a queued connecting belongs to
 };
 
 }  // namespace vorn
