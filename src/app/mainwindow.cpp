@@ -100,13 +100,15 @@ class ChoiceNoting : public Dialogs
 {
 public:
     ChoiceNoting(Dialogs *inner, QString *chosen) : m_inner(inner), m_chosen(chosen) {}
-    void message(QWidget *parent, const QString &text, Icon icon, const QString &detail) override
+    void message(QWidget *parent, const QString &text, Icon icon, const QString &detail,
+                 std::function<void()> then) override
     {
-        m_inner->message(parent, text, icon, detail);
+        m_inner->message(parent, text, icon, detail, std::move(then));
     }
-    bool confirm(QWidget *parent, const QString &text, const QString &detail) override
+    void confirm(QWidget *parent, const QString &text, const QString &detail,
+                 std::function<void(bool yes)> answered) override
     {
-        return m_inner->confirm(parent, text, detail);
+        m_inner->confirm(parent, text, detail, std::move(answered));
     }
     QString openFileName(QWidget *parent, const QString &dir, const QString &filter) override
     {
