@@ -205,8 +205,8 @@ public:
         texts.append(text);
         answered(true);
     }
-    QString openFileName(QWidget *, const QString &, const QString &) override { return fileName; }
-    QString saveFileName(QWidget *, const QString &, const QString &) override { return fileName; }
+    void openFileName(QWidget *, const QString &, const QString &, FileChosen then) override { then(fileName); }
+    void saveFileName(QWidget *, const QString &, const QString &, FileChosen then) override { then(fileName); }
 
 private:
     QString m_grabName;

@@ -162,15 +162,30 @@ void QtDialogs::present(QWidget *parent, const Box &b)
     }
 }
 
-QString QtDialogs::openFileName(QWidget *parent, const QString &dir, const QString &filter)
+void QtDialogs::openFileName(QWidget *parent, const QString &dir, const QString &filter, FileChosen then)
 {
-    return QFileDialog::getOpenFileName(parent, QString(), dir, filter);
+    chooseFile(parent, dir, filter, false, std::move(then));
 }
 
-QString QtDialogs::saveFileName(QWidget *parent, const QString &dir, const QString &filter)
+void QtDialogs::saveFileName(QWidget *parent, const QString &dir, const QString &filter, FileChosen then)
 {
+    chooseFile(parent, dir, filter, true, std::move(then));
+}
+
+void QtDialogs::chooseFile(QWidget *parent, const QString &dir, const QString &filter, bool save, FileChosen then)
+{
+    auto *dialog = new QFileDialog(parent, QString(), dir, filter);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     // No default suffix: a name typed without .RTX is used as typed.
-    return QFileDialog::getSaveFileName(parent, QString(), dir, filter);
+    dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // Closed with its window: nothing follows.
+    QObject::connect(dialog, &QDialog::finished, m_context.get(), [dialog, then = std::move(then)](int result) {
+        const QString path = result == QDialog::Accepted ? dialog->selectedFiles().value(0) : QString();
+        if (then)
+            then(path);
+    });
+    dialog->open();
 }
 
 }  // namespace vorn

@@ -34,9 +34,12 @@ public:
     // once the box is closed. Returns at once.
     virtual void confirm(QWidget *parent, const QString &text, const QString &detail,
                          std::function<void(bool yes)> answered) = 0;
-    // "" when cancelled.
-    virtual QString openFileName(QWidget *parent, const QString &dir, const QString &filter) = 0;
-    virtual QString saveFileName(QWidget *parent, const QString &dir, const QString &filter) = 0;
+    // A file to open or to save to, chosen in a dialog modal to parent's
+    // window. Returns at once; then(path) once the dialog is closed, "" when
+    // it was cancelled.
+    using FileChosen = std::function<void(const QString &path)>;
+    virtual void openFileName(QWidget *parent, const QString &dir, const QString &filter, FileChosen then) = 0;
+    virtual void saveFileName(QWidget *parent, const QString &dir, const QString &filter, FileChosen then) = 0;
 };
 
 // The program's name, title of every box.
@@ -103,13 +106,15 @@ class QtDialogs : public QueuedDialogs
 public:
     QtDialogs();
     ~QtDialogs() override;
-    QString openFileName(QWidget *parent, const QString &dir, const QString &filter) override;
-    QString saveFileName(QWidget *parent, const QString &dir, const QString &filter) override;
+    void openFileName(QWidget *parent, const QString &dir, const QString &filter, FileChosen then) override;
+    void saveFileName(QWidget *parent, const QString &dir, const QString &filter, FileChosen then) override;
 
 protected:
     void present(QWidget *parent, const Box &box) override;
 
 private:
+    void chooseFile(QWidget *parent, const QString &dir, const QString &filter, bool save, FileChosen then);
+
     // The boxes' signals are connected through it: gone with this object.
     std::unique_ptr<QObject> m_context;
     // The box open now; cleared as it closes or goes.

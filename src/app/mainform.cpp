@@ -303,13 +303,15 @@ void MainForm::saveTable()
 
 void MainForm::saveTableAs(const ChannelTable &t)
 {
-    QString why, path;
+    m_dialogs->saveFileName(this, QCoreApplication::applicationDirPath(), rtxDialogFilter(),
+                            [this, t](const QString &path) { writeTable(t, path); });
+}
+
+void MainForm::writeTable(const ChannelTable &t, const QString &path)
+{
+    QString why;
     const auto cutAccepted = [](const QStringList &) { return true; };
-    const auto askPath = [this, &path] {
-        path = m_dialogs->saveFileName(this, QCoreApplication::applicationDirPath(), rtxDialogFilter());
-        return path;
-    };
-    switch (saveTableToRtx(t, cutAccepted, askPath, &why)) {
+    switch (saveTableToRtx(t, cutAccepted, [&path] { return path; }, &why)) {
     case RtxSave::NotStorable:
         tell(msg::SaveFailed(), Dialogs::Icon::Warning, why);
         break;
@@ -325,7 +327,12 @@ void MainForm::saveTableAs(const ChannelTable &t)
 
 void MainForm::openTable()
 {
-    const QString path = m_dialogs->openFileName(this, QStringLiteral("."), rtxDialogFilter());
+    m_dialogs->openFileName(this, QStringLiteral("."), rtxDialogFilter(),
+                            [this](const QString &path) { loadTable(path); });
+}
+
+void MainForm::loadTable(const QString &path)
+{
     if (path.isEmpty())
         return;
     ChannelTable t;

@@ -81,8 +81,12 @@ private:
     void lightLamp();
     void setLamp(const QColor &colour);
     void setSmartButtons(bool enabled);
-    // Saving once any cutting is agreed to: asks for the file and writes it.
+    // Saving once any cutting is agreed to: asks for the file, then writes
+    // it ("" : nothing is written).
     void saveTableAs(const ChannelTable &table);
+    void writeTable(const ChannelTable &table, const QString &path);
+    // The file chosen to open ("": nothing changes).
+    void loadTable(const QString &path);
     void tell(const QString &text, Dialogs::Icon icon = Dialogs::Icon::None, const QString &detail = {});
 
     MainFormUi ui;

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QThread>
@@ -64,6 +65,8 @@ private slots:
     void realQuestionAnswered_data();
     void realQuestionAnswered();
     void boxOfAGoneWindowIsDropped();
+    void fileDialogReturnsAtOnce_data();
+    void fileDialogReturnsAtOnce();
 };
 
 void ModalBoxesTest::sequenceGoesOnWhenTheBoxCloses_data()
@@ -308,6 +311,54 @@ void ModalBoxesTest::boxOfAGoneWindowIsDropped()
     theBox()->button(QMessageBox::Ok)->click();
     QCOMPARE(done, QStringList{QStringLiteral("other")});
     QVERIFY(!dialogs.boxOpen());
+}
+
+void ModalBoxesTest::fileDialogReturnsAtOnce_data()
+{
+    QTest::addColumn<bool>("chosen");
+    QTest::newRow("a file chosen") << true;
+    QTest::newRow("cancelled") << false;
+}
+
+void ModalBoxesTest::fileDialogReturnsAtOnce()
+{
+    // "打开配置": the click returns with the file dialog open over the
+    // window; the table is loaded once a file is chosen.
+    QFETCH(bool, chosen);
+    QTemporaryDir dir;
+    ChannelTable t = startTable();
+    t[2].upper = QStringLiteral("1234");
+    const QString path = dir.filePath(QStringLiteral("t.RTX"));
+    QVERIFY(saveRtxFile(path, *encodeRtx(t)));
+    FakeSerialControl port;
+    port.addPort(1);
+    DeviceSession session(&port);
+    QtDialogs dialogs;
+    MainForm form(&session, &dialogs);
+    form.load();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTimer::singleShot(3000, this, [] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *d = qobject_cast<QFileDialog *>(w); d && d->isVisible())
+                d->reject();
+    });
+    form.findChild<QPushButton *>(QStringLiteral("OpenSetCommand"))->click();
+    QFileDialog *dialog = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *d = qobject_cast<QFileDialog *>(w); d && d->isVisible())
+            dialog = d;
+    QVERIFY2(dialog, "the click returned only once the file dialog had closed");
+    QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+    QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
+    QCOMPARE(form.table(), startTable());
+    if (chosen) {
+        dialog->selectFile(path);
+        static_cast<QDialog *>(dialog)->accept();
+    } else {
+        dialog->reject();
+    }
+    QCOMPARE(form.table(), chosen ? t : startTable());
 }
 
 QTEST_MAIN(ModalBoxesTest)

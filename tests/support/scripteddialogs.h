@@ -29,10 +29,11 @@ public:
     // Closes the open box: Yes (or OK), or No.
     void answer(bool yes = true) { closed(yes); }
 
-    QString openFileName(QWidget *, const QString &dir, const QString &filter) override
-    { lastOpenDir = dir; lastFilter = filter; return nextOpen; }
-    QString saveFileName(QWidget *, const QString &dir, const QString &filter) override
-    { lastSaveDir = dir; lastFilter = filter; return nextSave; }
+    // File dialogs answer at once with the names set beforehand.
+    void openFileName(QWidget *, const QString &dir, const QString &filter, FileChosen then) override
+    { lastOpenDir = dir; lastFilter = filter; then(nextOpen); }
+    void saveFileName(QWidget *, const QString &dir, const QString &filter, FileChosen then) override
+    { lastSaveDir = dir; lastFilter = filter; then(nextSave); }
 
 protected:
     void present(QWidget *, const Box &box) override
