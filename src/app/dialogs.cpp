@@ -47,7 +47,10 @@ void QueuedDialogs::showNext()
         if (next.hadParent && !next.parent)
             continue;
         m_open = std::move(next);
-        present(m_open->parent, m_open->box);
+        // A copy: the box may be closed, and m_open emptied, before
+        // present() returns.
+        const Box box = m_open->box;
+        present(m_open->parent, box);
         return;
     }
     if (m_open || !m_waiting.empty())
