@@ -136,7 +136,8 @@ private:
 }  // namespace
 
 MainWindow::MainWindow(DeviceSession *session, Dialogs *dialogs, QSettings *settings, QWidget *parent)
-    : QMainWindow(parent), m_session(session), m_formDialogs(std::make_unique<ChoiceNoting>(dialogs, &m_chosenFile, [this] { noteOpenedTable(); })),
+    : QMainWindow(parent), m_session(session),
+      m_formDialogs(std::make_unique<ChoiceNoting>(dialogs, &m_chosenFile, [this] { noteOpenedTable(); })),
       m_form(new MainForm(session, m_formDialogs.get(), this)), m_dialogs(dialogs),
       m_settings(settings), m_log(new LineLog(session, this)), m_lines(new LineModel(m_log, this)),
       m_recorder(new ValueRecorder(session, this))

@@ -375,7 +375,8 @@ void TrendWindow::exportData()
 {
     if (m_export)
         return;
-    m_dialogs->saveFileName(this, QString(), tr("CSV 文件 (*.csv)"), [this](const QString &path) { exportDataTo(path); });
+    m_dialogs->saveFileName(this, QString(), tr("CSV 文件 (*.csv)"),
+                            [this](const QString &path) { exportDataTo(path); });
 }
 
 void TrendWindow::exportDataTo(const QString &path)
