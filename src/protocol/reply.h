@@ -67,5 +67,7 @@ struct Overloaded : F...
 {
     using F::operator()...;
 };
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;   // clang 14 does not deduce it for an aggregate
 
 }  // namespace vorn
