@@ -86,7 +86,9 @@ bool ModbusServer::start(QString *why)
     }
     context->listenFd = modbus_tcp_pi_listen(context->ctx, 16);
     if (context->listenFd < 0) {
-        *why = tr("无法在 %1 上接受 Modbus TCP 连接：%2").arg(m_config.listen, QString::fromLocal8Bit(modbus_strerror(errno)));
+        const int error = errno;
+        *why = tr("无法在 %1 上接受 Modbus TCP 连接：%2").arg(m_config.listen, QString::fromLocal8Bit(modbus_strerror(error)));
+        *why += privilegedPortHint(m_config.port, error == EACCES);
         return false;
     }
     ::fcntl(context->listenFd, F_SETFD, FD_CLOEXEC);
