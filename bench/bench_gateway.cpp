@@ -31,6 +31,7 @@
 #include <modbus/modbus.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -73,6 +74,7 @@ struct Poller
     static constexpr size_t kMaxSamples = 1 << 20;
     std::vector<qint64> times;   // nanoseconds
     qint64 reads = 0, failed = 0;
+    std::array<quint32, 8> taken{};   // per unit, the sets of values taken its registers said last
 
     void run(int port, int units, const std::atomic<bool> &stop)
     {
@@ -102,6 +104,7 @@ struct Poller
                     break;
                 }
                 ++reads;
+                taken[size_t(unit) % taken.size()] = quint32(regs[32]) << 16 | regs[33];
                 if (times.size() < kMaxSamples)
                     times.push_back(std::chrono::duration_cast<std::chrono::nanoseconds>(t1 - t0).count());
             }
@@ -288,6 +291,17 @@ int main(int argc, char **argv)
             if (k == sent.size()) {
                 ++unmatched;
                 continue;
+            }
+            if (k > s) {
+                // What the gateway says it took (its Modbus registers, read
+                // last before the stop) tells a set lost on the line or in
+                // the gateway from one lost on the way to the subscriber.
+                quint32 taken = 0;
+                for (const Poller &p : pollers)
+                    taken = std::max(taken, p.taken[size_t(i + 1)]);
+                std::fprintf(stderr, "bench_gateway: dev%d: %lld sets not received, sent #%lld to #%lld of %lld "
+                             "(the gateway took %u by its last Modbus reply; 0: no Modbus)\n", i, (long long)(k - s),
+                             (long long)s, (long long)k - 1, (long long)sent.size(), taken);
             }
             lost += k - s;
             s = k + 1;
