@@ -65,8 +65,8 @@
 
 namespace {
 
-using vorn::test::freePort;
 using vorn::test::listening;
+using vorn::test::stablePort;
 using Values = std::array<int, 10>;
 
 constexpr int kDevices = 4;
@@ -521,6 +521,8 @@ int Run::exec()
     progress(QStringLiteral("seed %1, %2 minutes, logs in %3").arg(seed).arg(minutes).arg(logs));
 
     // The broker, with a store that survives its stop.
+    // The broker and ser2net are stopped and started again on their ports
+    // (the broker's a stablePort()).
     m_brokerPort = m_broker.port;
     m_broker.extra = QStringLiteral("persistence true\npersistence_location %1/\nmax_queued_messages 0\n").arg(m_tmp.path());
     m_broker.proc.setStandardOutputFile(QDir(logs).filePath(QStringLiteral("mosquitto.log")), QIODevice::Append);
@@ -539,7 +541,7 @@ int Run::exec()
         }
 
     // ser2net in front of dev0's link (as the tests configure ser2net 4).
-    m_serPort = freePort();
+    m_serPort = stablePort();
     {
         QFile y(m_tmp.filePath(QStringLiteral("ser2net.yaml")));
         y.open(QIODevice::WriteOnly);

@@ -45,11 +45,12 @@ inline QString mosquittoPubExe() { return mosquittoProgram(QStringLiteral("mosqu
 
 // mosquitto on 127.0.0.1 at a free port, without persistence unless extra
 // (lines added to its configuration) asks for it; it can be stopped
-// (proc.end()) and started again on the same port.
+// (proc.end()) and started again on the same port (a stablePort(), which no
+// program asking the system for any free port is given meanwhile).
 struct Broker
 {
     QTemporaryDir dir;
-    int port = freePort();
+    int port = stablePort();
     QString extra;
     Process proc;
 
