@@ -7,7 +7,9 @@
 // --modbus CLIENTS, rt8gw also serves Modbus TCP on 127.0.0.1 (the devices
 // units 1 to 4), and that many clients (libmodbus, a thread each) read all 36
 // registers of every unit, one unit after the other, as fast as they can
-// while the share is measured: reads a second and their reply times.
+// while the share is measured: reads a second and their reply times
+// (BENCH_MODBUS_NICE=N runs the clients' threads at nice N, for clients that
+// leave the processors to the gateway as clients on other machines would).
 //
 //   bench_gateway RT8GW RT8SIM [SECONDS] [--least LEAST_GATEWAY | --modbus CLIENTS]
 //
@@ -38,6 +40,7 @@
 #include <cstdio>
 #include <memory>
 #include <thread>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -79,6 +82,8 @@ struct Poller
     void run(int port, int units, const std::atomic<bool> &stop)
     {
         times.reserve(kMaxSamples);
+        if (const int nice = qEnvironmentVariableIntValue("BENCH_MODBUS_NICE"))
+            ::setpriority(PRIO_PROCESS, id_t(::gettid()), nice);
         modbus_t *ctx = modbus_new_tcp("127.0.0.1", port);
         if (!ctx) {
             ++failed;

@@ -10,6 +10,7 @@
 
 #include "protocol/reply.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -192,6 +193,7 @@ private slots:
     void twoClientsAtOnce();
     void garbageFloodClosedOthersGoOn();
     void tooManyAndIdleClients();
+    void serverBelowTheGateway();
     void listenRefused_data();
     void listenRefused();
     void deviceUnplugged();
@@ -438,6 +440,33 @@ void TestGatewayModbus::tooManyAndIdleClients()
     QVERIFY(gw.waitForFinished(kBound));
     QCOMPARE(gw.exitStatus(), QProcess::NormalExit);
     QCOMPARE(gw.exitCode(), 0);
+}
+
+// The nice value of each of a process's threads, its own (the main thread)
+// first.
+static QList<int> threadNices(qint64 pid)
+{
+    QStringList tasks = QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    tasks.removeOne(QString::number(pid));
+    tasks.prepend(QString::number(pid));
+    QList<int> nices;
+    for (const QString &t : tasks) {
+        QFile f(QStringLiteral("/proc/%1/task/%2/stat").arg(pid).arg(t));
+        if (f.open(QIODevice::ReadOnly)) {
+            const QByteArray stat = f.readAll();
+            nices.append(stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(16).toInt());
+        }
+    }
+    return nices;
+}
+
+void TestGatewayModbus::serverBelowTheGateway()
+{
+    // The lines and the broker first: the server's thread at nice 10, the
+    // gateway's own at 0.
+    const qint64 pid = m_gw->processId();
+    QTRY_VERIFY2_WITH_TIMEOUT(threadNices(pid).count(10) == 1, qPrintable(QString::number(threadNices(pid).count(10))), kBound);
+    QCOMPARE(threadNices(pid).value(0, -1), 0);
 }
 
 void TestGatewayModbus::listenRefused_data()
