@@ -163,7 +163,7 @@ private:
 
 ValueRecorder::ValueRecorder(DeviceSession *session, QObject *parent) : QObject(parent)
 {
-    connect(session, &DeviceSession::liveValues, this, [this](const LiveValues &v) { add(v.mode, v.values); });
+    connect(session, &DeviceSession::liveValues, this, [this](const LiveValues &v) { add(v.mode, v.shownValues()); });
 }
 
 ValueRecorder::~ValueRecorder()
