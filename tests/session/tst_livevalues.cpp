@@ -84,6 +84,10 @@ void LiveValuesTest::timeWithItsOffset()
     // Now, as the values are stamped: the same form, this moment.
     const QDateTime now = QDateTime::fromString(QString::fromLatin1(isoTimeNow()), Qt::ISODateWithMs);
     QVERIFY(std::abs(now.toMSecsSinceEpoch() - QDateTime::currentMSecsSinceEpoch()) < 1000);
+    // A stamp and the moment it stands for come from one reading of the clock.
+    const TimeStamp t = timeStampNow();
+    QCOMPARE(t.view().size(), qsizetype(29));
+    QCOMPARE(QDateTime::fromString(QString::fromLatin1(t.view()), Qt::ISODateWithMs).toMSecsSinceEpoch(), t.msecs);
 }
 
 // A set of values as the session makes it: the numbers, and the text shown
