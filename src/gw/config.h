@@ -2,7 +2,7 @@
 // The gateway's configuration: the broker, what it is published under, and
 // the devices, read from a JSON file. Every mistake is named by its key.
 
-#include "session/devicesession.h"
+#include "protocol/feedbackmode.h"
 
 #include <QList>
 #include <QString>
