@@ -256,6 +256,43 @@
         <source>长度字段为 %1，应答不会有这个长度</source>
         <translation>length field %1: no reply is that long</translation>
     </message>
+    <message>
+        <source>%1：%2</source>
+        <comment>device path: system reason</comment>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>当前用户没有使用这个串口的权限。在 Debian/Ubuntu 上请执行
+    sudo usermod -aG dialout $USER
+然后注销并重新登录。</source>
+        <translation>This user may not use this serial port. On Debian/Ubuntu run
+    sudo usermod -aG dialout $USER
+then log out and log in again.</translation>
+    </message>
+    <message>
+        <source>当前用户没有使用这个串口的权限。</source>
+        <translation>This user may not use this serial port.</translation>
+    </message>
+    <message>
+        <source>被另一个程序占用（%1）</source>
+        <translation>held by another program (%1)</translation>
+    </message>
+    <message>
+        <source>设备服务器说“%1”，然后断开了连接</source>
+        <translation>the device server said “%1” and closed the connection</translation>
+    </message>
+    <message>
+        <source>设备已不在：%1 被拔出或挂断</source>
+        <translation>the device is gone: %1 was unplugged or hung up</translation>
+    </message>
+    <message>
+        <source>被进程 %1 占用</source>
+        <translation>held by process %1</translation>
+    </message>
+    <message>
+        <source>被 %1 占用（进程 %2）</source>
+        <translation>held by %1, process %2</translation>
+    </message>
 </context>
 <context>
     <name>vorn::LineLog</name>
@@ -845,46 +882,6 @@
     <message>
         <source>这是一个文件夹，不是配置文件：%1</source>
         <translation>This is a folder, not a configuration file: %1</translation>
-    </message>
-</context>
-<context>
-    <name>vorn::Line</name>
-    <message>
-        <source>%1：%2</source>
-        <comment>device path: system reason</comment>
-        <translation>%1: %2</translation>
-    </message>
-    <message>
-        <source>当前用户没有使用这个串口的权限。在 Debian/Ubuntu 上请执行
-    sudo usermod -aG dialout $USER
-然后注销并重新登录。</source>
-        <translation>This user may not use this serial port. On Debian/Ubuntu run
-    sudo usermod -aG dialout $USER
-then log out and log in again.</translation>
-    </message>
-    <message>
-        <source>当前用户没有使用这个串口的权限。</source>
-        <translation>This user may not use this serial port.</translation>
-    </message>
-    <message>
-        <source>被另一个程序占用（%1）</source>
-        <translation>held by another program (%1)</translation>
-    </message>
-    <message>
-        <source>设备服务器说“%1”，然后断开了连接</source>
-        <translation>the device server said “%1” and closed the connection</translation>
-    </message>
-    <message>
-        <source>设备已不在：%1 被拔出或挂断</source>
-        <translation>the device is gone: %1 was unplugged or hung up</translation>
-    </message>
-    <message>
-        <source>被进程 %1 占用</source>
-        <translation>held by process %1</translation>
-    </message>
-    <message>
-        <source>被 %1 占用（进程 %2）</source>
-        <translation>held by %1, process %2</translation>
     </message>
 </context>
 <context>
