@@ -211,7 +211,6 @@ int main(int argc, char **argv)
     // The line and the one session on it, for the window and every window
     // it opens.
     vorn::QtSerialControl port(vorn::PortMap::fromSystem());
-    port.setObjectName(QStringLiteral("VornMsComm"));
     vorn::DeviceSession session(&port);
     vorn::QtDialogs dialogs;
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, vorn::programName(), vorn::programName());

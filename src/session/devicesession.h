@@ -152,9 +152,7 @@ public:
     quint8 ledId() const { return m_ledId; }
     void setLedId(quint8 number);
     FeedbackMode feedbackMode() const { return m_mode; }
-    const CaptureState &capture() const { return m_capture; }
     int lastInCount() const { return m_poller.lastInCount(); }
-    Awaiting awaiting() const { return m_awaiting; }
     // Bytes received and not yet taken or discarded: a torn reply, or what
     // waits for the record poller.
     int waitingBytes() const { return int(m_waiting.size() + m_splitter.pendingSize() + m_incoming.size()); }
@@ -285,7 +283,6 @@ private:
 Q_DECLARE_METATYPE(vorn::Refusal)
 Q_DECLARE_METATYPE(vorn::LineState)
 Q_DECLARE_METATYPE(vorn::FeedbackMode)
-Q_DECLARE_METATYPE(vorn::Awaiting)
 Q_DECLARE_METATYPE(vorn::ReplyVerdict)
 Q_DECLARE_METATYPE(vorn::LiveValues)
 Q_DECLARE_METATYPE(vorn::DeviceIdentity)
