@@ -64,7 +64,7 @@
 
 namespace {
 
-using vorn::test::freePort;
+using vorn::test::stablePort;
 using Values = std::array<int, 10>;
 
 constexpr int kDevices = 4;
@@ -539,7 +539,8 @@ int Run::exec()
     progress(QStringLiteral("seed %1, %2 minutes, logs in %3").arg(seed).arg(minutes).arg(logs));
 
     // The broker, with a store that survives its stop.
-    m_brokerPort = freePort();
+    // The broker and ser2net are stopped and started again on their ports.
+    m_brokerPort = stablePort();
     {
         QFile c(m_tmp.filePath(QStringLiteral("mosquitto.conf")));
         c.open(QIODevice::WriteOnly);
@@ -564,7 +565,7 @@ int Run::exec()
         }
 
     // ser2net in front of dev0's link (as the tests configure ser2net 4).
-    m_serPort = freePort();
+    m_serPort = stablePort();
     {
         QFile y(m_tmp.filePath(QStringLiteral("ser2net.yaml")));
         y.open(QIODevice::WriteOnly);

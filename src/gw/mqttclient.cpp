@@ -249,8 +249,21 @@ bool MqttClient::publish(const QByteArray &topic, const QByteArray &payload, boo
                                      payload.constData(), 1, retain);
     if (mid)
         *mid = id;
-    if (rc != MOSQ_ERR_SUCCESS)
+    switch (rc) {
+    case MOSQ_ERR_SUCCESS:
+        break;
+    case MOSQ_ERR_NO_CONN:
+    case MOSQ_ERR_CONN_LOST:
+    case MOSQ_ERR_ERRNO:
+        // The connection broke under this write. libmosquitto has queued the
+        // QoS 1 message all the same and sends it again once connected: it
+        // is taken. A copy kept by the caller as well would go out twice, or
+        // be counted dropped while it is delivered.
+        served(rc);
+        return true;
+    default:
         return false;
+    }
     // What did not fit into the socket goes when it is writable.
     if (m_write)
         m_write->setEnabled(mosquitto_want_write(m_mosq));

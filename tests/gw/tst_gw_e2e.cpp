@@ -76,11 +76,12 @@ struct Process : QProcess
     }
 };
 
-// mosquitto on 127.0.0.1 at a port of its own, without persistence.
+// mosquitto on 127.0.0.1 at a port of its own, without persistence; it may
+// be stopped and started again on that port.
 struct Broker
 {
     QTemporaryDir dir;
-    int port = freePort();
+    int port = vorn::test::stablePort();
     Process proc;
     Broker()
     {

@@ -2,7 +2,9 @@
 // What the end-to-end tests and benchmarks need of the programs they start:
 // a run to its end with what it printed, and a free port on 127.0.0.1.
 
+#include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QString>
 
 #include <arpa/inet.h>
@@ -56,6 +58,40 @@ inline int freePort()
         port = ntohs(a.sin_port);
     ::close(fd);
     return port;
+}
+
+// A free port on 127.0.0.1 for a server that is stopped and started again
+// on it: outside the range the system hands out to programs that ask it for
+// any free port, so that nobody else's server or test takes it while ours is
+// down (0 when none could be had).
+inline int stablePort()
+{
+    int first = 32768, last = 60999;
+    QFile range(QStringLiteral("/proc/sys/net/ipv4/ip_local_port_range"));
+    if (range.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> parts = range.readAll().simplified().split(' ');
+        if (parts.size() == 2) {
+            first = parts[0].toInt();
+            last = parts[1].toInt();
+        }
+    }
+    for (int i = 0; i < 200; ++i) {
+        const int port = 10000 + int(QRandomGenerator::global()->bounded(50000));
+        if (port >= first && port <= last)
+            continue;
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (fd < 0)
+            return 0;
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(quint16(port));
+        const bool free = ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+        ::close(fd);
+        if (free)
+            return port;
+    }
+    return 0;
 }
 
 }  // namespace vorn::test

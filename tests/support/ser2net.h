@@ -6,10 +6,11 @@
 #include <QHostAddress>
 #include <QProcess>
 #include <QString>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtCore/qtestsupport_core.h>
+
+#include "support/processrun.h"
 
 namespace vorn::test {
 
@@ -25,10 +26,9 @@ public:
     Ser2net(const QString &device, bool telnet, bool chardelay = true)
         : m_device(device), m_telnet(telnet), m_chardelay(chardelay)
     {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        m_port = probe.serverPort();
-        probe.close();
+        // Another test's request for any free port never lands on this
+        // one while ser2net is down between a kill and its start.
+        m_port = quint16(stablePort());
         start();
     }
     ~Ser2net() { kill(); }
