@@ -18,7 +18,9 @@
 // At the end: every set a simulator logged is received in order, counted in
 // rt8gw's dropped, or was on a line while it was down (the sets in ser2net
 // when it was killed, those a frozen device sent before the gateway asked it
-// again, the last ones of a device that was swapped out); the swapped-in
+// again, the last ones of a device that was swapped out), or was held up on a
+// line that stalled without a fault of the run's while the gateway said
+// silent (counted apart; it came late and was thrown away as stale); the swapped-in
 // device's values never appear under the original's name; the statuses each
 // fault should bring (lost, silent, no-answer, other-device), the return to
 // online, the final statuses; resident memory from minute 2 (half the run
@@ -71,6 +73,7 @@ constexpr int kDevices = 4;
 constexpr int kSerDevice = 0;           // behind ser2net
 constexpr int kAddress255Device = 3;    // configured with "address": 255
 constexpr int kHeld = 7;                // the swapped-in device's channels 0 and 1
+constexpr qint64 kSilenceMs = 5000;     // the gateway's silence_s, 5 by default
 constexpr qint64 kSlackMs = 1500;       // sets already on their way when a line went down
 const char *const kPrefix = "fault/rt8";
 const QStringList kWords{QStringLiteral("online"),    QStringLiteral("lost"),         QStringLiteral("silent"),
@@ -714,7 +717,7 @@ int Run::exec()
         for (auto it = per.begin(); it != per.end(); ++it)
             droppedBy[it.key()] += it.value().toInteger();
     }
-    qint64 sentAll = 0, receivedAll = 0, inOrder = 0, inBrokerGaps = 0, excused = 0, unexplained = 0;
+    qint64 sentAll = 0, receivedAll = 0, inOrder = 0, inBrokerGaps = 0, excused = 0, unexplained = 0, stalled = 0;
     qint64 duplicates = 0, outOfOrder = 0, unknown = 0, foreignSets = 0, trailingAtStop = 0;
     bool perDeviceDropOk = true;
     QStringList perDevice, gapNotes;
@@ -778,7 +781,7 @@ int Run::exec()
         // Each gap, split where one life of the device ends and the next
         // begins, is explained by a fault on its line, by the broker being
         // away (then it must be in dropped), or by the gateway's stop.
-        qint64 devBroker = 0, devExcused = 0, devUnexplained = 0, devTrailing = 0;
+        qint64 devBroker = 0, devExcused = 0, devUnexplained = 0, devTrailing = 0, devStalled = 0;
         for (auto [from, to] : gaps) {
             size_t a = from;
             while (a < to) {
@@ -832,6 +835,29 @@ int Run::exec()
                     }
                 }
                 if (why.isEmpty()) {
+                    // The path stalled with no fault of the run's (a busy
+                    // machine can hold ser2net or a simulator for seconds):
+                    // the gateway said silent, and what the device had sent
+                    // meanwhile came late and was thrown away as stale by
+                    // the next identification, never stamped as new.
+                    const auto &changes = m_status[size_t(d)];
+                    for (size_t i = 0; i < changes.size(); ++i) {
+                        if (changes[i].word != QLatin1String("silent"))
+                            continue;
+                        qint64 online = tStop;
+                        for (size_t j = i + 1; j < changes.size(); ++j)
+                            if (changes[j].word == QLatin1String("online")) {
+                                online = changes[j].at;
+                                break;
+                            }
+                        if (first >= changes[i].at - kSilenceMs - kSlackMs && first <= changes[i].at && last <= online) {
+                            why = QStringLiteral("withheld: the line stalled, the gateway said silent and threw the late sets away");
+                            devStalled += n;
+                            break;
+                        }
+                    }
+                }
+                if (why.isEmpty()) {
                     why = QStringLiteral("UNEXPLAINED");
                     devUnexplained += n;
                 }
@@ -842,14 +868,15 @@ int Run::exec()
         const qint64 devDropped = droppedBy[QStringLiteral("dev%1").arg(d)];
         perDeviceDropOk = perDeviceDropOk && devBroker == devDropped;
         perDevice << QStringLiteral("dev%1: sent %2, received in order %3, missing while the broker was away %4 "
-                                    "(dropped says %5), on a line that was down %6, at the stop %7, unexplained %8")
+                                    "(dropped says %5), on a line that was down %6, at the stop %7, withheld while silent %8, unexplained %9")
                          .arg(d).arg(sent.size()).arg(qint64(std::count(got.begin(), got.end(), true)))
-                         .arg(devBroker).arg(devDropped).arg(devExcused).arg(devTrailing).arg(devUnexplained);
+                         .arg(devBroker).arg(devDropped).arg(devExcused).arg(devTrailing).arg(devStalled).arg(devUnexplained);
         sentAll += qint64(sent.size());
         receivedAll += qint64(m_received[size_t(d)].size());
         inBrokerGaps += devBroker;
         excused += devExcused;
         unexplained += devUnexplained;
+        stalled += devStalled;
         trailingAtStop += devTrailing;
     }
 
@@ -857,9 +884,10 @@ int Run::exec()
     check(QStringLiteral("accounted"), unexplained == 0 && perDeviceDropOk && outOfOrder == 0 && unknown == 0,
           QStringLiteral("every set logged is received in order, in dropped, or was on a line that was down: "
                          "%1 sent, %2 in order, %3 missing while the broker was away against %4 in dropped, "
-                         "%5 on a line that was down, %6 at the stop, %7 unexplained, %8 out of order, %9 not sent by the device")
+                         "%5 on a line that was down, %6 at the stop, %7 withheld while the gateway said silent, "
+                         "%8 unexplained, %9 out of order, %10 not sent by the device")
               .arg(sentAll).arg(inOrder).arg(inBrokerGaps).arg(dropped).arg(excused).arg(trailingAtStop)
-              .arg(unexplained).arg(outOfOrder).arg(unknown));
+              .arg(stalled).arg(unexplained).arg(outOfOrder).arg(unknown));
     check(QStringLiteral("duplicates"), true, QStringLiteral("%1 sets received twice (QoS 1 allows it; informative)").arg(duplicates));
     check(QStringLiteral("swapped-values"), foreignSets == 0,
           QStringLiteral("%1 sets of the swapped-in device published under the original's name").arg(foreignSets));
@@ -954,12 +982,12 @@ int Run::exec()
     const double cpuPct = 100.0 * (cpu1 - cpu0) / wallS;
 
     std::printf("seed=%u minutes=%d faults=%zu recovered=%d sent=%lld received=%lld in_order=%lld broker_gaps=%lld "
-                "dropped=%lld line_down=%lld at_stop=%lld unexplained=%lld duplicates=%lld out_of_order=%lld "
+                "dropped=%lld line_down=%lld at_stop=%lld stalled=%lld unexplained=%lld duplicates=%lld out_of_order=%lld "
                 "unknown=%lld foreign=%lld rss_start_kb=%lld rss_mark_kb=%lld rss_end_kb=%lld rss_growth_kb=%lld "
                 "rss_mark_s=%lld cpu_pct=%.2f cpu_s=%.3f wall_s=%.1f all_ok=%d\n",
                 seed, minutes, m_faults.size(), recovered, (long long)sentAll, (long long)receivedAll,
                 (long long)inOrder, (long long)inBrokerGaps, (long long)dropped, (long long)excused,
-                (long long)trailingAtStop, (long long)unexplained, (long long)duplicates, (long long)outOfOrder,
+                (long long)trailingAtStop, (long long)stalled, (long long)unexplained, (long long)duplicates, (long long)outOfOrder,
                 (long long)unknown, (long long)foreignSets, (long long)rssStart, (long long)rssMark,
                 (long long)rssEnd, (long long)growth, (long long)(markMs / 1000), cpuPct, cpu1 - cpu0, wallS,
                 m_allOk ? 1 : 0);

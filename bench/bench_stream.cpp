@@ -318,7 +318,7 @@ int main(int argc, char **argv)
         // count as accepted: the session no longer takes them.
         QObject::connect(&port, &vorn::SerialControl::received, &app, [&](const QByteArray &bytes) {
             for (const vorn::FramePiece &piece : drain.feed(bytes)) {
-                if (piece.isFrame() && vorn::judgeReply(piece).outcome == vorn::ReceiveOutcome::RawValues) {
+                if (std::holds_alternative<vorn::RawValuesReply>(vorn::judgeReply(piece).content)) {
                     ++events;
                     ++accepted;
                     ++drained;

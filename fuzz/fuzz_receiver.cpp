@@ -1,4 +1,4 @@
-// The frame splitter and the receiver behind it, fed by arbitrary bytes.
+// The frame splitter and judgeReply() behind it, fed by arbitrary bytes.
 //
 // Input (FuzzedDataProvider): one control byte per step, from the end:
 // 0..252 = feed that many bytes taken from the front of the input as one
@@ -11,14 +11,14 @@
 // independently of protocol/splitter.cpp; the pieces and what still waits are
 // exactly the bytes fed; a valid reply fed while nothing waits comes out
 // whole; the frames do not depend on how the bytes were chunked; and what
-// the receiver hands on must match the piece.
+// the verdict on each piece, with what it holds, must match the piece.
 
 #include "fuzzcheck.h"
 
 #include "protocol/channeltable.h"
 #include "protocol/frame.h"
+#include "protocol/reply.h"
 #include "protocol/splitter.h"
-#include "session/receiver.h"
 
 #include <QCoreApplication>
 #include <fuzzer/FuzzedDataProvider.h>
@@ -74,21 +74,24 @@ Expectation expect(const QByteArray &b)
     return e;
 }
 
-ReceiveOutcome expectedOutcome(const QByteArray &b, const Expectation &e)
+// The flaw of a whole frame's verdict.
+Flaw expectedFlaw(const Expectation &e)
 {
-    if (b.size() <= 8)
-        return ReceiveOutcome::TooShort;
-    if (!e.envelopeOk)
-        return ReceiveOutcome::BadFrame;
-    switch (e.kind) {
-    case Kind::Discovery: return ReceiveOutcome::Discovery;
-    case Kind::ReadBack: return ReceiveOutcome::ReadBack;
-    case Kind::Raw: return ReceiveOutcome::RawValues;
-    case Kind::None: break;
-    }
+    if (e.kind != Kind::None)
+        return Flaw::None;
     if (e.code == 0x21 || e.code == 0x32 || e.code == 0x40)
-        return ReceiveOutcome::TooShortForCode;
-    return ReceiveOutcome::UnknownCode;
+        return Flaw::ShortForCode;
+    return Flaw::UnknownCode;
+}
+
+// What the verdict holds, as a kind.
+Kind heldKind(const ReplyVerdict &v)
+{
+    return std::visit(Overloaded{[](std::monostate) { return Kind::None; },
+                                 [](const DiscoveryReply &) { return Kind::Discovery; },
+                                 [](const ReadBackReply &) { return Kind::ReadBack; },
+                                 [](const RawValuesReply &) { return Kind::Raw; }},
+                      v.content);
 }
 
 int signMagnitude(unsigned hi, unsigned lo)
@@ -147,28 +150,7 @@ void checkBlock(const char *block, const DecodedChannel &d)
                fuzzcheck::hex(want).constData());
 }
 
-struct Sink : ReceiverSink
-{
-    int calls = 0;
-    Kind last = Kind::None;
-    quint8 number = 0, digits = 0;
-    std::array<DecodedChannel, kChannels> rows{};
-    std::array<int, kChannels> raw{};
-    void discoveryReply(quint8 n, quint8 d) override
-    {
-        ++calls; last = Kind::Discovery; number = n; digits = d;
-    }
-    void readBackReply(const std::array<DecodedChannel, kChannels> &r, const QByteArray &) override
-    {
-        ++calls; last = Kind::ReadBack; rows = r;
-    }
-    void rawValueReply(const std::array<int, kChannels> &r) override
-    {
-        ++calls; last = Kind::Raw; raw = r;
-    }
-};
-
-void checkPiece(const FramePiece &piece, ReceiveOutcome outcome, const Sink &sink, int callsBefore)
+void checkPiece(const FramePiece &piece, const ReplyVerdict &v)
 {
     const QByteArray &b = piece.bytes;
     FUZZ_CHECK(!b.isEmpty(), "an empty piece");
@@ -176,32 +158,22 @@ void checkPiece(const FramePiece &piece, ReceiveOutcome outcome, const Sink &sin
     FUZZ_CHECK(piece.isFrame() == (e.envelopeOk && b.size() <= kMaxLength), "piece %s taken as %s",
                fuzzcheck::hex(b).constData(), piece.isFrame() ? "a frame" : "rejected");
     if (piece.isFrame())
-        FUZZ_CHECK(outcome == expectedOutcome(b, e), "outcome %d for %s", int(outcome),
-                   fuzzcheck::hex(b).constData());
+        FUZZ_CHECK(v.flaw == expectedFlaw(e), "flaw %d for %s", int(v.flaw), fuzzcheck::hex(b).constData());
     else
-        FUZZ_CHECK(outcome == ReceiveOutcome::BadFrame || outcome == ReceiveOutcome::TooShort,
-                   "rejected span judged %d", int(outcome));
-    const int calls = sink.calls - callsBefore;
-    FUZZ_CHECK(calls == (e.kind == Kind::None ? 0 : 1), "%d sink calls for %s", calls,
-               fuzzcheck::hex(b).constData());
-    if (calls == 0)
-        return;
-    FUZZ_CHECK(sink.last == e.kind, "wrong sink call");
+        FUZZ_CHECK(v.flaw == piece.flaw, "rejected span judged %d, cut as %d", int(v.flaw), int(piece.flaw));
+    FUZZ_CHECK(v.taken() == v.reason.isEmpty(), "taken %d with reason \"%s\"", int(v.taken()),
+               fuzzcheck::utf8(v.reason).constData());
+    FUZZ_CHECK(heldKind(v) == e.kind, "holds kind %d for %s", int(heldKind(v)), fuzzcheck::hex(b).constData());
     const auto u = [&](int i) { return int(static_cast<unsigned char>(b[i])); };
-    switch (e.kind) {
-    case Kind::Discovery:
-        FUZZ_CHECK(sink.number == u(6) && sink.digits == u(7), "discovery values");
-        break;
-    case Kind::Raw:
+    if (const auto *d = std::get_if<DiscoveryReply>(&v.content)) {
+        FUZZ_CHECK(d->number == u(6) && d->digits == u(7), "discovery values");
+    } else if (const auto *r = std::get_if<RawValuesReply>(&v.content)) {
         for (int i = 0; i < kChannels; ++i)
-            FUZZ_CHECK(sink.raw[i] == u(6 + 2 * i) * 256 + u(7 + 2 * i), "raw value %d", i);
-        break;
-    case Kind::ReadBack:
+            FUZZ_CHECK(r->values[i] == u(6 + 2 * i) * 256 + u(7 + 2 * i), "raw value %d", i);
+    } else if (const auto *rb = std::get_if<ReadBackReply>(&v.content)) {
+        FUZZ_CHECK(rb->blocks == b.mid(6, kChannels * kBlockSize), "read-back blocks");
         for (int i = 0; i < kChannels; ++i)
-            checkBlock(b.constData() + 6 + kBlockSize * i, sink.rows[i]);
-        break;
-    case Kind::None:
-        break;
+            checkBlock(b.constData() + 6 + kBlockSize * i, rb->rows[i]);
     }
 }
 
@@ -211,7 +183,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider fdp(data, size);
     FrameSplitter splitter;
-    Sink sink;
     QByteArray stream;        // every byte fed
     QByteArray out;           // every piece's bytes, in order
     QList<QByteArray> frames;
@@ -219,9 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const auto take = [&](const QList<FramePiece> &pieces) {
         for (const FramePiece &piece : pieces) {
-            const int before = sink.calls;
-            const ReceiveOutcome outcome = receivePiece(piece, sink);
-            checkPiece(piece, outcome, sink, before);
+            checkPiece(piece, judgeReply(piece));
             out += piece.bytes;
             if (piece.isFrame())
                 frames.append(piece.bytes);

@@ -8,7 +8,7 @@ QList<FrameReader::Item> FrameReader::items(const QList<vorn::FramePiece> &piece
     out.reserve(pieces.size());
     for (const vorn::FramePiece &p : pieces) {
         const Item::Kind kind = p.isFrame() ? Item::Frame
-                              : p.flaw == vorn::FramePiece::Flaw::StartByte ? Item::Garbage : Item::BadFrame;
+                              : p.flaw == vorn::Flaw::StartByte ? Item::Garbage : Item::BadFrame;
         out.append({kind, p.bytes});
     }
     return out;

@@ -352,7 +352,7 @@ int main(int argc, char **argv)
     // The simulator's replies are whole and right: one turned down for its
     // check byte will not be followed by the state waited for.
     QObject::connect(&session, &DeviceSession::replyReceived, [](const QByteArray &bytes, const ReplyVerdict &v) {
-        if (v.flaw == ReplyVerdict::Flaw::CheckByte)
+        if (v.flaw == Flaw::CheckByte)
             fail(QStringLiteral("a reply the window took (it turned down %1: %2)")
                      .arg(QString::fromLatin1(bytes.toHex(' ')), v.reason));
     });

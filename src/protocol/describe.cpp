@@ -94,24 +94,27 @@ QString describeCommand(const QByteArray &f)
     return QStringLiteral("%1 → %2").arg(what).arg(address);
 }
 
-QString describeReply(const QByteArray &bytes, const ReplyVerdict &verdict)
+QString describeReply(const ReplyVerdict &verdict)
 {
-    switch (verdict.outcome) {
-    case ReceiveOutcome::Discovery: {
-        const Discovery d = decodeDiscovery(bytes);
-        return QCoreApplication::translate("vorn::Line", "找到设备 %1，显示位数 %2").arg(d.number).arg(d.digits);
-    }
-    case ReceiveOutcome::ReadBack:
-        return QCoreApplication::translate("vorn::Line", "回读配置（%1 个通道）").arg(kChannels);
-    case ReceiveOutcome::RawValues: {
-        QStringList values;
-        for (int v : decodeRawValues(bytes))
-            values.append(QString::number(v));
-        return QCoreApplication::translate("vorn::Line", "原始值 %1").arg(values.join(QLatin1Char(' ')));
-    }
-    default:
-        return QCoreApplication::translate("vorn::Line", "丢弃：%1").arg(verdict.reason);
-    }
+    return std::visit(
+        Overloaded{
+            [&](std::monostate) {
+                return QCoreApplication::translate("vorn::Line", "丢弃：%1").arg(verdict.reason);
+            },
+            [](const DiscoveryReply &d) {
+                return QCoreApplication::translate("vorn::Line", "找到设备 %1，显示位数 %2").arg(d.number).arg(d.digits);
+            },
+            [](const ReadBackReply &) {
+                return QCoreApplication::translate("vorn::Line", "回读配置（%1 个通道）").arg(kChannels);
+            },
+            [](const RawValuesReply &r) {
+                QStringList values;
+                for (int v : r.values)
+                    values.append(QString::number(v));
+                return QCoreApplication::translate("vorn::Line", "原始值 %1").arg(values.join(QLatin1Char(' ')));
+            },
+        },
+        verdict.content);
 }
 
 QString describeRecord(const QByteArray &bytes, bool taken, const QString &why)

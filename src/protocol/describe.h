@@ -11,8 +11,9 @@ namespace vorn {
 
 // A command frame as the program writes it.
 QString describeCommand(const QByteArray &frame);
-// The bytes of a receive event and what became of them.
-QString describeReply(const QByteArray &bytes, const ReplyVerdict &verdict);
+// What became of a piece from the line: what the reply held, or why it was
+// dropped.
+QString describeReply(const ReplyVerdict &verdict);
 // A feedback record looked at by the poller: taken, or discarded and why.
 QString describeRecord(const QByteArray &bytes, bool taken, const QString &why);
 // The text with every control character written as an escape (\n, \r, \t,

@@ -2,11 +2,11 @@
 
 namespace vorn {
 
-quint8 xorOf(const QByteArray &data, int from, int to)
+quint8 checkByte(QByteArrayView frame)
 {
     quint8 x = 0;
-    for (int i = from; i <= to; ++i)
-        x ^= static_cast<quint8>(data[i]);
+    for (qsizetype i = 1; i <= frame.size() - 3; ++i)
+        x ^= static_cast<quint8>(frame[i]);
     return x;
 }
 
@@ -22,7 +22,7 @@ static QByteArray envelope(quint8 byte3, quint8 byte4, quint8 code, const QByteA
     f[5] = char(code);
     for (int i = 0; i < payload.size(); ++i)
         f[6 + i] = payload[i];
-    f[n - 2] = char(xorOf(f, 1, n - 3));
+    f[n - 2] = char(checkByte(f));
     f[n - 1] = char(kEndByte);
     return f;
 }

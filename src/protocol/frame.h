@@ -9,6 +9,7 @@
 // traded: byte 3 is the marker EE and byte 4 is not examined.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <cstdint>
 
 namespace vorn {
@@ -41,8 +42,10 @@ inline constexpr int kDiscoveryReplyLength = 10;
 inline constexpr int kReadBackReplyLength = 108;
 inline constexpr int kRawReplyLength = 28;
 
-// Exclusive-or of data[from..to], both inclusive.
-quint8 xorOf(const QByteArray &data, int from, int to);
+// The check byte a whole frame must carry: the exclusive-or of its bytes
+// from the length field up to the last payload byte (frame[1..n-3]). The
+// one check-byte rule, for building frames and for checking them.
+quint8 checkByte(QByteArrayView frame);
 
 // A whole command frame: header, payload, check byte and end byte.
 QByteArray buildFrame(quint8 address, quint8 code, const QByteArray &payload = {});

@@ -27,71 +27,70 @@ int neededLength(quint8 code)
 
 ReplyVerdict judgeReply(const FramePiece &piece)
 {
-    using Flaw = ReplyVerdict::Flaw;
-    const auto dropped = [](ReceiveOutcome o, Flaw f, int expected, int got, const QString &reason) {
-        return ReplyVerdict{o, f, expected, got, reason};
+    const auto dropped = [](Flaw flaw, int expected, int got, const QString &reason) {
+        return ReplyVerdict{flaw, expected, got, reason, {}};
     };
-    const int n = int(piece.bytes.size());
-    const auto at = [&](int i) { return int(static_cast<quint8>(piece.bytes[i])); };
+    const QByteArray &buf = piece.bytes;
+    const int n = int(buf.size());
+    const auto at = [&](int i) { return int(static_cast<quint8>(buf[i])); };
     switch (piece.flaw) {
-    case FramePiece::Flaw::None:
+    case Flaw::None:
         break;
-    case FramePiece::Flaw::Torn:
-        return dropped(ReceiveOutcome::TooShort, Flaw::TooShort, kFrameOverhead + 1, n,
+    case Flaw::TooShort:
+        return dropped(Flaw::TooShort, kFrameOverhead + 1, n,
                        QCoreApplication::translate("vorn::Line", "太短：只有 %n 个字节", nullptr, n));
-    case FramePiece::Flaw::StartByte:
-        return dropped(ReceiveOutcome::BadFrame, Flaw::StartByte, kStartByte, piece.got,
+    case Flaw::StartByte:
+        return dropped(Flaw::StartByte, kStartByte, piece.got,
                        QCoreApplication::translate("vorn::Line", "起始字节应为 0x02，收到 %1").arg(hexByte(piece.got)));
-    case FramePiece::Flaw::EndByte:
-        return dropped(ReceiveOutcome::BadFrame, Flaw::EndByte, kEndByte, piece.got,
+    case Flaw::EndByte:
+        return dropped(Flaw::EndByte, kEndByte, piece.got,
                        QCoreApplication::translate("vorn::Line", "结束字节应为 0x03，收到 %1").arg(hexByte(piece.got)));
-    case FramePiece::Flaw::Marker:
-        return dropped(ReceiveOutcome::BadFrame, Flaw::Marker, kMarker, piece.got,
+    case Flaw::Marker:
+        return dropped(Flaw::Marker, kMarker, piece.got,
                        QCoreApplication::translate("vorn::Line", "帧标志应为 0xEE，收到 %1").arg(hexByte(piece.got)));
-    case FramePiece::Flaw::LengthField:
+    case Flaw::LengthField:
         if (piece.expected < 0)
-            return dropped(ReceiveOutcome::BadFrame, Flaw::LengthField, -1, piece.got,
+            return dropped(Flaw::LengthField, -1, piece.got,
                            QCoreApplication::translate("vorn::Line", "长度字段为 %1，应答不会有这个长度")
                                .arg(piece.got));
-        return dropped(ReceiveOutcome::BadFrame, Flaw::LengthField, piece.expected, piece.got,
+        return dropped(Flaw::LengthField, piece.expected, piece.got,
                        QCoreApplication::translate("vorn::Line", "长度字段为 %1，等待的字节却有 %2 个")
                            .arg(piece.got).arg(piece.expected));
-    case FramePiece::Flaw::CheckByte:
-        return dropped(ReceiveOutcome::BadFrame, Flaw::CheckByte, piece.expected, piece.got,
+    case Flaw::CheckByte:
+        return dropped(Flaw::CheckByte, piece.expected, piece.got,
                        QCoreApplication::translate("vorn::Line", "校验字节应为 %1，收到 %2")
                            .arg(hexByte(piece.expected), hexByte(piece.got)));
+    case Flaw::UnknownCode:
+    case Flaw::ShortForCode:
+        break;   // not a frame flaw: the splitter never gives them
     }
     const int code = at(5);
     const int needed = neededLength(quint8(code));
     if (needed == 0)
-        return dropped(ReceiveOutcome::UnknownCode, Flaw::UnknownCode, -1, code,
+        return dropped(Flaw::UnknownCode, -1, code,
                        QCoreApplication::translate("vorn::Line", "未知的应答代码 %1").arg(hexByte(code)));
     if (n < needed)
-        return dropped(ReceiveOutcome::TooShortForCode, Flaw::ShortForCode, needed, n,
+        return dropped(Flaw::ShortForCode, needed, n,
                        QCoreApplication::translate("vorn::Line", "代码 %1 的应答需要 %2 个字节，这一帧只有 %3 个")
                            .arg(hexByte(code)).arg(needed).arg(n));
     ReplyVerdict taken;
-    taken.outcome = code == cmd::Discover ? ReceiveOutcome::Discovery
-                  : code == cmd::ReadBack ? ReceiveOutcome::ReadBack : ReceiveOutcome::RawValues;
+    switch (code) {
+    case cmd::Discover:
+        taken.content = DiscoveryReply{quint8(at(6)), quint8(at(7))};
+        break;
+    case cmd::ReadBack: {
+        ReadBackReply r;
+        for (int i = 0; i < kChannels; ++i)
+            r.rows[i] = decodeChannel(buf.constData() + 6 + kBlockSize * i);
+        r.blocks = buf.mid(6, kChannels * kBlockSize);
+        taken.content = std::move(r);
+        break;
+    }
+    default:
+        taken.content = RawValuesReply{decodeRawValues(buf)};
+        break;
+    }
     return taken;
-}
-
-Discovery decodeDiscovery(const QByteArray &buf)
-{
-    return {static_cast<quint8>(buf[6]), static_cast<quint8>(buf[7])};
-}
-
-QByteArray readBackBlocks(const QByteArray &buf)
-{
-    return buf.mid(6, kChannels * kBlockSize);
-}
-
-std::array<DecodedChannel, kChannels> decodeReadBack(const QByteArray &buf)
-{
-    std::array<DecodedChannel, kChannels> rows;
-    for (int i = 0; i < kChannels; ++i)
-        rows[i] = decodeChannel(buf.constData() + 6 + kBlockSize * i);
-    return rows;
 }
 
 std::array<int, kChannels> decodeRawValues(const QByteArray &buf)

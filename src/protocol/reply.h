@@ -1,12 +1,17 @@
 #pragma once
-// Replies from the device: the checks a reply frame must pass, and what its
-// payload carries. Plain functions on bytes.
+// Replies from the device: what becomes of one piece the splitter cut from
+// the line, as one value. A plain function on bytes.
 //
 //   02 | len hi | len lo | EE | (any) | code | payload... | xor | 03
 //
 // The frame itself is checked by the splitter (protocol/splitter.h). A frame
 // longer than its code needs is read for the bytes the code uses; one too
 // short for them is dropped.
+//
+//   code   length   holds
+//   0x21   10       the device's number and its display-digit count
+//   0x32   108      the ten stored channel blocks (10 bytes each)
+//   0x40   28       the ten raw values, 0..65535, high byte first
 
 #include "protocol/channeltable.h"
 #include "protocol/splitter.h"
@@ -14,49 +19,55 @@
 #include <QByteArray>
 #include <QString>
 #include <array>
+#include <variant>
 
 namespace vorn {
 
-enum class ReceiveOutcome {
-    OtherEvent,       // not a receive event
-    TooShort,         // 8 bytes or fewer
-    BadFrame,         // start, end, marker, length field or check byte wrong
-    UnknownCode,      // a valid frame with a code the program has no use for
-    TooShortForCode,  // a known code in a frame too short for its payload
-    Discovery,
-    ReadBack,
-    RawValues,
+// What a reply taken holds, one kind per code.
+struct DiscoveryReply
+{
+    quint8 number = 0;
+    quint8 digits = 0;
+};
+struct ReadBackReply
+{
+    std::array<DecodedChannel, kChannels> rows;
+    QByteArray blocks;   // the 100 bytes as they came
+};
+struct RawValuesReply
+{
+    std::array<int, kChannels> values;
 };
 
-// What became of a reply, and why when it was dropped.
+// The verdict on one piece: taken for what it holds, or dropped for its flaw.
 struct ReplyVerdict
 {
-    enum class Flaw { None, TooShort, StartByte, EndByte, Marker, LengthField, CheckByte, UnknownCode, ShortForCode };
-    ReceiveOutcome outcome = ReceiveOutcome::OtherEvent;
     Flaw flaw = Flaw::None;
     int expected = -1;   // the byte or length the check wanted
-    int got = -1;        // what the frame had
+    int got = -1;        // what the bytes had
     // Empty when the reply is taken; otherwise, e.g. "校验字节应为 0xCD，
     // 收到 0x21", "长度字段为 28，等待的字节却有 56 个".
     QString reason;
-    bool taken() const
-    {
-        return outcome == ReceiveOutcome::Discovery || outcome == ReceiveOutcome::ReadBack
-            || outcome == ReceiveOutcome::RawValues;
-    }
+    // Nothing (monostate) when dropped.
+    std::variant<std::monostate, DiscoveryReply, ReadBackReply, RawValuesReply> content;
+    bool taken() const { return flaw == Flaw::None; }
 };
 
-// What becomes of one piece the splitter cut from the line: a whole frame is
-// taken for its code (or dropped for an unknown code or a frame too short for
-// it); a rejected span is dropped for its flaw.
+// A whole frame is taken for its code (or dropped for an unknown code or a
+// frame too short for it); a rejected span is dropped for its flaw.
 ReplyVerdict judgeReply(const FramePiece &piece);
 
-// Payloads of replies that judgeReply() took (buf holds the whole frame).
-struct Discovery { quint8 number; quint8 digits; };
-Discovery decodeDiscovery(const QByteArray &buf);
-// The ten channel blocks as they came (100 bytes) and decoded.
-QByteArray readBackBlocks(const QByteArray &buf);
-std::array<DecodedChannel, kChannels> decodeReadBack(const QByteArray &buf);
+// The ten raw values of a 0x40 reply (buf holds the whole frame, 28 bytes or
+// more).
 std::array<int, kChannels> decodeRawValues(const QByteArray &buf);
+
+// For std::visit over what a reply holds: one lambda per kind.
+template <class... F>
+struct Overloaded : F...
+{
+    using F::operator()...;
+};
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;   // clang 14 does not deduce it for an aggregate
 
 }  // namespace vorn

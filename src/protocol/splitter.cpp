@@ -13,7 +13,6 @@ int markerOffset(FrameLayout layout) { return layout == FrameLayout::Reply ? 3 :
 
 FramePiece checkFrame(QByteArrayView f, FrameLayout layout)
 {
-    using Flaw = FramePiece::Flaw;
     FramePiece p;
     p.bytes = f.toByteArray();
     const auto flawed = [&p](Flaw flaw, int expected, int got) {
@@ -24,7 +23,7 @@ FramePiece checkFrame(QByteArrayView f, FrameLayout layout)
     };
     const int n = int(f.size());
     if (n < FrameSplitter::kMinLength)
-        return flawed(Flaw::Torn, FrameSplitter::kMinLength, n);
+        return flawed(Flaw::TooShort, FrameSplitter::kMinLength, n);
     if (byteAt(f, 0) != kStartByte)
         return flawed(Flaw::StartByte, kStartByte, byteAt(f, 0));
     if (byteAt(f, n - 1) != kEndByte)
@@ -35,9 +34,7 @@ FramePiece checkFrame(QByteArrayView f, FrameLayout layout)
     const int length = byteAt(f, 1) * 256 + byteAt(f, 2);
     if (length != n)
         return flawed(Flaw::LengthField, n, length);
-    quint8 x = 0;
-    for (int i = 1; i <= n - 3; ++i)
-        x ^= quint8(f[i]);
+    const quint8 x = checkByte(f);
     if (x != byteAt(f, n - 2))
         return flawed(Flaw::CheckByte, x, byteAt(f, n - 2));
     return p;
@@ -63,12 +60,12 @@ QList<FramePiece> FrameSplitter::giveUp()
     QList<FramePiece> out;
     if (m_buf.isEmpty())
         return out;
-    reject(out, FramePiece::Flaw::Torn, -1, int(m_buf.size()));
+    reject(out, Flaw::TooShort, -1, int(m_buf.size()));
     split(out);
     return out;
 }
 
-void FrameSplitter::reject(QList<FramePiece> &out, FramePiece::Flaw flaw, int expected, int got)
+void FrameSplitter::reject(QList<FramePiece> &out, Flaw flaw, int expected, int got)
 {
     // The candidate's start byte is not a start after all: the next 02 may be.
     const qsizetype next = m_buf.indexOf(char(kStartByte), 1);
@@ -79,7 +76,6 @@ void FrameSplitter::reject(QList<FramePiece> &out, FramePiece::Flaw flaw, int ex
 
 void FrameSplitter::split(QList<FramePiece> &out)
 {
-    using Flaw = FramePiece::Flaw;
     const int markerAt = markerOffset(m_layout);
     while (!m_buf.isEmpty()) {
         if (byteAt(m_buf, 0) != kStartByte) {

@@ -26,9 +26,23 @@ namespace vorn {
 
 enum class FrameLayout { Reply, Command };
 
+// Why bytes from the line were not taken: the frame flaws the splitter finds,
+// and the two a whole reply frame can still have (judgeReply, reply.h). The
+// one flaw list of the program.
+enum class Flaw {
+    None,
+    TooShort,      // shorter than a frame, or a candidate given up on (torn)
+    StartByte,
+    LengthField,
+    Marker,
+    EndByte,
+    CheckByte,
+    UnknownCode,   // a whole reply frame with a code the program has no use for
+    ShortForCode,  // a known code in a frame too short for its payload
+};
+
 struct FramePiece
 {
-    enum class Flaw { None, StartByte, LengthField, Marker, EndByte, CheckByte, Torn };
     QByteArray bytes;
     Flaw flaw = Flaw::None;
     int expected = -1;   // the byte or length the check wanted
@@ -67,7 +81,7 @@ public:
 
 private:
     void split(QList<FramePiece> &out);
-    void reject(QList<FramePiece> &out, FramePiece::Flaw flaw, int expected, int got);
+    void reject(QList<FramePiece> &out, Flaw flaw, int expected, int got);
 
     FrameLayout m_layout;
     int m_maxLength;

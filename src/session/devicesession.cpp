@@ -582,16 +582,17 @@ void DeviceSession::takeReplies(const QByteArray &bytes)
         // A request made meanwhile (from a modal box) emptied the input.
         if (m_discards != discards)
             return;
-        receivePiece(piece, *this, [this](const QByteArray &b, const ReplyVerdict &verdict) {
-            if (!verdict.taken())
-                qCInfo(lcLine, "reply dropped (%s): %s", qUtf8Printable(verdict.reason), b.toHex(' ').constData());
-            emit replyReceived(b, verdict);
-        });
+        const ReplyVerdict verdict = judgeReply(piece);
+        if (!verdict.taken())
+            qCInfo(lcLine, "reply dropped (%s): %s", qUtf8Printable(verdict.reason), piece.bytes.toHex(' ').constData());
+        emit replyReceived(piece.bytes, verdict);
+        std::visit(Overloaded{[](std::monostate) {}, [this](const auto &held) { take(held); }}, verdict.content);
     }
 }
 
-void DeviceSession::discoveryReply(quint8 number, quint8 digits)
+void DeviceSession::take(const DiscoveryReply &reply)
 {
+    const quint8 number = reply.number, digits = reply.digits;
     // The answer to a check of the session's own changes nothing the
     // operator works with.
     if (m_check == Check::Answer) {
@@ -605,20 +606,20 @@ void DeviceSession::discoveryReply(quint8 number, quint8 digits)
     emit discovered(number, digits);
 }
 
-void DeviceSession::readBackReply(const std::array<DecodedChannel, kChannels> &rows, const QByteArray &blocks)
+void DeviceSession::take(const ReadBackReply &reply)
 {
     if (m_check != Check::None)
         return;
-    emit tableRead(rows, blocks);
+    emit tableRead(reply.rows, reply.blocks);
 }
 
-void DeviceSession::rawValueReply(const std::array<int, kChannels> &raw)
+void DeviceSession::take(const RawValuesReply &reply)
 {
     // Values of a device not yet known to be the same go nowhere.
     if (m_check != Check::None)
         return;
-    m_capture.apply(raw);
-    emit liveValues(LiveValues::fromRaw(raw));
+    m_capture.apply(reply.values);
+    emit liveValues(LiveValues::fromRaw(reply.values));
 }
 
 void DeviceSession::onPollTick()

@@ -19,7 +19,6 @@
 #include "link/serialcontrol.h"
 #include "protocol/splitter.h"
 #include "session/livevalues.h"
-#include "session/receiver.h"
 #include "session/recordpoller.h"
 
 #include <QDateTime>
@@ -82,7 +81,7 @@ struct Refusal
     bool badField = false;
 };
 
-class DeviceSession : public QObject, private ReceiverSink
+class DeviceSession : public QObject
 {
     Q_OBJECT
 public:
@@ -212,10 +211,10 @@ signals:
     void refused(const vorn::Refusal &why);
 
 private:
-    // ReceiverSink
-    void discoveryReply(quint8 number, quint8 digits) override;
-    void readBackReply(const std::array<DecodedChannel, kChannels> &rows, const QByteArray &blocks) override;
-    void rawValueReply(const std::array<int, kChannels> &raw) override;
+    // What a reply taken holds, applied.
+    void take(const DiscoveryReply &reply);
+    void take(const ReadBackReply &reply);
+    void take(const RawValuesReply &reply);
 
     void onReceived(const QByteArray &bytes);
     void takeReplies(const QByteArray &bytes);

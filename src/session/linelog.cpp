@@ -47,7 +47,7 @@ LineLog::LineLog(DeviceSession *session, QObject *parent) : QObject(parent)
     });
     connect(session, &DeviceSession::replyReceived, this, [this](const QByteArray &b, const ReplyVerdict &v) {
         ++(v.taken() ? m_taken : m_dropped);
-        add(LineEntry::Kind::Received, b, describeReply(b, v), !v.taken());
+        add(LineEntry::Kind::Received, b, describeReply(v), !v.taken());
     });
     connect(session, &DeviceSession::recordReceived, this,
             [this](const QByteArray &b, bool taken, const QString &why) {

@@ -46,7 +46,7 @@ void failOnCheckByte(DeviceSession *session, const QStringList &simArgs)
         return;
     QObject::connect(session, &DeviceSession::replyReceived, session,
                      [](const QByteArray &bytes, const ReplyVerdict &v) {
-                         if (v.flaw == ReplyVerdict::Flaw::CheckByte)
+                         if (v.flaw == Flaw::CheckByte)
                              QFAIL(qPrintable(QStringLiteral("a reply of the simulator turned down: %1 (%2)")
                                                   .arg(QString::fromLatin1(bytes.toHex(' ')), v.reason)));
                      });

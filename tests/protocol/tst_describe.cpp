@@ -100,7 +100,7 @@ void DescribeTest::replies()
 {
     QFETCH(QByteArray, reply);
     QFETCH(QString, meaning);
-    QCOMPARE(describeReply(reply, judgeReply(checkFrame(reply, FrameLayout::Reply))), meaning);
+    QCOMPARE(describeReply(judgeReply(checkFrame(reply, FrameLayout::Reply))), meaning);
 }
 
 void DescribeTest::records_data()

@@ -10,7 +10,6 @@
 #include <iterator>
 
 using namespace vorn;
-using Flaw = FramePiece::Flaw;
 
 namespace {
 
@@ -25,7 +24,9 @@ const char *flawName(Flaw f)
     case Flaw::Marker: return "marker";
     case Flaw::EndByte: return "end";
     case Flaw::CheckByte: return "check";
-    case Flaw::Torn: return "torn";
+    case Flaw::TooShort: return "torn";
+    case Flaw::UnknownCode:
+    case Flaw::ShortForCode: break;   // not frame flaws
     }
     return "?";
 }
@@ -54,7 +55,7 @@ QByteArray damaged(int at, char value)
     QByteArray r = raw(100);
     r[at] = value;
     if (at != r.size() - 2 && at != r.size() - 1 && at != 0)
-        r[r.size() - 2] = char(xorOf(r, 1, int(r.size()) - 3));
+        r[r.size() - 2] = char(checkByte(r));
     return r;
 }
 

@@ -301,6 +301,8 @@ void SessionTest::repliesAndWhatBecameOfThem_data()
                                             << QList<int>{};
     QTest::newRow("start byte") << QByteArray(1, '\x05') + kDiscoveryReply.mid(1)
                                 << QStringList{"起始字节应为 0x02，收到 0x05"} << QList<int>{};
+    QTest::newRow("read back") << buildReply(0x32, hex("00 00 03 E8 01 00 00 00 03 E8").repeated(10))
+                               << QStringList{""} << QList<int>{};
 }
 
 void SessionTest::repliesAndWhatBecameOfThem()
@@ -317,6 +319,9 @@ void SessionTest::repliesAndWhatBecameOfThem()
         QCOMPARE(v.mode, FeedbackMode::Raw);
         shown.append(v.values[0].toInt());
     });
+    QList<QByteArray> tables;
+    connect(&r.session, &DeviceSession::tableRead, this,
+            [&](const std::array<DecodedChannel, kChannels> &, const QByteArray &blocks) { tables.append(blocks); });
     r.port.inject(bytes);
     QByteArray pieces;
     QStringList got;
@@ -332,6 +337,8 @@ void SessionTest::repliesAndWhatBecameOfThem()
     QCOMPARE(r.session.waitingBytes(), 0);
     QCOMPARE(found.size(), bytes == kDiscoveryReply ? 1 : 0);
     QCOMPARE(r.session.ledId(), quint8(bytes == kDiscoveryReply ? 12 : 255));
+    const bool readBack = bytes.size() == kReadBackReplyLength;
+    QCOMPARE(tables, readBack ? QList<QByteArray>{bytes.mid(6, 100)} : QList<QByteArray>{});
 }
 
 void SessionTest::recordsTakenAndDiscarded()
