@@ -170,41 +170,48 @@ public:
     QStringList texts;   // the messages not expected
     QString fileName;
 
-    // The next box is pictured as name.
-    void grabNext(const QString &name) { m_grabName = name; }
-    bool grabbed() const { return m_grabName.isEmpty(); }
-
-    void message(QWidget *parent, const QString &text, Icon icon, const QString &detail) override
+    ShotDialogs()
     {
-        if (m_grabName.isEmpty()) {
-            texts.append(text);
-            say(QStringLiteral("message: ") + text + QLatin1Char(' ') + detail);
-            return;
-        }
-        QTimer poll;
-        poll.setInterval(50);
-        QObject::connect(&poll, &QTimer::timeout, [this, &poll] {
+        m_poll.setInterval(50);
+        QObject::connect(&m_poll, &QTimer::timeout, [this] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             if (!box || !box->isVisible() || !box->windowHandle() || !box->windowHandle()->isExposed())
                 return;
-            poll.stop();
+            m_poll.stop();
             save(box, m_grabName);
             m_grabName.clear();
             box->accept();
         });
-        poll.start();
-        QtDialogs::message(parent, text, icon, detail);
     }
-    bool confirm(QWidget *, const QString &text, const QString &) override
+
+    // The next box is pictured as name.
+    void grabNext(const QString &name) { m_grabName = name; }
+    bool grabbed() const { return m_grabName.isEmpty(); }
+
+    void message(QWidget *parent, const QString &text, Icon icon, const QString &detail,
+                 std::function<void()> then) override
+    {
+        if (m_grabName.isEmpty()) {
+            texts.append(text);
+            say(QStringLiteral("message: ") + text + QLatin1Char(' ') + detail);
+            if (then)
+                then();
+            return;
+        }
+        m_poll.start();
+        QtDialogs::message(parent, text, icon, detail, std::move(then));
+    }
+    void confirm(QWidget *, const QString &text, const QString &, std::function<void(bool)> answered) override
     {
         texts.append(text);
-        return true;
+        answered(true);
     }
-    QString openFileName(QWidget *, const QString &, const QString &) override { return fileName; }
-    QString saveFileName(QWidget *, const QString &, const QString &) override { return fileName; }
+    void openFileName(QWidget *, const QString &, const QString &, FileChosen then) override { then(fileName); }
+    void saveFileName(QWidget *, const QString &, const QString &, FileChosen then) override { then(fileName); }
 
 private:
     QString m_grabName;
+    QTimer m_poll;
 };
 
 // A table as a technician might keep it: pressures, a level, temperatures.
@@ -336,8 +343,7 @@ int main(int argc, char **argv)
         MainWindow window(&session, &dialogs, nullptr);
         dialogs.grabNext(QStringLiteral("no-port"));
         window.load();
-        if (!dialogs.grabbed())
-            fail(QStringLiteral("the message that no port can be used"));
+        waitFor(QStringLiteral("the message that no port can be used"), [&] { return dialogs.grabbed(); });
     }
 
     // Device 12, with a four-digit display, alone on the line.

@@ -332,7 +332,11 @@ void LineMonitor::copy()
 
 void LineMonitor::saveAs()
 {
-    const QString path = m_dialogs->saveFileName(this, QString(), tr("文本文件 (*.txt)"));
+    m_dialogs->saveFileName(this, QString(), tr("文本文件 (*.txt)"), [this](const QString &path) { saveTo(path); });
+}
+
+void LineMonitor::saveTo(const QString &path)
+{
     if (path.isEmpty())
         return;
     QSaveFile f(path);

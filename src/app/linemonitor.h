@@ -96,6 +96,7 @@ public:
     void clear() { m_model->clear(); }
     void copy();
     void saveAs();
+    void saveTo(const QString &path);
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -222,15 +222,23 @@ int main(int argc, char **argv)
                         QCoreApplication::translate("vorn::MainWindow", "无法写入跟踪文件，程序不记录通讯。"),
                         vorn::Dialogs::Icon::Warning,
                         trace + QLatin1Char('\n') + why);
-    window.load();
-    // Centred before it is shown, so that it appears in place: moving a
-    // mapped window cost the first paint some 7 ms under X11.
-    window.showCentred();
-    populateBackingStore(&window);
-    // For start-up measurements: end as soon as the shown window has been
-    // painted once.
+    // The start-up's boxes come one after the other, the search's after the
+    // trace's, and the window once they are all closed. None of them runs
+    // an event loop of its own: the program's one loop runs from here on.
     FirstPaint firstPaint(&port);
-    if (qEnvironmentVariableIsSet("VORNRT8_EXIT_WHEN_SHOWN"))
-        window.form()->installEventFilter(&firstPaint);
+    const auto showWindow = [&] {
+        // Centred before it is shown, so that it appears in place: moving a
+        // mapped window cost the first paint some 7 ms under X11.
+        window.showCentred();
+        populateBackingStore(&window);
+        // For start-up measurements: end as soon as the shown window has
+        // been painted once.
+        if (qEnvironmentVariableIsSet("VORNRT8_EXIT_WHEN_SHOWN"))
+            window.form()->installEventFilter(&firstPaint);
+    };
+    dialogs.whenNoBox([&] {
+        window.load();
+        dialogs.whenNoBox(showWindow);
+    });
     return app.exec();
 }

@@ -142,9 +142,10 @@ void MainForm::portLost(const QString &reason)
 {
     setLamp(kRed);
     GetValShapeTimer->stop();
-    // Told from the event loop once everyone has heard of the loss: the box
-    // waits for a click, the log's time stamp and the watching for the
-    // device do not. It says what the session is going to do.
+    // Told from the event loop once everyone has heard of the loss, after
+    // any box asked for on the way (a write that failed); the watching for
+    // the device goes on under the box. It says what the session is going
+    // to do.
     const QString text = m_session->autoReconnect() ? msg::PortLostWatched() : msg::PortLost();
     QTimer::singleShot(0, this, [this, text, reason] { tell(text, Dialogs::Icon::Warning, reason); });
 }
@@ -280,15 +281,37 @@ void MainForm::readTable()
 
 void MainForm::saveTable()
 {
-    QString why, path;
-    const auto acceptCut = [this](const QStringList &cut) {
-        return m_dialogs->confirm(this, msg::CutWarning(), cut.join(QLatin1Char('\n')));
-    };
-    const auto askPath = [this, &path] {
-        path = m_dialogs->saveFileName(this, QCoreApplication::applicationDirPath(), rtxDialogFilter());
-        return path;
-    };
-    switch (saveTableToRtx(table(), acceptCut, askPath, &why)) {
+    // The table as it is at the click is the one saved, even if a read-back
+    // fills the grid while the question about cutting is open.
+    const ChannelTable t = table();
+    QString why;
+    if (!encodeRtx(t, &why)) {
+        tell(msg::SaveFailed(), Dialogs::Icon::Warning, why);
+        return;
+    }
+    const QStringList cut = rtxCutTexts(t);
+    if (cut.isEmpty()) {
+        saveTableAs(t);
+        return;
+    }
+    // Saved only once Yes is clicked; on No nothing is asked or written.
+    m_dialogs->confirm(this, msg::CutWarning(), cut.join(QLatin1Char('\n')), [this, t](bool yes) {
+        if (yes)
+            saveTableAs(t);
+    });
+}
+
+void MainForm::saveTableAs(const ChannelTable &t)
+{
+    m_dialogs->saveFileName(this, QCoreApplication::applicationDirPath(), rtxDialogFilter(),
+                            [this, t](const QString &path) { writeTable(t, path); });
+}
+
+void MainForm::writeTable(const ChannelTable &t, const QString &path)
+{
+    QString why;
+    const auto cutAccepted = [](const QStringList &) { return true; };
+    switch (saveTableToRtx(t, cutAccepted, [&path] { return path; }, &why)) {
     case RtxSave::NotStorable:
         tell(msg::SaveFailed(), Dialogs::Icon::Warning, why);
         break;
@@ -304,7 +327,12 @@ void MainForm::saveTable()
 
 void MainForm::openTable()
 {
-    const QString path = m_dialogs->openFileName(this, QStringLiteral("."), rtxDialogFilter());
+    m_dialogs->openFileName(this, QStringLiteral("."), rtxDialogFilter(),
+                            [this](const QString &path) { loadTable(path); });
+}
+
+void MainForm::loadTable(const QString &path)
+{
     if (path.isEmpty())
         return;
     ChannelTable t;

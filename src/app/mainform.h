@@ -23,8 +23,9 @@ public:
     MainForm(DeviceSession *session, Dialogs *dialogs, QWidget *parent = nullptr);
     ~MainForm() override;
 
-    // Fills the lists, sets the start state and searches the ports. Message
-    // boxes of the search appear before the window is shown.
+    // Fills the lists, sets the start state and searches the ports. The
+    // search's message boxes are asked for here; the window is shown once
+    // they are closed (QueuedDialogs::whenNoBox).
     void load();
     // Centres the window on its screen, from its own size.
     void centre();
@@ -80,6 +81,12 @@ private:
     void lightLamp();
     void setLamp(const QColor &colour);
     void setSmartButtons(bool enabled);
+    // Saving once any cutting is agreed to: asks for the file, then writes
+    // it ("" : nothing is written).
+    void saveTableAs(const ChannelTable &table);
+    void writeTable(const ChannelTable &table, const QString &path);
+    // The file chosen to open ("": nothing changes).
+    void loadTable(const QString &path);
     void tell(const QString &text, Dialogs::Icon icon = Dialogs::Icon::None, const QString &detail = {});
 
     MainFormUi ui;

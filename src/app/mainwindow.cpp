@@ -99,34 +99,45 @@ QString feedbackText(FeedbackMode m)
 class ChoiceNoting : public Dialogs
 {
 public:
-    ChoiceNoting(Dialogs *inner, QString *chosen) : m_inner(inner), m_chosen(chosen) {}
-    void message(QWidget *parent, const QString &text, Icon icon, const QString &detail) override
+    ChoiceNoting(Dialogs *inner, QString *chosen, std::function<void()> opened)
+        : m_inner(inner), m_chosen(chosen), m_opened(std::move(opened))
     {
-        m_inner->message(parent, text, icon, detail);
     }
-    bool confirm(QWidget *parent, const QString &text, const QString &detail) override
+    void message(QWidget *parent, const QString &text, Icon icon, const QString &detail,
+                 std::function<void()> then) override
     {
-        return m_inner->confirm(parent, text, detail);
+        m_inner->message(parent, text, icon, detail, std::move(then));
     }
-    QString openFileName(QWidget *parent, const QString &dir, const QString &filter) override
+    void confirm(QWidget *parent, const QString &text, const QString &detail,
+                 std::function<void(bool yes)> answered) override
     {
-        *m_chosen = m_inner->openFileName(parent, dir, filter);
-        return *m_chosen;
+        m_inner->confirm(parent, text, detail, std::move(answered));
     }
-    QString saveFileName(QWidget *parent, const QString &dir, const QString &filter) override
+    // The form handles the file chosen, then the window notes it.
+    void openFileName(QWidget *parent, const QString &dir, const QString &filter, FileChosen then) override
     {
-        return m_inner->saveFileName(parent, dir, filter);
+        m_inner->openFileName(parent, dir, filter, [this, then = std::move(then)](const QString &path) {
+            *m_chosen = path;
+            then(path);
+            m_opened();
+        });
+    }
+    void saveFileName(QWidget *parent, const QString &dir, const QString &filter, FileChosen then) override
+    {
+        m_inner->saveFileName(parent, dir, filter, std::move(then));
     }
 
 private:
     Dialogs *m_inner;
     QString *m_chosen;
+    std::function<void()> m_opened;
 };
 
 }  // namespace
 
 MainWindow::MainWindow(DeviceSession *session, Dialogs *dialogs, QSettings *settings, QWidget *parent)
-    : QMainWindow(parent), m_session(session), m_formDialogs(std::make_unique<ChoiceNoting>(dialogs, &m_chosenFile)),
+    : QMainWindow(parent), m_session(session),
+      m_formDialogs(std::make_unique<ChoiceNoting>(dialogs, &m_chosenFile, [this] { noteOpenedTable(); })),
       m_form(new MainForm(session, m_formDialogs.get(), this)), m_dialogs(dialogs),
       m_settings(settings), m_log(new LineLog(session, this)), m_lines(new LineModel(m_log, this)),
       m_recorder(new ValueRecorder(session, this))
@@ -220,8 +231,6 @@ MainWindow::MainWindow(DeviceSession *session, Dialogs *dialogs, QSettings *sett
         if (frame.size() == kFrameOverhead + kChannels * kBlockSize && quint8(frame[5]) == cmd::Download)
             m_reference = frame.mid(6, kChannels * kBlockSize);
     });
-    if (auto *open = m_form->findChild<QAbstractButton *>(QStringLiteral("OpenSetCommand")))
-        connect(open, &QAbstractButton::clicked, this, &MainWindow::noteOpenedTable);
     connect(s, &DeviceSession::tableRead, this,
             [this](const std::array<DecodedChannel, kChannels> &, const QByteArray &blocks) { compareReadBack(blocks); });
     const bool reconnect = !m_settings || m_settings->value(QLatin1String(kReconnectKey), true).toBool();
@@ -365,12 +374,15 @@ void MainWindow::toggleRecording()
         m_recorder->stop();
         return;
     }
-    const QString path = m_dialogs->saveFileName(this, QString(), tr("CSV 文件 (*.csv)"));
-    QString why;
-    if (!path.isEmpty() && !m_recorder->start(path, &why))
-        m_dialogs->message(this, tr("无法创建记录文件。"), Dialogs::Icon::Warning,
-                           path + QLatin1Char('\n') + why);
+    // The button stays as it was until a file is chosen.
     updateStatus();
+    m_dialogs->saveFileName(this, QString(), tr("CSV 文件 (*.csv)"), [this](const QString &path) {
+        QString why;
+        if (!path.isEmpty() && !m_recorder->isRecording() && !m_recorder->start(path, &why))
+            m_dialogs->message(this, tr("无法创建记录文件。"), Dialogs::Icon::Warning,
+                               path + QLatin1Char('\n') + why);
+        updateStatus();
+    });
 }
 
 void MainWindow::showCentred()

@@ -69,8 +69,8 @@ protected:
 
 private:
     void updateStatus();
-    // After "打开配置": the table the form now shows, when it came from the
-    // file chosen.
+    // After "打开配置" and the file chosen: the table the form now shows,
+    // when it came from that file.
     void noteOpenedTable();
     // After a read-back: whether the device holds the table last opened from
     // a file or downloaded.

@@ -359,7 +359,12 @@ QString TrendWindow::shownData() const
 
 void TrendWindow::exportImage()
 {
-    const QString path = m_dialogs->saveFileName(this, QString(), tr("PNG 图片 (*.png)"));
+    m_dialogs->saveFileName(this, QString(), tr("PNG 图片 (*.png)"),
+                            [this](const QString &path) { exportImageTo(path); });
+}
+
+void TrendWindow::exportImageTo(const QString &path)
+{
     if (path.isEmpty())
         return;
     if (!m_view->grab().save(path, "PNG"))
@@ -370,8 +375,13 @@ void TrendWindow::exportData()
 {
     if (m_export)
         return;
-    const QString path = m_dialogs->saveFileName(this, QString(), tr("CSV 文件 (*.csv)"));
-    if (path.isEmpty())
+    m_dialogs->saveFileName(this, QString(), tr("CSV 文件 (*.csv)"),
+                            [this](const QString &path) { exportDataTo(path); });
+}
+
+void TrendWindow::exportDataTo(const QString &path)
+{
+    if (path.isEmpty() || m_export)
         return;
     auto job = std::make_unique<Export>(path);
     if (!job->file.open(QIODevice::WriteOnly)) {

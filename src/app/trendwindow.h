@@ -57,10 +57,12 @@ public:
     // Draws now what has come in (the timer does it ten times a second).
     void redraw();
     void exportImage();
+    void exportImageTo(const QString &path);
     // Writes the samples within the span shown to a CSV file on a thread of
     // its own, with a progress window that can cancel it (a cancelled export
     // leaves no file). The window keeps answering meanwhile.
     void exportData();
+    void exportDataTo(const QString &path);
     // The samples within the span shown, as CSV (header first).
     QString shownData() const;
     // The samples [first, last) of ring as CSV lines, each with its CR LF.

@@ -6,7 +6,7 @@
 
 #include "support/csvreader.h"
 #include "support/pty.h"
-#include "support/nestedloopdialogs.h"
+#include "support/heldboxdialogs.h"
 #include "support/scripteddialogs.h"
 #include "support/formdriving.h"
 #include "app/linemonitor.h"
@@ -443,7 +443,7 @@ void EndToEndTest::reconnectsWhileTheLossIsShown()
     // the loss is open; the box stays open until its values are recorded
     // again: all of that happens under the box.
     const QStringList device{QStringLiteral("--period"), QStringLiteral("100")};
-    WindowBench<NestedLoopDialogs> b(device);
+    WindowBench<HeldBoxDialogs> b(device);
     b.click("GetCommand(1)");
     b.window->toggleRecording();
     QTRY_VERIFY_WITH_TIMEOUT(b.recorded() > 0, 15000);
@@ -459,7 +459,8 @@ void EndToEndTest::reconnectsWhileTheLossIsShown()
         return true;
     };
     b.sim->type(QStringLiteral("quit"));
-    QTRY_VERIFY_WITH_TIMEOUT(!b.dialogs.shown.isEmpty() && b.state() == LineState::Open, 40000);
+    QTRY_VERIFY_WITH_TIMEOUT(!b.dialogs.shown.isEmpty() && !b.dialogs.boxOpen() && b.state() == LineState::Open,
+                             40000);
     const QString trace = b.lines("trace.txt", QStringLiteral("\n")).join('\n');
     QVERIFY2(b.dialogs.released, qPrintable(trace));
     QCOMPARE(b.dialogs.texts(), QStringList{msg::PortLostWatched()});
@@ -504,6 +505,9 @@ void EndToEndTest::resumesOnlyTheSameDevice()
     // Gone, and its path with it (a pseudo-terminal's number is soon another's).
     b.sim->type(QStringLiteral("quit"));
     QTRY_COMPARE_WITH_TIMEOUT(b.sim->process().state(), QProcess::NotRunning, 15000);
+    // The loss is noticed first: the line that is still open is not the one
+    // a reconnection opens.
+    QTRY_VERIFY_WITH_TIMEOUT(b.state() != LineState::Open, 15000);
     b.second = std::make_unique<SimProcess>(device + QStringList{QStringLiteral("--link"), b.link});
     QVERIFY(!b.second->port().isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(b.state() == LineState::Open || b.state() == LineState::NotResumed, 30000);
