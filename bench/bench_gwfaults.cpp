@@ -37,6 +37,7 @@
 
 #include "protocol/frame.h"
 #include "protocol/reply.h"
+#include "support/mosquitto.h"
 #include "support/processrun.h"
 
 #include <QCoreApplication>
@@ -66,6 +67,7 @@
 
 namespace {
 
+using vorn::test::listening;
 using vorn::test::stablePort;
 using Values = std::array<int, 10>;
 
@@ -119,22 +121,6 @@ qint64 rssKb(qint64 pid)
         if (l.startsWith("VmRSS:"))
             return l.mid(6).trimmed().split(' ').value(0).toLongLong();
     return -1;
-}
-
-// Whether a TCP port on 127.0.0.1 is in LISTEN state, read from the kernel's
-// table: connecting to find out would take ser2net's line from the gateway.
-bool listening(int port)
-{
-    QFile f(QStringLiteral("/proc/net/tcp"));
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray want = QByteArray("0100007F:") + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
-    for (const QByteArray &l : f.readAll().split('\n')) {
-        const QList<QByteArray> c = l.simplified().split(' ');
-        if (c.size() > 3 && c[1] == want && c[3] == "0A")
-            return true;
-    }
-    return false;
 }
 
 bool endProcess(QProcess &p, int signal = SIGTERM)
@@ -294,7 +280,8 @@ private:
     QTemporaryDir m_tmp;
     QRandomGenerator m_rng;
     int m_brokerPort = 0, m_serPort = 0;
-    QProcess m_broker, m_ser2net, m_gw;
+    vorn::test::Broker m_broker;
+    QProcess m_ser2net, m_gw;
     QFile m_gwLog;
     QByteArray m_gwPartial;
     QStringList m_gwLines;
@@ -397,12 +384,7 @@ bool Run::statusSeen(int device, const QString &word, qint64 from, qint64 to) co
 
 bool Run::startBroker()
 {
-    m_broker.start(QStringLiteral("/usr/sbin/mosquitto"), {QStringLiteral("-c"), m_tmp.filePath(QStringLiteral("mosquitto.conf"))});
-    if (!m_broker.waitForStarted(10000)) {
-        m_broker.setProgram(QStringLiteral("mosquitto"));
-        m_broker.start();
-    }
-    return waitFor([this] { return listening(m_brokerPort); }, 20000);
+    return m_broker.start();
 }
 
 bool Run::startSer2net()
@@ -480,7 +462,7 @@ void Run::doFault(const QString &kind)
         const int down = 4000 + int(m_rng.bounded(8001));
         f.detail = QStringLiteral("broker stopped for %1 s").arg(secs(down));
         progress(QStringLiteral("fault: ") + f.detail);
-        endProcess(m_broker);
+        endProcess(m_broker.proc);
         pause(down);
         if (!startBroker())
             progress(QStringLiteral("mosquitto did not come back"));
@@ -542,17 +524,11 @@ int Run::exec()
     progress(QStringLiteral("seed %1, %2 minutes, logs in %3").arg(seed).arg(minutes).arg(logs));
 
     // The broker, with a store that survives its stop.
-    // The broker and ser2net are stopped and started again on their ports.
-    m_brokerPort = stablePort();
-    {
-        QFile c(m_tmp.filePath(QStringLiteral("mosquitto.conf")));
-        c.open(QIODevice::WriteOnly);
-        c.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence true\n"
-                               "persistence_location %2/\nmax_queued_messages 0\n")
-                    .arg(m_brokerPort).arg(m_tmp.path()).toUtf8());
-    }
-    m_broker.setStandardOutputFile(QDir(logs).filePath(QStringLiteral("mosquitto.log")), QIODevice::Append);
-    m_broker.setProcessChannelMode(QProcess::MergedChannels);
+    // The broker and ser2net are stopped and started again on their ports
+    // (the broker's a stablePort()).
+    m_brokerPort = m_broker.port;
+    m_broker.extra = QStringLiteral("persistence true\npersistence_location %1/\nmax_queued_messages 0\n").arg(m_tmp.path());
+    m_broker.proc.setStandardOutputFile(QDir(logs).filePath(QStringLiteral("mosquitto.log")), QIODevice::Append);
     if (!startBroker()) {
         std::fprintf(stderr, "bench_gwfaults: mosquitto did not start\n");
         return 1;
@@ -703,7 +679,7 @@ int Run::exec()
     tick();
     m_sub.stop();
     tick();
-    endProcess(m_broker);
+    endProcess(m_broker.proc);
     m_gwLog.flush();
     progress(QStringLiteral("done; accounting"));
 

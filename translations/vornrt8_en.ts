@@ -1753,6 +1753,10 @@ or audit found a difference.
         <source>单元 %1 已是设备 %2 的</source>
         <translation>unit %1 is already device %2&apos;s</translation>
     </message>
+    <message>
+        <source>；端口 %1 低于 %2，需要 CAP_NET_BIND_SERVICE 权限（systemd 单元里写 AmbientCapabilities=CAP_NET_BIND_SERVICE）</source>
+        <translation>; port %1 is below %2 and needs the capability CAP_NET_BIND_SERVICE (in a systemd unit: AmbientCapabilities=CAP_NET_BIND_SERVICE)</translation>
+    </message>
 </context>
 <context>
     <name>vorn::gw::Gateway</name>
@@ -1762,10 +1766,6 @@ or audit found a difference.
             <numerusform>while the broker was away the queue was full: %n oldest set of values dropped.</numerusform>
             <numerusform>while the broker was away the queue was full: %n oldest sets of values dropped.</numerusform>
         </translation>
-    </message>
-    <message>
-        <source>把 RT8 设备的实时数值发布到 MQTT 服务器。</source>
-        <translation>Publishes the live values of RT8 devices to an MQTT broker.</translation>
     </message>
     <message>
         <source>配置文件（JSON）</source>
@@ -1865,6 +1865,10 @@ or audit found a difference.
     <message>
         <source>Modbus TCP 在 %1 上应答（只读，无认证）。</source>
         <translation>Modbus TCP answering on %1 (read-only, no authentication).</translation>
+    </message>
+    <message>
+        <source>把 RT8 设备的实时数值发布到 MQTT 服务器，也以 Modbus TCP、Prometheus 指标和 Home Assistant 自动发现提供。</source>
+        <translation>Publishes the live values of RT8 devices to an MQTT broker, and serves them over Modbus TCP, as Prometheus metrics and through Home Assistant discovery.</translation>
     </message>
 </context>
 <context>

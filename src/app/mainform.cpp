@@ -3,6 +3,7 @@
 #include "protocol/rtxfile.h"
 #include "protocol/requests.h"
 #include "link/portmap.h"
+#include "session/requestfields.h"
 
 #include <cmath>
 
@@ -235,7 +236,7 @@ void MainForm::showTable(const std::array<DecodedChannel, kChannels> &rows)
 
 void MainForm::showValues(const LiveValues &values)
 {
-    ui.RsValText->setText(values.text);
+    ui.RsValText->setText(values.text());
     lightLamp();
 }
 
@@ -390,15 +391,25 @@ void MainForm::setDisplayMode(int index)
 void MainForm::showNumber()
 {
     commitNumber();
-    m_session->showNumber(ui.RsAddText[0]->text(), ui.RsAddText[1]->text(), ui.RsAddText[2]->text(),
-                          ui.CMD23Text->text());
+    QString why;
+    const auto request = readNumberDisplay(ui.RsAddText[0]->text(), ui.RsAddText[1]->text(),
+                                           ui.RsAddText[2]->text(), ui.CMD23Text->text(), &why);
+    if (request)
+        m_session->showNumber(*request);
+    else
+        m_session->refuseField(why);
 }
 
 void MainForm::showCode()
 {
     commitNumber();
-    m_session->showCode(ui.RsAddText[0]->text(), ui.RsAddText[1]->text(), ui.CMD24Text[0]->text(),
-                        ui.CMD24Text[1]->text());
+    QString why;
+    const auto request = readCodeDisplay(ui.RsAddText[0]->text(), ui.RsAddText[1]->text(), ui.CMD24Text[0]->text(),
+                                         ui.CMD24Text[1]->text(), &why);
+    if (request)
+        m_session->showCode(*request);
+    else
+        m_session->refuseField(why);
 }
 
 // ---------------------------------------------------------------- housekeeping
@@ -412,7 +423,11 @@ void MainForm::findDevice()
 void MainForm::renumber()
 {
     commitNumber();
-    m_session->renumber(ui.SanLongText->text());
+    QString why;
+    if (const auto digits = readDigitCount(ui.SanLongText->text(), &why))
+        m_session->renumber(*digits);
+    else
+        m_session->refuseField(why);
 }
 
 void MainForm::powerOn()

@@ -169,12 +169,8 @@ TrendWindow::TrendWindow(DeviceSession *session, Dialogs *dialogs, QWidget *pare
     layout->addLayout(boxes);
     layout->addWidget(m_view, 1);
 
-    connect(session, &DeviceSession::liveValues, this, [this](const LiveValues &live) {
-        std::array<double, kChannels> v;
-        for (int i = 0; i < kChannels; ++i)
-            v[i] = live.number(i);
-        add(live.mode, v);
-    });
+    connect(session, &DeviceSession::liveValues, this,
+            [this](const LiveValues &live) { add(live.mode, live.numbers); });
     // However fast the values come, the chart is drawn at most ten times a
     // second.
     m_clock.start();

@@ -6,6 +6,7 @@
 // at 100 values a second; redraws at most ten times a second. Not modal.
 
 #include "app/dialogs.h"
+#include "app/samplering.h"
 #include "session/devicesession.h"
 #include "session/livevalues.h"
 

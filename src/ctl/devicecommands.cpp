@@ -6,6 +6,7 @@
 #include "link/netport.h"
 #include "link/portmap.h"
 #include "protocol/frame.h"
+#include "session/requestfields.h"
 
 #include <QJsonObject>
 
@@ -106,9 +107,15 @@ int Controller::renumber()
 {
     // The numbering request carries the display-digit count too: without
     // --digits, keep the one the device has instead of making one up.
-    QString digits;
+    quint8 digits = 0;
     if (m_inv.digits) {
-        digits = *m_inv.digits;
+        QString why;
+        const auto d = readDigitCount(*m_inv.digits, &why);
+        if (!d) {
+            m_session->refuseField(why);
+            return refusal(true);
+        }
+        digits = *d;
     } else {
         Found f{};
         const int rc = connectionTest(m_inv.address, m_inv.timeout(), &f);
@@ -119,7 +126,7 @@ int Controller::renumber()
         }
         if (rc != ExitOk)
             return rc;
-        digits = QString::number(f.digits);
+        digits = f.digits;
     }
     m_session->setLedId(m_inv.newNumber);
     if (!m_session->renumber(digits))
@@ -151,14 +158,26 @@ int Controller::noReplyCommand()
         // The mode is the payload byte: 0 target values, 1 raw values, 2 off.
         ok = m_session->setDisplayMode(w == QLatin1String("target") ? 0 : w == QLatin1String("raw") ? 1 : 2);
         break;
-    case Command::DisplayNumber:
-        ok = m_session->showNumber(m_inv.start, m_inv.displayPort, m_inv.displayDigits, w);
+    case Command::DisplayNumber: {
+        QString why;
+        const auto request = readNumberDisplay(m_inv.start, m_inv.displayPort, m_inv.displayDigits, w, &why);
+        if (request)
+            ok = m_session->showNumber(*request);
+        else
+            m_session->refuseField(why);
         field = true;
         break;
-    case Command::DisplayCode:
-        ok = m_session->showCode(m_inv.start, m_inv.displayPort, w, m_inv.words.value(1));
+    }
+    case Command::DisplayCode: {
+        QString why;
+        const auto request = readCodeDisplay(m_inv.start, m_inv.displayPort, w, m_inv.words.value(1), &why);
+        if (request)
+            ok = m_session->showCode(*request);
+        else
+            m_session->refuseField(why);
         field = true;
         break;
+    }
     default:
         break;
     }

@@ -42,13 +42,14 @@ int Controller::stream()
     // Raw values as numbers; target values as the device wrote them.
     const auto show = [&](const LiveValues &v) {
         QJsonArray values;
+        const QStringList shown = v.shownValues();
         for (int i = 0; i < kChannels; ++i) {
             if (v.mode == FeedbackMode::Raw)
-                values.append(int(v.number(i)));
+                values.append(v.raw[size_t(i)]);
             else
-                values.append(v.values[i]);
+                values.append(shown[i]);
         }
-        line(values, v.values);
+        line(values, shown);
     };
     // SIGINT, SIGTERM and SIGHUP end a stream in order (the device told to
     // stop) instead of ending the program; a reader of standard output that

@@ -516,6 +516,23 @@ bool parseBrokerUrl(const QString &text, Config *c, QString *why)
     return true;
 }
 
+int firstUnprivilegedPort()
+{
+    QFile f(QStringLiteral("/proc/sys/net/ipv4/ip_unprivileged_port_start"));
+    bool ok = false;
+    const int first = f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().toInt(&ok) : 0;
+    return ok ? first : 1024;
+}
+
+QString privilegedPortHint(int port, bool permissionDenied, int firstUnprivileged)
+{
+    if (!permissionDenied || port >= firstUnprivileged)
+        return {};
+    return QCoreApplication::translate("vorn::gw::Config", "；端口 %1 低于 %2，需要 CAP_NET_BIND_SERVICE 权限（systemd 单元里写 AmbientCapabilities=CAP_NET_BIND_SERVICE）")
+        .arg(port)
+        .arg(firstUnprivileged);
+}
+
 bool parseListen(const QString &text, ModbusConfig *m)
 {
     // [IPv6]:PORT, or HOST:PORT with one colon.

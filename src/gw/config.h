@@ -2,7 +2,7 @@
 // The gateway's configuration: the broker, what it is published under, and
 // the devices, read from a JSON file. Every mistake is named by its key.
 
-#include "session/devicesession.h"
+#include "protocol/feedbackmode.h"
 
 #include <QList>
 #include <QString>
@@ -82,5 +82,15 @@ bool parseBrokerUrl(const QString &url, Config *config, QString *why);
 
 // "HOST:PORT": an IPv4 address, [an IPv6 address] or a name, and a port.
 bool parseListen(const QString &text, ModbusConfig *modbus);
+
+// The first port an ordinary user may listen on: 1024, unless the system's
+// net.ipv4.ip_unprivileged_port_start says otherwise.
+int firstUnprivilegedPort();
+
+// What to add to why a port could not be listened on: for a port below
+// firstUnprivileged refused for want of permission, that it needs
+// CAP_NET_BIND_SERVICE and where to give it (with its separator in front);
+// otherwise nothing.
+QString privilegedPortHint(int port, bool permissionDenied, int firstUnprivileged = firstUnprivilegedPort());
 
 }  // namespace vorn::gw

@@ -16,6 +16,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -76,7 +77,7 @@ namespace {
 
 // A JSON string: quotes, backslashes and control characters escaped (a
 // record's text is whatever the device sent).
-void appendJsonString(QByteArray &out, const QString &text)
+void appendJsonString(QByteArray &out, QStringView text)
 {
     out += '"';
     for (const char c : text.toUtf8()) {
@@ -97,12 +98,14 @@ void appendJsonString(QByteArray &out, const QString &text)
 
 }  // namespace
 
-QByteArray Gateway::valuesPayload(const QByteArray &time, const LiveValues &live)
+QByteArray Gateway::valuesPayload(QByteArrayView time, const LiveValues &live)
 {
+    // Written straight into the one buffer: for raw values this is the only
+    // allocation of a set.
     QByteArray out;
-    out.reserve(160);
+    out.reserve(192);
     out += "{\"time\":\"";
-    out += time;
+    out.append(time);
     out += "\",\"mode\":\"";
     out += live.mode == FeedbackMode::Raw ? "raw" : "target";
     out += "\",\"values\":[";
@@ -110,14 +113,15 @@ QByteArray Gateway::valuesPayload(const QByteArray &time, const LiveValues &live
         if (i)
             out += ',';
         // A raw value is shown as the decimal number it is.
-        if (live.mode == FeedbackMode::Raw && !live.values.value(i).isEmpty()) {
-            for (const QChar c : live.values[i])
-                out += char(c.unicode());
+        if (live.mode == FeedbackMode::Raw) {
+            char digits[16];
+            const auto r = std::to_chars(digits, digits + sizeof digits, live.raw[size_t(i)]);
+            out.append(digits, qsizetype(r.ptr - digits));
             continue;
         }
         const double v = live.number(i);
         if (std::isnan(v))
-            appendJsonString(out, live.values.value(i));
+            appendJsonString(out, live.field(i));
         else
             out += QByteArray::number(v, 'g', QLocale::FloatingPointShortest);
     }
@@ -234,11 +238,13 @@ void Gateway::deviceValues(Device &d, const LiveValues &values)
 {
     if (m_stopped)
         return;
-    publishValues({d.valuesTopic, valuesPayload(isoTimeNow(), values), &d});
+    // One look at the clock for the stamp and the age.
+    const TimeStamp now = timeStampNow();
+    publishValues({d.valuesTopic, valuesPayload(now.view(), values), &d});
     DeviceState &state = m_states[size_t(d.index)];
     state.last = values;
     ++state.sets;
-    state.lastMs = QDateTime::currentMSecsSinceEpoch();
+    state.lastMs = now.msecs;
     emit deviceChanged(d.index);
 }
 

@@ -62,7 +62,7 @@ public:
     // One set of values as published: {"time","mode","values"}, raw values
     // as numbers, a record's fields as numbers where they are numbers,
     // otherwise as the text shown.
-    static QByteArray valuesPayload(const QByteArray &time, const LiveValues &live);
+    static QByteArray valuesPayload(QByteArrayView time, const LiveValues &live);
     // The config topic's payload for the blocks read back; expected: the
     // blocks of the device's "expect" file, empty when it has none.
     static QByteArray configPayload(const QString &time, const QByteArray &blocks, const QByteArray &expected);

@@ -33,7 +33,7 @@ class Texts
 {
     Q_DECLARE_TR_FUNCTIONS(vorn::gw::Gateway)
 public:
-    static QString about() { return tr("把 RT8 设备的实时数值发布到 MQTT 服务器。"); }
+    static QString about() { return tr("把 RT8 设备的实时数值发布到 MQTT 服务器，也以 Modbus TCP、Prometheus 指标和 Home Assistant 自动发现提供。"); }
     static QString configOption() { return tr("配置文件（JSON）"); }
     static QString checkOption() { return tr("只检查配置文件，然后退出"); }
     static QString langOption() { return tr("语言：en 或 zh"); }

@@ -81,6 +81,7 @@ bool MetricsServer::listen(const QHostAddress &address, quint16 port, QString *w
     if (m_server.listen(address, port))
         return true;
     *why = m_server.errorString();
+    *why += privilegedPortHint(port, m_server.serverError() == QAbstractSocket::SocketAccessError);
     return false;
 }
 

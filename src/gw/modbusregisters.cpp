@@ -32,11 +32,11 @@ qint16 saturated(double v)
 
 }  // namespace
 
-qint16 int16Value(const QString &shown)
+qint16 int16Value(QStringView shown)
 {
     // A plain decimal number: its digits without the point, exactly. Read by
-    // hand: this runs for every channel of every set.
-    const QStringView t = QStringView(shown).trimmed();
+    // hand: this runs for every field of every record.
+    const QStringView t = shown.trimmed();
     qsizetype i = 0;
     bool negative = false;
     if (i < t.size() && (t[i] == QLatin1Char('-') || t[i] == QLatin1Char('+')))
@@ -79,7 +79,12 @@ ModbusRegisters modbusRegisters(const Gateway::DeviceState &state, WordOrder ord
         const auto words = floatWords(float(v), order);
         r[size_t(2 * i)] = words[0];
         r[size_t(2 * i + 1)] = words[1];
-        r[size_t(20 + i)] = quint16(any ? int16Value(state.last.values.value(i)) : std::numeric_limits<qint16>::min());
+        // Raw counts as they are; a record's field by its digits.
+        qint16 count = std::numeric_limits<qint16>::min();
+        if (any)
+            count = state.last.mode == FeedbackMode::Raw ? saturated(state.last.raw[size_t(i)])
+                                                         : int16Value(state.last.field(i));
+        r[size_t(20 + i)] = quint16(count);
     }
     r[30] = quint16(state.status);
     r[kAgeRegister] = 65535;

@@ -14,7 +14,7 @@
 #include "gw/config.h"
 #include "gw/gateway.h"
 
-#include <QString>
+#include <QStringView>
 
 #include <array>
 
@@ -30,7 +30,7 @@ std::array<quint16, 2> floatWords(float value, WordOrder order);
 
 // A value as shown, as int16: a decimal number without its point (12.5 is
 // 125, 40000 is 32767), saturated; -32768 when it is not a number.
-qint16 int16Value(const QString &shown);
+qint16 int16Value(QStringView shown);
 
 // The age register for a set ageMs old; 65535 for none yet (ageMs < 0).
 quint16 ageRegister(qint64 ageMs);

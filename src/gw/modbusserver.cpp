@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <list>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,6 +23,7 @@ constexpr int kHeader = 7;             // transaction, protocol, length, unit
 constexpr int kMaxLength = 254;        // unit and at most 253 bytes of function and data
 constexpr quint8 kReadHolding = 0x03;
 constexpr quint8 kReadInput = 0x04;
+constexpr int kNice = 10;              // the server thread's, the gateway's own being 0
 
 void nonBlocking(int fd)
 {
@@ -86,7 +88,9 @@ bool ModbusServer::start(QString *why)
     }
     context->listenFd = modbus_tcp_pi_listen(context->ctx, 16);
     if (context->listenFd < 0) {
-        *why = tr("无法在 %1 上接受 Modbus TCP 连接：%2").arg(m_config.listen, QString::fromLocal8Bit(modbus_strerror(errno)));
+        const int error = errno;
+        *why = tr("无法在 %1 上接受 Modbus TCP 连接：%2").arg(m_config.listen, QString::fromLocal8Bit(modbus_strerror(error)));
+        *why += privilegedPortHint(m_config.port, error == EACCES);
         return false;
     }
     ::fcntl(context->listenFd, F_SETFD, FD_CLOEXEC);
@@ -134,6 +138,10 @@ void ModbusServer::update(int index, const Gateway::DeviceState &state)
 
 void ModbusServer::run()
 {
+    // Below the gateway's own thread when both want a processor: a flood of
+    // requests on a busy machine then delays the answers, not the lines and
+    // the broker (on Linux a thread's nice value is its own).
+    ::setpriority(PRIO_PROCESS, id_t(::gettid()), kNice);
     Context &c = *m_context;
     std::vector<pollfd> fds;
     std::vector<std::list<Client>::iterator> polled;

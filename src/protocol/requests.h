@@ -1,7 +1,7 @@
 #pragma once
-// Payloads of the display and housekeeping requests, read from the texts of
-// their fields. Every field is read before anything is built; a field that
-// cannot be read refuses the request and names itself.
+// Payloads of the display and housekeeping requests, from the numbers they
+// carry; and the two ways a byte is read from a text. (The operator's field
+// texts are read into these numbers by session/requestfields.h.)
 
 #include <QByteArray>
 #include <QDateTime>
@@ -17,20 +17,37 @@ std::optional<int> readStrictByte(const QString &text);
 // taken to the nearest whole number, 0..255.
 std::optional<int> readLeadingByte(const QString &text);
 
-// Each payload below is nullopt when a field cannot be read; *why then holds
-// the message that names the field.
+// Where a display request shows: the position of its first digit on the
+// LED display and the display port.
+struct DisplayPlace
+{
+    quint8 start = 0;
+    quint8 port = 0;
+};
 
-// "显示数字": start position, display port, then n digit bytes from the number
-// text, left-aligned and filled with zeros on the right.
-std::optional<QByteArray> showNumberPayload(const QString &start, const QString &port, const QString &count,
-                                            const QString &number, QString *why = nullptr);
-// "显示编码": start position, display port, two code bytes.
-std::optional<QByteArray> showCodePayload(const QString &start, const QString &port, const QString &code0,
-                                          const QString &code1, QString *why = nullptr);
+// "显示数字": the digits to show, each 0 to 9, from the start position on.
+struct NumberDisplay
+{
+    DisplayPlace place;
+    QByteArray digits;
+};
+
+// "显示编码": two code bytes.
+struct CodeDisplay
+{
+    DisplayPlace place;
+    quint8 code0 = 0;
+    quint8 code1 = 0;
+};
+
+// The payloads: start position, display port, then the digits or the two
+// codes. nullopt when a digit is not 0 to 9 (*badDigit: its index).
+std::optional<QByteArray> showNumberPayload(const NumberDisplay &request, int *badDigit = nullptr);
+QByteArray showCodePayload(const CodeDisplay &request);
 
 // "同步时间": yy MM dd hh mm ss of the given local time, each as a plain byte.
 QByteArray clockPayload(const QDateTime &localTime);
 // "修改编号": the number to assign, then the display-digit count.
-std::optional<QByteArray> changeNumberPayload(quint8 ledId, const QString &digitCount, QString *why = nullptr);
+QByteArray changeNumberPayload(quint8 ledId, quint8 digitCount);
 
 }  // namespace vorn

@@ -1,7 +1,11 @@
 #include "session/csv.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+
+#include <QDateTime>
 
 #include "protocol/channeltable.h"
 
@@ -101,17 +105,26 @@ void formatSecond(time_t second, char (&date)[24], char (&offset)[8])
     std::snprintf(offset, sizeof offset, "%c%02ld:%02ld", off < 0 ? '-' : '+', minutes / 60, minutes % 60);
 }
 
+// The stamp of the millisecond ms within the second of date and offset,
+// written to out; returns its length.
+int joinStamp(const char *date, int ms, const char *offset, char *out)
+{
+    // At most 23 + 4 + 7 characters: within the 40 of a TimeStamp.
+    const size_t d = std::strlen(date), o = std::strlen(offset);
+    std::memcpy(out, date, d);
+    char *p = out + d;
+    *p++ = '.';
+    *p++ = char('0' + ms / 100);
+    *p++ = char('0' + ms / 10 % 10);
+    *p++ = char('0' + ms % 10);
+    std::memcpy(p, offset, o);
+    return int(p + o - out);
+}
+
 QByteArray joinStamp(const char *date, int ms, const char *offset)
 {
-    QByteArray out;
-    out.reserve(29);
-    out.append(date);
-    out.append('.');
-    out.append(char('0' + ms / 100));
-    out.append(char('0' + ms / 10 % 10));
-    out.append(char('0' + ms % 10));
-    out.append(offset);
-    return out;
+    char buf[40];
+    return QByteArray(buf, joinStamp(date, ms, offset, buf));
 }
 #endif
 
@@ -130,10 +143,14 @@ QByteArray isoTime(qint64 msecs)
 #endif
 }
 
-QByteArray isoTimeNow()
+TimeStamp timeStampNow()
 {
+    TimeStamp t;
 #ifdef Q_OS_WIN
-    return isoTime(QDateTime::currentMSecsSinceEpoch());
+    t.msecs = QDateTime::currentMSecsSinceEpoch();
+    const QByteArray b = isoTime(t.msecs);
+    t.size = int(std::min<qsizetype>(b.size(), sizeof t.text - 1));
+    std::memcpy(t.text, b.constData(), size_t(t.size));
 #else
     // The second's part is worked out once a second; within it only the
     // milliseconds change.
@@ -146,8 +163,17 @@ QByteArray isoTimeNow()
         formatSecond(ts.tv_sec, date, offset);
         second = ts.tv_sec;
     }
-    return joinStamp(date, int(ts.tv_nsec / 1000000), offset);
+    const int ms = int(ts.tv_nsec / 1000000);
+    t.msecs = qint64(ts.tv_sec) * 1000 + ms;
+    t.size = joinStamp(date, ms, offset, t.text);
 #endif
+    return t;
+}
+
+QByteArray isoTimeNow()
+{
+    const TimeStamp t = timeStampNow();
+    return QByteArray(t.text, t.size);
 }
 
 }  // namespace vorn

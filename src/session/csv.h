@@ -4,8 +4,9 @@
 // RFC 4180 has it, and a cell that a spreadsheet would take for a formula is
 // kept as text: what came off the line stays data.
 
-#include "session/devicesession.h"
+#include "protocol/feedbackmode.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -38,6 +39,16 @@ QString modeName(FeedbackMode mode);
 QByteArray isoTime(qint64 msecs);
 // Now, the same way; the part to the second is worked out once a second.
 QByteArray isoTimeNow();
+// Now as such a stamp kept on the stack, with the moment it stands for: the
+// clock read once, nothing allocated.
+struct TimeStamp
+{
+    qint64 msecs = 0;   // since the epoch
+    char text[40] = {};
+    int size = 0;
+    QByteArrayView view() const { return QByteArrayView(text, size); }
+};
+TimeStamp timeStampNow();
 
 // The header of such lines: "time", "mode" (withMode), "ch0" to "ch9".
 QString valuesHeader(bool withMode);

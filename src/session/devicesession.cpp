@@ -4,6 +4,7 @@
 #include "protocol/frame.h"
 #include "link/portmap.h"
 #include "session/messages.h"
+#include "session/requestfields.h"
 
 #include <QMetaObject>
 #include <utility>
@@ -409,18 +410,12 @@ bool DeviceSession::connectionTest()
     return true;
 }
 
-bool DeviceSession::renumber(const QString &digitCount)
+bool DeviceSession::renumber(quint8 digitCount)
 {
-    QString why;
-    const auto p = changeNumberPayload(m_ledId, digitCount, &why);
-    if (!p) {
-        refuse(why, {}, true);
-        return false;
-    }
-    if (!send(buildFrame(kBroadcast, cmd::SetNumber, *p)))
+    if (!send(buildFrame(kBroadcast, cmd::SetNumber, changeNumberPayload(m_ledId, digitCount))))
         return false;
     // Every device on the line now has this number and digit count.
-    m_known = DeviceIdentity{m_ledId, quint8(p->at(1))};
+    m_known = DeviceIdentity{m_ledId, digitCount};
     return true;
 }
 
@@ -493,28 +488,25 @@ bool DeviceSession::setDisplayMode(int mode)
     return send(frame(cmd::DisplayMode, QByteArray(1, char(mode))));
 }
 
-bool DeviceSession::showNumber(const QString &start, const QString &displayPort, const QString &count,
-                               const QString &number)
+bool DeviceSession::showNumber(const NumberDisplay &request)
 {
-    QString why;
-    const auto p = showNumberPayload(start, displayPort, count, number, &why);
+    int bad = 0;
+    const auto p = showNumberPayload(request, &bad);
     if (!p) {
-        refuse(why, {}, true);
+        refuseField(badDigitMessage(bad));
         return false;
     }
     return send(frame(cmd::ShowNumber, *p));
 }
 
-bool DeviceSession::showCode(const QString &start, const QString &displayPort, const QString &code0,
-                             const QString &code1)
+bool DeviceSession::showCode(const CodeDisplay &request)
 {
-    QString why;
-    const auto p = showCodePayload(start, displayPort, code0, code1, &why);
-    if (!p) {
-        refuse(why, {}, true);
-        return false;
-    }
-    return send(frame(cmd::ShowCode, *p));
+    return send(frame(cmd::ShowCode, showCodePayload(request)));
+}
+
+void DeviceSession::refuseField(const QString &why)
+{
+    refuse(why, {}, true);
 }
 
 bool DeviceSession::setPower(bool on)

@@ -16,6 +16,7 @@
 #include "protocol/channeltable.h"
 #include "protocol/smartsetting.h"
 #include "protocol/reply.h"
+#include "protocol/requests.h"
 #include "link/serialcontrol.h"
 #include "protocol/splitter.h"
 #include "session/livevalues.h"
@@ -159,8 +160,9 @@ public:
     // ---- requests: each sends one frame to the device number (the
     // renumbering to 255) and returns true, or refuses, sending nothing.
     bool connectionTest();
-    // The current device number becomes the device's number.
-    bool renumber(const QString &digitCount);
+    // The current device number becomes the device's number, with this
+    // display-digit count.
+    bool renumber(quint8 digitCount);
     bool download(const ChannelTable &table);
     bool readBack();
     bool setFeedback(FeedbackMode mode);
@@ -169,10 +171,14 @@ public:
     void armCapture(int point, int channel);
     bool smartSetting(int channel, const ChannelTexts &row);
     bool setDisplayMode(int mode);
-    bool showNumber(const QString &start, const QString &displayPort, const QString &count, const QString &number);
-    bool showCode(const QString &start, const QString &displayPort, const QString &code0, const QString &code1);
+    bool showNumber(const NumberDisplay &request);
+    bool showCode(const CodeDisplay &request);
     bool setPower(bool on);
     bool setClock(const QDateTime &localTime);
+    // A request the front end could not build from the operator's field
+    // (session/requestfields.h): refused like a request with a bad field,
+    // nothing sent.
+    void refuseField(const QString &why);
 
 signals:
     // Replies and records taken.

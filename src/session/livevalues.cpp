@@ -1,19 +1,22 @@
 #include "session/livevalues.h"
 
-#include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace vorn {
+
+LiveValues::LiveValues()
+{
+    numbers.fill(std::numeric_limits<double>::quiet_NaN());
+}
 
 LiveValues LiveValues::fromRaw(const std::array<int, kChannels> &raw)
 {
     LiveValues v;
     v.mode = FeedbackMode::Raw;
-    v.values.reserve(kChannels);
-    for (int x : raw) {
-        v.values.append(QString::number(x));
-        v.text += v.values.last() + QLatin1String("\r\n");
-    }
+    v.raw = raw;
+    for (int i = 0; i < kChannels; ++i)
+        v.numbers[size_t(i)] = raw[size_t(i)];
     return v;
 }
 
@@ -21,101 +24,60 @@ LiveValues LiveValues::fromRecord(const QString &recordText)
 {
     LiveValues v;
     v.mode = FeedbackMode::Target;
-    v.text = recordText;
-    v.values = recordText.split(QLatin1String("\r\n"));
-    while (v.values.size() < kChannels)
-        v.values.append(QString());
-    v.values = v.values.mid(0, kChannels);
+    v.m_record = recordText;
+    // Fields end at CR LF; the last runs to the end of the text.
+    qsizetype at = 0;
+    for (int i = 0; i < kChannels && at <= recordText.size(); ++i) {
+        qsizetype end = recordText.indexOf(QLatin1String("\r\n"), at);
+        if (end < 0)
+            end = recordText.size();
+        v.m_fields[size_t(i)] = {int(at), int(end - at)};
+        v.numbers[size_t(i)] = fieldValue(v.field(i));
+        at = end + 2;
+    }
     return v;
 }
 
-double fieldValue(const QString &field)
+QStringView LiveValues::field(int channel) const
 {
-    bool ok = false;
-    const double v = QStringView(field).trimmed().toDouble(&ok);
-    return ok && std::isfinite(v) ? v : std::numeric_limits<double>::quiet_NaN();
+    const auto [begin, size] = m_fields[size_t(channel)];
+    return QStringView(m_record).mid(begin, size);
 }
 
-SampleRing::SampleRing(int capacity) : m_capacity(std::max(1, capacity))
+QString LiveValues::shown(int channel) const
 {
-    m_data.resize(size_t(m_capacity));
+    if (mode == FeedbackMode::Raw)
+        return QString::number(raw[size_t(channel)]);
+    return field(channel).toString();
 }
 
-void SampleRing::append(const Sample &s)
+QStringList LiveValues::shownValues() const
 {
-    if (m_size < m_capacity) {
-        m_data[size_t((m_first + m_size) % m_capacity)] = s;
-        ++m_size;
-    } else {
-        m_data[size_t(m_first)] = s;
-        m_first = (m_first + 1) % m_capacity;
-    }
+    QStringList out;
+    out.reserve(kChannels);
+    for (int i = 0; i < kChannels; ++i)
+        out.append(shown(i));
+    return out;
 }
 
-void SampleRing::clear()
+QString LiveValues::text() const
 {
-    m_first = 0;
-    m_size = 0;
-}
-
-std::pair<int, int> SampleRing::window(qint64 from, qint64 to) const
-{
-    // Binary searches over the logical order.
-    const auto lower = [this](qint64 ms) {
-        int lo = 0, hi = m_size;
-        while (lo < hi) {
-            const int mid = (lo + hi) / 2;
-            if (at(mid).ms < ms)
-                lo = mid + 1;
-            else
-                hi = mid;
-        }
-        return lo;
-    };
-    const int first = lower(from);
-    const int last = to == std::numeric_limits<qint64>::max() ? m_size : lower(to + 1);
-    return {first, std::max(first, last)};
-}
-
-std::vector<PlotPoint> plotPoints(const SampleRing &ring, int first, int last, int channel, int buckets)
-{
-    std::vector<PlotPoint> out;
-    const int n = last - first;
-    if (n <= 0)
-        return out;
-    buckets = std::max(1, buckets);
-    if (n <= 2 * buckets) {
-        out.reserve(size_t(n));
-        for (int i = first; i < last; ++i) {
-            const Sample &s = ring.at(i);
-            if (!std::isnan(s.value[channel]))
-                out.push_back({double(s.ms), double(s.value[channel])});
-        }
-        return out;
-    }
-    out.reserve(size_t(2 * buckets));
-    for (int b = 0; b < buckets; ++b) {
-        const int from = first + int(qint64(n) * b / buckets);
-        const int to = first + int(qint64(n) * (b + 1) / buckets);
-        int lo = -1, hi = -1;
-        for (int i = from; i < to; ++i) {
-            const float v = ring.at(i).value[channel];
-            if (std::isnan(v))
-                continue;
-            if (lo < 0 || v < ring.at(lo).value[channel])
-                lo = i;
-            if (hi < 0 || v > ring.at(hi).value[channel])
-                hi = i;
-        }
-        if (lo < 0)
-            continue;
-        for (int i : {std::min(lo, hi), std::max(lo, hi)}) {
-            out.push_back({double(ring.at(i).ms), double(ring.at(i).value[channel])});
-            if (lo == hi)
-                break;
-        }
+    if (mode != FeedbackMode::Raw)
+        return m_record;
+    QString out;
+    out.reserve(kChannels * 8);
+    for (int x : raw) {
+        out += QString::number(x);
+        out += QLatin1String("\r\n");
     }
     return out;
+}
+
+double fieldValue(QStringView field)
+{
+    bool ok = false;
+    const double v = field.trimmed().toDouble(&ok);
+    return ok && std::isfinite(v) ? v : std::numeric_limits<double>::quiet_NaN();
 }
 
 }  // namespace vorn

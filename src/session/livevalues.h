@@ -1,81 +1,64 @@
 #pragma once
 // Live values of the ten channels as the device streams them: raw values, or
-// the fields of a target-value record. What the trend keeps and what the
-// recording writes.
+// the fields of a target-value record. What the window shows, the trend
+// plots, the recording writes and the gateway publishes.
 
 #include "protocol/channeltable.h"
+#include "protocol/feedbackmode.h"
 
 #include <QMetaType>
 
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 #include <array>
-#include <cmath>
 #include <utility>
-#include <vector>
 
 namespace vorn {
 
-// What the device streams; the number is the request's payload byte.
-enum class FeedbackMode { Target = 0, Raw = 1, Off = 2 };
-
 // A field as a number, or NaN when it is not one ("----", "", "1.2.3").
-double fieldValue(const QString &field);
+double fieldValue(QStringView field);
 
 // One set of live values as the device streamed it: a raw-value reply or a
 // target-value record. Everything that shows, plots, records or publishes
 // live values takes this one form.
-struct LiveValues
-{
-    FeedbackMode mode = FeedbackMode::Raw;   // Raw or Target
-    // The ten values as shown, channel 0 first: raw values in decimal, or a
-    // record's fields (missing ones empty, any beyond the tenth left out).
-    QStringList values;
-    // The value box's text: raw values one per line, each line ended; a
-    // record's fields one per line as the device sent them.
-    QString text;
-
-    static LiveValues fromRaw(const std::array<int, kChannels> &raw);
-    static LiveValues fromRecord(const QString &recordText);
-    // Channel i as a number, NaN when it is not one.
-    double number(int channel) const { return fieldValue(values.value(channel)); }
-};
-
-// One set of ten values at one moment.
-struct Sample
-{
-    qint64 ms = 0;                          // milliseconds since the epoch
-    std::array<float, kChannels> value{};   // NaN: not a number
-};
-
-// The newest samples, at most capacity of them, oldest first; samples are
-// appended in time order.
-class SampleRing
+//
+// The values are kept as numbers; the text shown is made when it is asked
+// for. A gateway takes hundreds of sets a second and needs no text for raw
+// values, so a set of raw values is made without touching the heap; a
+// record keeps its text as it came (one shared string) and knows where each
+// field lies in it.
+class LiveValues
 {
 public:
-    explicit SampleRing(int capacity);
-    void append(const Sample &s);
-    void clear();
-    int size() const { return m_size; }
-    int capacity() const { return m_capacity; }
-    const Sample &at(int i) const { return m_data[(m_first + i) % m_data.size()]; }
-    // The samples with from <= ms <= to, as [first, last).
-    std::pair<int, int> window(qint64 from, qint64 to) const;
+    FeedbackMode mode = FeedbackMode::Raw;   // Raw or Target
+    // The ten values as numbers, channel 0 first: NaN where a record's field
+    // is not a number ("----") or is missing. Made by fromRaw/fromRecord.
+    std::array<double, kChannels> numbers;
+    // Raw: the raw values; Target: 0.
+    std::array<int, kChannels> raw{};
+
+    // No values yet: every number NaN.
+    LiveValues();
+    static LiveValues fromRaw(const std::array<int, kChannels> &raw);
+    static LiveValues fromRecord(const QString &recordText);
+
+    // Channel i as a number, NaN when it is not one.
+    double number(int channel) const { return numbers[size_t(channel)]; }
+    // Channel i as shown: a raw value in decimal, a record's field as the
+    // device wrote it (missing ones empty, any beyond the tenth left out).
+    QString shown(int channel) const;
+    QStringList shownValues() const;
+    // A record's field as shown, without a copy; empty for raw values.
+    QStringView field(int channel) const;
+    // The value box's text: raw values one per line, each line ended; a
+    // record's fields one per line as the device sent them.
+    QString text() const;
 
 private:
-    // Taken whole at the start, so that memory stands still however long
-    // values come; the newest sample overwrites the oldest once it is full.
-    std::vector<Sample> m_data;
-    int m_capacity;
-    int m_first = 0;
-    int m_size = 0;
+    QString m_record;
+    // Each of a record's fields: where it begins in m_record, and its length.
+    std::array<std::pair<int, int>, kChannels> m_fields{};
 };
-
-// Points of one channel over [first, last) for a plot `buckets` wide: every
-// sample when they fit, otherwise the lowest and highest of each bucket, in
-// time order. Samples that are not numbers are left out. x is ms since the
-// epoch.
-struct PlotPoint { double x; double y; };
-std::vector<PlotPoint> plotPoints(const SampleRing &ring, int first, int last, int channel, int buckets);
 
 }  // namespace vorn

@@ -166,7 +166,11 @@ private:
 
 ValueRecorder::ValueRecorder(DeviceSession *session, QObject *parent) : QObject(parent)
 {
-    connect(session, &DeviceSession::liveValues, this, [this](const LiveValues &v) { add(v.mode, v.values); });
+    connect(session, &DeviceSession::liveValues, this, [this](const LiveValues &v) {
+        // The text is made only while recording.
+        if (m_writer)
+            add(v.mode, v.shownValues());
+    });
 }
 
 ValueRecorder::~ValueRecorder()

@@ -1,6 +1,7 @@
 // The trend window offscreen: its series after a scripted stream, channels
 // shown and hidden, target fields that are not numbers, drawing only from its
-// timer; and the entries of the main window that open it and the recording.
+// timer; the entries of the main window that open it and the recording; and
+// the ring of samples it keeps and the points it draws from it.
 
 #include "support/driving.h"
 #include "support/tables.h"
@@ -9,6 +10,7 @@
 #include "support/scripteddialogs.h"
 
 #include "app/mainwindow.h"
+#include "app/samplering.h"
 #include "app/trendwindow.h"
 #include "protocol/frame.h"
 #include "session/recorder.h"
@@ -29,6 +31,14 @@
 using namespace vorn;
 
 namespace {
+
+Sample sample(qint64 ms, float v)
+{
+    Sample s;
+    s.ms = ms;
+    s.value.fill(v);
+    return s;
+}
 
 QList<double> ys(const QLineSeries *s)
 {
@@ -76,6 +86,12 @@ private slots:
     void exportsWhatItShows();
     void cancelledExportLeavesNoFile();
     void mainWindowEntries();
+    // The ring of samples and the points drawn from it.
+    void ringKeepsTheNewest_data();
+    void ringKeepsTheNewest();
+    void windowOfTime_data();
+    void windowOfTime();
+    void plotKeepsExtremesWithinBuckets();
 };
 
 void TrendTest::seriesAfterARawStream()
@@ -281,6 +297,89 @@ void TrendTest::mainWindowEntries()
     QVERIFY(recorded.open(QIODevice::ReadOnly));
     QCOMPARE(recorded.readAll().count("\r\n"), 4);
     QVERIFY(!label->isVisible());
+}
+
+// ------------------------------------------------------------ ring and plot
+
+void TrendTest::ringKeepsTheNewest_data()
+{
+    QTest::addColumn<int>("capacity");
+    QTest::addColumn<int>("appended");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("oldest");   // ms of the oldest kept
+    QTest::newRow("below capacity") << 10 << 4 << 4 << 0;
+    QTest::newRow("exactly full") << 10 << 10 << 10 << 0;
+    QTest::newRow("one over") << 10 << 11 << 10 << 1;
+    QTest::newRow("wrapped several times") << 7 << 50 << 7 << 43;
+    QTest::newRow("capacity one") << 1 << 5 << 1 << 4;
+}
+
+void TrendTest::ringKeepsTheNewest()
+{
+    QFETCH(int, capacity);
+    QFETCH(int, appended);
+    QFETCH(int, size);
+    QFETCH(int, oldest);
+    SampleRing ring(capacity);
+    for (int i = 0; i < appended; ++i)
+        ring.append(sample(i, float(i)));
+    QCOMPARE(ring.size(), size);
+    QCOMPARE(ring.at(0).ms, qint64(oldest));
+    for (int i = 1; i < ring.size(); ++i)
+        QCOMPARE(ring.at(i).ms, ring.at(i - 1).ms + 1);   // in order across the wrap
+    QCOMPARE(ring.at(ring.size() - 1).ms, qint64(appended - 1));
+}
+
+void TrendTest::windowOfTime_data()
+{
+    // Samples every 10 ms from 0 to 990 in a ring of 60: 400..990 kept.
+    QTest::addColumn<qint64>("from");
+    QTest::addColumn<qint64>("to");
+    QTest::addColumn<qint64>("firstMs");   // -1: empty
+    QTest::addColumn<int>("count");
+    QTest::newRow("all kept") << qint64(0) << qint64(2000) << qint64(400) << 60;
+    QTest::newRow("last second of a span") << qint64(900) << qint64(990) << qint64(900) << 10;
+    QTest::newRow("bounds between samples") << qint64(405) << qint64(434) << qint64(410) << 3;
+    QTest::newRow("before everything kept") << qint64(0) << qint64(399) << qint64(-1) << 0;
+    QTest::newRow("after the newest") << qint64(991) << qint64(5000) << qint64(-1) << 0;
+}
+
+void TrendTest::windowOfTime()
+{
+    QFETCH(qint64, from);
+    QFETCH(qint64, to);
+    QFETCH(qint64, firstMs);
+    QFETCH(int, count);
+    SampleRing ring(60);
+    for (int ms = 0; ms < 1000; ms += 10)
+        ring.append(sample(ms, 1));
+    const auto [first, last] = ring.window(from, to);
+    QCOMPARE(last - first, count);
+    if (count > 0)
+        QCOMPARE(ring.at(first).ms, firstMs);
+}
+
+void TrendTest::plotKeepsExtremesWithinBuckets()
+{
+    SampleRing ring(10000);
+    for (int i = 0; i < 10000; ++i) {
+        Sample s = sample(i, float(i % 100));
+        s.value[3] = i == 5000 ? 1e6f : float(i % 100);   // one spike
+        s.value[4] = (i % 2) ? std::numeric_limits<float>::quiet_NaN() : 7.0f;
+        ring.append(s);
+    }
+    const auto pts = plotPoints(ring, 0, ring.size(), 3, 200);
+    QVERIFY(int(pts.size()) <= 400);
+    double top = 0;
+    for (size_t i = 0; i < pts.size(); ++i) {
+        top = std::max(top, pts[i].y);
+        if (i > 0)
+            QVERIFY(pts[i].x >= pts[i - 1].x);
+    }
+    QCOMPARE(top, 1e6);   // a spike is never averaged away
+    for (const PlotPoint &p : plotPoints(ring, 0, ring.size(), 4, 200))
+        QCOMPARE(p.y, 7.0);   // what is not a number is left out, not drawn as 0
+    QCOMPARE(int(plotPoints(ring, 10, 20, 0, 200).size()), 10);   // few samples: all of them
 }
 
 QTEST_MAIN(TrendTest)

@@ -211,6 +211,8 @@ void RequestsTest::changeNumberRefusesBadCount_data()
     QTest::newRow("letters") << "ab";
     QTest::newRow("above 255") << "256";
     QTest::newRow("negative") << "-1";
+    QTest::newRow("trailing letter") << "4a";
+    QTest::newRow("two numbers") << "1 2";
 }
 
 void RequestsTest::changeNumberRefusesBadCount()
@@ -222,6 +224,7 @@ void RequestsTest::changeNumberRefusesBadCount()
     QCOMPARE(f.port.written.size(), 0);
     QCOMPARE(f.dialogs.shown.size(), 1);
     QVERIFY(f.dialogs.texts().first().contains(QStringLiteral("显示位数")));
+    QCOMPARE(f.dialogs.shown.first().icon, Dialogs::Icon::Warning);
 }
 
 // ------------------------------------------------------------ receiver
@@ -595,6 +598,11 @@ void RequestsTest::displayRefusals_data()
     QTest::newRow("letter among the digits") << "CMD23Text" << "12a45" << "CMD23Command" << "显示数字";
     QTest::newRow("code byte empty") << "CMD24Text(1)" << "" << "CMD24Command" << "显示编码";
     QTest::newRow("code byte negative") << "CMD24Text(0)" << "-1" << "CMD24Command" << "显示编码";
+    QTest::newRow("start position with junk") << "RsAddText(0)" << "4a" << "CMD24Command" << "位置起点";
+    QTest::newRow("port past 255") << "RsAddText(1)" << "256" << "CMD23Command" << "显示端口";
+    QTest::newRow("digit count negative") << "RsAddText(2)" << "-1" << "CMD23Command" << "数据位数";
+    QTest::newRow("full-width digit") << "CMD23Text" << QStringLiteral("1２34") << "CMD23Command" << "第 2 位";
+    QTest::newRow("second code past 255") << "CMD24Text(1)" << "256" << "CMD24Command" << "第2个编码";
 }
 
 void RequestsTest::displayRefusals()
@@ -604,11 +612,15 @@ void RequestsTest::displayRefusals()
     QFETCH(QString, button);
     QFETCH(QString, field);
     FormFixture f;
+    QSignalSpy refused(&f.session, &DeviceSession::refused);
     f.edit(box)->setText(text);
     f.button(button)->click();
     QCOMPARE(f.port.written.size(), 0);
     QCOMPARE(f.dialogs.shown.size(), 1);
     QVERIFY2(f.dialogs.texts().first().contains(field), qPrintable(f.dialogs.texts().first()));
+    QCOMPARE(f.dialogs.shown.first().icon, Dialogs::Icon::Warning);
+    // Told as a refusal of the session, so that the line monitor has it too.
+    QCOMPARE(refused.size(), 1);
 }
 
 // ------------------------------------------------------------ files

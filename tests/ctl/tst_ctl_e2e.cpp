@@ -536,6 +536,10 @@ void CtlEndToEndTest::exitCodes_data()
     row("start position", {"--port", p, "display", "code", "1", "2", "--start", "x"}, 2, "“位置起点”无效",
         "show code");
     row("digit count", {"--port", p, "renumber", "9", "--digits", "300"}, 2, "“显示位数”无效", "set number");
+    row("digit count with junk", {"--port", p, "renumber", "9", "--digits", "4a"}, 2, "“显示位数”无效", "set number");
+    row("number too long for its digits", {"--port", p, "display", "number", "1", "--digits", "12"}, 2,
+        "“数据位数”过大", "show number");
+    row("display port", {"--port", p, "display", "code", "1", "2", "--port", "x"}, 2, "“显示端口”无效", "show code");
     row("table field", {"--port", p, "write", "%DIR%/refused.RTX"}, 2, "设置错误", "download");
     row("no answer: find", {"--port", p, "--address", "200", "--timeout", "500", "find"}, 1, "没有收到有效应答");
     row("no answer: renumber", {"--port", p, "--address", "200", "--timeout", "500", "renumber", "9"}, 1,

@@ -5,7 +5,8 @@
 // with one client id, and what systemd is told.
 
 #include "e2e/simprocess.h"
-#include "support/processrun.h"
+#include "support/gateway.h"
+#include "support/mosquitto.h"
 
 #include "protocol/reply.h"
 #include "protocol/rtxfile.h"
@@ -25,7 +26,6 @@
 #include <cstring>
 
 #include <csignal>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -42,148 +42,13 @@ QString J(const char *text)
     return QString::fromUtf8(text).replace(QLatin1Char('\''), QLatin1Char('"'));
 }
 
+using vorn::test::Broker;
 using vorn::test::freePort;
-
-bool listening(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(quint16(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// A process that ends with the test.
-struct Process : QProcess
-{
-    QString out;
-    Process()
-    {
-        connect(this, &QProcess::readyReadStandardOutput, [this] { out += QString::fromUtf8(readAllStandardOutput()); });
-    }
-    ~Process() override { end(); }
-    void end()
-    {
-        if (state() == NotRunning)
-            return;
-        terminate();
-        if (!waitForFinished(5000))
-            kill();
-        waitForFinished(5000);
-    }
-};
-
-// mosquitto on 127.0.0.1 at a port of its own, without persistence; it may
-// be stopped and started again on that port.
-struct Broker
-{
-    QTemporaryDir dir;
-    int port = vorn::test::stablePort();
-    Process proc;
-    Broker()
-    {
-        QFile f(dir.filePath(QStringLiteral("mosquitto.conf")));
-        if (f.open(QIODevice::WriteOnly))
-            f.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(port).toUtf8());
-    }
-    bool start()
-    {
-        proc.setProcessChannelMode(QProcess::MergedChannels);
-        proc.start(QStringLiteral(MOSQUITTO_EXE), {QStringLiteral("-c"), dir.filePath(QStringLiteral("mosquitto.conf"))});
-        return QTest::qWaitFor([this] { return listening(port); }, kBound);
-    }
-};
-
-// mosquitto_sub on every topic under the prefix: "topic payload" lines.
-struct Subscriber : Process
-{
-    Subscriber(int port, const QString &filter)
-    {
-        setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        start(QStringLiteral(MOSQUITTO_SUB_EXE), {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                                                  QString::number(port), QStringLiteral("-q"), QStringLiteral("1"),
-                                                  QStringLiteral("-v"), QStringLiteral("-t"), filter});
-    }
-    // The payloads on topic, in order.
-    QStringList on(const QString &topic) const
-    {
-        QStringList got;
-        const QString head = topic + QLatin1Char(' ');
-        for (const QString &l : out.split(QLatin1Char('\n')))
-            if (l.startsWith(head))
-                got.append(l.mid(head.size()));
-        return got;
-    }
-    QList<QJsonObject> values(const QString &topic) const
-    {
-        QList<QJsonObject> got;
-        for (const QString &p : on(topic))
-            got.append(QJsonDocument::fromJson(p.toUtf8()).object());
-        return got;
-    }
-};
-
-struct Device
-{
-    QString name;
-    QString port;
-    int address;
-    QString mode;
-};
-
-QString configText(int brokerPort, const QList<Device> &devices, const QString &extra = {})
-{
-    QJsonArray list;
-    for (const Device &d : devices)
-        list.append(QJsonObject{{"name", d.name}, {"port", d.port}, {"address", d.address}, {"mode", d.mode}});
-    QJsonObject broker{{"url", QStringLiteral("mqtt://127.0.0.1:%1").arg(brokerPort)}, {"prefix", "plant/rt8"}};
-    const QJsonObject more = QJsonDocument::fromJson(extra.toUtf8()).object();
-    for (auto it = more.begin(); it != more.end(); ++it)
-        broker.insert(it.key(), it.value());
-    return QString::fromUtf8(QJsonDocument(QJsonObject{{"broker", broker}, {"devices", list}}).toJson());
-}
-
-struct Gateway : Process
-{
-    QString err;
-    Gateway(const QTemporaryDir &dir, const QString &config, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
-            const QString &file = QStringLiteral("rt8gw.json"), const QStringList &more = {})
-    {
-        QFile f(dir.filePath(file));
-        if (f.open(QIODevice::WriteOnly))
-            f.write(config.toUtf8());
-        f.close();
-        connect(this, &QProcess::readyReadStandardError, [this] { err += QString::fromUtf8(readAllStandardError()); });
-        setProcessEnvironment(env);
-        start(QStringLiteral(RT8GW_EXE), QStringList{QStringLiteral("--config"), f.fileName(), QStringLiteral("--lang"), QStringLiteral("en")} + more);
-    }
-    // Ended while err is still there to take its last words.
-    ~Gateway() override { end(); }
-};
-
-// The values the simulator sent, oldest first: raw replies as numbers, target
-// records as their fields.
-QList<QStringList> sentValues(const SimProcess &sim)
-{
-    QList<QStringList> got;
-    for (const QString &line : sim.logLines(QStringLiteral("sent: "))) {
-        const QByteArray bytes = QByteArray::fromHex(line.section(QStringLiteral("sent: "), 1).remove(QLatin1Char(' ')).toLatin1());
-        QStringList fields;
-        if (bytes.startsWith('N')) {
-            fields = QString::fromLatin1(bytes.mid(1, bytes.size() - 3)).split(QLatin1Char(','));
-        } else if (bytes.size() == 28) {
-            for (int v : decodeRawValues(bytes))
-                fields.append(QString::number(v));
-        } else {
-            continue;
-        }
-        got.append(fields);
-    }
-    return got;
-}
+using vorn::test::gatewayConfig;
+using vorn::test::Process;
+using vorn::test::sentSets;
+using vorn::test::Subscriber;
+using Gateway = vorn::test::GatewayProcess;
 
 // A published value as text to compare with what was sent: numbers by value.
 bool sameValues(const QJsonArray &published, const QStringList &sent)
@@ -395,7 +260,7 @@ void TestGatewayE2e::secretsNeverShown()
         {"devices", QJsonArray{QJsonObject{{"name", "cab1"}, {"port", port}, {"address", 1}, {"mode", "raw"}}}}}).toJson());
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("VORNRT8_PORTS"), ports);
-    Gateway gw(dir, config, env, QStringLiteral("rt8gw.json"), check ? QStringList{QStringLiteral("--check")} : QStringList());
+    Gateway gw(dir, config, check ? QStringList{QStringLiteral("--check")} : QStringList(), env);
     if (exitCode >= 0) {
         QVERIFY(gw.waitForFinished(kBound));
         QCOMPARE(gw.exitCode(), exitCode);
@@ -419,10 +284,10 @@ void TestGatewayE2e::twoGatewaysOneClientId()
     QTRY_VERIFY_WITH_TIMEOUT(sub.state() == QProcess::Running, kBound);
     QTemporaryDir dir;
     // Devices that are not there: only the broker connection matters.
-    const QString config = configText(broker.port, {{"cab1", dir.filePath(QStringLiteral("none")), 1, "raw"}},
-                                      J("{'client_id': 'cabinet-7'}"));
-    Gateway first(dir, config, QProcessEnvironment::systemEnvironment(), QStringLiteral("first.json"));
-    Gateway second(dir, config, QProcessEnvironment::systemEnvironment(), QStringLiteral("second.json"));
+    const QString config = gatewayConfig(broker.port, {{"cab1", dir.filePath(QStringLiteral("none")), 1, "raw"}},
+                                      {}, {{"client_id", "cabinet-7"}});
+    Gateway first(dir, config, {}, QProcessEnvironment::systemEnvironment(), QStringLiteral("first.json"));
+    Gateway second(dir, config, {}, QProcessEnvironment::systemEnvironment(), QStringLiteral("second.json"));
     QTRY_VERIFY_WITH_TIMEOUT(sub.on("plant/rt8/gateway/status").contains(QStringLiteral("online")), kBound);
     // What a subscriber sees of the two for 20 s: one takes the connection
     // from the other (offline as its last will, online), then quiet.
@@ -466,7 +331,7 @@ void TestGatewayE2e::systemdNotifications()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("NOTIFY_SOCKET"), QFile::decodeName(path));
     env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("2000000"));
-    Gateway gw(dir, configText(broker.port, {{"cab1", sim.port(), 1, "raw"}}), env);
+    Gateway gw(dir, gatewayConfig(broker.port, {{"cab1", sim.port(), 1, "raw"}}), {}, env);
     QTRY_VERIFY2_WITH_TIMEOUT(take() && told.contains(QStringLiteral("READY=1")), qPrintable(told.join('|') + gw.err), kBound);
     QTRY_VERIFY2_WITH_TIMEOUT(take() && told.contains(QStringLiteral("STATUS=1 of 1 devices online")), qPrintable(told.join('|')), kBound);
     // Before the device's values: none online.
@@ -492,7 +357,7 @@ void TestGatewayE2e::publishesEveryValueAndStopsCleanly()
     Subscriber sub(broker.port, QStringLiteral("plant/rt8/#"));
     QTRY_VERIFY_WITH_TIMEOUT(sub.state() == QProcess::Running, kBound);
     QTemporaryDir dir;
-    Gateway gw(dir, configText(broker.port, {{"cab1", raw.port(), 1, "raw"}, {"cab2", target.port(), 5, "target"}}));
+    Gateway gw(dir, gatewayConfig(broker.port, {{"cab1", raw.port(), 1, "raw"}, {"cab2", target.port(), 5, "target"}}));
     QTRY_VERIFY2_WITH_TIMEOUT(sub.on("plant/rt8/cab1/values").size() >= 20 && sub.on("plant/rt8/cab2/values").size() >= 3,
                               qPrintable(gw.err + sub.out.right(2000)), kBound);
 
@@ -515,7 +380,7 @@ void TestGatewayE2e::publishesEveryValueAndStopsCleanly()
     // Every set the devices sent, in order, up to the stop; none twice.
     for (const auto &[name, sim, mode] : {std::tuple{"cab1", &raw, "raw"}, std::tuple{"cab2", &target, "target"}}) {
         const QList<QJsonObject> published = sub.values(QStringLiteral("plant/rt8/%1/values").arg(QLatin1String(name)));
-        const QList<QStringList> sent = sentValues(*sim);
+        const QList<QStringList> sent = sentSets(*sim);
         QVERIFY2(published.size() <= sent.size() && published.size() + 2 >= sent.size(),
                  qPrintable(QStringLiteral("%1: %2 published, %3 sent").arg(name).arg(published.size()).arg(sent.size())));
         for (qsizetype i = 0; i < published.size(); ++i) {
@@ -536,7 +401,7 @@ void TestGatewayE2e::lastWillOnKill()
     QVERIFY(!sim.port().isEmpty());
     Subscriber sub(broker.port, QStringLiteral("plant/rt8/gateway/status"));
     QTemporaryDir dir;
-    Gateway gw(dir, configText(broker.port, {{"cab1", sim.port(), 1, "raw"}}));
+    Gateway gw(dir, gatewayConfig(broker.port, {{"cab1", sim.port(), 1, "raw"}}));
     QTRY_VERIFY_WITH_TIMEOUT(sub.on("plant/rt8/gateway/status").contains(QStringLiteral("online")), kBound);
     gw.kill();
     QVERIFY(gw.waitForFinished(kBound));
@@ -550,15 +415,15 @@ void TestGatewayE2e::brokerAwayAndBack()
     SimProcess sim({"--period", "100", "--log-sent"});
     QVERIFY(!sim.port().isEmpty());
     QTemporaryDir dir;
-    Gateway gw(dir, configText(broker.port, {{"cab1", sim.port(), 1, "raw"}}, J("{'queue_size': 5}")));
+    Gateway gw(dir, gatewayConfig(broker.port, {{"cab1", sim.port(), 1, "raw"}}, {}, {{"queue_size", 5}}));
     {
         Subscriber sub(broker.port, QStringLiteral("plant/rt8/#"));
         QTRY_VERIFY_WITH_TIMEOUT(sub.on("plant/rt8/cab1/values").size() >= 3, kBound);
     }
     broker.proc.end();
     // Away while the device sends at least 20 more sets: more than the queue holds.
-    const qsizetype sentBefore = sentValues(sim).size();
-    QTRY_VERIFY_WITH_TIMEOUT(sentValues(sim).size() >= sentBefore + 20, kBound);
+    const qsizetype sentBefore = sentSets(sim).size();
+    QTRY_VERIFY_WITH_TIMEOUT(sentSets(sim).size() >= sentBefore + 20, kBound);
     QVERIFY(broker.start());
     Subscriber sub(broker.port, QStringLiteral("plant/rt8/#"));
     // Retained, so told whenever the subscriber comes.
@@ -580,7 +445,7 @@ void TestGatewayE2e::deviceLateUnpluggedAndBack()
     const QString link = dir.filePath(QStringLiteral("rt8"));
     Subscriber sub(broker.port, QStringLiteral("plant/rt8/cab1/status"));
     // The port is not there yet: tried again, not fatal.
-    Gateway gw(dir, configText(broker.port, {{"cab1", link, 1, "raw"}}));
+    Gateway gw(dir, gatewayConfig(broker.port, {{"cab1", link, 1, "raw"}}));
     QTRY_COMPARE_WITH_TIMEOUT(sub.on("plant/rt8/cab1/status"), QStringList{"lost"}, kBound);
     QVERIFY(gw.state() == QProcess::Running);
     SimProcess sim({"--period", "100", "--link", link, "--unplug-after", "6", "--replug-after", "9"});
@@ -614,7 +479,7 @@ void TestGatewayE2e::keepsTheDeviceMeant()
     auto device = std::make_unique<SimProcess>(original);
     QVERIFY(!device->port().isEmpty());
     Subscriber sub(broker.port, QStringLiteral("plant/rt8/cab1/#"));
-    Gateway gw(dir, configText(broker.port, {{"cab1", link, address, "raw"}}));
+    Gateway gw(dir, gatewayConfig(broker.port, {{"cab1", link, address, "raw"}}));
     QTRY_VERIFY2_WITH_TIMEOUT(sub.on("plant/rt8/cab1/values").size() >= 3, qPrintable(gw.err), kBound);
     QCOMPARE(sub.on("plant/rt8/cab1/status"), QStringList{"online"});
 
@@ -647,7 +512,7 @@ void TestGatewayE2e::silentWhileFrozen()
     QVERIFY(!sim.port().isEmpty());
     Subscriber sub(broker.port, QStringLiteral("plant/rt8/cab1/status"));
     QTemporaryDir dir;
-    Gateway gw(dir, configText(broker.port, {{"cab1", sim.port(), 1, "raw"}}));
+    Gateway gw(dir, gatewayConfig(broker.port, {{"cab1", sim.port(), 1, "raw"}}));
     QTRY_COMPARE_WITH_TIMEOUT(sub.on("plant/rt8/cab1/status"), QStringList{"online"}, kBound);
     // Frozen: the line stays open, the values stop.
     const auto pid = pid_t(sim.process().processId());

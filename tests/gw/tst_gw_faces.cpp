@@ -4,7 +4,8 @@
 // Home Assistant's MQTT discovery.
 
 #include "e2e/simprocess.h"
-#include "support/processrun.h"
+#include "support/gateway.h"
+#include "support/mosquitto.h"
 
 #include "protocol/reply.h"
 
@@ -19,9 +20,6 @@
 
 #include <csignal>
 #include <functional>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace vorn;
 
@@ -29,144 +27,13 @@ namespace {
 
 constexpr int kBound = 30000;   // for anything to arrive on a busy machine
 
+using vorn::test::Broker;
 using vorn::test::freePort;
-
-bool listening(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(quint16(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
-struct Process : QProcess
-{
-    QString out;
-    Process()
-    {
-        connect(this, &QProcess::readyReadStandardOutput, [this] { out += QString::fromUtf8(readAllStandardOutput()); });
-    }
-    ~Process() override { end(); }
-    void end()
-    {
-        if (state() == NotRunning)
-            return;
-        terminate();
-        if (!waitForFinished(5000))
-            kill();
-        waitForFinished(5000);
-    }
-};
-
-// mosquitto on 127.0.0.1 at a port of its own, without persistence.
-struct Broker
-{
-    QTemporaryDir dir;
-    int port = freePort();
-    Process proc;
-    bool start()
-    {
-        QFile f(dir.filePath(QStringLiteral("mosquitto.conf")));
-        if (!f.open(QIODevice::WriteOnly))
-            return false;
-        f.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(port).toUtf8());
-        f.close();
-        proc.setProcessChannelMode(QProcess::MergedChannels);
-        proc.start(QStringLiteral(MOSQUITTO_EXE), {QStringLiteral("-c"), f.fileName()});
-        return QTest::qWaitFor([this] { return listening(port); }, kBound);
-    }
-    // mosquitto_pub, to its end.
-    bool publish(const QString &topic, const QByteArray &payload, bool retain = false)
-    {
-        QProcess p;
-        QStringList args{"-h", "127.0.0.1", "-p", QString::number(port), "-q", "1", "-t", topic, "-m", QString::fromUtf8(payload)};
-        if (retain)
-            args << QStringLiteral("-r");
-        p.start(QStringLiteral(MOSQUITTO_PUB_EXE), args);
-        return p.waitForFinished(kBound) && p.exitCode() == 0;
-    }
-};
-
-// mosquitto_sub -v: "topic payload" lines; an empty payload is a line of
-// its own with the topic only.
-struct Subscriber : Process
-{
-    Subscriber(int port, const QString &filter)
-    {
-        setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        start(QStringLiteral(MOSQUITTO_SUB_EXE), {"-h", "127.0.0.1", "-p", QString::number(port), "-q", "1", "-v", "-t", filter,
-                                                  "-F", "%t %p"});
-    }
-    QStringList on(const QString &topic) const
-    {
-        QStringList got;
-        const QString head = topic + QLatin1Char(' ');
-        for (const QString &l : out.split(QLatin1Char('\n')))
-            if (l.startsWith(head) || l == topic)
-                got.append(l.mid(head.size()));
-        return got;
-    }
-    // Every topic seen that starts with head.
-    QStringList topics(const QString &head) const
-    {
-        QStringList got;
-        for (const QString &l : out.split(QLatin1Char('\n')))
-            if (l.startsWith(head))
-                got.append(l.section(QLatin1Char(' '), 0, 0));
-        return got;
-    }
-};
-
-struct Device
-{
-    QString name;
-    QString port;
-};
-
-QString configText(int brokerPort, const QList<Device> &devices, const QJsonObject &more)
-{
-    QJsonArray list;
-    for (const Device &d : devices)
-        list.append(QJsonObject{{"name", d.name}, {"port", d.port}, {"address", 1}, {"mode", "raw"}});
-    QJsonObject root{{"broker", QJsonObject{{"url", QStringLiteral("mqtt://127.0.0.1:%1").arg(brokerPort)}, {"prefix", "plant/rt8"}}},
-                     {"devices", list}};
-    for (auto it = more.begin(); it != more.end(); ++it)
-        root.insert(it.key(), it.value());
-    return QString::fromUtf8(QJsonDocument(root).toJson());
-}
-
-struct Gateway : Process
-{
-    QString err;
-    Gateway(const QTemporaryDir &dir, const QString &config, const QStringList &more = {})
-    {
-        QFile f(dir.filePath(QStringLiteral("rt8gw.json")));
-        if (f.open(QIODevice::WriteOnly))
-            f.write(config.toUtf8());
-        f.close();
-        connect(this, &QProcess::readyReadStandardError, [this] { err += QString::fromUtf8(readAllStandardError()); });
-        start(QStringLiteral(RT8GW_EXE), QStringList{"--config", f.fileName(), "--lang", "en"} + more);
-    }
-    ~Gateway() override { end(); }
-};
-
-// The values the simulator sent (raw replies), oldest first.
-QList<QList<int>> sentValues(const SimProcess &sim)
-{
-    QList<QList<int>> got;
-    for (const QString &line : sim.logLines(QStringLiteral("sent: "))) {
-        const QByteArray bytes = QByteArray::fromHex(line.section(QStringLiteral("sent: "), 1).remove(QLatin1Char(' ')).toLatin1());
-        if (bytes.size() == 28) {
-            const std::array<int, kChannels> values = decodeRawValues(bytes);
-            got.append(QList<int>(values.begin(), values.end()));
-        }
-    }
-    return got;
-}
+using vorn::test::gatewayConfig;
+using vorn::test::listening;
+using vorn::test::sentSets;
+using vorn::test::Subscriber;
+using Gateway = vorn::test::GatewayProcess;
 
 // One request as written, the whole answer until the server closes
 // (nothing when it did not close within the bound).
@@ -316,7 +183,7 @@ void TestGatewayFaces::configMistakes()
     QTemporaryDir dir;
     QFile f(dir.filePath(QStringLiteral("gw.json")));
     QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(configText(1883, {{name, "/dev/null"}}, QJsonDocument::fromJson(more.toUtf8()).object()).toUtf8());
+    f.write(gatewayConfig(1883, {{name, "/dev/null"}}, QJsonDocument::fromJson(more.toUtf8()).object()).toUtf8());
     f.close();
     QProcess p;
     p.start(QStringLiteral(RT8GW_EXE), {"--check", "--config", f.fileName(), "--lang", "en"});
@@ -351,7 +218,7 @@ void TestGatewayFaces::requests()
         QVERIFY(m_broker->start());
         m_dir = std::make_unique<QTemporaryDir>();
         m_metricsPort = freePort();
-        m_gateway = std::make_unique<Gateway>(*m_dir, configText(m_broker->port, {{"cab1", m_dir->filePath("none")}},
+        m_gateway = std::make_unique<Gateway>(*m_dir, gatewayConfig(m_broker->port, {{"cab1", m_dir->filePath("none")}},
                                                                  {{"metrics", QJsonObject{{"listen", QStringLiteral("127.0.0.1:%1").arg(m_metricsPort)}}}}));
         QTRY_VERIFY2_WITH_TIMEOUT(listening(m_metricsPort), qPrintable(m_gateway->err), kBound);
     }
@@ -376,7 +243,7 @@ void TestGatewayFaces::metricsEqualSentValues()
     QVERIFY(!sim.port().isEmpty());
     QTemporaryDir dir;
     const int port = freePort();
-    Gateway gw(dir, configText(broker.port, {{"cab1", sim.port()}, {"cab2", dir.filePath("none")}},
+    Gateway gw(dir, gatewayConfig(broker.port, {{"cab1", sim.port()}, {"cab2", dir.filePath("none")}},
                                {{"metrics", QJsonObject{{"listen", QStringLiteral("127.0.0.1:%1").arg(port)}}}}));
     Parsed m;
     QVERIFY2(scrapeUntil(port, [](Parsed &m) { return m.samples["rt8_value_sets_total"].value("device=cab1") >= 5; }, &m),
@@ -394,12 +261,12 @@ void TestGatewayFaces::metricsEqualSentValues()
 
     // The ten values are the set the device sent last of those taken.
     const auto sets = qint64(m.samples["rt8_value_sets_total"]["device=cab1"]);
-    const QList<QList<int>> sent = sentValues(sim);
+    const QList<QStringList> sent = sentSets(sim);
     QVERIFY(sent.size() >= sets);
     const QMap<QString, double> values = m.samples["rt8_channel_value"];
     QCOMPARE(values.size(), 10);   // cab2 has none
     for (int i = 0; i < 10; ++i)
-        QCOMPARE(values.value(QStringLiteral("channel=%1,device=cab1").arg(i), -1e9), double(sent[sets - 1][i]));
+        QCOMPARE(values.value(QStringLiteral("channel=%1,device=cab1").arg(i), -1e9), sent[sets - 1][i].toDouble());
     QCOMPARE(m.samples["rt8_device_up"], (QMap<QString, double>{{"device=cab1", 1}, {"device=cab2", 0}}));
     QCOMPARE(m.samples["rt8_device_status"]["device=cab1,status=online"], 1.0);
     QCOMPARE(m.samples["rt8_device_status"]["device=cab2,status=lost"], 1.0);
@@ -440,7 +307,7 @@ void TestGatewayFaces::metricsOfAnUnpluggedDevice()
     const int port = freePort();
     // A name with the characters a label escapes.
     const QString name = QStringLiteral("cab \"1\\");
-    Gateway gw(dir, configText(broker.port, {{name, sim.port()}},
+    Gateway gw(dir, gatewayConfig(broker.port, {{name, sim.port()}},
                                {{"metrics", QJsonObject{{"listen", QStringLiteral("127.0.0.1:%1").arg(port)}}}}));
     const QString device = QStringLiteral("device=") + name;
     Parsed m;
@@ -466,16 +333,16 @@ void TestGatewayFaces::discoveryConfigs()
     Subscriber values(broker.port, QStringLiteral("plant/rt8/cab1/values"));
     QTRY_VERIFY_WITH_TIMEOUT(ha.state() == QProcess::Running && values.state() == QProcess::Running, kBound);
     QTemporaryDir dir;
-    Gateway gw(dir, configText(broker.port, {{"cab1", sim.port()}}, {{"homeassistant", QJsonObject{}}}), {"--version"});
+    Gateway gw(dir, gatewayConfig(broker.port, {{"cab1", sim.port()}}, {{"homeassistant", QJsonObject{}}}), {"--version"});
     QVERIFY(gw.waitForFinished(kBound));
     const QString version = gw.out.trimmed().section(QLatin1Char(' '), -1);
-    Gateway gw2(dir, configText(broker.port, {{"cab1", sim.port()}}, {{"homeassistant", QJsonObject{}}}));
+    Gateway gw2(dir, gatewayConfig(broker.port, {{"cab1", sim.port()}}, {{"homeassistant", QJsonObject{}}}));
     const auto config = [&](int i) { return QStringLiteral("homeassistant/sensor/rt8_cab1/ch%1/config").arg(i); };
     QTRY_VERIFY2_WITH_TIMEOUT(ha.on(config(9)).size() == 1 && values.on("plant/rt8/cab1/values").size() >= 5,
                               qPrintable(gw2.err + ha.out), kBound);
 
     const QStringList published = values.on("plant/rt8/cab1/values");
-    const QList<QList<int>> sent = sentValues(sim);
+    const QList<QStringList> sent = sentSets(sim);
     QVERIFY(sent.size() >= published.size());
     for (int i = 0; i < 10; ++i) {
         QCOMPARE(ha.on(config(i)).size(), 1);
@@ -507,7 +374,7 @@ void TestGatewayFaces::discoveryConfigs()
         QCOMPARE(channel, i);
         for (qsizetype k = 0; k < published.size(); ++k) {
             const QJsonValue v = QJsonDocument::fromJson(published[k].toUtf8()).object()["values"].toArray().at(channel);
-            QVERIFY2(v.isDouble() && v.toDouble() == sent[k][channel], qPrintable(published[k]));
+            QVERIFY2(v.isDouble() && v.toDouble() == sent[k][channel].toDouble(), qPrintable(published[k]));
         }
     }
     // The gateway's own device, which the devices are reached through.
@@ -538,14 +405,14 @@ void TestGatewayFaces::discoveryOfRemovedDevicesCleared()
     QVERIFY(broker.publish(QStringLiteral("ha/sensor/rt8_cab2/ch0/config"), foreign, true));
     {
         Subscriber sub(broker.port, QStringLiteral("ha/sensor/rt8_cab3/#"));
-        Gateway gw(dir, configText(broker.port, {{"cab1", dir.filePath("a")}, {"cab3", dir.filePath("b")}}, ha));
+        Gateway gw(dir, gatewayConfig(broker.port, {{"cab1", dir.filePath("a")}, {"cab3", dir.filePath("b")}}, ha));
         QTRY_VERIFY2_WITH_TIMEOUT(sub.on("ha/sensor/rt8_cab3/ch9/config").size() == 1, qPrintable(gw.err), kBound);
         ::kill(pid_t(gw.processId()), SIGTERM);
         QVERIFY(gw.waitForFinished(kBound));
     }
     // cab3 is gone from the configuration.
     Subscriber sub(broker.port, QStringLiteral("ha/sensor/#"));
-    Gateway gw(dir, configText(broker.port, {{"cab1", dir.filePath("a")}}, ha));
+    Gateway gw(dir, gatewayConfig(broker.port, {{"cab1", dir.filePath("a")}}, ha));
     QTRY_VERIFY2_WITH_TIMEOUT(sub.on("ha/sensor/rt8_cab3/ch9/config").size() == 2, qPrintable(gw.err + sub.out), kBound);
     for (int i = 0; i < 10; ++i)
         QCOMPARE(sub.on(QStringLiteral("ha/sensor/rt8_cab3/ch%1/config").arg(i)).last(), QString());
@@ -567,7 +434,7 @@ void TestGatewayFaces::noDiscoveryWithoutHomeAssistant()
     Subscriber all(broker.port, QStringLiteral("#"));
     QTRY_VERIFY_WITH_TIMEOUT(all.state() == QProcess::Running, kBound);
     QTemporaryDir dir;
-    Gateway gw(dir, configText(broker.port, {{"cab1", sim.port()}}, {}));
+    Gateway gw(dir, gatewayConfig(broker.port, {{"cab1", sim.port()}}, {}));
     QTRY_VERIFY2_WITH_TIMEOUT(all.on("plant/rt8/cab1/values").size() >= 5, qPrintable(gw.err), kBound);
     // Home Assistant restarting is no reason either.
     QVERIFY(broker.publish(QStringLiteral("homeassistant/status"), "online"));

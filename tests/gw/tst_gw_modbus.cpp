@@ -2,17 +2,20 @@
 // pseudo-terminals and no broker, read by two clients nobody here wrote:
 // mbpoll and pymodbus. The values the simulators sent in every word order,
 // every exception, frames that are not frames, two clients at once, one that
-// floods garbage, too many clients and idle ones, a device unplugged.
+// floods garbage, too many clients and idle ones, a port that cannot be
+// had, a device unplugged.
 
 #include "e2e/simprocess.h"
-#include "support/processrun.h"
+#include "support/gateway.h"
 
 #include "protocol/reply.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStandardPaths>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -22,6 +25,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <unistd.h>
 
 using namespace vorn;
 using vorn::test::freePort;
@@ -30,56 +34,22 @@ namespace {
 
 constexpr int kBound = 30000;   // for anything to happen on a busy machine
 
-// A process that ends with the test.
-struct Process : QProcess
-{
-    QString out, err;
-    Process()
-    {
-        connect(this, &QProcess::readyReadStandardOutput, [this] { out += QString::fromUtf8(readAllStandardOutput()); });
-        connect(this, &QProcess::readyReadStandardError, [this] { err += QString::fromUtf8(readAllStandardError()); });
-    }
-    ~Process() override { end(); }
-    void end()
-    {
-        if (state() == NotRunning)
-            return;
-        terminate();
-        if (!waitForFinished(5000))
-            kill();
-        waitForFinished(5000);
-    }
-};
+using vorn::test::GwDevice;
+using vorn::test::Process;
+using vorn::test::sentSets;
 
-struct Device
-{
-    QString name;
-    QString port;
-    int address;
-    QString mode;
-    int unit = 0;   // 0: none given
-};
-
-// rt8gw with a Modbus server on 127.0.0.1 at a free port, and no broker.
-struct Gateway : Process
+// rt8gw with a Modbus server on 127.0.0.1 at a free port (or listenPort), and
+// no broker; through the programs in via where given.
+struct Gateway : vorn::test::GatewayProcess
 {
     int port;
-    Gateway(const QTemporaryDir &dir, const QList<Device> &devices, QJsonObject modbus = {}, int listenPort = 0)
+    Gateway(const QTemporaryDir &dir, const QList<GwDevice> &devices, QJsonObject modbus = {}, int listenPort = 0,
+            const QStringList &via = {})
         : port(listenPort ? listenPort : freePort())
     {
-        QJsonArray list;
-        for (const Device &d : devices) {
-            QJsonObject o{{"name", d.name}, {"port", d.port}, {"address", d.address}, {"mode", d.mode}};
-            if (d.unit)
-                o.insert("unit", d.unit);
-            list.append(o);
-        }
         modbus.insert("listen", QStringLiteral("127.0.0.1:%1").arg(port));
-        QFile f(dir.filePath(QStringLiteral("rt8gw-%1.json").arg(port)));
-        if (f.open(QIODevice::WriteOnly))
-            f.write(QJsonDocument(QJsonObject{{"modbus", modbus}, {"devices", list}}).toJson());
-        f.close();
-        start(QStringLiteral(RT8GW_EXE), {QStringLiteral("--config"), f.fileName(), QStringLiteral("--lang"), QStringLiteral("en")});
+        launch(dir, vorn::test::gatewayConfig(0, devices, {{"modbus", modbus}}), {}, QProcessEnvironment::systemEnvironment(),
+               QStringLiteral("rt8gw-%1.json").arg(port), via);
     }
     // Answering, or gone.
     bool listening()
@@ -149,19 +119,8 @@ QMap<int, QString> mbpoll(int port, int unit, int reference, int count, const QS
 // record's fields as text.
 QStringList lastSent(const SimProcess &sim)
 {
-    const QStringList lines = sim.logLines(QStringLiteral("sent: "));
-    for (qsizetype i = lines.size() - 1; i >= 0; --i) {
-        const QByteArray bytes = QByteArray::fromHex(lines[i].section(QStringLiteral("sent: "), 1).remove(QLatin1Char(' ')).toLatin1());
-        if (bytes.startsWith('N'))
-            return QString::fromLatin1(bytes.mid(1, bytes.size() - 3)).split(QLatin1Char(','));
-        if (bytes.size() == 28) {
-            QStringList fields;
-            for (int v : decodeRawValues(bytes))
-                fields.append(QString::number(v));
-            return fields;
-        }
-    }
-    return {};
+    const QList<QStringList> sets = sentSets(sim);
+    return sets.isEmpty() ? QStringList() : sets.constLast();
 }
 
 // A field as the int16 register shows it, worked out here on its own: the
@@ -234,7 +193,9 @@ private slots:
     void twoClientsAtOnce();
     void garbageFloodClosedOthersGoOn();
     void tooManyAndIdleClients();
-    void portTaken();
+    void serverBelowTheGateway();
+    void listenRefused_data();
+    void listenRefused();
     void deviceUnplugged();
 
 private:
@@ -251,7 +212,7 @@ void TestGatewayModbus::initTestCase()
     m_sim = std::make_unique<SimProcess>(QStringList{"--period", "100"});
     QVERIFY(!m_sim->port().isEmpty());
     QVERIFY(hold(*m_sim, kHeld));
-    m_gw = std::make_unique<Gateway>(m_dir, QList<Device>{{"cab1", m_sim->port(), 1, "raw"},
+    m_gw = std::make_unique<Gateway>(m_dir, QList<GwDevice>{{"cab1", m_sim->port(), 1, "raw"},
                                                           {"cab3", m_dir.filePath("none"), 255, "raw", 3}});
     QVERIFY2(m_gw->listening(), qPrintable(m_gw->err));
     QTRY_VERIFY2_WITH_TIMEOUT(registers(m_gw->port, 1).value(30) == 1, qPrintable(m_gw->err), kBound);
@@ -481,14 +442,71 @@ void TestGatewayModbus::tooManyAndIdleClients()
     QCOMPARE(gw.exitCode(), 0);
 }
 
-void TestGatewayModbus::portTaken()
+// The nice value of each of a process's threads, its own (the main thread)
+// first.
+static QList<int> threadNices(qint64 pid)
 {
+    QStringList tasks = QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    tasks.removeOne(QString::number(pid));
+    tasks.prepend(QString::number(pid));
+    QList<int> nices;
+    for (const QString &t : tasks) {
+        QFile f(QStringLiteral("/proc/%1/task/%2/stat").arg(pid).arg(t));
+        if (f.open(QIODevice::ReadOnly)) {
+            const QByteArray stat = f.readAll();
+            nices.append(stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(16).toInt());
+        }
+    }
+    return nices;
+}
+
+void TestGatewayModbus::serverBelowTheGateway()
+{
+    // The lines and the broker first: the server's thread at nice 10, the
+    // gateway's own at 0.
+    const qint64 pid = m_gw->processId();
+    QTRY_VERIFY2_WITH_TIMEOUT(threadNices(pid).count(10) == 1, qPrintable(QString::number(threadNices(pid).count(10))), kBound);
+    QCOMPARE(threadNices(pid).value(0, -1), 0);
+}
+
+void TestGatewayModbus::listenRefused_data()
+{
+    QTest::addColumn<bool>("taken");   // false: a port below 1024, as an ordinary user
+    QTest::addColumn<QString>("hint");
+    QTest::newRow("taken by another") << true << QString();
+    QTest::newRow("below 1024, without CAP_NET_BIND_SERVICE")
+        << false << QStringLiteral("; port 502 is below %1 and needs the capability CAP_NET_BIND_SERVICE "
+                                   "(in a systemd unit: AmbientCapabilities=CAP_NET_BIND_SERVICE)");
+}
+
+void TestGatewayModbus::listenRefused()
+{
+    QFETCH(bool, taken);
+    QFETCH(QString, hint);
     QTemporaryDir dir;
-    Gateway gw(dir, {{"cab1", dir.filePath("none"), 1, "raw"}}, {}, m_gw->port);
+    QStringList via;   // root runs it as nobody, without capabilities
+    if (!taken) {
+        QFile ports(QStringLiteral("/proc/sys/net/ipv4/ip_unprivileged_port_start"));
+        const int first = ports.open(QIODevice::ReadOnly) ? ports.readAll().trimmed().toInt() : 1024;
+        if (first <= 502)
+            QSKIP("ordinary users may take port 502 here");
+        hint = hint.arg(first);
+        if (::geteuid() == 0) {
+            const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+            if (setpriv.isEmpty())
+                QSKIP("run as root, and no setpriv to run rt8gw as another user");
+            via = QStringList{setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all"};
+            QVERIFY(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther | QFile::ReadOther));
+        }
+    }
+    const int port = taken ? m_gw->port : 502;
+    Gateway gw(dir, {{"cab1", dir.filePath("none"), 1, "raw"}}, {}, port, via);
     QVERIFY(gw.waitForFinished(kBound));
     gw.err += QString::fromUtf8(gw.readAllStandardError());
     QCOMPARE(gw.exitCode(), 1);
-    QVERIFY2(gw.err.contains(QStringLiteral("cannot take Modbus TCP connections on 127.0.0.1:%1: ").arg(m_gw->port)),
+    QVERIFY2(gw.err.contains(QStringLiteral("cannot take Modbus TCP connections on 127.0.0.1:%1: ").arg(port)),
+             qPrintable(gw.err));
+    QVERIFY2(hint.isEmpty() ? !gw.err.contains(QLatin1String("CAP_NET_BIND_SERVICE")) : gw.err.contains(hint),
              qPrintable(gw.err));
 }
 

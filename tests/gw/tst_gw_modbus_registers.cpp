@@ -1,6 +1,7 @@
 // What rt8gw's Modbus server shows of a device: the float words in every word
 // order (known answers), the int16 column, the status, age, set count and
-// identity registers, and the configuration keys of the Modbus server.
+// identity registers, the configuration keys of the Modbus server, and what a
+// refused port below 1024 is told.
 
 #include "gw/config.h"
 #include "gw/modbusregisters.h"
@@ -39,6 +40,8 @@ private slots:
     void noValuesYet();
     void config_data();
     void config();
+    void privilegedPort_data();
+    void privilegedPort();
 };
 
 void ModbusRegistersTest::floatWords_data()
@@ -238,6 +241,34 @@ void ModbusRegistersTest::config()
                  .arg(c.modbus->idleSeconds)
                  .arg(units.join(QLatin1Char(','))),
              shown);
+}
+
+void ModbusRegistersTest::privilegedPort_data()
+{
+    QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("denied");
+    QTest::addColumn<int>("first");   // the first port an ordinary user may take
+    QTest::addColumn<bool>("hinted");
+    QTest::newRow("502 refused") << 502 << true << 1024 << true;
+    QTest::newRow("1023 refused") << 1023 << true << 1024 << true;
+    QTest::newRow("1024 refused: not for want of the capability") << 1024 << true << 1024 << false;
+    QTest::newRow("502 taken by another") << 502 << false << 1024 << false;
+    QTest::newRow("502 refused where ordinary users may take it") << 502 << true << 0 << false;
+}
+
+void ModbusRegistersTest::privilegedPort()
+{
+    QFETCH(int, port);
+    QFETCH(bool, denied);
+    QFETCH(int, first);
+    QFETCH(bool, hinted);
+    const QString hint = privilegedPortHint(port, denied, first);
+    QCOMPARE(!hint.isEmpty(), hinted);
+    if (hinted) {
+        QVERIFY2(hint.contains(QString::number(port)) && hint.contains(QLatin1String("CAP_NET_BIND_SERVICE"))
+                     && hint.contains(QLatin1String("AmbientCapabilities=CAP_NET_BIND_SERVICE")),
+                 qPrintable(hint));
+    }
 }
 
 QTEST_GUILESS_MAIN(ModbusRegistersTest)

@@ -2,12 +2,10 @@
 // publish that meets a broken connection becomes.
 
 #include "gw/mqttclient.h"
-#include "support/processrun.h"
+#include "support/mosquitto.h"
 
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -19,29 +17,6 @@ class TestMqttClient : public QObject
 {
     Q_OBJECT
 
-private:
-    QTemporaryDir m_dir;
-    int m_port = 0;
-
-    // mosquitto at m_port, listening once the call returns true.
-    bool startBroker(QProcess &p)
-    {
-        QFile f(m_dir.filePath(QStringLiteral("mosquitto.conf")));
-        if (!f.open(QIODevice::WriteOnly))
-            return false;
-        f.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(m_port).toUtf8());
-        f.close();
-        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p.start(QStringLiteral(MOSQUITTO_EXE), {QStringLiteral("-c"), f.fileName()});
-        if (!p.waitForStarted(10000))
-            return false;
-        return QTest::qWaitFor([&] {
-            QTcpSocket s;
-            s.connectToHost(QStringLiteral("127.0.0.1"), quint16(m_port));
-            return s.waitForConnected(200);
-        }, 20000);
-    }
-
 private slots:
     // A QoS 1 message that the client took while the broker was already
     // gone is libmosquitto's to deliver once connected again: publish()
@@ -51,23 +26,21 @@ private slots:
     // says not taken.
     void messageTakenAsTheConnectionBreaksIsDelivered()
     {
-        QVERIFY(m_dir.isValid());
-        m_port = vorn::test::stablePort();   // the broker is started again on it
-        QProcess broker;
-        QVERIFY(startBroker(broker));
+        vorn::test::Broker broker;   // started again on its port
+        QVERIFY(broker.start());
 
         MqttClient client;
         QSignalSpy up(&client, &MqttClient::connected);
         QSignalSpy down(&client, &MqttClient::disconnected);
         MqttClient::Settings s;
         s.host = QStringLiteral("127.0.0.1");
-        s.port = m_port;
+        s.port = broker.port;
         QString why;
         QVERIFY2(client.start(s, &why), qPrintable(why));
         QTRY_COMPARE_WITH_TIMEOUT(up.size(), 1, 20000);
 
-        ::kill(pid_t(broker.processId()), SIGKILL);
-        QVERIFY(broker.waitForFinished(10000));
+        ::kill(pid_t(broker.proc.processId()), SIGKILL);
+        QVERIFY(broker.proc.waitForFinished(10000));
         // No event in between: the client learns of the break from its own
         // writes. The first goes into the socket; the peer's reset makes a
         // later one fail.
@@ -81,8 +54,7 @@ private slots:
         QCOMPARE(down.size(), 1);
         QVERIFY(!client.publish(QStringLiteral("kept/after"), "x", true));
 
-        QProcess again;
-        QVERIFY(startBroker(again));
+        QVERIFY(broker.start());
         QTRY_COMPARE_WITH_TIMEOUT(up.size(), 2, 30000);
 
         MqttClient reader;
@@ -101,8 +73,7 @@ private slots:
         QCOMPARE(seen, taken);
         reader.stop();
         client.stop();
-        again.terminate();
-        again.waitForFinished(10000);
+        broker.proc.end();
     }
 };
 

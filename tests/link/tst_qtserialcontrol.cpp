@@ -232,7 +232,7 @@ struct OnPty
         QObject::connect(&session, &DeviceSession::discovered, &session,
                          [this](quint8 number, quint8) { found.append(number); });
         QObject::connect(&session, &DeviceSession::liveValues, &session,
-                         [this](const LiveValues &v) { raw.append(v.values[0].toInt()); });
+                         [this](const LiveValues &v) { raw.append(v.raw[0]); });
     }
 };
 // A raw-value reply with `first` as channel 0's value, the rest 0.

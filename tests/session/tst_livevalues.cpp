@@ -1,5 +1,5 @@
-// Live values: the trend's memory and what it plots, and the recording's CSV
-// file, on the fake serial control.
+// Live values: a set as numbers and as shown, and the recording's CSV file,
+// on the fake serial control.
 
 #include "support/csvreader.h"
 #include "support/fakeserialcontrol.h"
@@ -26,14 +26,6 @@ using namespace vorn;
 
 namespace {
 
-Sample sample(qint64 ms, float v)
-{
-    Sample s;
-    s.ms = ms;
-    s.value.fill(v);
-    return s;
-}
-
 QByteArray rawReply(int first)
 {
     QByteArray p;
@@ -48,11 +40,8 @@ class LiveValuesTest : public QObject
 {
     Q_OBJECT
 private slots:
-    void ringKeepsTheNewest_data();
-    void ringKeepsTheNewest();
-    void windowOfTime_data();
-    void windowOfTime();
-    void plotKeepsExtremesWithinBuckets();
+    void setsOfValues_data();
+    void setsOfValues();
     void fieldsAsNumbers_data();
     void fieldsAsNumbers();
     void csvLines_data();
@@ -95,87 +84,69 @@ void LiveValuesTest::timeWithItsOffset()
     // Now, as the values are stamped: the same form, this moment.
     const QDateTime now = QDateTime::fromString(QString::fromLatin1(isoTimeNow()), Qt::ISODateWithMs);
     QVERIFY(std::abs(now.toMSecsSinceEpoch() - QDateTime::currentMSecsSinceEpoch()) < 1000);
+    // A stamp and the moment it stands for come from one reading of the clock.
+    const TimeStamp t = timeStampNow();
+    QCOMPARE(t.view().size(), qsizetype(29));
+    QCOMPARE(QDateTime::fromString(QString::fromLatin1(t.view()), Qt::ISODateWithMs).toMSecsSinceEpoch(), t.msecs);
 }
 
-void LiveValuesTest::ringKeepsTheNewest_data()
+// A set of values as the session makes it: the numbers, and the text shown
+// for each channel and in the value box.
+void LiveValuesTest::setsOfValues_data()
 {
-    QTest::addColumn<int>("capacity");
-    QTest::addColumn<int>("appended");
-    QTest::addColumn<int>("size");
-    QTest::addColumn<int>("oldest");   // ms of the oldest kept
-    QTest::newRow("below capacity") << 10 << 4 << 4 << 0;
-    QTest::newRow("exactly full") << 10 << 10 << 10 << 0;
-    QTest::newRow("one over") << 10 << 11 << 10 << 1;
-    QTest::newRow("wrapped several times") << 7 << 50 << 7 << 43;
-    QTest::newRow("capacity one") << 1 << 5 << 1 << 4;
+    QTest::addColumn<QString>("record");    // empty: the raw values 0, -1, 65535, 7, ...
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QList<double>>("numbers");   // NaN: not a number
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    QTest::newRow("raw values")
+        << QString() << QStringList{"0", "-1", "65535", "7", "8", "9", "10", "11", "12", "13"}
+        << QList<double>{0, -1, 65535, 7, 8, 9, 10, 11, 12, 13};
+    QTest::newRow("record, missing fields empty")
+        << QStringLiteral("12\r\n-3\r\n450")
+        << QStringList{"12", "-3", "450", "", "", "", "", "", "", ""}
+        << QList<double>{12, -3, 450, nan, nan, nan, nan, nan, nan, nan};
+    QTest::newRow("record, texts and blanks kept as sent")
+        << QStringLiteral("----\r\n 1.5 \r\n\r\n温度\r\n1e3\r\n1\r\n2\r\n3\r\n4\r\n5")
+        << QStringList{"----", " 1.5 ", "", "温度", "1e3", "1", "2", "3", "4", "5"}
+        << QList<double>{nan, 1.5, nan, nan, 1000, 1, 2, 3, 4, 5};
+    QTest::newRow("record, beyond the tenth left out")
+        << QStringLiteral("1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n10\r\n11\r\n12\r")
+        << QStringList{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}
+        << QList<double>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    QTest::newRow("record ending in CR LF: one more empty field")
+        << QStringLiteral("1\r\n2\r\n")
+        << QStringList{"1", "2", "", "", "", "", "", "", "", ""}
+        << QList<double>{1, 2, nan, nan, nan, nan, nan, nan, nan, nan};
+    QTest::newRow("empty record") << QStringLiteral("") << QStringList(10, QString())
+                                  << QList<double>(10, nan);
 }
 
-void LiveValuesTest::ringKeepsTheNewest()
+void LiveValuesTest::setsOfValues()
 {
-    QFETCH(int, capacity);
-    QFETCH(int, appended);
-    QFETCH(int, size);
-    QFETCH(int, oldest);
-    SampleRing ring(capacity);
-    for (int i = 0; i < appended; ++i)
-        ring.append(sample(i, float(i)));
-    QCOMPARE(ring.size(), size);
-    QCOMPARE(ring.at(0).ms, qint64(oldest));
-    for (int i = 1; i < ring.size(); ++i)
-        QCOMPARE(ring.at(i).ms, ring.at(i - 1).ms + 1);   // in order across the wrap
-    QCOMPARE(ring.at(ring.size() - 1).ms, qint64(appended - 1));
-}
-
-void LiveValuesTest::windowOfTime_data()
-{
-    // Samples every 10 ms from 0 to 990 in a ring of 60: 400..990 kept.
-    QTest::addColumn<qint64>("from");
-    QTest::addColumn<qint64>("to");
-    QTest::addColumn<qint64>("firstMs");   // -1: empty
-    QTest::addColumn<int>("count");
-    QTest::newRow("all kept") << qint64(0) << qint64(2000) << qint64(400) << 60;
-    QTest::newRow("last second of a span") << qint64(900) << qint64(990) << qint64(900) << 10;
-    QTest::newRow("bounds between samples") << qint64(405) << qint64(434) << qint64(410) << 3;
-    QTest::newRow("before everything kept") << qint64(0) << qint64(399) << qint64(-1) << 0;
-    QTest::newRow("after the newest") << qint64(991) << qint64(5000) << qint64(-1) << 0;
-}
-
-void LiveValuesTest::windowOfTime()
-{
-    QFETCH(qint64, from);
-    QFETCH(qint64, to);
-    QFETCH(qint64, firstMs);
-    QFETCH(int, count);
-    SampleRing ring(60);
-    for (int ms = 0; ms < 1000; ms += 10)
-        ring.append(sample(ms, 1));
-    const auto [first, last] = ring.window(from, to);
-    QCOMPARE(last - first, count);
-    if (count > 0)
-        QCOMPARE(ring.at(first).ms, firstMs);
-}
-
-void LiveValuesTest::plotKeepsExtremesWithinBuckets()
-{
-    SampleRing ring(10000);
-    for (int i = 0; i < 10000; ++i) {
-        Sample s = sample(i, float(i % 100));
-        s.value[3] = i == 5000 ? 1e6f : float(i % 100);   // one spike
-        s.value[4] = (i % 2) ? std::numeric_limits<float>::quiet_NaN() : 7.0f;
-        ring.append(s);
+    QFETCH(QString, record);
+    QFETCH(QStringList, shown);
+    QFETCH(QList<double>, numbers);
+    const LiveValues v = record.isNull() ? LiveValues::fromRaw({0, -1, 65535, 7, 8, 9, 10, 11, 12, 13})
+                                         : LiveValues::fromRecord(record);
+    QCOMPARE(v.mode, record.isNull() ? FeedbackMode::Raw : FeedbackMode::Target);
+    QCOMPARE(v.shownValues(), shown);
+    for (int i = 0; i < kChannels; ++i) {
+        QCOMPARE(v.shown(i), shown[i]);
+        if (std::isnan(numbers[i]))
+            QVERIFY2(std::isnan(v.number(i)), qPrintable(shown[i]));
+        else
+            QCOMPARE(v.number(i), numbers[i]);
+        if (record.isNull())
+            QCOMPARE(v.raw[size_t(i)], int(numbers[i]));
+        else
+            QCOMPARE(v.field(i).toString(), shown[i]);
     }
-    const auto pts = plotPoints(ring, 0, ring.size(), 3, 200);
-    QVERIFY(int(pts.size()) <= 400);
-    double top = 0;
-    for (size_t i = 0; i < pts.size(); ++i) {
-        top = std::max(top, pts[i].y);
-        if (i > 0)
-            QVERIFY(pts[i].x >= pts[i - 1].x);
-    }
-    QCOMPARE(top, 1e6);   // a spike is never averaged away
-    for (const PlotPoint &p : plotPoints(ring, 0, ring.size(), 4, 200))
-        QCOMPARE(p.y, 7.0);   // what is not a number is left out, not drawn as 0
-    QCOMPARE(int(plotPoints(ring, 10, 20, 0, 200).size()), 10);   // few samples: all of them
+    // The value box: raw values one per line, each line ended; a record as
+    // the device sent it.
+    QCOMPARE(v.text(), record.isNull() ? shown.join(QLatin1String("\r\n")) + QLatin1String("\r\n") : record);
+    // A copy shows the same (the gateway keeps the last set).
+    const LiveValues copy = v;
+    QCOMPARE(copy.shownValues(), shown);
 }
 
 void LiveValuesTest::fieldsAsNumbers_data()
@@ -208,12 +179,12 @@ void LiveValuesTest::csvLines_data()
     QTest::addColumn<int>("mode");
     QTest::addColumn<QStringList>("values");
     QTest::addColumn<QString>("line");
-    QTest::newRow("raw") << int(FeedbackMode::Raw) << LiveValues::fromRaw({0, 1, 2, 3, 4, 5, 6, 7, 8, 65535}).values
+    QTest::newRow("raw") << int(FeedbackMode::Raw) << LiveValues::fromRaw({0, 1, 2, 3, 4, 5, 6, 7, 8, 65535}).shownValues()
                          << "2026-12-07T08:15:27.045,raw,0,1,2,3,4,5,6,7,8,65535";
     QTest::newRow("target, a field not a number")
-        << int(FeedbackMode::Target) << LiveValues::fromRecord(QStringLiteral("12\r\n-3\r\n----\r\n4.5")).values
+        << int(FeedbackMode::Target) << LiveValues::fromRecord(QStringLiteral("12\r\n-3\r\n----\r\n4.5")).shownValues()
         << "2026-12-07T08:15:27.045,target,12,-3,'----,4.5,,,,,,";
-    QTest::newRow("a quote in a field") << int(FeedbackMode::Target) << LiveValues::fromRecord(QStringLiteral("a\"b")).values
+    QTest::newRow("a quote in a field") << int(FeedbackMode::Target) << LiveValues::fromRecord(QStringLiteral("a\"b")).shownValues()
                                         << "2026-12-07T08:15:27.045,target,\"a\"\"b\",,,,,,,,,";
 }
 

@@ -8,6 +8,7 @@
 #include "protocol/frame.h"
 #include "session/devicesession.h"
 #include "session/messages.h"
+#include "session/requestfields.h"
 
 #include <QSignalSpy>
 #include <QTimer>
@@ -44,7 +45,7 @@ QMap<QString, Request> requests()
     const QDateTime clock(QDate(2026, 12, 6), QTime(8, 15, 27));
     return {
         {"connection test", [](DeviceSession &s) { return s.connectionTest(); }},
-        {"renumber", [](DeviceSession &s) { return s.renumber(QStringLiteral("40")); }},
+        {"renumber", [](DeviceSession &s) { return s.renumber(40); }},
         {"download", [](DeviceSession &s) { return s.download(startTable()); }},
         {"read back", [](DeviceSession &s) { return s.readBack(); }},
         {"target values", [](DeviceSession &s) { return s.setFeedback(FeedbackMode::Target); }},
@@ -55,8 +56,8 @@ QMap<QString, Request> requests()
              return s.smartSetting(0, startTexts());
          }},
         {"display mode 1", [](DeviceSession &s) { return s.setDisplayMode(1); }},
-        {"show number", [](DeviceSession &s) { return s.showNumber("46", "1", "4", "12345"); }},
-        {"show code", [](DeviceSession &s) { return s.showCode("46", "1", "1", "1"); }},
+        {"show number", [](DeviceSession &s) { return s.showNumber({{46, 1}, QByteArray("\1\2\3\4")}); }},
+        {"show code", [](DeviceSession &s) { return s.showCode({{46, 1}, 1, 1}); }},
         {"power on", [](DeviceSession &s) { return s.setPower(true); }},
         {"power off", [](DeviceSession &s) { return s.setPower(false); }},
         {"clock", [clock](DeviceSession &s) { return s.setClock(clock); }},
@@ -103,6 +104,10 @@ private slots:
     void refusedWhenClosedOrFailing();
     void badFieldsSendNothing_data();
     void badFieldsSendNothing();
+    void readsNumberDisplayFields_data();
+    void readsNumberDisplayFields();
+    void readsCodeAndDigitFields_data();
+    void readsCodeAndDigitFields();
     void repliesAndWhatBecameOfThem_data();
     void repliesAndWhatBecameOfThem();
     void recordsTakenAndDiscarded();
@@ -237,9 +242,8 @@ void SessionTest::badFieldsSendNothing_data()
 {
     QTest::addColumn<QString>("what");
     QTest::addColumn<QString>("inText");
-    QTest::newRow("digit count") << "renumber" << QStringLiteral("显示位数");
-    QTest::newRow("start position") << "number" << QStringLiteral("位置起点");
-    QTest::newRow("code byte") << "code" << QStringLiteral("第2个编码");
+    QTest::newRow("digit above 9") << "number" << QStringLiteral("第 3 位");
+    QTest::newRow("field the front end could not read") << "field" << QStringLiteral("显示位数");
     QTest::newRow("table field") << "download" << QStringLiteral("3#");
     QTest::newRow("no readings") << "smart" << QStringLiteral("低点原始值 0，高点原始值 0");
 }
@@ -251,12 +255,10 @@ void SessionTest::badFieldsSendNothing()
     Rig r;
     ChannelTable t = startTable();
     t[3].upper = QStringLiteral("-1");
-    if (what == QLatin1String("renumber"))
-        QVERIFY(!r.session.renumber(QStringLiteral("256")));
-    else if (what == QLatin1String("number"))
-        QVERIFY(!r.session.showNumber(QStringLiteral("x"), "1", "4", "12345"));
-    else if (what == QLatin1String("code"))
-        QVERIFY(!r.session.showCode("46", "1", "1", QStringLiteral("300")));
+    if (what == QLatin1String("number"))
+        QVERIFY(!r.session.showNumber({{46, 1}, QByteArray("\1\2\12\4")}));
+    else if (what == QLatin1String("field"))
+        r.session.refuseField(QStringLiteral("“显示位数”无效"));
     else if (what == QLatin1String("download"))
         QVERIFY(!r.session.download(t));
     else
@@ -265,6 +267,114 @@ void SessionTest::badFieldsSendNothing()
     QCOMPARE(r.refusals.size(), 1);
     const Refusal why = r.refusals.first();
     QVERIFY2((why.text + why.detail).contains(inText), qPrintable(why.text + " / " + why.detail));
+}
+
+// ------------------------------------------------------------ the operator's fields
+
+namespace {
+
+QString rangeMessage(const char *field)
+{
+    return QStringLiteral("“%1”无效：请输入 0 到 255 之间的数字。").arg(QString::fromUtf8(field));
+}
+
+}  // namespace
+
+// "显示数字" read from its four fields, in the order of the form: the payload
+// it becomes, or the whole message of the first field that cannot be read.
+void SessionTest::readsNumberDisplayFields_data()
+{
+    QTest::addColumn<QStringList>("fields");   // start, port, count, number
+    QTest::addColumn<QString>("expected");     // payload in hex, or the message
+    const auto row = [](const char *name, QStringList f, const QString &expected) {
+        QTest::newRow(name) << f << expected;
+    };
+    const QString start = rangeMessage("位置起点"), port = rangeMessage("显示端口"), count = rangeMessage("数据位数");
+    const auto tooMany = [](int n) { return QStringLiteral("“数据位数”过大：最多为显示数字的位数加 10（%1）。").arg(n); };
+    const auto digit = [](int i) { return QStringLiteral("“显示数字”无效：第 %1 位不是数字 0 到 9。").arg(i); };
+    row("filled with zeros", {"46", "1", "4", "7"}, "2e 01 07 00 00 00");
+    row("cut to the count", {"46", "1", "4", "12345"}, "2e 01 01 02 03 04");
+    row("empty number", {"46", "1", "4", ""}, "2e 01 00 00 00 00");
+    row("count 0", {"46", "1", "0", "12345"}, "2e 01");
+    row("count empty", {"46", "1", "", "12345"}, "2e 01");
+    row("count letters", {"46", "1", "ab", "12345"}, "2e 01");
+    row("only the first digits read", {"46", "1", "2x", "12a4"}, "2e 01 01 02");
+    row("count 10, empty number", {"0", "255", "10", ""}, "00 ff 00 00 00 00 00 00 00 00 00 00");
+    row("count = length + 10", {"46", "1", "12", "98"}, "2e 01 09 08 00 00 00 00 00 00 00 00 00 00");
+    row("blanks and halves", {" 0 ", "2.5", "4", "1"}, "00 02 01 00 00 00");
+    row("count 11, empty number", {"46", "1", "11", ""}, tooMany(10));
+    row("count beyond length + 10", {"46", "1", "13", "98"}, tooMany(12));
+    row("count 300", {"46", "1", "300", "1"}, count);
+    row("count negative", {"46", "1", "-1", "1"}, count);
+    row("letter among the digits", {"46", "1", "4", "12a4"}, digit(3));
+    row("full-width digit", {"46", "1", "2", QStringLiteral("1２")}, digit(2));
+    row("start 256", {"256", "1", "4", "1"}, start);
+    row("start empty", {"", "1", "4", "1"}, start);
+    row("start with junk", {"4a", "1", "4", "1"}, start);
+    row("port with junk", {"46", "1x", "4", "1"}, port);
+    row("port negative", {"46", "-1", "4", "1"}, port);
+    // The first field that cannot be read is named, in the order of the form.
+    row("start before port", {"x", "x", "x", "x"}, start);
+    row("port before count", {"46", "x", "300", "x"}, port);
+    row("count before digits", {"46", "1", "300", "x"}, count);
+}
+
+void SessionTest::readsNumberDisplayFields()
+{
+    QFETCH(QStringList, fields);
+    QFETCH(QString, expected);
+    QString why;
+    const auto r = readNumberDisplay(fields[0], fields[1], fields[2], fields[3], &why);
+    if (r)
+        QCOMPARE(QString::fromLatin1(showNumberPayload(*r)->toHex(' ')), expected);
+    else
+        QCOMPARE(why, expected);
+}
+
+// "显示编码" from its four fields, and the digit count of "修改编号".
+void SessionTest::readsCodeAndDigitFields_data()
+{
+    QTest::addColumn<QString>("what");         // code or digits
+    QTest::addColumn<QStringList>("fields");   // start, port, code 1, code 2; or the digit count
+    QTest::addColumn<QString>("expected");     // payload in hex, or the message
+    const auto code = [](const char *name, QStringList f, const QString &expected) {
+        QTest::newRow(name) << "code" << f << expected;
+    };
+    const auto digits = [](const char *name, const char *text, const QString &expected) {
+        QTest::newRow(name) << "digits" << QStringList{QString::fromUtf8(text)} << expected;
+    };
+    code("codes", {" 0 ", "2.5", "255", "3.5"}, "00 02 ff 04");
+    code("start with junk", {"4a", "1", "1", "1"}, rangeMessage("位置起点"));
+    code("port past 255", {"46", "256", "1", "1"}, rangeMessage("显示端口"));
+    code("first code past 255", {"46", "1", "256", "1"}, rangeMessage("显示编码 第1个编码"));
+    code("first code empty", {"46", "1", "", "1"}, rangeMessage("显示编码 第1个编码"));
+    code("second code a letter", {"46", "1", "1", "x"}, rangeMessage("显示编码 第2个编码"));
+    code("first code named before the second", {"46", "1", "-1", "x"}, rangeMessage("显示编码 第1个编码"));
+    digits("digit count", " 0 ", "ff 00");
+    digits("digit count rounded", "4.4", "ff 04");
+    digits("digit count past 255", "256", rangeMessage("显示位数"));
+    digits("digit count a letter", "abc", rangeMessage("显示位数"));
+    digits("digit count empty", "", rangeMessage("显示位数"));
+    digits("digit count with junk", "4a", rangeMessage("显示位数"));
+}
+
+void SessionTest::readsCodeAndDigitFields()
+{
+    QFETCH(QString, what);
+    QFETCH(QStringList, fields);
+    QFETCH(QString, expected);
+    QString why;
+    std::optional<QByteArray> payload;
+    if (what == QLatin1String("code")) {
+        if (const auto r = readCodeDisplay(fields[0], fields[1], fields[2], fields[3], &why))
+            payload = showCodePayload(*r);
+    } else if (const auto n = readDigitCount(fields[0], &why)) {
+        payload = changeNumberPayload(255, *n);
+    }
+    if (payload)
+        QCOMPARE(QString::fromLatin1(payload->toHex(' ')), expected);
+    else
+        QCOMPARE(why, expected);
 }
 
 // What the splitter cut from the bytes, piece by piece: taken ("") or dropped
@@ -317,7 +427,7 @@ void SessionTest::repliesAndWhatBecameOfThem()
     QList<int> shown;
     connect(&r.session, &DeviceSession::liveValues, this, [&](const LiveValues &v) {
         QCOMPARE(v.mode, FeedbackMode::Raw);
-        shown.append(v.values[0].toInt());
+        shown.append(v.raw[0]);
     });
     QList<QByteArray> tables;
     connect(&r.session, &DeviceSession::tableRead, this,
@@ -352,8 +462,8 @@ void SessionTest::recordsTakenAndDiscarded()
     QCOMPARE(records.first().at(1).toBool(), true);
     const auto live = shown.first().first().value<LiveValues>();
     QCOMPARE(live.mode, FeedbackMode::Target);
-    QCOMPARE(live.text, QStringLiteral("12\r\n-3\r\n450"));
-    QCOMPARE(live.values, (QStringList{"12", "-3", "450", "", "", "", "", "", "", ""}));
+    QCOMPARE(live.text(), QStringLiteral("12\r\n-3\r\n450"));
+    QCOMPARE(live.shownValues(), (QStringList{"12", "-3", "450", "", "", "", "", "", "", ""}));
     r.port.inject("X1,2\r\n");
     QTRY_COMPARE(records.size(), 2);
     QCOMPARE(records.last().at(0).toByteArray(), QByteArray("X1,2\r\n"));

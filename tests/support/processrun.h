@@ -1,11 +1,13 @@
 #pragma once
 // What the end-to-end tests and benchmarks need of the programs they start:
-// a run to its end with what it printed, and a free port on 127.0.0.1.
+// a run to its end with what it printed, a process that ends with the test,
+// a free port on 127.0.0.1 and whether something listens there.
 
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QString>
+#include <QStringDecoder>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -59,6 +61,52 @@ inline int freePort()
     ::close(fd);
     return port;
 }
+
+// Whether a TCP port on 127.0.0.1 is in LISTEN state, read from the kernel's
+// table: connecting to find out would take the connection from whoever
+// serves it (ser2net gives its line to the newest).
+inline bool listening(int port)
+{
+    QFile f(QStringLiteral("/proc/net/tcp"));
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray want = QByteArray("0100007F:") + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    for (const QByteArray &l : f.readAll().split('\n')) {
+        const QList<QByteArray> c = l.simplified().split(' ');
+        if (c.size() > 3 && c[1] == want && c[3] == "0A")
+            return true;
+    }
+    return false;
+}
+
+// A started program that is ended with its owner (SIGTERM, then SIGKILL
+// after 5 s), what it printed gathered as it comes: a character split
+// between two reads is decoded whole.
+struct Process : QProcess
+{
+    QString out, err;
+    Process()
+    {
+        connect(this, &QProcess::readyReadStandardOutput, [this] { out += m_out(readAllStandardOutput()); });
+        connect(this, &QProcess::readyReadStandardError, [this] { err += m_err(readAllStandardError()); });
+    }
+    ~Process() override { end(); }
+    void end()
+    {
+        if (state() == NotRunning)
+            return;
+        terminate();
+        if (!waitForFinished(5000))
+            kill();
+        waitForFinished(5000);
+        out += m_out(readAllStandardOutput());
+        if (processChannelMode() != MergedChannels)
+            err += m_err(readAllStandardError());
+    }
+
+private:
+    QStringDecoder m_out{QStringDecoder::Utf8}, m_err{QStringDecoder::Utf8};
+};
 
 // A free port on 127.0.0.1 for a server that is stopped and started again
 // on it: outside the range the system hands out to programs that ask it for
