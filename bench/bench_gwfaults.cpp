@@ -791,10 +791,13 @@ int Run::exec()
                         // the last request for them before its values were
                         // back (a gateway that asks again after the line
                         // comes back rightly throws away what was sent before).
+                        // (the first set received that the device sent
+                        // after the fault: a set sent before it may arrive
+                        // late on a busy machine and mark nothing).
                         qint64 back = tStop;
-                        for (qint64 t : m_receivedAt[size_t(d)])
-                            if (t >= f.end) {
-                                back = t;
+                        for (size_t k = 0; k < sent.size(); ++k)
+                            if (got[k] && sent[k].at >= f.end) {
+                                back = sent[k].at;
                                 break;
                             }
                         qint64 asked = f.end;
