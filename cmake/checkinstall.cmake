@@ -4,7 +4,7 @@
 # documents); no test, test double or benchmark. Run by CTest (test
 # "install_tree"):
 #
-#   cmake -DBUILD_DIR=<build tree> -DPREFIX=<scratch prefix> -P checkinstall.cmake
+#   cmake -DBUILD_DIR=<build tree> -DPREFIX=<scratch prefix> [-DGATEWAY=OFF] -P checkinstall.cmake
 
 foreach(var BUILD_DIR PREFIX)
   if(NOT DEFINED ${var})
@@ -39,6 +39,14 @@ set(expected
   share/man/man1/vornrt8.1.gz
   share/metainfo/org.vornrt8.VornRT8.metainfo.xml
   lib/systemd/system/rt8gw.service)
+# program|option|what its output holds
+set(runs "vornrt8|--version|1.0" "rt8ctl|--help|tcp://HOST:PORT" "rt8sim|--help|Usage" "rt8ctl|--version|1.0"
+    "rt8gw|--version|1.0")
+# Built without the gateway (VORNRT8_GATEWAY off): nothing of it.
+if(DEFINED GATEWAY AND NOT GATEWAY)
+  list(FILTER expected EXCLUDE REGEX "rt8gw")
+  list(FILTER runs EXCLUDE REGEX "^rt8gw[|]")
+endif()
 file(GLOB_RECURSE found LIST_DIRECTORIES false RELATIVE "${PREFIX}" "${PREFIX}/*")
 set(missing ${expected})
 list(REMOVE_ITEM missing ${found})
@@ -65,7 +73,8 @@ foreach(size 48 256)
 endforeach()
 
 # The installed programs run from the prefix.
-foreach(run "vornrt8;--version;1.0" "rt8ctl;--help;tcp://HOST:PORT" "rt8sim;--help;Usage" "rt8ctl;--version;1.0" "rt8gw;--version;1.0")
+foreach(entry IN LISTS runs)
+  string(REPLACE "|" ";" run "${entry}")
   list(GET run 0 program)
   list(GET run 1 option)
   list(GET run 2 needle)

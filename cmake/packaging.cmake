@@ -4,7 +4,11 @@
 
 include(GNUInstallDirs)
 
-install(TARGETS vornrt8 rt8ctl rt8sim rt8gw RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+set(_programs vornrt8 rt8ctl rt8sim)
+if(VORNRT8_GATEWAY)
+  list(APPEND _programs rt8gw)
+endif()
+install(TARGETS ${_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 set(_data ${PROJECT_SOURCE_DIR}/data)
 install(FILES ${_data}/org.vornrt8.VornRT8.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -19,7 +23,7 @@ install(FILES ${_data}/icons/vornrt8-256.png DESTINATION ${CMAKE_INSTALL_DATADIR
 # (gzip -n: no name or time stamp, so the same sources give the same bytes).
 find_program(VORN_GZIP gzip REQUIRED)
 set(_gz_outputs)
-foreach(_page vornrt8 rt8ctl rt8sim rt8gw)
+foreach(_page ${_programs})
   set(_out ${CMAKE_CURRENT_BINARY_DIR}/man/${_page}.1.gz)
   add_custom_command(OUTPUT ${_out}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
@@ -41,8 +45,10 @@ install(FILES ${_data}/debian/copyright ${_data}/debian/README.Debian ${_changel
 
 # The gateway's systemd unit (its configuration, /etc/vornrt8/rt8gw.json, is
 # the site's; an example lies with the documents).
-install(FILES ${_data}/rt8gw.service DESTINATION lib/systemd/system)
-install(FILES ${_data}/rt8gw.json.example DESTINATION ${_docdir})
+if(VORNRT8_GATEWAY)
+  install(FILES ${_data}/rt8gw.service DESTINATION lib/systemd/system)
+  install(FILES ${_data}/rt8gw.json.example DESTINATION ${_docdir})
+endif()
 
 # ---------------------------------------------------------------- Debian package
 set(CPACK_GENERATOR DEB)

@@ -38,7 +38,6 @@ public:
     ~MainWindow() override;
 
     MainForm *form() const { return m_form; }
-    LineLog *lineLog() const { return m_log; }
 
     // Loads the form (the port search and its messages) and shows the window
     // centred on its screen.
@@ -62,7 +61,6 @@ public:
     TrendWindow *trend();
     void showTrend();
     // Recording live values: asks for a file and starts, or stops.
-    ValueRecorder *recorder() const { return m_recorder; }
     void toggleRecording();
 
 protected:

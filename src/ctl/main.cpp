@@ -1,6 +1,8 @@
 // rt8ctl: the device session from the command line, for scripts on a bench or
 // a production line. One command per run; see rt8ctl --help.
 
+#include "cli/language.h"
+#include "cli/output.h"
 #include "ctl/controller.h"
 #include "ctl/options.h"
 #include "link/serialportline.h"
@@ -8,7 +10,6 @@
 #include "session/linelog.h"
 
 #include <QCoreApplication>
-#include <cstdio>
 
 int main(int argc, char **argv)
 {
@@ -21,16 +22,13 @@ int main(int argc, char **argv)
     vorn::quietLineLog();
     // The language first: every message, those about the command line
     // included, comes in it.
-    vorn::installTranslations(vorn::ctl::languageChoice(app.arguments()));
+    vorn::installTranslations(vorn::cli::languageChoice(app.arguments(), vorn::ctl::globalOptions()));
 
     const auto parsed = vorn::ctl::parseCommandLine(app.arguments(), QStringLiteral(VORNRT8_VERSION));
     if (!parsed.run) {
-        const QByteArray out = parsed.out.toUtf8();
-        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
-        if (!parsed.err.isEmpty()) {
-            const QByteArray err = (QStringLiteral("rt8ctl: ") + parsed.err + QLatin1Char('\n')).toUtf8();
-            std::fwrite(err.constData(), 1, size_t(err.size()), stderr);
-        }
+        vorn::cli::printOut(parsed.out);
+        if (!parsed.err.isEmpty())
+            vorn::cli::printErr(parsed.err);
         return parsed.exitCode;
     }
     // The line and the one session on it.

@@ -1,5 +1,7 @@
 #include "ctl/options.h"
 
+#include "cli/language.h"
+
 #include "protocol/requests.h"
 #include "link/netaddress.h"
 #include "link/portmap.h"
@@ -205,12 +207,6 @@ struct GlobalOptions
     }
 };
 
-// "en" or "zh", whatever their case; empty for anything else.
-QString languageValue(const QString &text)
-{
-    const QString v = text.trimmed().toLower();
-    return v == QLatin1String("en") || v == QLatin1String("zh") ? v : QString();
-}
 
 }  // namespace
 
@@ -228,14 +224,9 @@ int displayWidth(const QString &s)
     return w;
 }
 
-QString languageChoice(const QStringList &arguments)
+QList<QCommandLineOption> globalOptions()
 {
-    QCommandLineParser global;
-    const GlobalOptions options;
-    options.addTo(global);
-    if (!global.parse(arguments))
-        return {};
-    return languageValue(global.value(options.lang));
+    return GlobalOptions().all();
 }
 
 ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &version)
@@ -294,7 +285,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &
     inv.json = global.isSet(json);
     inv.trace = global.value(trace);
     if (global.isSet(lang)) {
-        inv.language = languageValue(global.value(lang));
+        inv.language = cli::languageValue(global.value(lang));
         if (inv.language.isEmpty())
             return fail(QCoreApplication::translate("vorn::ctl::Options", "“--lang”的值“%1”无效：请写 en 或 zh。")
                             .arg(global.value(lang)));

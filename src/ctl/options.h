@@ -4,7 +4,9 @@
 // fields (digit counts, display fields) are kept as typed, for the session to
 // read by the same rules as the window.
 
+#include <QCommandLineOption>
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -86,10 +88,9 @@ struct ParsedCommandLine
 // arguments as QCoreApplication::arguments() gives them (program name first).
 ParsedCommandLine parseCommandLine(const QStringList &arguments, const QString &version);
 
-// The --lang among the global options ("en" or "zh"), or empty when there is
-// none or the global options do not read: for choosing the language before
-// the command line is read for anything else.
-QString languageChoice(const QStringList &arguments);
+// The global options, up to the command word: where cli::languageChoice
+// finds --lang before the command line is read for anything else.
+QList<QCommandLineOption> globalOptions();
 
 // Columns a terminal gives a text: two for CJK and full-width characters.
 int displayWidth(const QString &s);

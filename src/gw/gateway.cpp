@@ -1,5 +1,7 @@
 #include "gw/gateway.h"
 
+#include "cli/output.h"
+
 #include "link/netaddress.h"
 #include "link/line.h"
 #include "session/csv.h"
@@ -22,17 +24,13 @@ namespace vorn::gw {
 
 namespace {
 
+// What happens to the devices and the broker: a line on standard error.
 void say(const QString &text)
 {
-    const QByteArray b = (QStringLiteral("rt8gw: ") + text + QLatin1Char('\n')).toUtf8();
-    std::fwrite(b.constData(), 1, size_t(b.size()), stderr);
-    std::fflush(stderr);
+    cli::printErr(text);
 }
 
-QString timestamp()
-{
-    return QString::fromLatin1(isoTimeNow());
-}
+using cli::timestamp;
 
 QByteArray json(const QJsonObject &o)
 {

@@ -1,6 +1,9 @@
 // rt8gw: the live values of the configured RT8 devices, published to an MQTT
 // broker until it is told to stop (SIGTERM, SIGINT). See rt8gw(1).
 
+#include "cli/language.h"
+#include "cli/output.h"
+#include "cli/stopsignals.h"
 #include "gw/config.h"
 #include "gw/gateway.h"
 #include "gw/homeassistant.h"
@@ -17,16 +20,14 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QLoggingCategory>
-#include <QSocketNotifier>
 
 #include <csignal>
-#include <cstdio>
-#include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 #include <vector>
 
 namespace {
+
+using vorn::cli::printErr;
 
 class Texts
 {
@@ -56,33 +57,17 @@ public:
     static QString cannotListen(const QString &at, const QString &why) { return tr("无法在 %1 上提供指标：%2").arg(at, why); }
 };
 
-void printErr(const QString &text)
+// The options read before the language is chosen, and again after it for
+// the help in that language.
+struct Options
 {
-    const QByteArray b = (QStringLiteral("rt8gw: ") + text + QLatin1Char('\n')).toUtf8();
-    std::fwrite(b.constData(), 1, size_t(b.size()), stderr);
-    std::fflush(stderr);
-}
-
-int s_pipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const int saved = errno;
-    const char c = 1;
-    [[maybe_unused]] const auto n = ::write(s_pipe[1], &c, 1);
-    errno = saved;
-}
-
-QString languageChoice(const QStringList &args)
-{
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--lang") && i + 1 < args.size())
-            return args[i + 1];
-        if (args[i].startsWith(QLatin1String("--lang=")))
-            return args[i].mid(7);
-    }
-    return {};
-}
+    const QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help"), QStringLiteral("help-all")},
+                                  QString()};
+    const QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")}, QString()};
+    const QCommandLineOption config{QStringLiteral("config"), Texts::configOption(), QStringLiteral("FILE")};
+    const QCommandLineOption check{QStringLiteral("check"), Texts::checkOption()};
+    const QCommandLineOption lang{QStringLiteral("lang"), Texts::langOption(), QStringLiteral("en|zh")};
+};
 
 }  // namespace
 
@@ -96,15 +81,17 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("rt8gw"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VORNRT8_VERSION));
     vorn::quietLineLog();
-    vorn::installTranslations(languageChoice(app.arguments()));
+    {
+        const Options o;
+        vorn::installTranslations(vorn::cli::languageChoice(app.arguments(), {o.help, o.version, o.config, o.check, o.lang}));
+    }
 
     QCommandLineParser parser;
     parser.setApplicationDescription(Texts::about());
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption config{QStringLiteral("config"), Texts::configOption(), QStringLiteral("FILE")};
-    const QCommandLineOption check{QStringLiteral("check"), Texts::checkOption()};
-    const QCommandLineOption lang{QStringLiteral("lang"), Texts::langOption(), QStringLiteral("en|zh")};
+    const Options options;
+    const QCommandLineOption &config = options.config, &check = options.check, &lang = options.lang;
     parser.addOptions({config, check, lang});
     if (!parser.parse(app.arguments())) {
         printErr(parser.errorText());
@@ -149,20 +136,9 @@ int main(int argc, char **argv)
     }
 
     // SIGTERM and SIGINT end the gateway in order, through the event loop.
-    if (::pipe(s_pipe) != 0)
+    vorn::cli::StopSignals stopSignals({SIGTERM, SIGINT});
+    if (!stopSignals.isActive())
         return 1;
-    for (int fd : s_pipe)
-        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    struct sigaction sa{};
-    sa.sa_handler = &onSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &sa, nullptr);
-    ::sigaction(SIGINT, &sa, nullptr);
-    struct sigaction ignore{};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGPIPE, &ignore, nullptr);
 
     // Each device's line and the one session on it.
     std::vector<std::unique_ptr<vorn::Line>> ports;
@@ -200,9 +176,9 @@ int main(int argc, char **argv)
     notifier.setOnline(0, int(cfg.devices.size()));
     QObject::connect(&gateway, &vorn::gw::Gateway::onlineChanged, &notifier, &vorn::gw::ServiceNotifier::setOnline);
     QObject::connect(&gateway, &vorn::gw::Gateway::allTried, &notifier, &vorn::gw::ServiceNotifier::ready);
-    QSocketNotifier stopNotifier(s_pipe[0], QSocketNotifier::Read);
-    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&] {
-        stopNotifier.setEnabled(false);
+    QObject::connect(&stopSignals, &vorn::cli::StopSignals::stopRequested, &app, [&] {
+        // Stopped once: a second signal finds it stopping.
+        QObject::disconnect(&stopSignals, nullptr, &app, nullptr);
         notifier.stopping();
         gateway.stop();
         if (modbus)

@@ -100,16 +100,18 @@ bool ModbusServer::start(QString *why)
         return false;
     }
     m_context = context.release();
-    m_thread = std::thread([this] { run(); });
+    m_thread.reset(QThread::create([this] { run(); }));
+    m_thread->start();
     return true;
 }
 
 void ModbusServer::stop()
 {
-    if (m_thread.joinable()) {
+    if (m_thread) {
         const char c = 1;
         [[maybe_unused]] const auto n = ::write(m_wake[1], &c, 1);
-        m_thread.join();
+        m_thread->wait();
+        m_thread.reset();
     }
     delete m_context;
     m_context = nullptr;

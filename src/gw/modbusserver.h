@@ -20,12 +20,13 @@
 
 #include <QCoreApplication>
 #include <QString>
+#include <QThread>
 
 #include <array>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 namespace vorn::gw {
@@ -69,7 +70,7 @@ private:
     struct Context;
     Context *m_context = nullptr;   // the server thread's own
     int m_wake[2] = {-1, -1};
-    std::thread m_thread;
+    std::unique_ptr<QThread> m_thread;
 };
 
 }  // namespace vorn::gw

@@ -93,20 +93,23 @@ void MqttClient::connectNow()
     m_up = false;
     m_connectedAt.reset();
     const QByteArray host = m_settings.host.toUtf8();
-    m_connecting = std::thread([this, host] {
+    m_connecting.reset(QThread::create([this, host] {
         const int rc = mosquitto_connect(m_mosq, host.constData(), m_settings.port, m_settings.keepAliveSeconds);
         const int saved = errno;
         QMetaObject::invokeMethod(this, [this, rc, saved] {
             errno = saved;
             connectDone(rc);
         }, Qt::QueuedConnection);
-    });
+    }));
+    m_connecting->start();
 }
 
 void MqttClient::joinConnecting()
 {
-    if (m_connecting.joinable())
-        m_connecting.join();
+    if (m_connecting) {
+        m_connecting->wait();
+        m_connecting.reset();
+    }
 }
 
 void MqttClient::connectDone(int rc)

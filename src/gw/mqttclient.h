@@ -24,14 +24,15 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <QString>
+#include <QThread>
 #include <QStringList>
 #include <QTimer>
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <set>
-#include <thread>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -115,7 +116,7 @@ private:
     mosquitto *m_mosq = nullptr;
     // Making the connection; the object is not touched on the owner's
     // thread while it runs.
-    std::thread m_connecting;
+    std::unique_ptr<QThread> m_connecting;
     std::atomic<bool> m_stopping{false};
     QSocketNotifier *m_read = nullptr;
     QSocketNotifier *m_write = nullptr;

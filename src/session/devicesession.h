@@ -172,8 +172,6 @@ public:
     quint8 ledId() const { return m_ledId; }
     void setLedId(quint8 number);
     FeedbackMode feedbackMode() const { return m_mode; }
-    const CaptureState &capture() const { return m_capture; }
-    Awaiting awaiting() const { return m_awaiting; }
 
     // ---- requests: each sends one frame to the device number (the
     // renumbering to 255) and returns true, or refuses, sending nothing.
@@ -335,7 +333,6 @@ private:
 Q_DECLARE_METATYPE(vorn::Refusal)
 Q_DECLARE_METATYPE(vorn::LineState)
 Q_DECLARE_METATYPE(vorn::FeedbackMode)
-Q_DECLARE_METATYPE(vorn::Awaiting)
 Q_DECLARE_METATYPE(vorn::ReplyVerdict)
 Q_DECLARE_METATYPE(vorn::LiveValues)
 Q_DECLARE_METATYPE(vorn::DeviceIdentity)

@@ -3,6 +3,7 @@
 #include "session/livevalues.h"
 
 #include <QFile>
+#include <QThread>
 
 #include <atomic>
 #include <cerrno>
@@ -36,20 +37,22 @@ public:
     Writer(ValueRecorder *owner, std::unique_ptr<QFile> file)
         : m_owner(owner), m_file(std::move(file)), m_end(m_file->pos())
     {
-        m_thread = std::thread([this] { run(); });
+        m_thread.reset(QThread::create([this] { run(); }));
+        m_thread->start();
     }
     ~Writer() { finish(); }
     // Writes what waits, ends the thread and closes the file; the lines
     // written in all.
     int finish()
     {
-        if (m_thread.joinable()) {
+        if (m_thread) {
             {
                 std::lock_guard lock(m_mutex);
                 m_stop = true;
             }
             m_wake.notify_one();
-            m_thread.join();
+            m_thread->wait();
+            m_thread.reset();
             m_file->close();
         }
         return m_written;
@@ -153,7 +156,7 @@ private:
     ValueRecorder *m_owner;
     std::unique_ptr<QFile> m_file;
     qint64 m_end;   // the end of the last whole line written
-    std::thread m_thread;
+    std::unique_ptr<QThread> m_thread;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<QByteArray> m_queue;

@@ -17,7 +17,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 namespace vorn {
 

@@ -5,10 +5,13 @@
 #include "app/mainform.h"
 #include "support/fakeline.h"
 #include "support/formdriving.h"
+#include "protocol/frame.h"
+#include "protocol/smartsetting.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -48,6 +51,31 @@ struct FormFixture
     void leaveNumber() const { vorn::leaveNumber(form.get()); }
 
     QByteArray lastWritten() const { return port.written.isEmpty() ? QByteArray() : port.written.last(); }
+
+    // What "OK" of a row's smart setting sends now, from the readings taken
+    // (empty: nothing, refused); and what it sends for these readings.
+    QByteArray okFrame(int channel)
+    {
+        port.written.clear();
+        button(at("OkCommand", channel))->click();
+        return lastWritten();
+    }
+    QByteArray smartFrame(int channel, int low, int high) const
+    {
+        const auto payload = vorn::smartSettingPayload(channel, low, high, form->table()[channel]);
+        return payload ? vorn::buildFrame(session.ledId(), vorn::cmd::SmartSet, *payload) : QByteArray();
+    }
+
+    // Whether the session takes reply now, seen from outside: the signal of
+    // its kind (a device found, a table read, live values).
+    bool takes(const QByteArray &reply)
+    {
+        QSignalSpy found(&session, &vorn::DeviceSession::discovered);
+        QSignalSpy table(&session, &vorn::DeviceSession::tableRead);
+        QSignalSpy values(&session, &vorn::DeviceSession::liveValues);
+        port.inject(reply);
+        return found.count() + table.count() + values.count() > 0;
+    }
 };
 
 inline QByteArray hex(const char *text)

@@ -170,7 +170,7 @@ void CaptionsTest::captionsFit()
         // the tooltip keeps it whole.
         s.dialogs.nextSave = s.dir.filePath("line A cabinet 3 raw values 2026-12-07 morning shift.csv");
         w->toggleRecording();
-        QVERIFY(w->recorder()->isRecording());
+        QVERIFY(w->findChild<QToolButton *>(QStringLiteral("RecordButton"))->isChecked());
         QCOMPARE(s.status("RecordStatus")->toolTip(), s.dialogs.nextSave);
         s.port.unplug();
         QTRY_VERIFY(s.status("CountStatus")->text().contains(QLatin1String("2002")));

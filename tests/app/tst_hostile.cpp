@@ -150,7 +150,6 @@ void HostileInputTest::everyFieldEveryRequest()
     f.button(QStringLiteral("HCommand(3)"))->click();
     p[6] = char(0x10);
     f.port.inject(buildReply(0x40, p));
-    QCOMPARE(f.session.capture().highRaw[3], 0x1000);
 
     const bool baseline = control.isEmpty();
     if (!baseline)

@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -395,10 +396,13 @@ void MainWindowTest::reconnectsByItself()
         QCOMPARE(s.status("LineStatus"), QStringLiteral("已重新连接：12 号设备，显示位数 4"));
         QCOMPARE(s.port.written.size(), written + 3);
         QCOMPARE(s.port.written.last(), hex("020009FFEE400159 03"));
-        QCOMPARE(s.session.awaiting(), Awaiting::RawValues);
         QCOMPARE(s.status("DeviceStatus"), QStringLiteral("设备 255"));
         QCOMPARE(s.dialogs.texts(), QStringList{told});
         QVERIFY(s.meanings().contains(QStringLiteral("• 端口 1 已自动重新连接：12 号设备，显示位数 4")));
+        // The raw values come again.
+        QSignalSpy values(&s.session, &DeviceSession::liveValues);
+        s.port.inject(rawValuesReply({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+        QCOMPARE(values.count(), 1);
     } else {
         QTest::qWait(1500);   // three chances to reconnect, none taken
         QVERIFY(!s.port.isOpen());

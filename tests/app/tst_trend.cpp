@@ -277,7 +277,8 @@ void TrendTest::mainWindowEntries()
     // its lines; Ctrl+R again stops.
     dialogs.nextSave = dir.filePath("run.csv");
     QTest::keyClick(&w, Qt::Key_R, Qt::ControlModifier);
-    QVERIFY(w.recorder()->isRecording());
+    auto *record = w.findChild<QToolButton *>("RecordButton");
+    QVERIFY(record->isChecked());
     w.form()->findChild<QPushButton *>("GetCommand(1)")->click();
     port.inject(rawValuesReply({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     auto *label = w.findChild<QLabel *>("RecordStatus");
@@ -290,8 +291,11 @@ void TrendTest::mainWindowEntries()
     w.form()->findChild<QPushButton *>("OkCommand(2)")->click();
     QCOMPARE(port.written.last(), buildFrame(255, 0x30, QByteArray::fromHex("0280FA27100100000003E8")));
     QTest::keyClick(&w, Qt::Key_R, Qt::ControlModifier);
-    QVERIFY(!w.recorder()->isRecording());
-    QCOMPARE(w.recorder()->lines(), 3);
+    QVERIFY(!record->isChecked());
+    // The header and the three sets taken.
+    QFile recorded(dir.filePath("run.csv"));
+    QVERIFY(recorded.open(QIODevice::ReadOnly));
+    QCOMPARE(recorded.readAll().count("\r\n"), 4);
     QVERIFY(!label->isVisible());
 }
 

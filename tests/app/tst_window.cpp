@@ -32,6 +32,9 @@ QByteArray readBackReply(const QByteArray &blocks)
     return buildReply(0x32, blocks);
 }
 
+// Device 12's answer to a connection test (4 display digits).
+const QByteArray kDiscovery = hex("02 00 0A EE 00 21 0C 04 CD 03");
+
 QColor lampOf(const FormFixture &f)
 {
     return f.form->findChild<Lamp *>(QStringLiteral("GetValShape"))->fillColor();
@@ -136,7 +139,7 @@ void RequestsTest::simpleFrames()
         QCOMPARE(f.port.written, (QList<QByteArray>{frame, frame}));
     }
     QCOMPARE(f.dialogs.shown.size(), 0);
-    QCOMPARE(f.session.awaiting(), Awaiting::Nothing);
+    QVERIFY(!f.takes(kDiscovery));
     QVERIFY(!f.timer(QStringLiteral("GetRsTimer"))->isActive());
 }
 
@@ -161,7 +164,7 @@ void RequestsTest::refusedWhenPortClosed()
     QCOMPARE(f.port.written.size(), 0);
     QCOMPARE(f.dialogs.texts(), QStringList{message});
     // No setting changed.
-    QCOMPARE(f.session.awaiting(), Awaiting::Nothing);
+    QVERIFY(!f.takes(kDiscovery));
     QVERIFY(!f.timer(QStringLiteral("GetRsTimer"))->isActive());
     QVERIFY(!f.button(QStringLiteral("LCommand(0)"))->isEnabled());
 }
@@ -173,7 +176,7 @@ void RequestsTest::failedWriteIsRefused()
     f.button(QStringLiteral("GetCommand(1)"))->click();
     QCOMPARE(f.dialogs.texts(), QStringList{msg::WriteFailed()});
     QCOMPARE(f.dialogs.shown.first().detail, QStringLiteral("write failed"));
-    QCOMPARE(f.session.awaiting(), Awaiting::Nothing);
+    QVERIFY(!f.takes(kDiscovery));
     QVERIFY(!f.button(QStringLiteral("OkCommand(9)"))->isEnabled());
     f.button(QStringLiteral("SetCommand"))->click();
     QCOMPARE(f.dialogs.texts().last(), msg::DownloadError());
@@ -187,7 +190,6 @@ void RequestsTest::connectionTest()
     f.port.inject("junk");
     f.button(QStringLiteral("FindCommand"))->click();
     QCOMPARE(f.lastWritten(), hex("02 00 09 FF EE 21 FF C6 03"));
-    QCOMPARE(f.session.awaiting(), Awaiting::Discovery);
     QCOMPARE(pollerBytes(f.session), 0);
     const QColor lampBefore = lampOf(f);
     f.port.inject(hex("02 00 0A EE 00 21 0C 04 CD 03"));
@@ -293,9 +295,13 @@ void RequestsTest::repliesArrivingTogetherAreEachTaken()
     f.button(QStringLiteral("GetCommand(1)"))->click();
     f.button(QStringLiteral("LCommand(2)"))->click();
     f.port.inject(bytes);
-    QCOMPARE(f.session.capture().lowRaw[2], 1000);
     QCOMPARE(feedbackOf(f), QStringLiteral("21\r\n22\r\n23\r\n24\r\n25\r\n26\r\n27\r\n28\r\n29\r\n30\r\n"));
     QCOMPARE(lampOf(f), kGreen);
+    QCOMPARE(pollerBytes(f.session), 0);
+    // The first of them was the low reading (1000), the next not.
+    f.button(QStringLiteral("HCommand(2)"))->click();
+    f.port.inject(rawReply({0, 0, 5000, 0, 0, 0, 0, 0, 0, 0}));
+    QCOMPARE(f.okFrame(2), f.smartFrame(2, 1000, 5000));
 }
 
 void RequestsTest::readBackFillsTable()
@@ -364,7 +370,7 @@ void RequestsTest::download()
     expected += hex("4C 03");
     QCOMPARE(f.port.written, QList<QByteArray>{expected});
     QCOMPARE(f.dialogs.shown.size(), 0);
-    QCOMPARE(f.session.awaiting(), Awaiting::Nothing);
+    QVERIFY(!f.takes(kDiscovery));
 }
 
 void RequestsTest::downloadRefused_data()
@@ -402,8 +408,8 @@ void RequestsTest::readBackRequest()
     f.button(QStringLiteral("ReSetCommand"))->click();
     QCOMPARE(f.lastWritten(), hex("02 00 09 FF EE 32 00 2A 03"));
     QVERIFY(!f.timer(QStringLiteral("GetRsTimer"))->isActive());
-    QCOMPARE(f.session.awaiting(), Awaiting::ReadBack);
     QCOMPARE(pollerBytes(f.session), 0);
+    QVERIFY(f.takes(readBackReply(encodeTable(startTable()).value())));
 }
 
 void RequestsTest::readBackClosedPortKeepsSettings()
@@ -416,7 +422,6 @@ void RequestsTest::readBackClosedPortKeepsSettings()
     QCOMPARE(f.port.written.size(), 1);
     QCOMPARE(f.dialogs.texts(), QStringList{msg::NotOpen()});
     QVERIFY(f.timer(QStringLiteral("GetRsTimer"))->isActive());
-    QCOMPARE(f.session.awaiting(), Awaiting::Records);
     QCOMPARE(pollerBytes(f.session), 4);
 }
 
@@ -426,19 +431,17 @@ void RequestsTest::feedbackModes_data()
 {
     QTest::addColumn<int>("mode");
     QTest::addColumn<QByteArray>("frame");
-    QTest::addColumn<Awaiting>("awaiting");
     QTest::addColumn<bool>("poller");
     QTest::addColumn<bool>("smart");
-    QTest::newRow("target values") << 0 << hex("02 00 09 01 EE 40 00 A6 03") << Awaiting::Records << true << false;
-    QTest::newRow("raw values") << 1 << hex("02 00 09 01 EE 40 01 A7 03") << Awaiting::RawValues << false << true;
-    QTest::newRow("off") << 2 << hex("02 00 09 01 EE 40 02 A4 03") << Awaiting::Nothing << false << false;
+    QTest::newRow("target values") << 0 << hex("02 00 09 01 EE 40 00 A6 03") << true << false;
+    QTest::newRow("raw values") << 1 << hex("02 00 09 01 EE 40 01 A7 03") << false << true;
+    QTest::newRow("off") << 2 << hex("02 00 09 01 EE 40 02 A4 03") << false << false;
 }
 
 void RequestsTest::feedbackModes()
 {
     QFETCH(int, mode);
     QFETCH(QByteArray, frame);
-    QFETCH(Awaiting, awaiting);
     QFETCH(bool, poller);
     QFETCH(bool, smart);
     FormFixture f;
@@ -456,7 +459,6 @@ void RequestsTest::feedbackModes()
         // The input was emptied, here and by the line, before the request.
         QCOMPARE(f.port.discards, discards + 1);
         QCOMPARE(pollerBytes(f.session), 0);
-        QCOMPARE(f.session.awaiting(), awaiting);
         QCOMPARE(f.timer(QStringLiteral("GetRsTimer"))->isActive(), poller);
         for (int i = 0; i < 10; ++i) {
             QCOMPARE(f.button(FormFixture::at("LCommand", i))->isEnabled(), smart);
@@ -464,11 +466,16 @@ void RequestsTest::feedbackModes()
             QCOMPARE(f.button(FormFixture::at("OkCommand", i))->isEnabled(), smart);
         }
     }
+    // Raw values are taken as they come; nothing else is taken as a reply.
+    if (smart)
+        QVERIFY(f.takes(buildReply(0x40, QByteArray(20, '\x01'))));
+    else
+        QVERIFY(!f.takes(kDiscovery));
     // A connection test during streaming awaits its reply and leaves the
     // poller running.
     f.button(QStringLiteral("FindCommand"))->click();
-    QCOMPARE(f.session.awaiting(), Awaiting::Discovery);
     QCOMPARE(f.timer(QStringLiteral("GetRsTimer"))->isActive(), poller);
+    QVERIFY(f.takes(kDiscovery));
 }
 
 void RequestsTest::poller()
@@ -517,16 +524,12 @@ void RequestsTest::smartSetting()
     f.button(QStringLiteral("LCommand(2)"))->click();
     v[2] = 1000;
     f.port.inject(rawReply(v));
-    QCOMPARE(f.session.capture().lowRaw[2], 1000);
-    QCOMPARE(f.session.capture().capturePoint, 2);
-    QCOMPARE(f.session.capture().captureChannel, 10);
     v[2] = 7777;
     f.port.inject(rawReply(v));   // not armed: nothing taken
-    QCOMPARE(f.session.capture().lowRaw[2], 1000);
     f.button(QStringLiteral("HCommand(2)"))->click();
     v[2] = 5000;
     f.port.inject(rawReply(v));
-    QCOMPARE(f.session.capture().highRaw[2], 5000);
+    // The frame: low 1000, high 5000.
     f.port.written.clear();
     f.button(QStringLiteral("OkCommand(2)"))->click();
     QCOMPARE(f.dialogs.shown.size(), 0);
@@ -542,9 +545,11 @@ void RequestsTest::smartSetting()
     f.button(QStringLiteral("HCommand(5)"))->click();
     v[2] = 1;
     v[5] = 4242;
+    const QByteArray row2 = f.port.written[0];
     f.port.inject(rawReply(v));
-    QCOMPARE(f.session.capture().lowRaw[2], 1000);
-    QCOMPARE(f.session.capture().highRaw[5], 4242);
+    QCOMPARE(f.okFrame(2), row2);
+    QVERIFY(!f.smartFrame(5, 0, 4242).isEmpty());
+    QCOMPARE(f.okFrame(5), f.smartFrame(5, 0, 4242));
 }
 
 void RequestsTest::smartSettingRefused()
@@ -580,8 +585,10 @@ void RequestsTest::firstRawReplyCapturesNothing()
     FormFixture f;
     f.button(QStringLiteral("GetCommand(1)"))->click();
     f.port.inject(rawReply({111, 222, 0, 0, 0, 0, 0, 0, 0, 0}));
-    QCOMPARE(f.session.capture().lowRaw[0], 0);
-    QCOMPARE(f.session.capture().highRaw[0], 0);
+    // "OK" finds no readings: neither is 111.
+    QVERIFY(f.okFrame(0).isEmpty());
+    QCOMPARE(f.dialogs.texts(), QStringList{msg::SmartError()});
+    QCOMPARE(f.dialogs.shown.last().detail, QStringLiteral("0# 通道：低点原始值 0，高点原始值 0。"));
 }
 
 // ------------------------------------------------------------ display

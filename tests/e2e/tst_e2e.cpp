@@ -19,6 +19,7 @@
 
 #include <QElapsedTimer>
 #include <QSet>
+#include <QSignalSpy>
 #include <QFile>
 #include <QLabel>
 #include <QTextEdit>
@@ -29,6 +30,7 @@
 #include <sys/resource.h>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QToolButton>
 #include <memory>
 
 using namespace vorn;
@@ -110,6 +112,10 @@ template <typename D> struct WindowBench
     void click(const char *name) const { window->form()->findChild<QPushButton *>(QLatin1String(name))->click(); }
     void leaveNumber() const { vorn::leaveNumber(window->form()); }
     LineState state() const { return session.lineState(); }
+    // The recording: whether the status bar's button shows it running, and
+    // its value lines so far (the header aside), as the file holds them.
+    bool recording() const { return window->findChild<QToolButton *>(QStringLiteral("RecordButton"))->isChecked(); }
+    int recorded() const { return std::max(0, int(lines("values.csv", QStringLiteral("\r\n")).size()) - 1); }
     QStringList lines(const char *file, const QString &separator) const
     {
         QFile f(dir.filePath(QLatin1String(file)));
@@ -194,7 +200,6 @@ void EndToEndTest::downloadReadBackRoundTrip()
     b.form->setTable(startTable());
     b.button(QStringLiteral("ReSetCommand"))->click();
     QTRY_COMPARE_WITH_TIMEOUT(b.form->table(), t, 15000);
-    QCOMPARE(b.session->awaiting(), Awaiting::ReadBack);
 
     // Downloading what was read back sends the same 100 bytes again.
     b.button(QStringLiteral("SetCommand"))->click();
@@ -214,7 +219,6 @@ void EndToEndTest::rawAndTargetStreaming()
     QCOMPARE(lines.size(), 11);   // ten lines, each ending CR LF
     QCOMPARE(lines[9], QStringLiteral("65535"));
     QCOMPARE(lines[10], QString());
-    QCOMPARE(b.session->awaiting(), Awaiting::RawValues);
 
     b.button(QStringLiteral("GetCommand(0)"))->click();
     // 0 + 1000 * 32767 / 65535 = 499 with one decimal place.
@@ -225,7 +229,6 @@ void EndToEndTest::rawAndTargetStreaming()
 
     b.button(QStringLiteral("GetCommand(2)"))->click();
     QTRY_VERIFY_WITH_TIMEOUT(b.logged(QStringLiteral("feedback stop")), 15000);
-    QCOMPARE(b.session->awaiting(), Awaiting::Nothing);
     QVERIFY(!b.button(QStringLiteral("OkCommand(0)"))->isEnabled());
 }
 
@@ -235,12 +238,15 @@ void EndToEndTest::smartSettingChangesTargets()
     b.sim->type(QStringLiteral("hold 2 1000"));
     b.button(QStringLiteral("GetCommand(1)"))->click();
     QTRY_VERIFY_WITH_TIMEOUT(b.feedback().split(QStringLiteral("\r\n")).value(2) == QLatin1String("1000"), 15000);
+    // Each reading is taken from the next set of values.
+    QSignalSpy values(b.session.get(), &DeviceSession::liveValues);
     b.button(QStringLiteral("LCommand(2)"))->click();
-    QTRY_COMPARE_WITH_TIMEOUT(b.session->capture().lowRaw[2], 1000, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!values.isEmpty(), 15000);
     b.sim->type(QStringLiteral("hold 2 5000"));
     QTRY_VERIFY_WITH_TIMEOUT(b.feedback().split(QStringLiteral("\r\n")).value(2) == QLatin1String("5000"), 15000);
+    values.clear();
     b.button(QStringLiteral("HCommand(2)"))->click();
-    QTRY_COMPARE_WITH_TIMEOUT(b.session->capture().highRaw[2], 5000, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!values.isEmpty(), 15000);
     b.button(QStringLiteral("OkCommand(2)"))->click();
     QTRY_VERIFY_WITH_TIMEOUT(b.logged(QStringLiteral("smart ch2 offset=-250 gain=10000")), 15000);
     QCOMPARE(b.dialogs.shown.size(), 0);
@@ -373,6 +379,10 @@ void EndToEndTest::noiseShowsOnlyWholeValidItems()
     QTest::qWait(300);
     shown.clear();
     const int logBefore = b.sim->logLines(QStringLiteral("sent: ")).size();
+    // Closed first: a line lost while open is watched for, and the next
+    // simulator may well get the same pseudo-terminal; two sessions would
+    // then share its replies.
+    b.session->close();
     b.sim->process().kill();   // restart with records spaced for the poller
     b.sim->process().waitForFinished();
     Bench t({QStringLiteral("--noise"), QStringLiteral("0.3"), QStringLiteral("--seed"), QStringLiteral("5"),
@@ -435,14 +445,14 @@ void EndToEndTest::reconnectsWhileTheLossIsShown()
     WindowBench<HeldBoxDialogs> b(device);
     b.click("GetCommand(1)");
     b.window->toggleRecording();
-    QTRY_VERIFY_WITH_TIMEOUT(b.window->recorder()->lines() > 0, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(b.recorded() > 0, 15000);
     int atLoss = -1;
-    connect(&b.session, &DeviceSession::portLost, this, [&] { atLoss = b.window->recorder()->lines(); });
+    connect(&b.session, &DeviceSession::portLost, this, [&] { atLoss = b.recorded(); });
     QDateTime closed;
     b.dialogs.releaseWhen = [&] {
         if (!b.second && b.sim->process().state() == QProcess::NotRunning)
             b.second = std::make_unique<SimProcess>(device + QStringList{QStringLiteral("--link"), b.link});
-        if (b.state() != LineState::Open || b.window->recorder()->lines() < atLoss + 3)
+        if (b.state() != LineState::Open || b.recorded() < atLoss + 3)
             return false;
         closed = QDateTime::currentDateTime();
         return true;
@@ -490,7 +500,7 @@ void EndToEndTest::resumesOnlyTheSameDevice()
     b.leaveNumber();
     b.click("GetCommand(1)");
     b.window->toggleRecording();
-    QTRY_VERIFY_WITH_TIMEOUT(b.window->recorder()->lines() > 0, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(b.recorded() > 0, 15000);
     // Gone, and its path with it (a pseudo-terminal's number is soon another's).
     b.sim->type(QStringLiteral("quit"));
     QTRY_COMPARE_WITH_TIMEOUT(b.sim->process().state(), QProcess::NotRunning, 15000);
@@ -506,16 +516,16 @@ void EndToEndTest::resumesOnlyTheSameDevice()
     QCOMPARE(b.dialogs.texts(), (QStringList{found, msg::PortLostWatched()}));
     QCOMPARE(int(b.session.ledId()), ledId);
     QCOMPARE(number->text(), QString::number(ledId));
-    const int lines = b.window->recorder()->lines();
+    const int lines = b.recorded();
     if (b.state() == LineState::Open) {
-        QTRY_VERIFY_WITH_TIMEOUT(b.window->recorder()->lines() > lines + 2, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(b.recorded() > lines + 2, 15000);
         return;
     }
     // Not resumed: the port closed, nothing asked of the stranger, the
     // recording ended by a line saying why, the monitor saying it too.
     QVERIFY(!b.port.isOpen());
     QVERIFY(!b.second->log().contains(QStringLiteral("feedback raw")));
-    QVERIFY(!b.window->recorder()->isRecording());
+    QVERIFY(!b.recording());
     const QStringList rows = b.lines("values.csv", QStringLiteral("\r\n"));
     QVERIFY2(rows.last().section(QLatin1Char(','), 1).startsWith(QStringLiteral("stopped,未恢复连接：")), qPrintable(rows.last()));
     b.window->monitor()->flush();
