@@ -44,8 +44,9 @@ inline QString describe(const Result &r)
     return QStringLiteral("exit %1\nstdout: %2\nstderr: %3").arg(r.exitCode).arg(r.out, r.err);
 }
 
-// A port on 127.0.0.1 nobody listens on now (0 when none could be had).
-inline int freePort()
+// Binds a socket to port on 127.0.0.1 (0: any free one) and lets it go:
+// the port it had, or 0 when that port is taken.
+inline int bindOnce(int port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
@@ -53,13 +54,20 @@ inline int freePort()
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(quint16(port));
     socklen_t len = sizeof a;
-    int port = 0;
+    int had = 0;
     if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0
         && ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
+        had = ntohs(a.sin_port);
     ::close(fd);
-    return port;
+    return had;
+}
+
+// A port on 127.0.0.1 nobody listens on now (0 when none could be had).
+inline int freePort()
+{
+    return bindOnce(0);
 }
 
 // Whether a TCP port on 127.0.0.1 is in LISTEN state, read from the kernel's
@@ -127,16 +135,7 @@ inline int stablePort()
         const int port = 10000 + int(QRandomGenerator::global()->bounded(50000));
         if (port >= first && port <= last)
             continue;
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (fd < 0)
-            return 0;
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(quint16(port));
-        const bool free = ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-        ::close(fd);
-        if (free)
+        if (bindOnce(port) == port)
             return port;
     }
     return 0;
