@@ -24,6 +24,11 @@ constexpr int kMaxLength = 254;        // unit and at most 253 bytes of function
 constexpr quint8 kReadHolding = 0x03;
 constexpr quint8 kReadInput = 0x04;
 constexpr int kNice = 10;              // the server thread's, the gateway's own being 0
+// A client is answered at most once a millisecond: a client that asks as
+// fast as it can (tens of thousands of requests a second) waits for its
+// answers instead of taking the processors from the lines and the broker;
+// a SCADA or PLC polls every 10 ms to a few seconds.
+constexpr auto kAnswerGap = std::chrono::milliseconds(1);
 
 void nonBlocking(int fd)
 {
@@ -37,6 +42,7 @@ struct ModbusServer::Client
     int fd = -1;
     QByteArray pending;         // the start of a frame not yet whole
     Clock::time_point active;   // connected, or its last whole frame
+    Clock::time_point next;     // not answered again before this
 };
 
 struct ModbusServer::Context
@@ -150,22 +156,32 @@ void ModbusServer::run()
         polled.clear();
         fds.push_back({m_wake[0], POLLIN, 0});
         fds.push_back({c.listenFd, POLLIN, 0});
+        // Woken at least each second to close idle clients, and when the
+        // next client that waits for its turn may be answered.
+        auto now = Clock::now();
+        auto wake = now + std::chrono::seconds(1);
         for (auto it = c.clients.begin(); it != c.clients.end(); ++it) {
+            if (it->next > now) {
+                wake = std::min(wake, it->next);
+                continue;
+            }
             fds.push_back({it->fd, POLLIN, 0});
             polled.push_back(it);
         }
-        // Woken at least each second to close idle clients.
-        if (::poll(fds.data(), nfds_t(fds.size()), 1000) < 0 && errno != EINTR)
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
+        // A client with a whole request in hand is answered without waiting.
+        const bool ready = std::any_of(polled.begin(), polled.end(), [](auto it) { return wholeFrame(it->pending); });
+        if (::poll(fds.data(), nfds_t(fds.size()), ready ? 0 : int(ms)) < 0 && errno != EINTR)
             return;
         if (fds[0].revents)
             return;
         if (fds[1].revents & POLLIN)
             accept();
+        now = Clock::now();
         for (size_t i = 0; i < polled.size(); ++i) {
-            if (!fds[i + 2].revents)
-                continue;
-            if (!receive(*polled[i])) {
-                ::close(polled[i]->fd);
+            Client &client = *polled[i];
+            if ((fds[i + 2].revents && !receive(client)) || !answerOne(client, now)) {
+                ::close(client.fd);
                 c.clients.erase(polled[i]);
             }
         }
@@ -195,11 +211,12 @@ void ModbusServer::accept()
             ::close(fd);
             continue;
         }
-        c.clients.push_back({fd, {}, Clock::now()});
+        c.clients.push_back({fd, {}, Clock::now(), {}});
     }
 }
 
-// False when the client is to be closed: gone, or a frame that is not one.
+// What a client sent, kept until it is answered. False when the client has
+// gone.
 bool ModbusServer::receive(Client &client)
 {
     char buffer[4096];
@@ -209,22 +226,42 @@ bool ModbusServer::receive(Client &client)
     if (n < 0)
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
     client.pending.append(buffer, qsizetype(n));
-    // The length is known after six bytes: a wrong one closes at once.
-    while (client.pending.size() >= kHeader - 1) {
-        const auto byte = [&](int i) { return quint8(client.pending[i]); };
-        const int protocol = byte(2) << 8 | byte(3);
-        const int length = byte(4) << 8 | byte(5);
-        if (protocol != 0 || length < 2 || length > kMaxLength)
-            return false;
-        if (client.pending.size() < 6 + length)
-            break;
-        const QByteArray frame = client.pending.left(6 + length);
-        client.pending.remove(0, 6 + length);
-        client.active = Clock::now();
-        if (!answer(client, frame))
-            return false;
-    }
     return true;
+}
+
+// The length a frame's header gives, once six bytes are there (0 before).
+static int frameLength(const QByteArray &pending)
+{
+    if (pending.size() < kHeader - 1)
+        return 0;
+    return 6 + (quint8(pending[4]) << 8 | quint8(pending[5]));
+}
+
+bool ModbusServer::wholeFrame(const QByteArray &pending)
+{
+    const int length = frameLength(pending);
+    return length > 0 && pending.size() >= length;
+}
+
+// Answers the first whole request a client sent, if any; the client's next
+// turn comes kAnswerGap later. False when the client is to be closed: a
+// frame that is not one (the length is known after six bytes: a wrong one
+// closes at once), or an answer that cannot be sent.
+bool ModbusServer::answerOne(Client &client, Clock::time_point now)
+{
+    if (client.pending.size() < kHeader - 1)
+        return true;
+    const int protocol = quint8(client.pending[2]) << 8 | quint8(client.pending[3]);
+    const int length = frameLength(client.pending) - 6;
+    if (protocol != 0 || length < 2 || length > kMaxLength)
+        return false;
+    if (!wholeFrame(client.pending))
+        return true;
+    const QByteArray frame = client.pending.left(6 + length);
+    client.pending.remove(0, 6 + length);
+    client.active = now;
+    client.next = now + kAnswerGap;
+    return answer(client, frame);
 }
 
 bool ModbusServer::answer(Client &client, const QByteArray &frame)

@@ -61,6 +61,8 @@ private:
     void run();
     void accept();
     bool receive(Client &client);
+    static bool wholeFrame(const QByteArray &pending);
+    bool answerOne(Client &client, std::chrono::steady_clock::time_point now);
     bool answer(Client &client, const QByteArray &frame);
 
     ModbusConfig m_config;

@@ -17,6 +17,7 @@
 #include <QJsonObject>
 #include <QStandardPaths>
 #include <QRegularExpression>
+#include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -191,6 +192,7 @@ private slots:
     void malformedFramesCloseTheirClient_data();
     void malformedFramesCloseTheirClient();
     void twoClientsAtOnce();
+    void aClientIsAnsweredAtMostOnceAMillisecond();
     void garbageFloodClosedOthersGoOn();
     void tooManyAndIdleClients();
     void serverBelowTheGateway();
@@ -375,6 +377,36 @@ void TestGatewayModbus::twoClientsAtOnce()
         QCOMPARE(it.next().captured(1), QStringLiteral("1"));
     QVERIFY2(!poller.out.contains(QLatin1String("error")) && !poller.err.contains(QLatin1String("error")),
              qPrintable(poller.out.right(500) + poller.err));
+}
+
+void TestGatewayModbus::aClientIsAnsweredAtMostOnceAMillisecond()
+{
+    // 200 requests in one write, as a client that asks as fast as it can:
+    // every one answered, in order, none sooner than a millisecond after the
+    // one before (a busy machine only makes it slower).
+    constexpr int kRequests = 200;
+    QByteArray burst;
+    for (int i = 0; i < kRequests; ++i) {
+        QByteArray f = frame(0, 6, kReadAll);
+        f[0] = char(i >> 8);
+        f[1] = char(i & 0xFF);
+        burst += f;
+    }
+    QTcpSocket s;
+    s.connectToHost(QStringLiteral("127.0.0.1"), quint16(m_gw->port));
+    QVERIFY(s.waitForConnected(kBound));
+    QElapsedTimer took;
+    took.start();
+    s.write(burst);
+    QVERIFY(QTest::qWaitFor([&] { return s.bytesAvailable() >= kRequests * (9 + 72); }, kBound));
+    QVERIFY2(took.elapsed() >= kRequests - 1, qPrintable(QString::number(took.elapsed())));
+    const QByteArray replies = s.readAll();
+    QCOMPARE(replies.size(), kRequests * (9 + 72));
+    for (int i = 0; i < kRequests; ++i) {
+        const QByteArray r = replies.mid(i * (9 + 72), 9);
+        QCOMPARE((quint8(r[0]) << 8) | quint8(r[1]), i);
+        QCOMPARE(r.mid(6, 3), QByteArray::fromHex("010448"));
+    }
 }
 
 void TestGatewayModbus::garbageFloodClosedOthersGoOn()
