@@ -50,6 +50,21 @@ void closeAnyBoxLater(QObject *context)
     });
 }
 
+// The window on a fake line with real message boxes, shown, port 1 open.
+struct ShownForm
+{
+    FakeLine port;
+    DeviceSession session{FakeLine::ports(), &port};
+    QtDialogs dialogs;
+    MainForm form{&session, &dialogs};
+    ShownForm()
+    {
+        port.addPort(1);
+        form.load();
+        form.show();
+    }
+};
+
 }  // namespace
 
 class ModalBoxesTest : public QObject
@@ -176,14 +191,9 @@ void ModalBoxesTest::showingABoxReturnsAtOnce()
     // A reply that shows a box: the reply's handling has returned while the
     // box is still open, and the event loop underneath is the program's
     // own, not one run inside the box.
-    FakeLine port;
-    port.addPort(1);
-    DeviceSession session(FakeLine::ports(), &port);
-    QtDialogs dialogs;
-    MainForm form(&session, &dialogs);
-    form.load();
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    ShownForm f;
+    QVERIFY(QTest::qWaitForWindowExposed(&f.form));
+    auto &[port, session, dialogs, form] = f;
     QVERIFY(port.isOpen());
     form.findChild<QPushButton *>(QStringLiteral("FindCommand"))->click();
     const int levelHere = QThread::currentThread()->loopLevel();
@@ -330,14 +340,9 @@ void ModalBoxesTest::fileDialogReturnsAtOnce()
     t[2].upper = QStringLiteral("1234");
     const QString path = dir.filePath(QStringLiteral("t.RTX"));
     QVERIFY(saveRtxFile(path, *encodeRtx(t)));
-    FakeLine port;
-    port.addPort(1);
-    DeviceSession session(FakeLine::ports(), &port);
-    QtDialogs dialogs;
-    MainForm form(&session, &dialogs);
-    form.load();
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    ShownForm f;
+    QVERIFY(QTest::qWaitForWindowExposed(&f.form));
+    auto &[port, session, dialogs, form] = f;
     QTimer::singleShot(3000, this, [] {
         for (QWidget *w : QApplication::topLevelWidgets())
             if (auto *d = qobject_cast<QFileDialog *>(w); d && d->isVisible())

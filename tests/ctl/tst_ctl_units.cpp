@@ -8,6 +8,7 @@
 #include "ctl/verify.h"
 #include "protocol/frame.h"
 #include "session/language.h"
+#include "support/tables.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -47,18 +48,6 @@ QStringList summary(const Invocation &i)
     };
 }
 
-// The ten blocks a device holds after a download of table.
-QByteArray blocksOf(const ChannelTable &table)
-{
-    return encodeTable(table).value_or(QByteArray());
-}
-
-ChannelTable with(int channel, void (*change)(ChannelTexts &))
-{
-    ChannelTable t = startTable();
-    change(t[channel]);
-    return t;
-}
 
 }  // namespace
 

@@ -6,25 +6,11 @@
 #include <QCryptographicHash>
 #include <QTest>
 
+#include "support/tables.h"
+
 using namespace vorn;
 
 Q_DECLARE_METATYPE(QList<vorn::TableDifference>)
-
-namespace {
-
-QByteArray blocksOf(const ChannelTable &table)
-{
-    return encodeTable(table).value_or(QByteArray());
-}
-
-ChannelTable with(int channel, void (*change)(ChannelTexts &))
-{
-    ChannelTable t = startTable();
-    change(t[channel]);
-    return t;
-}
-
-}  // namespace
 
 class TableCompareTest : public QObject
 {

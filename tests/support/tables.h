@@ -31,3 +31,17 @@ inline QByteArray rawValuesReply(const std::array<int, vorn::kChannels> &v)
         p += char(x >> 8), p += char(x & 0xFF);
     return vorn::buildReply(0x40, p);
 }
+
+// The ten blocks a device holds after a download of table.
+inline QByteArray blocksOf(const vorn::ChannelTable &table)
+{
+    return vorn::encodeTable(table).value_or(QByteArray());
+}
+
+// The start table with one channel's texts changed.
+inline vorn::ChannelTable with(int channel, void (*change)(vorn::ChannelTexts &))
+{
+    vorn::ChannelTable t = vorn::startTable();
+    change(t[channel]);
+    return t;
+}
