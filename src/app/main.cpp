@@ -134,8 +134,8 @@ private:
 };
 
 // For measurements of the port search: from the window's first paint until
-// the start-up search has ended (and the window has opened what it found), a
-// 1 ms timer ticks; the longest gap between two ticks is the longest the
+// the start-up search has ended and the window's opening of the port found
+// has its outcome (later for a network port), a 1 ms timer ticks; the longest gap between two ticks is the longest the
 // event loop was held meanwhile. Told on standard error, then the program
 // ends (exit code 0 with the port open, 3 without).
 class LoopPauses : public QObject
@@ -147,26 +147,33 @@ public:
         m_tick.setInterval(1);
         connect(&m_tick, &QTimer::timeout, this, &LoopPauses::tick);
         // Connected after the window's own handler, which opens the port
-        // found; the end is queued behind that opening.
+        // found; what that opening came to is looked at once it has returned.
         connect(session, &vorn::DeviceSession::portsSearched, this, [this](int found) {
             m_found = found;
-            m_searched = true;
-            if (m_tick.isActive())
-                QTimer::singleShot(0, this, &LoopPauses::finish);
+            QTimer::singleShot(0, this, [this] {
+                m_searched = true;
+                finishWhenDone();
+            });
         });
+        connect(session, &vorn::DeviceSession::portOpened, this, &LoopPauses::finishWhenDone);
+        connect(session, &vorn::DeviceSession::portOpenFailed, this, &LoopPauses::finishWhenDone);
     }
     bool eventFilter(QObject *, QEvent *event) override
     {
         if (event->type() == QEvent::Paint && !m_painted) {
             m_painted = true;
             m_tick.start();
-            if (m_searched)
-                QTimer::singleShot(0, this, &LoopPauses::finish);
+            QTimer::singleShot(0, this, &LoopPauses::finishWhenDone);
         }
         return false;
     }
 
 private:
+    void finishWhenDone()
+    {
+        if (m_painted && m_searched && !m_session->isOpening() && !m_finished)
+            finish();
+    }
     void tick()
     {
         const qint64 now = m_clock.nsecsElapsed();
@@ -178,6 +185,7 @@ private:
     }
     void finish()
     {
+        m_finished = true;
         tick();
         m_tick.stop();
         const int code = m_session->isOpen() ? 0 : 3;
@@ -196,6 +204,7 @@ private:
     int m_found = -1;
     bool m_painted = false;
     bool m_searched = false;
+    bool m_finished = false;
 };
 
 // The command line. --help and --version are answered before anything else
