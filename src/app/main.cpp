@@ -135,9 +135,10 @@ private:
 
 // For measurements of the port search: from the window's first paint until
 // the start-up search has ended and the window's opening of the port found
-// has its outcome (later for a network port), a 1 ms timer ticks; the longest gap between two ticks is the longest the
-// event loop was held meanwhile. Told on standard error, then the program
-// ends (exit code 0 with the port open, 3 without).
+// has its outcome (later for a network port), a 1 ms timer ticks; the longest
+// gap between two ticks is the longest the event loop was held meanwhile.
+// Told on standard error, then the program ends (exit code 0 with the port
+// open, 3 without).
 class LoopPauses : public QObject
 {
 public:
