@@ -17,9 +17,12 @@
 #include <QBackingStore>
 #include <QImage>
 #include <QTimer>
+#include <QElapsedTimer>
 #include <QDir>
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #if defined(__GLIBC__)
 #include <cstdint>
@@ -130,6 +133,81 @@ private:
     bool m_done = false;
 };
 
+// For measurements of the port search: from the window's first paint until
+// the start-up search has ended and the window's opening of the port found
+// has its outcome (later for a network port), a 1 ms timer ticks; the longest
+// gap between two ticks is the longest the event loop was held meanwhile.
+// Told on standard error, then the program ends (exit code 0 with the port
+// open, 3 without).
+class LoopPauses : public QObject
+{
+public:
+    explicit LoopPauses(vorn::DeviceSession *session) : m_session(session)
+    {
+        m_tick.setTimerType(Qt::PreciseTimer);
+        m_tick.setInterval(1);
+        connect(&m_tick, &QTimer::timeout, this, &LoopPauses::tick);
+        // Connected after the window's own handler, which opens the port
+        // found; what that opening came to is looked at once it has returned.
+        connect(session, &vorn::DeviceSession::portsSearched, this, [this](int found) {
+            m_found = found;
+            QTimer::singleShot(0, this, [this] {
+                m_searched = true;
+                finishWhenDone();
+            });
+        });
+        connect(session, &vorn::DeviceSession::portOpened, this, &LoopPauses::finishWhenDone);
+        connect(session, &vorn::DeviceSession::portOpenFailed, this, &LoopPauses::finishWhenDone);
+    }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && !m_painted) {
+            m_painted = true;
+            m_tick.start();
+            QTimer::singleShot(0, this, &LoopPauses::finishWhenDone);
+        }
+        return false;
+    }
+
+private:
+    void finishWhenDone()
+    {
+        if (m_painted && m_searched && !m_session->isOpening() && !m_finished)
+            finish();
+    }
+    void tick()
+    {
+        const qint64 now = m_clock.nsecsElapsed();
+        if (m_ticks++ == 0)
+            m_first = now;
+        else
+            m_longest = std::max(m_longest, now - m_last);
+        m_last = now;
+    }
+    void finish()
+    {
+        m_finished = true;
+        tick();
+        m_tick.stop();
+        const int code = m_session->isOpen() ? 0 : 3;
+        std::fprintf(stderr, "vornrt8: loop pauses: longest_ms=%.3f span_ms=%.1f ticks=%lld found=%d open=%d\n",
+                     double(m_longest) / 1e6, double(m_last - m_first) / 1e6, m_ticks, m_found, code == 0);
+        QCoreApplication::exit(code);
+    }
+
+    vorn::DeviceSession *m_session;
+    QTimer m_tick;
+    QElapsedTimer m_clock = [] { QElapsedTimer t; t.start(); return t; }();
+    qint64 m_first = 0;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+    long long m_ticks = 0;
+    int m_found = -1;
+    bool m_painted = false;
+    bool m_searched = false;
+    bool m_finished = false;
+};
+
 // The command line. --help and --version are answered before anything else
 // is set up, without a window or a display.
 QCommandLineParser &parser()
@@ -228,6 +306,9 @@ int main(int argc, char **argv)
     // trace's, and the window once they are all closed. None of them runs
     // an event loop of its own: the program's one loop runs from here on.
     FirstPaint firstPaint(&session);
+    std::optional<LoopPauses> loopPauses;
+    if (qEnvironmentVariableIsSet("VORNRT8_LOOP_PAUSES"))
+        loopPauses.emplace(&session);
     const auto showWindow = [&] {
         // Centred before it is shown, so that it appears in place: moving a
         // mapped window cost the first paint some 7 ms under X11.
@@ -237,6 +318,8 @@ int main(int argc, char **argv)
         // been painted once.
         if (qEnvironmentVariableIsSet("VORNRT8_EXIT_WHEN_SHOWN"))
             window.form()->installEventFilter(&firstPaint);
+        if (loopPauses)
+            window.form()->installEventFilter(&*loopPauses);
     };
     dialogs.whenNoBox([&] {
         window.load();
