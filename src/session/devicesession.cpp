@@ -22,7 +22,6 @@ DeviceSession::DeviceSession(PortMap ports, Line *serial, Line *network, QObject
     connect(m_reconnectTimer, &QTimer::timeout, this, &DeviceSession::tryReconnect);
     m_checkTimer->setSingleShot(true);
     connect(m_checkTimer, &QTimer::timeout, this, &DeviceSession::onCheckTimer);
-    m_pollTimer->setObjectName(QStringLiteral("GetRsTimer"));
     m_pollTimer->setInterval(kPollIntervalMs);
     connect(m_pollTimer, &QTimer::timeout, this, &DeviceSession::onPollTick);
     for (Line *line : {m_serial, m_network}) {

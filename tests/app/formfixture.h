@@ -37,8 +37,6 @@ struct FormFixture
     {
         T *w = form->findChild<T *>(name);
         if (!w)
-            w = session.findChild<T *>(name);
-        if (!w)
             qFatal("no control named %s", qPrintable(name));
         return w;
     }

@@ -135,7 +135,6 @@ void FeedbackTest::copyWhileValuesStream()
     f.form->show();
     QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
     f.button(records ? QStringLiteral("GetCommand(0)") : QStringLiteral("GetCommand(1)"))->click();
-    f.timer(QStringLiteral("GetRsTimer"))->stop();   // the poller ticks by hand
     QStringList shown;
     const auto update = [&](int k) {
         const std::array<int, kChannels> v = valuesOf(k);
@@ -144,8 +143,7 @@ void FeedbackTest::copyWhileValuesStream()
             shown.append(QString::number(x));
         if (records) {
             f.port.inject("N" + shown.join(QLatin1Char(',')).toLatin1() + "\r\n");
-            pollTick(f.session);
-            pollTick(f.session);
+            QVERIFY(pollerTook(f.session));
         } else {
             f.port.inject(rawValuesReply(v));
         }

@@ -325,8 +325,7 @@ void MainWindowTest::oneEntryOneLine()
     m->clear();   // what came before the trace
     s.click("GetCommand(0)");
     s.port.inject(record);
-    pollTick(s.session);
-    pollTick(s.session);
+    QVERIFY(pollerTook(s.session));
     m->flush();
     const int rows = m->model()->rowCount();
     QCOMPARE(m->model()->index(rows - 1, LineModel::Meaning).data().toString(), meaning);

@@ -125,11 +125,9 @@ void TrendTest::targetFieldsThatAreNotNumbersAreSkipped()
     r.port.inject(rawValuesReply({1, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
     QVERIFY(r.session.setFeedback(FeedbackMode::Target));
     r.port.inject("N1.5,----,3\r\n");
-    pollTick(r.session);
-    pollTick(r.session);
+    QVERIFY(pollerTook(r.session));
     r.port.inject("N2.5,7,x\r\n");
-    pollTick(r.session);
-    pollTick(r.session);
+    QVERIFY(pollerTook(r.session));
     r.trend.redraw();
     // Target values replace the raw ones; fields that are not numbers are
     // left out, not drawn as 0.
@@ -207,8 +205,7 @@ void TrendTest::verticalScale()
             r.port.inject(rawValuesReply({int(v), 0, 0, 0, 0, 0, 0, 0, 0, 0}));
         } else {
             r.port.inject("N" + QByteArray::number(v) + ",0\r\n");
-            pollTick(r.session);
-            pollTick(r.session);
+            QVERIFY(pollerTook(r.session));
         }
     }
     r.trend.redraw();

@@ -140,7 +140,7 @@ void RequestsTest::simpleFrames()
     }
     QCOMPARE(f.dialogs.shown.size(), 0);
     QVERIFY(!f.takes(kDiscovery));
-    QVERIFY(!f.timer(QStringLiteral("GetRsTimer"))->isActive());
+    QCOMPARE(f.session.feedbackMode(), FeedbackMode::Off);
 }
 
 void RequestsTest::refusedWhenPortClosed_data()
@@ -165,7 +165,7 @@ void RequestsTest::refusedWhenPortClosed()
     QCOMPARE(f.dialogs.texts(), QStringList{message});
     // No setting changed.
     QVERIFY(!f.takes(kDiscovery));
-    QVERIFY(!f.timer(QStringLiteral("GetRsTimer"))->isActive());
+    QCOMPARE(f.session.feedbackMode(), FeedbackMode::Off);
     QVERIFY(!f.button(QStringLiteral("LCommand(0)"))->isEnabled());
 }
 
@@ -190,7 +190,7 @@ void RequestsTest::connectionTest()
     f.port.inject("junk");
     f.button(QStringLiteral("FindCommand"))->click();
     QCOMPARE(f.lastWritten(), hex("02 00 09 FF EE 21 FF C6 03"));
-    QCOMPARE(pollerBytes(f.session), 0);
+    QVERIFY(!f.session.recordInputPending());
     const QColor lampBefore = lampOf(f);
     f.port.inject(hex("02 00 0A EE 00 21 0C 04 CD 03"));
     QCOMPARE(f.session.ledId(), quint8(12));
@@ -297,7 +297,7 @@ void RequestsTest::repliesArrivingTogetherAreEachTaken()
     f.port.inject(bytes);
     QCOMPARE(feedbackOf(f), QStringLiteral("21\r\n22\r\n23\r\n24\r\n25\r\n26\r\n27\r\n28\r\n29\r\n30\r\n"));
     QCOMPARE(lampOf(f), kGreen);
-    QCOMPARE(pollerBytes(f.session), 0);
+    QVERIFY(!f.session.recordInputPending());
     // The first of them was the low reading (1000), the next not.
     f.button(QStringLiteral("HCommand(2)"))->click();
     f.port.inject(rawReply({0, 0, 5000, 0, 0, 0, 0, 0, 0, 0}));
@@ -403,12 +403,10 @@ void RequestsTest::readBackRequest()
 {
     FormFixture f;
     f.button(QStringLiteral("GetCommand(0)"))->click();
-    QVERIFY(f.timer(QStringLiteral("GetRsTimer"))->isActive());
     f.port.inject("N1,2\r\n");
     f.button(QStringLiteral("ReSetCommand"))->click();
     QCOMPARE(f.lastWritten(), hex("02 00 09 FF EE 32 00 2A 03"));
-    QVERIFY(!f.timer(QStringLiteral("GetRsTimer"))->isActive());
-    QCOMPARE(pollerBytes(f.session), 0);
+    QVERIFY(!f.session.recordInputPending());
     QVERIFY(f.takes(readBackReply(encodeTable(startTable()).value())));
 }
 
@@ -421,8 +419,9 @@ void RequestsTest::readBackClosedPortKeepsSettings()
     f.button(QStringLiteral("ReSetCommand"))->click();
     QCOMPARE(f.port.written.size(), 1);
     QCOMPARE(f.dialogs.texts(), QStringList{msg::NotOpen()});
-    QVERIFY(f.timer(QStringLiteral("GetRsTimer"))->isActive());
-    QCOMPARE(pollerBytes(f.session), 4);
+    // The poller runs on and takes the record.
+    QVERIFY(pollerTook(f.session));
+    QCOMPARE(feedbackOf(f), QStringLiteral("5"));
 }
 
 // ------------------------------------------------------------ live feedback
@@ -458,8 +457,16 @@ void RequestsTest::feedbackModes()
         QCOMPARE(f.port.written, QList<QByteArray>{frame});
         // The input was emptied, here and by the line, before the request.
         QCOMPARE(f.port.discards, discards + 1);
-        QCOMPARE(pollerBytes(f.session), 0);
-        QCOMPARE(f.timer(QStringLiteral("GetRsTimer"))->isActive(), poller);
+        QVERIFY(!f.session.recordInputPending());
+        // A record is taken in target values only. Raw values: the receiver
+        // has it; off: it waits, and a poller that ran before stands still.
+        f.port.inject("N1,2\r\n");
+        if (poller)
+            QVERIFY(pollerTook(f.session));
+        else
+            QCOMPARE(f.session.recordInputPending(), !smart);
+        if (!poller && !smart && from == 0)
+            QVERIFY(pollerStill(f.session));
         for (int i = 0; i < 10; ++i) {
             QCOMPARE(f.button(FormFixture::at("LCommand", i))->isEnabled(), smart);
             QCOMPARE(f.button(FormFixture::at("HCommand", i))->isEnabled(), smart);
@@ -471,10 +478,11 @@ void RequestsTest::feedbackModes()
         QVERIFY(f.takes(buildReply(0x40, QByteArray(20, '\x01'))));
     else
         QVERIFY(!f.takes(kDiscovery));
-    // A connection test during streaming awaits its reply and leaves the
-    // poller running.
+    // A connection test during streaming awaits its reply: records go to the
+    // receiver, which drops them, until target values are asked for again.
     f.button(QStringLiteral("FindCommand"))->click();
-    QCOMPARE(f.timer(QStringLiteral("GetRsTimer"))->isActive(), poller);
+    f.port.inject("N1,2\r\n");
+    QVERIFY(!f.session.recordInputPending());
     QVERIFY(f.takes(kDiscovery));
 }
 
@@ -482,33 +490,22 @@ void RequestsTest::poller()
 {
     FormFixture f;
     f.button(QStringLiteral("GetCommand(0)"))->click();
-    QTimer *t = f.timer(QStringLiteral("GetRsTimer"));
-    t->stop();   // ticks by hand
-    pollTick(f.session);   // empty buffer: nothing noted
-    f.port.inject("N12,-3,");
-    pollTick(f.session);
-    QCOMPARE(feedbackOf(f), QString());
-    f.port.inject("450\r\n");
-    pollTick(f.session);   // grew: noted again, nothing taken
-    QCOMPARE(feedbackOf(f), QString());
-    pollTick(f.session);   // settled: taken
+    QColor lamp;   // as the record is shown
+    connect(&f.session, &DeviceSession::liveValues, [&] { lamp = lampOf(f); });
+    f.port.inject("N12,-3,450\r\n");
+    QVERIFY(pollerTook(f.session));
     QCOMPARE(feedbackOf(f), QStringLiteral("12\r\n-3\r\n450"));
-    QCOMPARE(pollerBytes(f.session), 0);
-    QCOMPARE(lampOf(f), kGreen);
+    QCOMPARE(lamp, kGreen);
 
     // Two records: the first shown, both gone.
     f.port.inject("N1,2\r\nN3,4\r\n");
-    pollTick(f.session);
-    pollTick(f.session);
+    QVERIFY(pollerTook(f.session));
     QCOMPARE(feedbackOf(f), QStringLiteral("1\r\n2"));
-    QCOMPARE(pollerBytes(f.session), 0);
     // No CR LF at the end, or stray bytes: discarded, the text stays.
     for (const QByteArray &junk : {QByteArray("N7,8\r"), QByteArray("x"), QByteArray("\r\n"),
                                    rawReply({1, 2, 3, 4, 5, 6, 7, 8, 9, 10})}) {
         f.port.inject(junk);
-        pollTick(f.session);
-        pollTick(f.session);
-        QCOMPARE(pollerBytes(f.session), 0);
+        QVERIFY(pollerTook(f.session));
         QCOMPARE(feedbackOf(f), QStringLiteral("1\r\n2"));
     }
 }

@@ -1,37 +1,34 @@
 #pragma once
 // Driving the session from a test as the event loop does, through what it
-// exposes to everyone: its timers and the transport's port object.
+// exposes to everyone: its signals, what waits for its record poller, and the
+// transport's port object.
+
+#include "protocol/record.h"
+#include "session/devicesession.h"
 
 #include <QIODevice>
-#include <QMetaObject>
 #include <QSignalSpy>
-#include <QTimer>
+#include <QTest>
 
 namespace vorn {
 
-// The session's record poller timer.
-inline QTimer *pollTimer(const QObject &session)
+// Waits, with a bound, until the record poller has taken or thrown away what
+// waits for it (it runs): true once nothing waits any more.
+inline bool pollerTook(const DeviceSession &session)
 {
-    return session.findChild<QTimer *>(QStringLiteral("GetRsTimer"));
+    return QTest::qWaitFor([&session] { return !session.recordInputPending(); }, 10000);
 }
 
-// One tick of the record poller, as its timer gives it (running or not).
-inline void pollTick(const QObject &session)
+// Whether the record poller stands still: what waits for it (the caller gave
+// it something) is still there, untouched, after three of its intervals,
+// where a running poller takes or throws it away within two. A busy machine
+// can make this hold for a running poller, never fail for a still one.
+inline bool pollerStill(DeviceSession &session)
 {
-    QMetaObject::invokeMethod(pollTimer(session), "timeout", Qt::DirectConnection);
-}
-
-// The bytes that wait in the session for the record poller, as two ticks of
-// it take or discard them (then none wait any more).
-inline qsizetype pollerBytes(QObject &session)
-{
-    QSignalSpy records(&session, SIGNAL(recordReceived(QByteArray, bool, QString)));
-    pollTick(session);
-    pollTick(session);
-    qsizetype bytes = 0;
-    for (const QList<QVariant> &call : std::as_const(records))
-        bytes += call.at(0).toByteArray().size();
-    return bytes;
+    QSignalSpy looked(&session, &DeviceSession::recordReceived);
+    const bool waiting = session.recordInputPending();
+    QTest::qWait(3 * kPollIntervalMs);
+    return waiting && looked.isEmpty() && session.recordInputPending();
 }
 
 // What a transport's port object holds and has not handed up yet: the bytes
