@@ -2,7 +2,8 @@
 // 10 ms, through the gateway, to a subscriber (mosquitto_sub) on a mosquitto
 // of its own on 127.0.0.1. Prints values lost, the gateway's share of one
 // core and the latency from the gateway taking a reply to the subscriber
-// receiving it. With --least, the same run with the least gateway
+// receiving it. With --least (--least-qt: the least gateway's Qt event-loop
+// variant, least_gateway --qt), the same run with the least gateway
 // (bench/least_gateway) in rt8gw's place, for the ratio of the two. With
 // --modbus CLIENTS, rt8gw also serves Modbus TCP on 127.0.0.1 (the devices
 // units 1 to 4), and that many clients (libmodbus, a thread each) read all 36
@@ -11,7 +12,7 @@
 // (BENCH_MODBUS_NICE=N runs the clients' threads at nice N, for clients that
 // leave the processors to the gateway as clients on other machines would).
 //
-//   bench_gateway RT8GW RT8SIM [SECONDS] [--least LEAST_GATEWAY | --modbus CLIENTS]
+//   bench_gateway RT8GW RT8SIM [SECONDS] [--least | --least-qt LEAST_GATEWAY | --modbus CLIENTS]
 //
 // The first line of the output holds the figures as key=value pairs
 // (tools/bench reads them); the lines after it say the same for people.
@@ -136,6 +137,11 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments();
     QString leastExe;
+    bool leastQt = false;
+    if (const qsizetype at = args.indexOf(QStringLiteral("--least-qt")); at > 0 && at + 1 < args.size()) {
+        leastQt = true;
+        args[at] = QStringLiteral("--least");
+    }
     if (const qsizetype at = args.indexOf(QStringLiteral("--least")); at > 0 && at + 1 < args.size()) {
         leastExe = args[at + 1];
         args.remove(at, 2);
@@ -150,7 +156,7 @@ int main(int argc, char **argv)
     }
     if (args.size() < 3 || args.size() > 4 || args.contains(QStringLiteral("--least")) || args.contains(QStringLiteral("--modbus"))
         || clients < -1 || (clients >= 0 && !leastExe.isEmpty())) {
-        std::fprintf(stderr, "usage: bench_gateway RT8GW RT8SIM [SECONDS] [--least LEAST_GATEWAY | --modbus CLIENTS]\n");
+        std::fprintf(stderr, "usage: bench_gateway RT8GW RT8SIM [SECONDS] [--least | --least-qt LEAST_GATEWAY | --modbus CLIENTS]\n");
         return 2;
     }
     const QString gwExe = args[1], simExe = args[2];
@@ -222,6 +228,8 @@ int main(int argc, char **argv)
                       QStringLiteral("bench/rt8")};
         for (const auto &d : std::as_const(devices))
             a << d.toObject().value("name").toString() + QLatin1Char('=') + d.toObject().value("port").toString();
+        if (leastQt)
+            a << QStringLiteral("--qt");
         gw.start(leastExe, a);
     }
     // Measured once every device's values flow.

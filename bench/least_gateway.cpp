@@ -7,11 +7,20 @@
 // topics, no queue, no reconnection: what is left is the work any gateway
 // must do.
 //
-//   least_gateway --broker PORT --prefix PREFIX [--address N] NAME=PATH...
+//   least_gateway --broker PORT --prefix PREFIX [--address N] [--qt] NAME=PATH...
+//
+// With --qt the same work is served by Qt's event loop instead of poll(): a
+// QSocketNotifier for each line and for the broker's socket, a QTimer for
+// libmosquitto's housekeeping. The least a Qt program can do it with, so the
+// share of Qt's own loop in rt8gw's cost can be told apart from rt8gw's.
 //
 // Ends on SIGTERM or SIGINT, after telling every device to stop streaming.
 
 #include "protocol/frame.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <mosquitto.h>
 
@@ -21,6 +30,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -57,7 +67,7 @@ void onSignal(int)
 
 [[noreturn]] void usage()
 {
-    std::fprintf(stderr, "usage: least_gateway --broker PORT --prefix PREFIX [--address N] NAME=PATH...\n");
+    std::fprintf(stderr, "usage: least_gateway --broker PORT --prefix PREFIX [--address N] [--qt] NAME=PATH...\n");
     std::exit(2);
 }
 
@@ -157,12 +167,68 @@ void cutAndPublish(Line &l, mosquitto *mosq)
     }
 }
 
+// The lines and the broker served by Qt's event loop until the stop pipe is
+// readable; the broker connection's last result.
+int serveWithQt(int argc, char **argv, std::vector<Line> &lines, mosquitto *mosq)
+{
+    QCoreApplication app(argc, argv);
+    int rc = MOSQ_ERR_SUCCESS;
+    const auto fail = [&](int r) {
+        if (r == MOSQ_ERR_SUCCESS || rc != MOSQ_ERR_SUCCESS)
+            return;
+        rc = r;
+        std::fprintf(stderr, "least_gateway: broker connection: %s\n", mosquitto_strerror(r));
+        QCoreApplication::quit();
+    };
+    QSocketNotifier brokerRead(mosquitto_socket(mosq), QSocketNotifier::Read);
+    QSocketNotifier brokerWrite(mosquitto_socket(mosq), QSocketNotifier::Write);
+    brokerWrite.setEnabled(mosquitto_want_write(mosq));
+    const auto wantWrite = [&] {
+        if (brokerWrite.isEnabled() != mosquitto_want_write(mosq))
+            brokerWrite.setEnabled(mosquitto_want_write(mosq));
+    };
+    QObject::connect(&brokerRead, &QSocketNotifier::activated, [&] {
+        fail(mosquitto_loop_read(mosq, 1));
+        wantWrite();
+    });
+    QObject::connect(&brokerWrite, &QSocketNotifier::activated, [&] {
+        fail(mosquitto_loop_write(mosq, 1));
+        wantWrite();
+    });
+    QTimer misc;
+    misc.setInterval(1000);
+    QObject::connect(&misc, &QTimer::timeout, [&] { fail(mosquitto_loop_misc(mosq)); });
+    misc.start();
+    std::vector<std::unique_ptr<QSocketNotifier>> readers;
+    for (Line &l : lines) {
+        readers.push_back(std::make_unique<QSocketNotifier>(l.fd, QSocketNotifier::Read));
+        QObject::connect(readers.back().get(), &QSocketNotifier::activated, [&] {
+            const ssize_t n = ::read(l.fd, l.buf + l.have, kBufferSize - l.have);
+            if (n > 0) {
+                l.have += size_t(n);
+                cutAndPublish(l, mosq);
+                if (l.have == kBufferSize)
+                    l.have = 0;
+                wantWrite();
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                std::fprintf(stderr, "least_gateway: %s: line lost\n", l.name.c_str());
+                QCoreApplication::quit();
+            }
+        });
+    }
+    QSocketNotifier stop(g_stopPipe[0], QSocketNotifier::Read);
+    QObject::connect(&stop, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    app.exec();
+    return rc;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
     int brokerPort = 0;
     int address = 1;
+    bool withQt = false;
     std::string prefix;
     std::vector<Line> lines;
     lines.reserve(size_t(argc));
@@ -174,6 +240,8 @@ int main(int argc, char **argv)
             prefix = argv[++i];
         else if (a == "--address" && i + 1 < argc)
             address = std::atoi(argv[++i]);
+        else if (a == "--qt")
+            withQt = true;
         else if (const size_t eq = a.find('='); eq != std::string::npos && eq > 0 && a[0] != '-') {
             Line &l = lines.emplace_back();
             l.name = a.substr(0, eq);
@@ -232,7 +300,9 @@ int main(int argc, char **argv)
     fds[stop] = {g_stopPipe[0], POLLIN, 0};
     timespec lastMisc;
     ::clock_gettime(CLOCK_MONOTONIC, &lastMisc);
-    bool running = true;
+    bool running = !withQt;
+    if (withQt)
+        rc = serveWithQt(argc, argv, lines, mosq);
     while (running) {
         fds[mq] = {mosquitto_socket(mosq), short(POLLIN | (mosquitto_want_write(mosq) ? POLLOUT : 0)), 0};
         if (::poll(fds.data(), fds.size(), 1000) < 0) {
