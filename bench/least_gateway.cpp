@@ -171,6 +171,8 @@ void cutAndPublish(Line &l, mosquitto *mosq)
 // readable; the broker connection's last result.
 int serveWithQt(int argc, char **argv, std::vector<Line> &lines, mosquitto *mosq)
 {
+    // Qt's own event dispatcher, as rt8gw chooses it (GLib's costs more).
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     int rc = MOSQ_ERR_SUCCESS;
     const auto fail = [&](int r) {
