@@ -91,6 +91,8 @@ class CtlEndToEndTest : public QObject
 {
     Q_OBJECT
 private slots:
+    void init() { m_run.init(); }
+    void cleanup() { m_run.cleanup(); }
     void find_data();
     void find();
     void traceFileKeepsEveryFrame();
@@ -124,6 +126,9 @@ private slots:
     void unpluggedDeviceIsGone();
     void severalDevicesHint_data();
     void severalDevicesHint();
+
+private:
+    FailFastRun m_run;
 };
 
 void CtlEndToEndTest::find_data()

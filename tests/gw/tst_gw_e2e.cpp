@@ -71,6 +71,8 @@ class TestGatewayE2e : public QObject
 {
     Q_OBJECT
 private slots:
+    void init() { m_run.init(); }
+    void cleanup() { m_run.cleanup(); }
     void initTestCase();
     void configMistakes_data();
     void configMistakes();
@@ -88,6 +90,7 @@ private slots:
     void configTopicSaysWhatTheDevicesHold();
 
 private:
+    FailFastRun m_run;
     QTemporaryDir m_dir;
     QString m_link;   // a link to /dev/null
 };

@@ -132,6 +132,8 @@ class TestGatewayFaces : public QObject
 {
     Q_OBJECT
 private slots:
+    void init() { m_run.init(); }
+    void cleanup() { m_run.cleanup(); }
     void configMistakes_data();
     void configMistakes();
     void requests_data();
@@ -144,6 +146,7 @@ private slots:
     void cleanupTestCase();
 
 private:
+    FailFastRun m_run;
     // One gateway for the requests' table, started by its first row.
     std::unique_ptr<Broker> m_broker;
     std::unique_ptr<QTemporaryDir> m_dir;
