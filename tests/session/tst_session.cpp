@@ -104,10 +104,8 @@ private slots:
     void refusedWhenClosedOrFailing();
     void badFieldsSendNothing_data();
     void badFieldsSendNothing();
-    void readsNumberDisplayFields_data();
-    void readsNumberDisplayFields();
-    void readsCodeAndDigitFields_data();
-    void readsCodeAndDigitFields();
+    void readsRequestFields_data();
+    void readsRequestFields();
     void repliesAndWhatBecameOfThem_data();
     void repliesAndWhatBecameOfThem();
     void recordsTakenAndDiscarded();
@@ -300,72 +298,55 @@ QString rangeMessage(const char *field)
 
 }  // namespace
 
-// "显示数字" read from its four fields, in the order of the form: the payload
-// it becomes, or the whole message of the first field that cannot be read.
-void SessionTest::readsNumberDisplayFields_data()
+// The display and numbering requests read from their fields, in the order of
+// the form: "显示数字" (start, port, count, number), "显示编码" (start, port,
+// code 1, code 2) and the digit count of "修改编号". The payload each becomes,
+// or the whole message of the first field that cannot be read.
+void SessionTest::readsRequestFields_data()
 {
-    QTest::addColumn<QStringList>("fields");   // start, port, count, number
+    QTest::addColumn<QString>("what");         // number, code or digits
+    QTest::addColumn<QStringList>("fields");
     QTest::addColumn<QString>("expected");     // payload in hex, or the message
-    const auto row = [](const char *name, QStringList f, const QString &expected) {
-        QTest::newRow(name) << f << expected;
+    const auto number = [](const char *name, QStringList f, const QString &expected) {
+        QTest::newRow(name) << "number" << f << expected;
     };
-    const QString start = rangeMessage("位置起点"), port = rangeMessage("显示端口"), count = rangeMessage("数据位数");
-    const auto tooMany = [](int n) { return QStringLiteral("“数据位数”过大：最多为显示数字的位数加 10（%1）。").arg(n); };
-    const auto digit = [](int i) { return QStringLiteral("“显示数字”无效：第 %1 位不是数字 0 到 9。").arg(i); };
-    row("filled with zeros", {"46", "1", "4", "7"}, "2e 01 07 00 00 00");
-    row("cut to the count", {"46", "1", "4", "12345"}, "2e 01 01 02 03 04");
-    row("empty number", {"46", "1", "4", ""}, "2e 01 00 00 00 00");
-    row("count 0", {"46", "1", "0", "12345"}, "2e 01");
-    row("count empty", {"46", "1", "", "12345"}, "2e 01");
-    row("count letters", {"46", "1", "ab", "12345"}, "2e 01");
-    row("only the first digits read", {"46", "1", "2x", "12a4"}, "2e 01 01 02");
-    row("count 10, empty number", {"0", "255", "10", ""}, "00 ff 00 00 00 00 00 00 00 00 00 00");
-    row("count = length + 10", {"46", "1", "12", "98"}, "2e 01 09 08 00 00 00 00 00 00 00 00 00 00");
-    row("blanks and halves", {" 0 ", "2.5", "4", "1"}, "00 02 01 00 00 00");
-    row("count 11, empty number", {"46", "1", "11", ""}, tooMany(10));
-    row("count beyond length + 10", {"46", "1", "13", "98"}, tooMany(12));
-    row("count 300", {"46", "1", "300", "1"}, count);
-    row("count negative", {"46", "1", "-1", "1"}, count);
-    row("letter among the digits", {"46", "1", "4", "12a4"}, digit(3));
-    row("full-width digit", {"46", "1", "2", QStringLiteral("1２")}, digit(2));
-    row("start 256", {"256", "1", "4", "1"}, start);
-    row("start empty", {"", "1", "4", "1"}, start);
-    row("start with junk", {"4a", "1", "4", "1"}, start);
-    row("port with junk", {"46", "1x", "4", "1"}, port);
-    row("port negative", {"46", "-1", "4", "1"}, port);
-    // The first field that cannot be read is named, in the order of the form.
-    row("start before port", {"x", "x", "x", "x"}, start);
-    row("port before count", {"46", "x", "300", "x"}, port);
-    row("count before digits", {"46", "1", "300", "x"}, count);
-}
-
-void SessionTest::readsNumberDisplayFields()
-{
-    QFETCH(QStringList, fields);
-    QFETCH(QString, expected);
-    QString why;
-    const auto r = readNumberDisplay(fields[0], fields[1], fields[2], fields[3], &why);
-    if (r)
-        QCOMPARE(QString::fromLatin1(showNumberPayload(*r)->toHex(' ')), expected);
-    else
-        QCOMPARE(why, expected);
-}
-
-// "显示编码" from its four fields, and the digit count of "修改编号".
-void SessionTest::readsCodeAndDigitFields_data()
-{
-    QTest::addColumn<QString>("what");         // code or digits
-    QTest::addColumn<QStringList>("fields");   // start, port, code 1, code 2; or the digit count
-    QTest::addColumn<QString>("expected");     // payload in hex, or the message
     const auto code = [](const char *name, QStringList f, const QString &expected) {
         QTest::newRow(name) << "code" << f << expected;
     };
     const auto digits = [](const char *name, const char *text, const QString &expected) {
         QTest::newRow(name) << "digits" << QStringList{QString::fromUtf8(text)} << expected;
     };
+    const QString start = rangeMessage("位置起点"), port = rangeMessage("显示端口"), count = rangeMessage("数据位数");
+    const auto tooMany = [](int n) { return QStringLiteral("“数据位数”过大：最多为显示数字的位数加 10（%1）。").arg(n); };
+    const auto digit = [](int i) { return QStringLiteral("“显示数字”无效：第 %1 位不是数字 0 到 9。").arg(i); };
+    number("filled with zeros", {"46", "1", "4", "7"}, "2e 01 07 00 00 00");
+    number("cut to the count", {"46", "1", "4", "12345"}, "2e 01 01 02 03 04");
+    number("empty number", {"46", "1", "4", ""}, "2e 01 00 00 00 00");
+    number("count 0", {"46", "1", "0", "12345"}, "2e 01");
+    number("count empty", {"46", "1", "", "12345"}, "2e 01");
+    number("count letters", {"46", "1", "ab", "12345"}, "2e 01");
+    number("only the first digits read", {"46", "1", "2x", "12a4"}, "2e 01 01 02");
+    number("count 10, empty number", {"0", "255", "10", ""}, "00 ff 00 00 00 00 00 00 00 00 00 00");
+    number("count = length + 10", {"46", "1", "12", "98"}, "2e 01 09 08 00 00 00 00 00 00 00 00 00 00");
+    number("blanks and halves", {" 0 ", "2.5", "4", "1"}, "00 02 01 00 00 00");
+    number("count 11, empty number", {"46", "1", "11", ""}, tooMany(10));
+    number("count beyond length + 10", {"46", "1", "13", "98"}, tooMany(12));
+    number("count 300", {"46", "1", "300", "1"}, count);
+    number("count negative", {"46", "1", "-1", "1"}, count);
+    number("letter among the digits", {"46", "1", "4", "12a4"}, digit(3));
+    number("full-width digit", {"46", "1", "2", QStringLiteral("1２")}, digit(2));
+    number("start 256", {"256", "1", "4", "1"}, start);
+    number("start empty", {"", "1", "4", "1"}, start);
+    number("start with junk", {"4a", "1", "4", "1"}, start);
+    number("port with junk", {"46", "1x", "4", "1"}, port);
+    number("port negative", {"46", "-1", "4", "1"}, port);
+    // The first field that cannot be read is named, in the order of the form.
+    number("start before port", {"x", "x", "x", "x"}, start);
+    number("port before count", {"46", "x", "300", "x"}, port);
+    number("count before digits", {"46", "1", "300", "x"}, count);
     code("codes", {" 0 ", "2.5", "255", "3.5"}, "00 02 ff 04");
-    code("start with junk", {"4a", "1", "1", "1"}, rangeMessage("位置起点"));
-    code("port past 255", {"46", "256", "1", "1"}, rangeMessage("显示端口"));
+    code("code: start with junk", {"4a", "1", "1", "1"}, start);
+    code("code: port past 255", {"46", "256", "1", "1"}, port);
     code("first code past 255", {"46", "1", "256", "1"}, rangeMessage("显示编码 第1个编码"));
     code("first code empty", {"46", "1", "", "1"}, rangeMessage("显示编码 第1个编码"));
     code("second code a letter", {"46", "1", "1", "x"}, rangeMessage("显示编码 第2个编码"));
@@ -378,14 +359,17 @@ void SessionTest::readsCodeAndDigitFields_data()
     digits("digit count with junk", "4a", rangeMessage("显示位数"));
 }
 
-void SessionTest::readsCodeAndDigitFields()
+void SessionTest::readsRequestFields()
 {
     QFETCH(QString, what);
     QFETCH(QStringList, fields);
     QFETCH(QString, expected);
     QString why;
     std::optional<QByteArray> payload;
-    if (what == QLatin1String("code")) {
+    if (what == QLatin1String("number")) {
+        if (const auto r = readNumberDisplay(fields[0], fields[1], fields[2], fields[3], &why))
+            payload = showNumberPayload(*r);
+    } else if (what == QLatin1String("code")) {
         if (const auto r = readCodeDisplay(fields[0], fields[1], fields[2], fields[3], &why))
             payload = showCodePayload(*r);
     } else if (const auto n = readDigitCount(fields[0], &why)) {
