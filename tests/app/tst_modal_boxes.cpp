@@ -23,31 +23,41 @@ namespace {
 
 const QByteArray kFound12 = hex("02 00 0A EE 00 21 0C 04 CD 03");
 const QByteArray kFound7 = hex("02 00 0A EE 00 21 07 04 C6 03");
+const QString kSays12 = QStringLiteral("找到  12 号设备~！");
+const QString kSays7 = QStringLiteral("找到  7 号设备~！");
 
-// The message boxes on screen, whatever their parent.
-QList<QMessageBox *> visibleBoxes()
+// The dialogs of one kind on screen, whatever their parent.
+template <typename T = QMessageBox>
+QList<T *> visible()
 {
-    QList<QMessageBox *> boxes;
+    QList<T *> found;
     for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
-            boxes.append(box);
-    return boxes;
+        if (auto *d = qobject_cast<T *>(w); d && d->isVisible())
+            found.append(d);
+    return found;
 }
 
 QMessageBox *theBox()
 {
-    const auto boxes = visibleBoxes();
+    const auto boxes = visible();
     return boxes.size() == 1 ? boxes.first() : nullptr;
 }
 
-// A box left open by a run that blocks in it is closed after a while, so
+// A dialog left open by a run that blocks in it is closed after a while, so
 // that such a run fails instead of hanging.
-void closeAnyBoxLater(QObject *context)
+void closeAnyDialogLater(QObject *context)
 {
     QTimer::singleShot(3000, context, [] {
-        for (QMessageBox *box : visibleBoxes())
-            box->done(0);
+        for (QDialog *d : visible<QDialog>())
+            d->done(0);
     });
+}
+
+// Shows a plain box over window that notes its text in done once closed.
+void noteOnClose(QtDialogs &dialogs, QWidget *window, const QString &text, QStringList &done,
+                 Dialogs::Icon icon = Dialogs::Icon::None, const QString &more = {})
+{
+    dialogs.message(window, text, icon, more, [&done, text] { done.append(text); });
 }
 
 // The window on a fake line with real message boxes, shown, port 1 open.
@@ -73,13 +83,12 @@ class ModalBoxesTest : public QObject
 private slots:
     void sequenceGoesOnWhenTheBoxCloses_data();
     void sequenceGoesOnWhenTheBoxCloses();
-    void secondMessageWaitsForTheFirst();
     void windowShownOnceTheStartupBoxesClose();
     void showingABoxReturnsAtOnce();
+    void realBoxesOneAtATime_data();
     void realBoxesOneAtATime();
     void realQuestionAnswered_data();
     void realQuestionAnswered();
-    void boxOfAGoneWindowIsDropped();
     void fileDialogReturnsAtOnce_data();
     void fileDialogReturnsAtOnce();
 };
@@ -117,8 +126,7 @@ void ModalBoxesTest::sequenceGoesOnWhenTheBoxCloses()
     t[3].lower = cut ? QStringLiteral("-20000") : QStringLiteral("-200");
     t[5].start1 = QStringLiteral("42");
     f.form->setTable(t);
-    f.dialogs.nextSave = writable ? dir.filePath(QStringLiteral("t.RTX"))
-                                  : dir.filePath(QStringLiteral("no-such-folder/t.RTX"));
+    f.dialogs.nextSave = dir.filePath(writable ? QStringLiteral("t.RTX") : QStringLiteral("no-such-folder/t.RTX"));
     f.button(QStringLiteral("SaveSetCommand"))->click();
     if (cut) {
         // The question is open; nothing after it has happened yet.
@@ -146,27 +154,6 @@ void ModalBoxesTest::sequenceGoesOnWhenTheBoxCloses()
     }
     // Saving is the window's own business: nothing goes on the line.
     QCOMPARE(int(f.port.written.size()), sentBefore);
-}
-
-void ModalBoxesTest::secondMessageWaitsForTheFirst()
-{
-    // Two answers to the connection test: the second is taken while the
-    // first one's box is open, and its box comes once that one is closed.
-    FormFixture f;
-    f.dialogs.closeAtOnce = false;
-    f.button(QStringLiteral("FindCommand"))->click();
-    f.port.inject(kFound12);
-    f.port.inject(kFound7);
-    QCOMPARE(f.dialogs.texts(), QStringList{QStringLiteral("找到  12 号设备~！")});
-    QCOMPARE(f.dialogs.boxesWaiting(), 1);
-    QCOMPARE(f.session.ledId(), quint8(7));
-    f.dialogs.answer();
-    QCOMPARE(f.dialogs.texts(), (QStringList{QStringLiteral("找到  12 号设备~！"), QStringLiteral("找到  7 号设备~！")}));
-    QCOMPARE(f.dialogs.boxesWaiting(), 0);
-    QVERIFY(f.dialogs.boxOpen());
-    f.dialogs.answer();
-    QVERIFY(!f.dialogs.boxOpen());
-    QCOMPARE(f.dialogs.shown.size(), 2);
 }
 
 void ModalBoxesTest::windowShownOnceTheStartupBoxesClose()
@@ -203,11 +190,11 @@ void ModalBoxesTest::showingABoxReturnsAtOnce()
         levelUnderTheBox = QThread::currentThread()->loopLevel();
         boxWasOpen = theBox() != nullptr;
     });
-    closeAnyBoxLater(this);
+    closeAnyDialogLater(this);
     port.inject(kFound12);
     QMessageBox *box = theBox();
     QVERIFY2(box, "the reply was handled only once the box had closed");
-    QCOMPARE(box->text(), QStringLiteral("找到  12 号设备~！"));
+    QCOMPARE(box->text(), kSays12);
     QCOMPARE(box->icon(), QMessageBox::Information);
     QCOMPARE(box->windowModality(), Qt::WindowModal);
     QCOMPARE(box->parentWidget(), &form);
@@ -215,28 +202,44 @@ void ModalBoxesTest::showingABoxReturnsAtOnce()
     QVERIFY(boxWasOpen);
     QCOMPARE(levelUnderTheBox, levelHere);
     // The line goes on under the box: the next answer is taken at once, its
-    // box waits.
+    // box waits for the first one to close and then is the only one left.
     port.inject(kFound7);
     QCOMPARE(session.ledId(), quint8(7));
-    QCOMPARE(visibleBoxes().size(), 1);
+    QCOMPARE(visible().size(), 1);
+    QCOMPARE(dialogs.boxesWaiting(), 1);
     box->button(QMessageBox::Ok)->click();
-    QTRY_VERIFY(theBox() && theBox()->text() == QStringLiteral("找到  7 号设备~！"));
+    QTRY_VERIFY(theBox() && theBox()->text() == kSays7);
+    QCOMPARE(dialogs.boxesWaiting(), 0);
+    QVERIFY(dialogs.boxOpen());
     theBox()->button(QMessageBox::Ok)->click();
-    QTRY_VERIFY(visibleBoxes().isEmpty());
+    QTRY_VERIFY(visible().isEmpty());
     QVERIFY(!dialogs.boxOpen());
+    QCOMPARE(dialogs.boxesWaiting(), 0);
+}
+
+void ModalBoxesTest::realBoxesOneAtATime_data()
+{
+    QTest::addColumn<bool>("gone");   // the first window closes for good with its boxes pending
+    QTest::newRow("window stays") << false;
+    QTest::newRow("window gone") << true;
 }
 
 void ModalBoxesTest::realBoxesOneAtATime()
 {
-    QWidget window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // Boxes come one at a time, each once the one before is closed. A window
+    // gone with its box open and another waiting: what was to follow them
+    // does not run, and the next window's box is shown.
+    QFETCH(bool, gone);
+    auto window = std::make_unique<QWidget>();
+    QWidget other;
+    window->show();
+    other.show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     QtDialogs dialogs;
     QStringList done;
-    dialogs.message(&window, QStringLiteral("first"), Dialogs::Icon::Warning, QStringLiteral("why"),
-                    [&] { done.append(QStringLiteral("first")); });
-    dialogs.message(&window, QStringLiteral("second"), Dialogs::Icon::Critical, {},
-                    [&] { done.append(QStringLiteral("second")); });
+    noteOnClose(dialogs, window.get(), QStringLiteral("first"), done, Dialogs::Icon::Warning, QStringLiteral("why"));
+    noteOnClose(dialogs, window.get(), QStringLiteral("second"), done, Dialogs::Icon::Critical);
+    noteOnClose(dialogs, &other, QStringLiteral("other"), done);
     QMessageBox *box = theBox();
     QVERIFY(box);
     QCOMPARE(box->text(), QStringLiteral("first"));
@@ -244,15 +247,27 @@ void ModalBoxesTest::realBoxesOneAtATime()
     QCOMPARE(box->icon(), QMessageBox::Warning);
     QCOMPARE(box->windowTitle(), QStringLiteral("VornRT8"));
     QCOMPARE(box->windowModality(), Qt::WindowModal);
-    QCOMPARE(dialogs.boxesWaiting(), 1);
+    QCOMPARE(dialogs.boxesWaiting(), 2);
     QVERIFY(done.isEmpty());
-    box->button(QMessageBox::Ok)->click();
-    QCOMPARE(done, QStringList{QStringLiteral("first")});
-    QTRY_VERIFY(theBox() && theBox()->text() == QStringLiteral("second"));
-    QCOMPARE(theBox()->icon(), QMessageBox::Critical);
+    QStringList expected;
+    if (gone) {
+        window.reset();
+    } else {
+        box->button(QMessageBox::Ok)->click();
+        QCOMPARE(done, QStringList{QStringLiteral("first")});
+        QTRY_VERIFY(theBox() && theBox()->text() == QStringLiteral("second"));
+        QCOMPARE(theBox()->icon(), QMessageBox::Critical);
+        theBox()->button(QMessageBox::Ok)->click();
+        expected = QStringList{QStringLiteral("first"), QStringLiteral("second")};
+        QCOMPARE(done, expected);
+    }
+    QTRY_VERIFY(theBox() && theBox()->text() == QStringLiteral("other"));
+    QCOMPARE(done, expected);
     theBox()->button(QMessageBox::Ok)->click();
-    QCOMPARE(done, (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
-    QTRY_VERIFY(visibleBoxes().isEmpty());
+    expected << QStringLiteral("other");
+    QCOMPARE(done, expected);
+    QTRY_VERIFY(visible().isEmpty());
+    QVERIFY(!dialogs.boxOpen());
 }
 
 void ModalBoxesTest::realQuestionAnswered_data()
@@ -273,12 +288,12 @@ void ModalBoxesTest::realQuestionAnswered()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QtDialogs dialogs;
     std::optional<bool> answer;
-    bool after = false;
+    QStringList done;
     dialogs.confirm(&window, QStringLiteral("cut?"), QStringLiteral("3: -20000"), [&](bool y) {
         answer = y;
         // What follows the answer may ask for the next box; it comes once
         // the question is gone.
-        dialogs.message(&window, QStringLiteral("after"), Dialogs::Icon::None, {}, [&] { after = true; });
+        noteOnClose(dialogs, &window, QStringLiteral("after"), done);
     });
     QMessageBox *box = theBox();
     QVERIFY(box);
@@ -292,35 +307,9 @@ void ModalBoxesTest::realQuestionAnswered()
         QTest::keyClick(box, Qt::Key_Escape);
     QCOMPARE(answer, std::optional<bool>(yes));
     QTRY_VERIFY(theBox() && theBox()->text() == QStringLiteral("after"));
-    QVERIFY(!after);
-    theBox()->button(QMessageBox::Ok)->click();
-    QVERIFY(after);
-}
-
-void ModalBoxesTest::boxOfAGoneWindowIsDropped()
-{
-    // A window closes for good with its box open and another waiting: what
-    // was to follow them does not run, and the next window's box is shown.
-    auto doomed = std::make_unique<QWidget>();
-    QWidget other;
-    doomed->show();
-    other.show();
-    QVERIFY(QTest::qWaitForWindowExposed(doomed.get()));
-    QtDialogs dialogs;
-    QStringList done;
-    dialogs.message(doomed.get(), QStringLiteral("doomed 1"), Dialogs::Icon::None, {},
-                    [&] { done.append(QStringLiteral("doomed 1")); });
-    dialogs.message(doomed.get(), QStringLiteral("doomed 2"), Dialogs::Icon::None, {},
-                    [&] { done.append(QStringLiteral("doomed 2")); });
-    dialogs.message(&other, QStringLiteral("other"), Dialogs::Icon::None, {},
-                    [&] { done.append(QStringLiteral("other")); });
-    QVERIFY(theBox() && theBox()->text() == QStringLiteral("doomed 1"));
-    doomed.reset();
-    QTRY_VERIFY(theBox() && theBox()->text() == QStringLiteral("other"));
     QVERIFY(done.isEmpty());
     theBox()->button(QMessageBox::Ok)->click();
-    QCOMPARE(done, QStringList{QStringLiteral("other")});
-    QVERIFY(!dialogs.boxOpen());
+    QCOMPARE(done, QStringList{QStringLiteral("after")});
 }
 
 void ModalBoxesTest::fileDialogReturnsAtOnce_data()
@@ -342,28 +331,21 @@ void ModalBoxesTest::fileDialogReturnsAtOnce()
     QVERIFY(saveRtxFile(path, *encodeRtx(t)));
     ShownForm f;
     QVERIFY(QTest::qWaitForWindowExposed(&f.form));
-    auto &[port, session, dialogs, form] = f;
-    QTimer::singleShot(3000, this, [] {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (auto *d = qobject_cast<QFileDialog *>(w); d && d->isVisible())
-                d->reject();
-    });
-    form.findChild<QPushButton *>(QStringLiteral("OpenSetCommand"))->click();
-    QFileDialog *dialog = nullptr;
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *d = qobject_cast<QFileDialog *>(w); d && d->isVisible())
-            dialog = d;
-    QVERIFY2(dialog, "the click returned only once the file dialog had closed");
+    closeAnyDialogLater(this);
+    f.form.findChild<QPushButton *>(QStringLiteral("OpenSetCommand"))->click();
+    const auto open = visible<QFileDialog>();
+    QVERIFY2(!open.isEmpty(), "the click returned only once the file dialog had closed");
+    QFileDialog *dialog = open.last();
     QCOMPARE(dialog->windowModality(), Qt::WindowModal);
     QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
-    QCOMPARE(form.table(), startTable());
+    QCOMPARE(f.form.table(), startTable());
     if (chosen) {
         dialog->selectFile(path);
         static_cast<QDialog *>(dialog)->accept();
     } else {
         dialog->reject();
     }
-    QCOMPARE(form.table(), chosen ? t : startTable());
+    QCOMPARE(f.form.table(), chosen ? t : startTable());
 }
 
 QTEST_MAIN(ModalBoxesTest)
