@@ -52,28 +52,18 @@ struct Server
     bool say(const QByteArray &bytes) { return peer && peer->write(bytes) == bytes.size() && peer->flush(); }
 };
 
-QByteArray telnet(quint8 verb, quint8 option)
-{
-    QByteArray b;
-    b.append(char(0xFF)).append(char(verb)).append(char(option));
-    return b;
-}
+// The server's DO and WILL for option 44.
+const QByteArray kDo44 = QByteArray::fromHex("fffd2c"), kWill44 = QByteArray::fromHex("fffb2c");
 
-// The server's answer to one line setting (its command plus 100).
-QByteArray settingAnswer(quint8 command, const QByteArray &value)
-{
-    QByteArray b;
-    b.append(char(0xFF)).append(char(250)).append(char(44)).append(char(command + 100));
-    return b + value + QByteArray::fromHex("fff0");
-}
-
+// The server's answers to the five line settings (each its command plus 100).
 QByteArray allSettingsAnswered()
 {
-    return settingAnswer(1, QByteArray::fromHex("00009600")) + settingAnswer(2, "\x08") + settingAnswer(3, "\x01")
-         + settingAnswer(4, "\x01") + settingAnswer(5, "\x01");
+    const QByteArray values[] = {QByteArray::fromHex("00009600"), "\x08", "\x01", "\x01", "\x01"};
+    QByteArray b;
+    for (int i = 0; i < 5; ++i)
+        b += QByteArray::fromHex("fffa2c") + char(101 + i) + values[i] + QByteArray::fromHex("fff0");
+    return b;
 }
-
-constexpr quint8 kDo = 253, kWill = 251;
 
 }  // namespace
 
@@ -84,11 +74,9 @@ private slots:
     void sessionOpensWithoutWaiting_data();
     void sessionOpensWithoutWaiting();
     void searchGoesOnPastASilentPort();
-    void sendsAtOnce();
-    void waitsForTheLineSettings_data();
-    void waitsForTheLineSettings();
-    void refusalDuringTheOpeningIsTheReason();
-    void discardTakesWhatTheSystemHolds();
+    void openingOverRfc2217_data();
+    void openingOverRfc2217();
+    void tcpSendsAtOnceAndDiscardsWhatTheSystemHolds();
 };
 
 void TstNetworkLine::sessionOpensWithoutWaiting_data()
@@ -120,8 +108,7 @@ void TstNetworkLine::sessionOpensWithoutWaiting()
     QSignalSpy failed(&session, &DeviceSession::portOpenFailed);
     // Back at once, still opening: nothing is known yet, nothing refused.
     QVERIFY(session.openPort(1));
-    QVERIFY(session.isOpening());
-    QVERIFY(!session.isOpen());
+    QVERIFY(session.isOpening() && !session.isOpen());
     QVERIFY(refusals.isEmpty());
     // Told later, from the event loop.
     QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, kBound);
@@ -147,49 +134,47 @@ void TstNetworkLine::searchGoesOnPastASilentPort()
     QCOMPARE(searched.count(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(searched.count(), 1, kBound);
     QCOMPARE(searched.first().at(0).toInt(), 2);
-    QVERIFY(session.isOpen());
-    QVERIFY(!session.isSearching());
+    QVERIFY(session.isOpen() && !session.isSearching());
 }
 
-void TstNetworkLine::sendsAtOnce()
+void TstNetworkLine::openingOverRfc2217_data()
 {
-#ifndef Q_OS_UNIX
-    QSKIP("looks at the socket's options through the system");
-#else
-    Server s;
-    NetworkLine line;
-    QSignalSpy opened(&line, &Line::opened);
-    line.open(s.url("tcp"));
-    QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, kBound);
-    QVERIFY(line.socket());
-    int on = 0;
-    socklen_t size = sizeof on;
-    QCOMPARE(::getsockopt(int(line.socket()->socketDescriptor()), IPPROTO_TCP, TCP_NODELAY, &on, &size), 0);
-    QVERIFY(on != 0);
-#endif
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("answersSettings");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("the server answers the settings") << kDo44 + kWill44 << true << QString();
+    QTest::newRow("the server never answers them") << kDo44 + kWill44 << false << QString();
+    // ser2net in front of a device it cannot open agrees first, then says
+    // why and closes: what it said is the reason the opening failed.
+    QTest::newRow("the server refuses and closes")
+        << kDo44 + "Device open failure: no such device\r\n" << false
+        << QStringLiteral("设备服务器说“Device open failure: no such device”，然后断开了连接");
 }
 
-void TstNetworkLine::waitsForTheLineSettings_data()
+void TstNetworkLine::openingOverRfc2217()
 {
-    QTest::addColumn<bool>("answers");
-    QTest::newRow("the server answers the settings") << true;
-    QTest::newRow("the server never answers them") << false;
-}
-
-void TstNetworkLine::waitsForTheLineSettings()
-{
-    QFETCH(bool, answers);
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, answersSettings);
+    QFETCH(QString, reason);
     Server s;
     NetworkLine line;
     QSignalSpy opened(&line, &Line::opened);
     QSignalSpy failed(&line, &Line::openFailed);
     line.open(s.url("rfc2217"));
     QTRY_VERIFY_WITH_TIMEOUT(s.peer && s.got.startsWith(Rfc2217Codec::opening()), kBound);
-    // The server agrees; the line settings come back to it.
-    QVERIFY(s.say(telnet(kDo, 44) + telnet(kWill, 44)));
+    QVERIFY(s.say(reply));
+    if (!reason.isEmpty()) {
+        s.peer->disconnectFromHost();
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, kBound);
+        QCOMPARE(opened.count(), 0);
+        QCOMPARE(failed.first().at(0).value<Line::OpenFailure>(), Line::OpenFailure::NoDevice);
+        QCOMPARE(failed.first().at(1).toString(), reason);
+        return;
+    }
+    // The server agreed; the line settings come back to it.
     QTRY_VERIFY_WITH_TIMEOUT(s.got.contains(Rfc2217Codec::lineSettings()), kBound);
     QVERIFY(!s.got.contains(Rfc2217Codec::purgeReceived()));
-    if (answers) {
+    if (answersSettings) {
         // Not open while the answers are owed (the line has read the
         // agreement: the settings came), open once they are given.
         QCOMPARE(opened.count(), 0);
@@ -206,43 +191,30 @@ void TstNetworkLine::waitsForTheLineSettings()
     QTRY_VERIFY_WITH_TIMEOUT(s.got.endsWith(request), kBound);
 }
 
-void TstNetworkLine::refusalDuringTheOpeningIsTheReason()
-{
-    // ser2net in front of a device it cannot open agrees first, then says
-    // why and closes: what it said is the reason the opening failed.
-    Server s;
-    NetworkLine line;
-    QSignalSpy opened(&line, &Line::opened);
-    QSignalSpy failed(&line, &Line::openFailed);
-    line.open(s.url("rfc2217"));
-    QTRY_VERIFY_WITH_TIMEOUT(s.peer && s.got.startsWith(Rfc2217Codec::opening()), kBound);
-    QVERIFY(s.say(telnet(kDo, 44) + "Device open failure: no such device\r\n"));
-    s.peer->disconnectFromHost();
-    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, kBound);
-    QCOMPARE(opened.count(), 0);
-    QCOMPARE(failed.first().at(0).value<Line::OpenFailure>(), Line::OpenFailure::NoDevice);
-    QCOMPARE(failed.first().at(1).toString(),
-             QStringLiteral("设备服务器说“Device open failure: no such device”，然后断开了连接"));
-}
-
-void TstNetworkLine::discardTakesWhatTheSystemHolds()
+void TstNetworkLine::tcpSendsAtOnceAndDiscardsWhatTheSystemHolds()
 {
 #ifndef Q_OS_UNIX
-    QSKIP("waits on the socket's input through the system");
+    QSKIP("looks at the socket's options and input through the system");
 #else
-    // Bytes that reached the system before a request, not yet read by the
-    // program, are not handed up after it.
     Server s;
     NetworkLine line;
     QSignalSpy opened(&line, &Line::opened);
     line.open(s.url("tcp"));
     QTRY_VERIFY_WITH_TIMEOUT(opened.count() == 1 && s.peer, kBound);
+    QVERIFY(line.socket());
+    const int fd = int(line.socket()->socketDescriptor());
+    // Sends at once: small writes are not held back.
+    int on = 0;
+    socklen_t size = sizeof on;
+    QCOMPARE(::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &size), 0);
+    QVERIFY(on != 0);
+    // Bytes that reached the system before a request, not yet read by the
+    // program, are not handed up after it.
     QByteArray got;
     connect(&line, &Line::received, this, [&](const QByteArray &b) { got += b; });
     const QByteArray stale = QByteArray::fromHex("02 00 1E EE 00 12 34");
     QVERIFY(s.say(stale));
     // Waited for without the event loop, so that the line has not read it.
-    const int fd = int(line.socket()->socketDescriptor());
     int queued = 0;
     for (int i = 0; i < 2000 && queued < stale.size(); ++i) {
         QCOMPARE(::ioctl(fd, FIONREAD, &queued), 0);
